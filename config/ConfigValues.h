@@ -1,0 +1,32 @@
+// Value conversions and command-line rules of the installer configuration, free of any system state.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace Config {
+
+// Real number: blanks at the start skipped, the longest decimal prefix [sign]digits[.digits][e[sign]digits]
+// converted, the rest ignored. No value when no prefix converts, or when the number is beyond the double range
+// (a progress share of "inf" or "nan" would poison the progress arithmetic, so those are not numbers here).
+std::optional<double> ParseReal(const std::wstring& text);
+
+// Decimal 32-bit integer: blanks skipped, optional sign, digits, rest ignored. No value without digits or when
+// the number does not fit 32 bits.
+std::optional<int> ParseInt32(const std::wstring& text);
+
+// Options of one command line, in the order of their first occurrence. An argument "-key=value" gives key and
+// value (the value may be empty and may contain '='); any other argument is a key with an empty value. The first
+// occurrence of a key wins; keys are compared exactly (case-sensitive).
+using OptionMap = std::map<std::wstring, std::wstring>;
+OptionMap ParseOptions(const std::vector<std::wstring>& args);
+
+// Replaces every "${ROUTE}" with `route`, searching again from the start after each replacement.
+std::wstring ReplaceRoute(std::wstring url, const std::wstring& route);
+
+// The route for a Windows version name: the XP flavour for any name containing "XP".
+std::wstring RouteForVersionName(const std::wstring& versionName);
+
+} // namespace Config

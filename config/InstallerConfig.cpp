@@ -1,0 +1,145 @@
+#include "config/InstallerConfig.h"
+
+#include <windows.h>
+#include <shellapi.h>
+#include <shlwapi.h>
+
+#include "config/ConfigValues.h"
+#include "sysinfo/WindowsVersion.h"
+#include "utils/ScopedWin.h"
+
+InstallerConfig g_installerConfig;
+
+namespace {
+
+constexpr DWORD kIniValueCapacity = 260;
+
+std::wstring ReadIniText(const std::wstring& path, const wchar_t* key, const wchar_t* fallback) {
+    wchar_t buffer[kIniValueCapacity] = {};
+    ::GetPrivateProfileStringW(L"Install", key, fallback, buffer, kIniValueCapacity, path.c_str());
+    return buffer;
+}
+
+std::wstring ExecutablePath() {
+    wchar_t path[MAX_PATH] = {};
+    DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) {
+        return {};
+    }
+    return path;
+}
+
+} // namespace
+
+std::wstring ExpandUrlRoute(const std::wstring& url) {
+    if (url.find(L"${ROUTE}") == std::wstring::npos) {
+        return url;
+    }
+    return Config::ReplaceRoute(url, Config::RouteForVersionName(GetWindowsVersionName()));
+}
+
+std::wstring InstallerIniPath() {
+    wchar_t folder[MAX_PATH] = {};
+    std::wstring exe = ExecutablePath();
+    if (exe.empty()) {
+        return {};
+    }
+    lstrcpynW(folder, exe.c_str(), MAX_PATH);
+    ::PathRemoveFileSpecW(folder);
+    return std::wstring(folder) + L"\\ZKInstallerConfig.ini";
+}
+
+std::vector<std::wstring> SplitCommandLine(const wchar_t* commandLine) {
+    std::vector<std::wstring> args;
+    int count = 0;
+    LPWSTR* argv = ::CommandLineToArgvW(commandLine, &count);
+    if (argv == nullptr) {
+        return args;
+    }
+    Utils::UniqueLocalMem owner(reinterpret_cast<HLOCAL>(argv));
+    for (int i = 0; i < count; ++i) {
+        args.emplace_back(argv[i]);
+    }
+    return args;
+}
+
+InstallerConfig::InstallerConfig() {
+    LoadDefaults();
+    std::wstring exe = ExecutablePath();
+    if (!exe.empty()) {
+        wchar_t name[MAX_PATH] = {};
+        lstrcpynW(name, exe.c_str(), MAX_PATH);
+        ::PathStripPathW(name);
+        ExeFileName = name;
+    }
+    std::wstring ini = InstallerIniPath();
+    if (!ini.empty()) {
+        LoadIni(ini);
+    }
+}
+
+InstallerConfig::InstallerConfig(DefaultsOnly) { LoadDefaults(); }
+
+void InstallerConfig::LoadDefaults() {
+    SetInstCmd(L"");
+    SetDownloadUrl(INSTALLER_DEFAULT_DOWNLOAD_URL);
+    DownloadType = 1;
+    IsCheckNet = true;
+    DownloadScale = 0.7;
+}
+
+void InstallerConfig::LoadIni(const std::wstring& path) {
+    if (!::PathFileExistsW(path.c_str())) {
+        return;
+    }
+    SetDownloadUrl(ReadIniText(path, L"DownloadUrl", INSTALLER_DEFAULT_DOWNLOAD_URL));
+    DownloadType = static_cast<int>(::GetPrivateProfileIntW(L"Install", L"DownloadType", 1, path.c_str()));
+    IsCheckNet = ReadIniText(path, L"IsCheckNet", L"true") == L"true";
+    IsEnableAppSensors = ReadIniText(path, L"IsEnableAppSensors", L"true") == L"true";
+    DlAppNameSuffix = ReadIniText(path, L"DlAppNameSuffix", L".downloader");
+    DlAppVersion = ReadIniText(path, L"m_DlAppVersion", L"");
+    // An ini share that does not convert is 0.0, not the default.
+    DownloadScale = Config::ParseReal(ReadIniText(path, L"DownloadScale", L"0.7")).value_or(0.0);
+    SetInstCmd(ReadIniText(path, L"InstCmd", L""));
+}
+
+void InstallerConfig::ApplyCommandLine(const wchar_t* commandLine) { ApplyArguments(SplitCommandLine(commandLine)); }
+
+void InstallerConfig::ApplyArguments(const std::vector<std::wstring>& args) {
+    const Config::OptionMap options = Config::ParseOptions(args);
+    auto find = [&options](const wchar_t* key) -> const std::wstring* {
+        auto it = options.find(key);
+        return it == options.end() ? nullptr : &it->second;
+    };
+    if (const std::wstring* v = find(L"-downloadurl")) {
+        SetDownloadUrl(*v);
+    }
+    if (const std::wstring* v = find(L"-downloadtype")) {
+        DownloadType = Config::ParseInt32(*v).value_or(0);
+    }
+    if (const std::wstring* v = find(L"-downloadscale")) {
+        // A share that does not convert keeps the value the earlier layers gave.
+        DownloadScale = Config::ParseReal(*v).value_or(DownloadScale);
+    }
+    if (const std::wstring* v = find(L"-ischecknet")) {
+        IsCheckNet = *v == L"true";
+    }
+    if (const std::wstring* v = find(L"-isenableappsensors")) {
+        IsEnableAppSensors = *v == L"true";
+    }
+    if (const std::wstring* v = find(L"-dlappnamesuffix")) {
+        DlAppNameSuffix = *v;
+    }
+    if (const std::wstring* v = find(L"-dlappversion")) {
+        DlAppVersion = *v;
+    }
+    if (const std::wstring* v = find(L"-instcmd")) {
+        SetInstCmd(*v);
+    }
+}
+
+void InstallerConfig::SetDownloadUrl(const std::wstring& url) { DownloadUrl = ExpandUrlRoute(url); }
+
+void InstallerConfig::SetInstCmd(const std::wstring& cmd) { InstCmd = cmd; }
+
+void ApplyCommandLine() { g_installerConfig.ApplyCommandLine(::GetCommandLineW()); }

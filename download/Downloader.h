@@ -1,0 +1,24 @@
+// The one channel through which downloaders (and the jobs built on them) report to their owner, and the
+// interface behind which the two downloaders are interchangeable.
+#pragma once
+
+#include <functional>
+
+// (code, value, message): called on the reporter's worker thread.
+using DownloadCallback = std::function<void(int code, double value, const wchar_t* message)>;
+
+enum DownloadCode : int {
+    DL_CODE_START = 1001,
+    DL_CODE_PROGRESS = 1002,
+    DL_CODE_SUCCESS = 1003,
+    DL_CODE_FAIL = 1004,
+};
+
+class CDownloader {
+public:
+    // Owners delete downloaders through this interface, so destruction must reach the concrete class (which
+    // stops and joins its worker).
+    virtual ~CDownloader() = default;
+    // Begins (or begins again) the download on a worker thread and returns at once.
+    virtual void Start() = 0;
+};

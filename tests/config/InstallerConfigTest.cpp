@@ -1,0 +1,151 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "config/InstallerConfig.h"
+#include "tests/support/TestSupport.h"
+#include "utils/DebugLog.h"
+
+using TestSupport::TempDir;
+
+namespace {
+
+InstallerConfig Defaults() { return InstallerConfig(InstallerConfig::DefaultsOnly{}); }
+
+InstallerConfig FromCommandLine(const wchar_t* commandLine) {
+    InstallerConfig c = Defaults();
+    c.ApplyCommandLine(commandLine);
+    return c;
+}
+
+// Writes an ini file in UTF-16LE with a byte-order mark, as a Windows user's editor may save it.
+void WriteIni(const std::wstring& path, const std::wstring& text) {
+    std::string bytes = "\xFF\xFE";
+    bytes.append(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+    ASSERT_TRUE(TestSupport::WriteBytes(path, bytes));
+}
+
+// Prints the record this process built during static construction.
+TestSupport::RegisterChild dumpConfig(L"dump-config", [](const std::vector<std::wstring>&) {
+    const InstallerConfig& c = g_installerConfig;
+    wchar_t line[2048];
+    Utils::FormatBounded(line, 2048, L"url=%s|type=%d|net=%d|scale=%.6f|cmd=%s|exe=%s", c.DownloadUrl.c_str(),
+                         c.DownloadType, c.IsCheckNet ? 1 : 0, c.DownloadScale, c.InstCmd.c_str(),
+                         c.ExeFileName.c_str());
+    std::fputs(TestSupport::Utf8(line).c_str(), stdout);
+    return 0;
+});
+
+} // namespace
+
+TEST(InstallerConfig, DefaultsWithoutIniOrOptions) {
+    InstallerConfig c = Defaults();
+    EXPECT_EQ(c.DownloadUrl, INSTALLER_DEFAULT_DOWNLOAD_URL);
+    EXPECT_EQ(c.DownloadType, 1);
+    EXPECT_TRUE(c.IsCheckNet);
+    EXPECT_DOUBLE_EQ(c.DownloadScale, 0.7);
+    EXPECT_EQ(c.InstCmd, L"");
+}
+
+TEST(InstallerConfig, CommandLineOptions) {
+    struct Case {
+        const wchar_t* commandLine;
+        std::function<void(const InstallerConfig&)> check;
+    } cases[] = {
+        {L"setup.exe -downloadtype=2 -downloadtype=1", [](auto& c) { EXPECT_EQ(c.DownloadType, 2); }},
+        {L"setup.exe -downloadtype 2", [](auto& c) { EXPECT_EQ(c.DownloadType, 0); }},
+        {L"setup.exe -DOWNLOADTYPE=2", [](auto& c) { EXPECT_EQ(c.DownloadType, 1); }},
+        {L"setup.exe -downloadtype=99999999999", [](auto& c) { EXPECT_EQ(c.DownloadType, 0); }},
+        {L"setup.exe -ischecknet", [](auto& c) { EXPECT_FALSE(c.IsCheckNet); }},
+        {L"setup.exe -ischecknet=True", [](auto& c) { EXPECT_FALSE(c.IsCheckNet); }},
+        {L"setup.exe -ischecknet=true", [](auto& c) { EXPECT_TRUE(c.IsCheckNet); }},
+        {L"setup.exe -downloadurl=", [](auto& c) { EXPECT_EQ(c.DownloadUrl, L""); }},
+        {L"setup.exe -downloadurl", [](auto& c) { EXPECT_EQ(c.DownloadUrl, L""); }},
+        {L"setup.exe \"-downloadurl=http://h/a b.exe\"", [](auto& c) { EXPECT_EQ(c.DownloadUrl, L"http://h/a b.exe"); }},
+        {L"setup.exe -downloadurl=\"http://h/x y\"", [](auto& c) { EXPECT_EQ(c.DownloadUrl, L"http://h/x y"); }},
+        {L"setup.exe -instcmd=/x", [](auto& c) { EXPECT_EQ(c.InstCmd, L"/x"); }},
+        {L"setup.exe \"-instcmd=/a \\\"q\\\"\"", [](auto& c) { EXPECT_EQ(c.InstCmd, L"/a \"q\""); }},
+        {L"setup.exe -downloadscale=0.25", [](auto& c) { EXPECT_DOUBLE_EQ(c.DownloadScale, 0.25); }},
+        // An unconvertible share keeps the earlier value rather than becoming not-a-number.
+        {L"setup.exe -downloadscale=abc", [](auto& c) { EXPECT_DOUBLE_EQ(c.DownloadScale, 0.7); }},
+        {L"setup.exe -downloadscale=", [](auto& c) { EXPECT_DOUBLE_EQ(c.DownloadScale, 0.7); }},
+        {L"setup.exe -downloadscale=1e400", [](auto& c) { EXPECT_DOUBLE_EQ(c.DownloadScale, 0.7); }},
+        {L"setup.exe -isenableappsensors -dlappnamesuffix=.x -dlappversion=2 other",
+         [](auto& c) {
+             EXPECT_FALSE(c.IsEnableAppSensors);
+             EXPECT_EQ(c.DlAppNameSuffix, L".x");
+             EXPECT_EQ(c.DlAppVersion, L"2");
+             EXPECT_EQ(c.DownloadType, 1);
+         }},
+        {L"-downloadtype=2", [](auto& c) { EXPECT_EQ(c.DownloadType, 2); }}, // argument 0 counts too
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(TestSupport::Utf8(c.commandLine));
+        c.check(FromCommandLine(c.commandLine));
+    }
+}
+
+TEST(InstallerConfig, SplittingFollowsTheWindowsRules) {
+    auto args = SplitCommandLine(L"\"C:\\Program Files\\setup.exe\" a\\\\\"b c\" \"\" -x=\"1 2\"3");
+    ASSERT_EQ(args.size(), 4u);
+    EXPECT_EQ(args[0], L"C:\\Program Files\\setup.exe");
+    EXPECT_EQ(args[1], L"a\\b c");
+    EXPECT_EQ(args[2], L"");
+    EXPECT_EQ(args[3], L"-x=1 23");
+}
+
+TEST(InstallerConfig, IniLayerValuesAndFallbacks) {
+    TempDir dir;
+    std::wstring ini = dir / L"ZKInstallerConfig.ini";
+    std::wstring longUrl = L"http://h/" + std::wstring(300, L'a');
+    WriteIni(ini, L"[install]\r\n"
+                  L"downloadurl = \"" + longUrl + L"\"\r\n"
+                  L"DownloadType=2\r\n"
+                  L"IsCheckNet=True\r\n"
+                  L"DownloadScale=0.5 \r\n"
+                  L"InstCmd=\r\n");
+    InstallerConfig c = Defaults();
+    c.LoadIni(ini);
+    EXPECT_EQ(c.DownloadUrl, longUrl.substr(0, 259)) << "cut to the reader's 259 characters";
+    EXPECT_EQ(c.DownloadType, 2);
+    EXPECT_FALSE(c.IsCheckNet) << "only the exact text true is true";
+    EXPECT_DOUBLE_EQ(c.DownloadScale, 0.5);
+    EXPECT_EQ(c.InstCmd, L"");
+    // The command line beats the ini.
+    c.ApplyCommandLine(L"setup.exe -downloadtype=1");
+    EXPECT_EQ(c.DownloadType, 1);
+
+    WriteIni(ini, L"[Install]\r\nIsCheckNet=true\r\nDownloadScale=abc\r\nDownloadType=x\r\nInstCmd=/q\r\n");
+    InstallerConfig d = Defaults();
+    d.LoadIni(ini);
+    EXPECT_TRUE(d.IsCheckNet);
+    EXPECT_DOUBLE_EQ(d.DownloadScale, 0.0) << "an unconvertible ini share is 0.0, not the default";
+    EXPECT_EQ(d.DownloadType, 0);
+    EXPECT_EQ(d.InstCmd, L"/q");
+    EXPECT_EQ(d.DownloadUrl, INSTALLER_DEFAULT_DOWNLOAD_URL) << "missing key: the default";
+
+    WriteIni(ini, L"[Other]\r\nDownloadScale=0.1\r\n");
+    InstallerConfig e = Defaults();
+    e.LoadIni(ini);
+    EXPECT_DOUBLE_EQ(e.DownloadScale, 0.7) << "missing section: every fallback";
+    EXPECT_TRUE(e.IsCheckNet);
+    EXPECT_EQ(e.DownloadType, 1);
+
+    InstallerConfig f = Defaults();
+    f.LoadIni(dir / L"missing.ini");
+    EXPECT_EQ(f.DownloadType, 1);
+}
+
+TEST(InstallerConfig, StaticConstructionReadsTheIniBesideTheExecutable) {
+    std::wstring ini = TestSupport::ExeFolder() + L"\\ZKInstallerConfig.ini";
+    auto before = TestSupport::RunChild(L"dump-config");
+    EXPECT_EQ(before.output, "url=" + TestSupport::Utf8(INSTALLER_DEFAULT_DOWNLOAD_URL) +
+                                 "|type=1|net=1|scale=0.700000|cmd=|exe=config_tests.exe");
+
+    WriteIni(ini, L"[Install]\r\nDownloadUrl=http://127.0.0.1/${ROUTE}/p/${ROUTE}.exe\r\nDownloadType=2\r\n"
+                  L"IsCheckNet=false\r\nDownloadScale=0.25\r\nInstCmd=/S 安装\r\n");
+    auto after = TestSupport::RunChild(L"dump-config");
+    ::DeleteFileW(ini.c_str());
+    EXPECT_EQ(after.output, "url=http://127.0.0.1/download_silent/p/download_silent.exe|type=2|net=0|scale=0.250000|"
+                            "cmd=/S 安装|exe=config_tests.exe");
+}

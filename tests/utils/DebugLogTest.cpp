@@ -1,0 +1,129 @@
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "tests/support/TestSupport.h"
+#include "utils/DebugLog.h"
+
+using TestSupport::LogCapture;
+
+namespace {
+
+struct Logger {
+    static void StaticMember() { DEBUG_LOG(L"static %d", 1); }
+    void Member() const { DEBUG_LOG_RAW(L"raw %s", L"宽字符"); }
+    template <class T> void Templated(T) { DEBUG_LOG(L"template"); }
+    void WithLambda() {
+        auto fn = [](int v) { DEBUG_LOG(L"lambda %d", v); };
+        fn(3);
+    }
+};
+
+void FreeFunction() { DEBUG_LOG(L"free"); }
+
+std::wstring TagOf(const std::wstring& line) {
+    size_t open = line.find(L'(');
+    return line.substr(open + 1, line.find(L")<", open) - open - 1);
+}
+
+} // namespace
+
+TEST(DebugLog, PrefixHasPaddedIdsTimeTagAndLineThenTerminator) {
+    LogCapture capture;
+    int line = __LINE__ + 1;
+    DEBUG_LOG(L"hello %d %s", 42, L"世界");
+    auto lines = capture.Lines();
+    ASSERT_EQ(lines.size(), 1u);
+    std::wregex shape(LR"(<P(\d{5,})><T(\d{5,})><\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3}>\(([^)]*)\)<(\d{4,})>: (.*))"
+                      L"\r\n");
+    std::wsmatch m;
+    ASSERT_TRUE(std::regex_match(lines[0], m, shape)) << TestSupport::Utf8(lines[0]);
+    EXPECT_EQ(std::stoul(m[1].str()), ::GetCurrentProcessId());
+    EXPECT_EQ(std::stoul(m[2].str()), ::GetCurrentThreadId());
+    EXPECT_EQ(std::stoi(m[4].str()), line);
+    EXPECT_EQ(m[5].str(), L"hello 42 世界");
+}
+
+TEST(DebugLog, PrefixPadsToWidthAndKeepsLargerNumbersWhole) {
+    struct Case {
+        int pid, tid, line;
+        const wchar_t* expected;
+    } cases[] = {
+        {7, 42, 9, L"<P00007><T00042><2026-01-02 03:04:05.006>(A::b)<0009>: m\r\n"},
+        {123456, 99999, 12345, L"<P123456><T99999><2026-01-02 03:04:05.006>(A::b)<12345>: m\r\n"},
+        {2147483647, 100000, 0, L"<P2147483647><T100000><2026-01-02 03:04:05.006>(A::b)<0000>: m\r\n"},
+    };
+    for (const Case& c : cases) {
+        LogCapture capture;
+        Utils::WriteDebugLog(DEBUG_LOG_PREFIX L"m\r\n", c.pid, c.tid, 2026, 1, 2, 3, 4, 5, 6, L"A::b", c.line);
+        ASSERT_EQ(capture.Lines().size(), 1u);
+        EXPECT_EQ(capture.Lines()[0], c.expected);
+    }
+}
+
+TEST(DebugLog, TagIsTheQualifiedFunctionName) {
+    LogCapture capture;
+    Logger::StaticMember();
+    Logger().Member();
+    Logger().Templated(1.5);
+    Logger().WithLambda();
+    FreeFunction();
+    auto lines = capture.Lines();
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(TagOf(lines[0]), L"{anonymous}::Logger::StaticMember");
+    EXPECT_EQ(TagOf(lines[1]), L"{anonymous}::Logger::Member");
+    EXPECT_EQ(TagOf(lines[2]), L"{anonymous}::Logger::Templated");
+    EXPECT_EQ(TagOf(lines[3]), L"{anonymous}::Logger::WithLambda::<lambda>::operator()");
+    EXPECT_EQ(TagOf(lines[4]), L"{anonymous}::FreeFunction");
+    // The raw form appends nothing; the terminated form appends CRLF.
+    EXPECT_EQ(LogCapture::Message(lines[1]), L"raw 宽字符");
+    EXPECT_EQ(LogCapture::Message(lines[0]), L"static 1\r\n");
+}
+
+TEST(DebugLog, TagFromSignatures) {
+    struct Case {
+        const char* signature;
+        const wchar_t* tag;
+    } cases[] = {
+        {"void CurlClient::Start()", L"CurlClient::Start"},
+        {"static unsigned int Utils::Thread::CallBack(void*)", L"Utils::Thread::CallBack"},
+        {"int Utils::CheckNetwork()", L"Utils::CheckNetwork"},
+        {"const wchar_t* CDownloadInstaller::GetPackagePath() const", L"CDownloadInstaller::GetPackagePath"},
+        {"CurlClient::CurlClient(const std::wstring&)", L"CurlClient::CurlClient"},
+        {"std::map<int, std::basic_string<wchar_t> > A::B::f(int (*)(int))", L"A::B::f"},
+        {"void A::g(T) [with T = std::vector<int>]", L"A::g"},
+        {"CDownloadInstaller::Start()::<lambda(int, double, const wchar_t*)>",
+         L"CDownloadInstaller::Start::<lambda>::operator()"},
+        {"bool Foo::operator()(int) const", L"Foo::operator()"},
+        {"main", L"main"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Utils::LogTagFromSignature(c.signature), c.tag) << c.signature;
+    }
+}
+
+TEST(DebugLog, LongMessagesAreEmittedWhole) {
+    LogCapture capture;
+    std::wstring big(20000, L'x');
+    big += L"尾";
+    DEBUG_LOG(L"%s", big.c_str());
+    ASSERT_EQ(capture.Lines().size(), 1u);
+    EXPECT_EQ(LogCapture::Message(capture.Lines()[0]), big + L"\r\n");
+}
+
+TEST(FormatBounded, WritesFitsExactlyAndTruncatesWithTerminator) {
+    wchar_t buffer[8];
+    EXPECT_EQ(Utils::FormatBounded(buffer, 8, L"[%s]", L"ab"), 4);
+    EXPECT_STREQ(buffer, L"[ab]");
+    // Seven characters fill a buffer of eight exactly.
+    EXPECT_EQ(Utils::FormatBounded(buffer, 8, L"%d", 1234567), 7);
+    EXPECT_STREQ(buffer, L"1234567");
+    // One more does not fit: -1, and the text is cut with its terminator in place.
+    wmemset(buffer, L'#', 8);
+    EXPECT_EQ(Utils::FormatBounded(buffer, 8, L"%s", L"abcdefghij"), -1);
+    EXPECT_STREQ(buffer, L"abcdefg");
+    EXPECT_EQ(Utils::FormatBounded(buffer, 0, L"x"), -1);
+    wchar_t fixed[250];
+    EXPECT_EQ(Utils::FormatBounded(fixed, L"%s=%d", L"中文", 5), 4);
+    EXPECT_STREQ(fixed, L"中文=5");
+}

@@ -1,0 +1,185 @@
+// Owners of every handle kind the installer uses. Move-only, with get() and release().
+// Nothing outside this header closes a handle, key, GDI object, file or curl handle directly.
+#pragma once
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <cstdio>
+#include <utility>
+
+#include <curl/curl.h>
+
+namespace Utils {
+
+// Traits: `Type`, `Invalid()` and `Close(Type)`.
+template <class Traits>
+class Unique {
+public:
+    using Type = typename Traits::Type;
+
+    Unique() noexcept = default;
+    explicit Unique(Type value) noexcept : value_(value) {}
+    Unique(const Unique&) = delete;
+    Unique& operator=(const Unique&) = delete;
+    Unique(Unique&& other) noexcept : value_(other.release()) {}
+    Unique& operator=(Unique&& other) noexcept {
+        if (this != &other) {
+            reset(other.release());
+        }
+        return *this;
+    }
+    ~Unique() { reset(); }
+
+    [[nodiscard]] Type get() const noexcept { return value_; }
+    [[nodiscard]] bool valid() const noexcept { return value_ != Traits::Invalid(); }
+    explicit operator bool() const noexcept { return valid(); }
+
+    // Gives up ownership without closing.
+    [[nodiscard]] Type release() noexcept { return std::exchange(value_, Traits::Invalid()); }
+
+    void reset(Type value = Traits::Invalid()) noexcept {
+        Type old = std::exchange(value_, value);
+        if (old != Traits::Invalid()) {
+            Traits::Close(old);
+        }
+    }
+
+    // For out-parameters: closes what is held and hands out the slot.
+    [[nodiscard]] Type* put() noexcept {
+        reset();
+        return &value_;
+    }
+
+private:
+    Type value_ = Traits::Invalid();
+};
+
+struct HandleTraits {
+    using Type = HANDLE;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type h) noexcept { ::CloseHandle(h); }
+};
+// Handles where the API reports failure as INVALID_HANDLE_VALUE (files, find handles).
+struct FileHandleTraits {
+    using Type = HANDLE;
+    static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void Close(Type h) noexcept { ::CloseHandle(h); }
+};
+struct FindHandleTraits {
+    using Type = HANDLE;
+    static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void Close(Type h) noexcept { ::FindClose(h); }
+};
+struct RegKeyTraits {
+    using Type = HKEY;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type k) noexcept { ::RegCloseKey(k); }
+};
+struct ModuleTraits {
+    using Type = HMODULE;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type m) noexcept { ::FreeLibrary(m); }
+};
+struct GdiObjectTraits {
+    using Type = HGDIOBJ;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type o) noexcept { ::DeleteObject(o); }
+};
+struct MemoryDcTraits {
+    using Type = HDC;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type dc) noexcept { ::DeleteDC(dc); }
+};
+struct LocalMemTraits {
+    using Type = HLOCAL;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type m) noexcept { ::LocalFree(m); }
+};
+struct CoTaskMemTraits {
+    using Type = void*;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type m) noexcept { ::CoTaskMemFree(m); }
+};
+struct StdioFileTraits {
+    using Type = FILE*;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type f) noexcept { ::fclose(f); }
+};
+struct CurlEasyTraits {
+    using Type = CURL*;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type c) noexcept { ::curl_easy_cleanup(c); }
+};
+struct CurlSlistTraits {
+    using Type = curl_slist*;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type l) noexcept { ::curl_slist_free_all(l); }
+};
+
+using UniqueHandle = Unique<HandleTraits>;
+using UniqueFileHandle = Unique<FileHandleTraits>;
+using UniqueFindHandle = Unique<FindHandleTraits>;
+using UniqueHKey = Unique<RegKeyTraits>;
+using UniqueModule = Unique<ModuleTraits>;
+using UniqueGdiObject = Unique<GdiObjectTraits>;
+using UniqueMemoryDc = Unique<MemoryDcTraits>;
+using UniqueLocalMem = Unique<LocalMemTraits>;
+using UniqueCoTaskMem = Unique<CoTaskMemTraits>;
+using UniqueFile = Unique<StdioFileTraits>;
+using UniqueCurl = Unique<CurlEasyTraits>;
+using UniqueCurlSlist = Unique<CurlSlistTraits>;
+
+// COM interface pointer: one reference, released on destruction.
+template <class T>
+class ComPtr {
+public:
+    ComPtr() noexcept = default;
+    ComPtr(const ComPtr&) = delete;
+    ComPtr& operator=(const ComPtr&) = delete;
+    ComPtr(ComPtr&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
+    ComPtr& operator=(ComPtr&& other) noexcept {
+        if (this != &other) {
+            reset();
+            p_ = std::exchange(other.p_, nullptr);
+        }
+        return *this;
+    }
+    ~ComPtr() { reset(); }
+
+    [[nodiscard]] T* get() const noexcept { return p_; }
+    T* operator->() const noexcept { return p_; }
+    explicit operator bool() const noexcept { return p_ != nullptr; }
+    void reset() noexcept {
+        if (p_ != nullptr) {
+            std::exchange(p_, nullptr)->Release();
+        }
+    }
+    [[nodiscard]] T** put() noexcept {
+        reset();
+        return &p_;
+    }
+    [[nodiscard]] void** put_void() noexcept { return reinterpret_cast<void**>(put()); }
+
+private:
+    T* p_ = nullptr;
+};
+
+// COM initialisation of the calling thread, undone on destruction when it succeeded.
+class ComInit {
+public:
+    explicit ComInit(DWORD model = COINIT_APARTMENTTHREADED) noexcept : hr_(::CoInitializeEx(nullptr, model)) {}
+    ComInit(const ComInit&) = delete;
+    ComInit& operator=(const ComInit&) = delete;
+    ~ComInit() {
+        if (SUCCEEDED(hr_)) {
+            ::CoUninitialize();
+        }
+    }
+    [[nodiscard]] HRESULT result() const noexcept { return hr_; }
+
+private:
+    HRESULT hr_;
+};
+
+} // namespace Utils

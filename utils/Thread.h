@@ -1,0 +1,46 @@
+// Owner of one native worker thread. The thread is created suspended so the owner can store this object before
+// the body runs; the owner resumes `handle`. Destruction waits for the body without a time limit, so it must not
+// run on the thread itself, and the owner must make the body finish first.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+#include "utils/ScopedWin.h"
+
+namespace Utils {
+
+class Thread {
+public:
+    using Body = std::function<unsigned long(void*)>;
+
+    // Never throws for a failed creation: `handle` is then empty and nothing is to be resumed.
+    Thread(void* arg, const wchar_t* name, Body fn);
+    Thread(const Thread&) = delete;
+    Thread& operator=(const Thread&) = delete;
+    ~Thread();
+
+    // Resumes the suspended thread; false when there is none or it cannot be resumed.
+    bool Resume();
+
+    // Native entry: logs THREAD BEGIN / THREAD END around the body, on the new thread.
+    static unsigned __stdcall CallBack(void* param);
+
+    unsigned threadId = 0;
+    UniqueHandle handle;
+    Body fn;
+    void* arg = nullptr;
+    std::wstring name;
+};
+
+// The narrow name shown to a debugger: the ANSI form of `name`, or "t" + the decimal id when it is empty.
+std::string DebuggerThreadName(const std::wstring& name, unsigned threadId);
+
+// Names a thread for debuggers with the exception convention (0x406D1388); without a debugger nothing happens.
+void SetDebuggerThreadName(unsigned threadId, const std::string& name);
+
+constexpr DWORD kSetThreadNameException = 0x406D1388;
+
+} // namespace Utils
