@@ -109,16 +109,26 @@ std::wstring LogTagFromSignature(std::string_view signature) {
     if (size_t with = signature.find(" [with "); with != std::string_view::npos) {
         signature = signature.substr(0, with);
     }
-    size_t paren = FindParameterList(signature, 0);
-    if (paren == std::string_view::npos) {
-        return std::wstring(signature.begin(), signature.end());
+    // A lambda appears as "<lambda(int, double)>"; its parameters are not part of the tag.
+    std::string s;
+    for (size_t i = 0; i < signature.size();) {
+        if (signature.substr(i).starts_with("<lambda(")) {
+            size_t close = SkipBalanced(signature, i + 7, '(', ')');
+            s += "<lambda";
+            i = close;
+        } else {
+            s += signature[i++];
+        }
     }
+    std::string_view view(s);
+    size_t paren = FindParameterList(view, 0);
+    size_t end = paren == std::string_view::npos ? view.size() : paren;
     // The name starts after the last blank (outside angle brackets) that precedes the parameter list: whatever
     // comes before it is the return type and specifiers.
     size_t start = 0;
     int angle = 0;
-    for (size_t i = 0; i < paren; ++i) {
-        char c = signature[i];
+    for (size_t i = 0; i < end; ++i) {
+        char c = view[i];
         if (c == '<') {
             ++angle;
         } else if (c == '>' && angle > 0) {
@@ -127,19 +137,20 @@ std::wstring LogTagFromSignature(std::string_view signature) {
             start = i + 1;
         }
     }
-    while (start < paren && (signature[start] == '*' || signature[start] == '&')) {
+    while (start < end && (view[start] == '*' || view[start] == '&')) {
         ++start;
     }
-    std::string tag(signature.substr(start, paren - start));
-
-    // A lambda's signature continues after the enclosing function's parameters: "...()::<lambda(int)>".
-    size_t rest = SkipBalanced(signature, paren, '(', ')');
-    while (signature.substr(rest).starts_with("::<lambda")) {
-        tag += "::<lambda>::operator()";
-        rest = SkipBalanced(signature, rest + 2, '<', '>');
-        if (signature.substr(rest).starts_with("(")) {
-            rest = SkipBalanced(signature, rest, '(', ')');
-        }
+    std::string tag(view.substr(start, end - start));
+    // A lambda inside a function continues after the function's parameters: "Foo::Start()::<lambda>".
+    size_t rest = paren == std::string_view::npos ? view.size() : SkipBalanced(view, paren, '(', ')');
+    while (view.substr(rest).starts_with("::")) {
+        size_t next = FindParameterList(view, rest);
+        size_t componentEnd = next == std::string_view::npos ? view.size() : next;
+        tag += view.substr(rest, componentEnd - rest);
+        rest = next == std::string_view::npos ? view.size() : SkipBalanced(view, next, '(', ')');
+    }
+    if (tag.ends_with("<lambda>")) {
+        tag += "::operator()";
     }
     return std::wstring(tag.begin(), tag.end());
 }

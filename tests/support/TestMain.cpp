@@ -17,6 +17,13 @@ int main(int argc, char** argv) {
         auto it = TestSupport::ChildModes().find(mode);
         return it == TestSupport::ChildModes().end() ? 97 : it->second(args);
     }
+    // A copy of a test executable started by the shell (which passes no arguments) names its mode in the
+    // environment instead.
+    wchar_t mode[64] = {};
+    if (::GetEnvironmentVariableW(L"TUNIVOX_CHILD_MODE", mode, 64) > 0 && mode[0] != L'\0') {
+        auto it = TestSupport::ChildModes().find(mode);
+        return it == TestSupport::ChildModes().end() ? 97 : it->second({});
+    }
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

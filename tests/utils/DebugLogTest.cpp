@@ -16,6 +16,11 @@ struct Logger {
     void WithLambda() {
         auto fn = [](int v) { DEBUG_LOG(L"lambda %d", v); };
         fn(3);
+        auto outer = [] {
+            auto inner = [](int v) { DEBUG_LOG(L"nested %d", v); };
+            inner(4);
+        };
+        outer();
     }
 };
 
@@ -69,12 +74,13 @@ TEST(DebugLog, TagIsTheQualifiedFunctionName) {
     Logger().WithLambda();
     FreeFunction();
     auto lines = capture.Lines();
-    ASSERT_EQ(lines.size(), 5u);
+    ASSERT_EQ(lines.size(), 6u);
     EXPECT_EQ(TagOf(lines[0]), L"{anonymous}::Logger::StaticMember");
     EXPECT_EQ(TagOf(lines[1]), L"{anonymous}::Logger::Member");
     EXPECT_EQ(TagOf(lines[2]), L"{anonymous}::Logger::Templated");
     EXPECT_EQ(TagOf(lines[3]), L"{anonymous}::Logger::WithLambda::<lambda>::operator()");
-    EXPECT_EQ(TagOf(lines[4]), L"{anonymous}::FreeFunction");
+    EXPECT_EQ(TagOf(lines[4]), L"{anonymous}::Logger::WithLambda::<lambda>::<lambda>::operator()");
+    EXPECT_EQ(TagOf(lines[5]), L"{anonymous}::FreeFunction");
     // The raw form appends nothing; the terminated form appends CRLF.
     EXPECT_EQ(LogCapture::Message(lines[1]), L"raw 宽字符");
     EXPECT_EQ(LogCapture::Message(lines[0]), L"static 1\r\n");
@@ -96,6 +102,9 @@ TEST(DebugLog, TagFromSignatures) {
          L"CDownloadInstaller::Start::<lambda>::operator()"},
         {"bool Foo::operator()(int) const", L"Foo::operator()"},
         {"main", L"main"},
+        {"{anonymous}::<lambda(const std::vector<std::__cxx11::basic_string<wchar_t> >&)>",
+         L"{anonymous}::<lambda>::operator()"},
+        {"A::f()::<lambda()>::<lambda(int)>", L"A::f::<lambda>::<lambda>::operator()"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(Utils::LogTagFromSignature(c.signature), c.tag) << c.signature;

@@ -1,0 +1,37 @@
+// Start-up steps of the installer process that come before any window.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "utils/ScopedWin.h"
+
+namespace App {
+
+// Library loads by name come from the system folder only; the current folder leaves the search order; a fixed
+// list of system libraries is loaded by full path and kept for the process's life.
+void PreloadSystemLibraries();
+
+// The names PreloadSystemLibraries loads, in order, each appended to the system folder.
+extern const wchar_t* const kPreloadedLibraries[9];
+
+constexpr const wchar_t* kInstanceMutexName = L"TOVANIQUE_Installer_Tunivox";
+
+// The single-instance lock: owned when this is the only installer of the login.
+class SingleInstance {
+public:
+    SingleInstance();
+    ~SingleInstance();
+    SingleInstance(const SingleInstance&) = delete;
+    SingleInstance& operator=(const SingleInstance&) = delete;
+    [[nodiscard]] bool owned() const { return mutex_.valid(); }
+
+private:
+    Utils::UniqueHandle mutex_;
+};
+
+// "管理员权限：1.用户名=%s；2.用户权限=%s；3.进程权限=%s" with 是/否 for the two facts.
+std::wstring AdminDiagnosticText(const std::wstring& userName, bool userIsAdmin, bool processIsAdmin);
+
+} // namespace App

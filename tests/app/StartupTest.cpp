@@ -1,0 +1,72 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "app/Startup.h"
+#include "tests/support/TestSupport.h"
+#include "utils/DebugLog.h"
+#include "utils/Thread.h"
+
+namespace {
+
+// Logs through the real debug-output channel (no test sink in a child) and names a thread.
+TestSupport::RegisterChild logSome(L"log-some", [](const std::vector<std::wstring>&) {
+    DEBUG_LOG(L"第一行 %d", 1);
+    DEBUG_LOG_RAW(L"no line end");
+    {
+        Utils::Thread t(nullptr, L"下载线程", [](void*) -> unsigned long { return 0; });
+        t.Resume();
+    }
+    return 7;
+});
+
+std::wstring DbgCapturePath() {
+    std::wstring folder = TestSupport::ExeFolder(); // build/tests/app
+    return folder.substr(0, folder.rfind(L"\\tests\\")) + L"\\tools\\dbgcapture\\" DBGCAPTURE_EXE_W;
+}
+
+} // namespace
+
+TEST(Startup, AdminDiagnosticText) {
+    EXPECT_EQ(App::AdminDiagnosticText(L"alice", true, false), L"管理员权限：1.用户名=alice；2.用户权限=是；3.进程权限=否");
+    EXPECT_EQ(App::AdminDiagnosticText(L"", false, true), L"管理员权限：1.用户名=；2.用户权限=否；3.进程权限=是");
+}
+
+TEST(Startup, OnlyOneInstanceOwnsTheLockAndItIsFreeAgainAfterwards) {
+    {
+        App::SingleInstance first;
+        ASSERT_TRUE(first.owned());
+        App::SingleInstance second;
+        EXPECT_FALSE(second.owned());
+        // Another process sees it taken as well.
+        HANDLE other = ::OpenMutexW(SYNCHRONIZE, FALSE, App::kInstanceMutexName);
+        EXPECT_NE(other, nullptr);
+        Utils::UniqueHandle owner(other);
+    }
+    App::SingleInstance again;
+    EXPECT_TRUE(again.owned());
+}
+
+TEST(Startup, PreloadLoadsWhatExistsAndSkipsWhatDoesNot) {
+    App::PreloadSystemLibraries();
+    EXPECT_NE(::GetModuleHandleW(L"version.dll"), nullptr);
+    EXPECT_NE(::GetModuleHandleW(L"dwmapi.dll"), nullptr);
+    // Loads by name still work afterwards (from the system folder).
+    HMODULE shlwapi = ::LoadLibraryW(L"shlwapi.dll");
+    EXPECT_NE(shlwapi, nullptr);
+}
+
+TEST(DbgCapture, WritesEveryDebugLineAndThreadNameAsUtf8) {
+    TestSupport::TempDir dir;
+    std::wstring out = dir / L"log.txt";
+    auto result = TestSupport::RunCommand(L"\"" + DbgCapturePath() + L"\" \"" + out + L"\" \"" +
+                                          TestSupport::ExePath() + L"\" --child=log-some");
+    EXPECT_EQ(result.exitCode, 7u) << result.output;
+    std::string log = TestSupport::ReadBytes(out);
+    EXPECT_NE(log.find(")<"), std::string::npos) << log;
+    EXPECT_NE(log.find(": 第一行 1\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(": no line end\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("THREADNAME "), std::string::npos) << log;
+    EXPECT_NE(log.find(" 下载线程\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("(Utils::Thread::CallBack)"), std::string::npos) << log;
+}
