@@ -1,5 +1,6 @@
 // standin: a console program that stands in for the installation package or the previous installation's
-// uninstaller. It appends the command line it received (UTF-8, one line) to SCRIPT.cmdline, then plays SCRIPT.
+// uninstaller. It appends the command line it received (UTF-8, one line) to SCRIPT.cmdline and the path of the
+// file that actually runs to SCRIPT.module, then plays SCRIPT.
 //
 // The script's path comes from a "-standin=PATH" argument (so a test can pass it through the configuration's
 // InstCmd), or else from the environment variable TUNIVOX_STANDIN_SCRIPT (for the uninstaller, whose command
@@ -157,6 +158,9 @@ int main() {
         return 0;
     }
     AppendFile(script + L".cmdline", ToUtf8(commandLine) + "\n");
+    wchar_t module[MAX_PATH * 2] = {};
+    ::GetModuleFileNameW(nullptr, module, MAX_PATH * 2);
+    AppendFile(script + L".module", ToUtf8(module) + "\n");
 
     HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
     HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
