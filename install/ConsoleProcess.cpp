@@ -1,0 +1,165 @@
+#include "install/ConsoleProcess.h"
+
+#include <cwchar>
+#include <vector>
+
+#include "utils/DebugLog.h"
+#include "utils/Exception.h"
+
+namespace {
+
+// How long the reader waits on the child before it looks at the pipes again while the child is silent.
+constexpr DWORD kIdleWaitMs = 10;
+
+CConsoleProcess::Pipe CreateInheritablePipe(const wchar_t* which) {
+    SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
+    CConsoleProcess::Pipe pipe;
+    HANDLE read = nullptr;
+    HANDLE write = nullptr;
+    if (!::CreatePipe(&read, &write, &sa, 0)) {
+        DWORD error = ::GetLastError();
+        DEBUG_LOG(L"CreatePipe(%s) failed: %lu", which, error);
+        throw Utils::Exception(std::wstring(L"CreatePipe failed: ") + which);
+    }
+    pipe.read.reset(read);
+    pipe.write.reset(write);
+    return pipe;
+}
+
+void NotInheritable(const Utils::UniqueHandle& handle) {
+    if (!::SetHandleInformation(handle.get(), HANDLE_FLAG_INHERIT, 0)) {
+        DWORD error = ::GetLastError();
+        DEBUG_LOG(L"SetHandleInformation failed: %lu", error);
+        throw Utils::Exception(L"SetHandleInformation failed");
+    }
+}
+
+// Bytes waiting in a pipe; false when the pipe is broken (every write end closed and nothing left).
+bool Available(HANDLE pipe, DWORD& available) {
+    available = 0;
+    return ::PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) != FALSE;
+}
+
+} // namespace
+
+void CConsoleProcess::Launch(const std::wstring& line, const std::wstring& applicationName) {
+    Close();
+    if (line.size() >= kCommandLineCapacity) {
+        DEBUG_LOG(L"command line of %u characters does not fit", static_cast<unsigned>(line.size()));
+        throw Utils::Exception(L"command line too long");
+    }
+    Pipe err = CreateInheritablePipe(L"stderr");
+    Pipe out = CreateInheritablePipe(L"stdout");
+    Pipe in = CreateInheritablePipe(L"stdin");
+
+    wchar_t buffer[kCommandLineCapacity] = {};
+    std::wmemcpy(buffer, line.c_str(), line.size());
+
+    NotInheritable(out.read);
+    NotInheritable(err.read);
+    NotInheritable(in.write);
+
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+    si.wShowWindow = SW_HIDE;
+    si.hStdInput = in.read.get();
+    si.hStdOutput = out.write.get();
+    si.hStdError = err.write.get();
+
+    // CreateProcessW may write into the command line buffer, so it gets a copy; `commandLine` keeps the text.
+    wchar_t mutableLine[kCommandLineCapacity];
+    std::wmemcpy(mutableLine, buffer, kCommandLineCapacity);
+    PROCESS_INFORMATION pi{};
+    if (!::CreateProcessW(applicationName.empty() ? nullptr : applicationName.c_str(), mutableLine, nullptr,
+                          nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+        DWORD error = ::GetLastError();
+        DEBUG_LOG(L"CreateProcessW failed: %lu", error);
+        throw Utils::Exception(L"CreateProcessW failed");
+    }
+
+    // Success: hand everything to the object. The child's ends are closed here so that the output pipes break
+    // when the child ends.
+    out.write.reset();
+    err.write.reset();
+    in.read.reset();
+    std::wmemcpy(commandLine, buffer, kCommandLineCapacity);
+    stdErrPipe = std::move(err);
+    stdOutPipe = std::move(out);
+    stdInPipe = std::move(in);
+    process.reset(pi.hProcess);
+    thread.reset(pi.hThread);
+    processId = pi.dwProcessId;
+    threadId = pi.dwThreadId;
+}
+
+void CConsoleProcess::DrainStdErr() {
+    char discard[4096];
+    DWORD available = 0;
+    while (stdErrPipe.read && Available(stdErrPipe.read.get(), available) && available > 0) {
+        DWORD got = 0;
+        DWORD want = available < sizeof(discard) ? available : static_cast<DWORD>(sizeof(discard));
+        if (!::ReadFile(stdErrPipe.read.get(), discard, want, &got, nullptr) || got == 0) {
+            break;
+        }
+    }
+}
+
+bool CConsoleProcess::ReadOutput(std::string& chunk, size_t maxBytes) {
+    chunk.clear();
+    if (!stdOutPipe.read || !process || maxBytes == 0) {
+        return false;
+    }
+    for (;;) {
+        DrainStdErr();
+        DWORD available = 0;
+        if (!Available(stdOutPipe.read.get(), available)) {
+            return false; // broken: the child and everything that inherited its output have ended
+        }
+        if (available == 0) {
+            if (::WaitForSingleObject(process.get(), 0) != WAIT_OBJECT_0) {
+                ::WaitForSingleObject(process.get(), kIdleWaitMs);
+                continue;
+            }
+            // The child has ended: whatever it wrote before is in the pipe by now.
+            if (!Available(stdOutPipe.read.get(), available) || available == 0) {
+                DrainStdErr();
+                return false;
+            }
+        }
+        DWORD want = available < maxBytes ? available : static_cast<DWORD>(maxBytes);
+        chunk.resize(want);
+        DWORD got = 0;
+        if (!::ReadFile(stdOutPipe.read.get(), chunk.data(), want, &got, nullptr)) {
+            chunk.clear();
+            return false;
+        }
+        chunk.resize(got);
+        return true;
+    }
+}
+
+DWORD CConsoleProcess::WaitForExit() {
+    if (!process) {
+        return STILL_ACTIVE;
+    }
+    ::WaitForSingleObject(process.get(), INFINITE);
+    DWORD code = STILL_ACTIVE;
+    ::GetExitCodeProcess(process.get(), &code);
+    return code;
+}
+
+bool CConsoleProcess::Running() const {
+    DWORD code = 0;
+    return process && ::GetExitCodeProcess(process.get(), &code) && code == STILL_ACTIVE;
+}
+
+void CConsoleProcess::Close() {
+    thread.reset();
+    process.reset();
+    stdErrPipe = Pipe{};
+    stdOutPipe = Pipe{};
+    stdInPipe = Pipe{};
+    processId = 0;
+    threadId = 0;
+}

@@ -1,0 +1,64 @@
+// One hidden child process whose standard input, output and error are anonymous pipes.
+//
+// Teardown paths, all through the owners of utils/ScopedWin.h:
+// - Launch fails at any step: everything it created so far is closed as the exception leaves; the object keeps
+//   nothing (it is handed the pipes and the process only when the whole launch succeeded).
+// - Close (or destruction): the child's process and thread handles and every pipe end still held are closed.
+//   The child itself is not terminated: the jobs wait for it to end first (WaitForExit).
+// - The parent's copies of the child's pipe ends are closed right after CreateProcessW, so the output pipes
+//   report "broken" as soon as the child (and anything that inherited its handles) has ended.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "utils/ScopedWin.h"
+
+class CConsoleProcess {
+public:
+    // The command line buffer handed to CreateProcessW: 1023 characters and the terminator.
+    static constexpr size_t kCommandLineCapacity = 1024;
+
+    struct Pipe {
+        Utils::UniqueHandle write;
+        Utils::UniqueHandle read;
+    };
+
+    CConsoleProcess() = default;
+    CConsoleProcess(const CConsoleProcess&) = delete;
+    CConsoleProcess& operator=(const CConsoleProcess&) = delete;
+    ~CConsoleProcess() { Close(); }
+
+    // Starts `commandLine` hidden with the three pipes. `applicationName`, when not empty, is the executable's
+    // path: CreateProcessW then runs exactly that file instead of searching the unquoted command line's
+    // blank-separated prefixes ("C:\Program.exe" before "C:\Program Files\..."). A command line that does not
+    // fit the buffer is refused rather than run cut short. Throws Utils::Exception on any failure.
+    void Launch(const std::wstring& commandLine, const std::wstring& applicationName = L"");
+
+    // Returns the next piece of the child's standard output (at most `maxBytes`), waiting for it; false once the
+    // output has ended: the pipe is broken, or the child has ended and nothing it wrote is left in the pipe
+    // (a grandchild that inherited the pipe cannot keep the job waiting). Standard error is drained and
+    // discarded on the way, so a child that writes much to it never blocks on a full pipe.
+    bool ReadOutput(std::string& chunk, size_t maxBytes);
+
+    // Waits without limit for the child to end; its exit code, or STILL_ACTIVE when there is no child.
+    DWORD WaitForExit();
+    [[nodiscard]] bool Running() const;
+    [[nodiscard]] DWORD ProcessId() const { return processId; }
+    [[nodiscard]] HANDLE Process() const { return process.get(); }
+
+    void Close();
+
+    wchar_t commandLine[kCommandLineCapacity] = {};
+    Pipe stdErrPipe;
+    Pipe stdOutPipe;
+    Pipe stdInPipe;
+    Utils::UniqueHandle process;
+    Utils::UniqueHandle thread;
+    DWORD processId = 0;
+    DWORD threadId = 0;
+
+private:
+    void DrainStdErr();
+};

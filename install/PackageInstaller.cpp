@@ -1,0 +1,142 @@
+#include "install/PackageInstaller.h"
+
+#include <new>
+
+#include "config/InstallerConfig.h"
+#include "install/ConsoleProtocol.h"
+#include "install/StatusCodes.h"
+#include "utils/DebugLog.h"
+#include "utils/Exception.h"
+#include "utils/TextConv.h"
+
+bool IsUsableCodePage(long codePage) {
+    if (codePage == 0) {
+        return true;
+    }
+    if (codePage < 0 || codePage > 65535) {
+        return false;
+    }
+    // IsValidCodePage accepts code pages MultiByteToWideChar refuses (1200, 1201); a trial conversion does not.
+    wchar_t out[2];
+    return ::MultiByteToWideChar(static_cast<UINT>(codePage), 0, "A", 1, out, 2) == 1;
+}
+
+CPackageInstaller::CPackageInstaller(DownloadCallback callback_, const std::wstring& packagePath_,
+                                     const std::wstring& installDir_, bool desktopShortcut_, bool quickLaunch_)
+    : callback(std::move(callback_)), packagePath(packagePath_), installDir(installDir_),
+      quickLaunch(quickLaunch_), desktopShortcut(desktopShortcut_) {}
+
+CPackageInstaller::~CPackageInstaller() { thread.reset(); }
+
+std::wstring CPackageInstaller::BuildCommandLine(const std::wstring& packagePath, const std::wstring& installDir,
+                                                 bool desktopShortcut, bool quickLaunch,
+                                                 const std::wstring& instCmd) {
+    // The package parses this line as it always has: its own path unquoted, -instdir quoted, /D= last and
+    // unquoted (NSIS reads everything after /D= as the folder). The path is given to CreateProcessW separately.
+    std::wstring line = packagePath;
+    line += L" /S -console=show -version=1.0.0";
+    line += desktopShortcut ? L" -dsc=true" : L" -dsc=false";
+    line += quickLaunch ? L" -ssc=true" : L" -ssc=false";
+    if (!instCmd.empty()) {
+        line += L" " + instCmd;
+    }
+    if (!installDir.empty()) {
+        line += L" -instdir=\"" + installDir + L"\"";
+        line += L" /D=" + installDir;
+    }
+    return line;
+}
+
+std::wstring CPackageInstaller::BuildCommandLine() const {
+    return BuildCommandLine(packagePath, installDir, desktopShortcut, quickLaunch, g_installerConfig.InstCmd);
+}
+
+void CPackageInstaller::Start() {
+    commandLine = BuildCommandLine();
+    thread.reset(); // waits for the previous attempt's install thread
+    thread = std::make_unique<Utils::Thread>(this, L"ABDEF", [](void* self) -> unsigned long {
+        return static_cast<CPackageInstaller*>(self)->Run();
+    });
+    if (!thread->Resume()) {
+        DEBUG_LOG(L"install thread could not be started");
+        thread.reset();
+        callback(IST_CODE_FAIL, 2.0, L"");
+    }
+}
+
+int CPackageInstaller::ParseOutput(const std::wstring& text) {
+    int result = ConsoleProtocol::kResultNone;
+    for (const std::wstring& line : ConsoleProtocol::SplitLines(text)) {
+        ConsoleProtocol::LineOutcome outcome = ConsoleProtocol::ParsePackageLine(line);
+        if (outcome.codePage) {
+            if (IsUsableCodePage(*outcome.codePage)) {
+                codePage = static_cast<int>(*outcome.codePage);
+            } else {
+                // Decoding with it would turn every later line into nothing, and a failure with it.
+                DEBUG_LOG(L"unknown code page %ld ignored, keeping %d", *outcome.codePage, codePage);
+            }
+        }
+        if (outcome.report) {
+            callback(outcome.report->code, outcome.report->value, outcome.report->message.c_str());
+        }
+        if (outcome.result != ConsoleProtocol::kResultNone) {
+            result = outcome.result;
+        }
+    }
+    return result;
+}
+
+int CPackageInstaller::ParseLines(const std::vector<std::string>& lines) {
+    // Each line is decoded on its own, so an "Encode=" line applies from the next line on.
+    int result = ConsoleProtocol::kResultNone;
+    for (const std::string& line : lines) {
+        int r = ParseOutput(Utils::MultiByteToWide(line, static_cast<unsigned>(codePage)));
+        if (r != ConsoleProtocol::kResultNone) {
+            result = r;
+        }
+    }
+    return result;
+}
+
+unsigned long CPackageInstaller::Run() {
+    callback(IST_CODE_START, 0.0, L"");
+    callback(IST_CODE_PROGRESS, 0.0, L"");
+    process.reset();
+    try {
+        auto child = std::make_unique<CConsoleProcess>();
+        child->Launch(commandLine, packagePath);
+        process = std::move(child);
+    } catch (const Utils::Exception& e) {
+        DEBUG_LOG(L"package not launched: %hs", e.what());
+        callback(IST_CODE_FAIL, 2.0, L"");
+        return 0;
+    } catch (const std::bad_alloc&) {
+        callback(IST_CODE_FAIL, 2.0, L"");
+        return 0;
+    }
+    DEBUG_LOG(L"package started, pid %lu", process->ProcessId());
+
+    // The lines of one read are parsed together and the last decisive one decides. After that the output is
+    // still read to its end, unparsed, so the package cannot block on a full pipe while the job waits for it.
+    ConsoleProtocol::LineSplitter splitter;
+    int decided = ConsoleProtocol::kResultNone;
+    std::string chunk;
+    while (process->ReadOutput(chunk, decided == ConsoleProtocol::kResultNone ? kReadSize : kDrainReadSize)) {
+        if (decided == ConsoleProtocol::kResultNone) {
+            decided = ParseLines(splitter.Feed(chunk));
+        }
+    }
+    if (decided == ConsoleProtocol::kResultNone) {
+        if (std::optional<std::string> tail = splitter.Finish()) {
+            decided = ParseLines({*tail});
+        }
+    }
+    DWORD exitCode = process->WaitForExit();
+    DEBUG_LOG(L"package ended with %lu, outcome %d", exitCode, decided);
+    process->Close();
+    process.reset();
+    if (decided == ConsoleProtocol::kResultNone) {
+        callback(IST_CODE_SUCCESS, 1.0, L"");
+    }
+    return 0;
+}

@@ -1,0 +1,57 @@
+// The install job: runs the downloaded package hidden with the user's choices on its command line and turns the
+// lines it prints into status events (install/StatusCodes.h) on the orchestrator's install relay.
+//
+// Threads: Start runs on the download worker; Run and ParseOutput on the install thread ("ABDEF"), which alone
+// touches `codePage` and `process` while it runs. The orchestrator writes installDir and the two options before
+// it starts the download, that is before Start reads them.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "download/Downloader.h"
+#include "install/ConsoleProcess.h"
+#include "utils/Thread.h"
+
+class CPackageInstaller {
+public:
+    CPackageInstaller(DownloadCallback callback, const std::wstring& packagePath, const std::wstring& installDir,
+                      bool desktopShortcut, bool quickLaunch);
+    CPackageInstaller(const CPackageInstaller&) = delete;
+    CPackageInstaller& operator=(const CPackageInstaller&) = delete;
+    // Waits for the install thread, and so for a running package, to end.
+    ~CPackageInstaller();
+
+    // Builds the command line and starts the install thread; waits first for an earlier one.
+    void Start();
+    // The package's command line from the fields and the configuration's InstCmd.
+    std::wstring BuildCommandLine() const;
+    static std::wstring BuildCommandLine(const std::wstring& packagePath, const std::wstring& installDir,
+                                         bool desktopShortcut, bool quickLaunch, const std::wstring& instCmd);
+    // Body of the install thread.
+    unsigned long Run();
+    // Parses decoded output (whole lines); reports each recognised line; returns the last decisive result.
+    int ParseOutput(const std::wstring& text);
+
+    // Reads while nothing is decided: the protocol's reads are at most this size. Once the outcome is known the
+    // rest of the output is only drained, in larger reads.
+    static constexpr size_t kReadSize = 1024;
+    static constexpr size_t kDrainReadSize = 65536;
+
+    DownloadCallback callback;
+    std::wstring packagePath;
+    std::wstring installDir;
+    std::wstring commandLine;
+    bool quickLaunch = true;
+    bool desktopShortcut = true;
+    int codePage = 0;
+    std::unique_ptr<Utils::Thread> thread;
+    std::unique_ptr<CConsoleProcess> process;
+
+private:
+    int ParseLines(const std::vector<std::string>& lines);
+};
+
+// True when Windows can decode text in `codePage` (0, the ANSI code page, always can).
+bool IsUsableCodePage(long codePage);

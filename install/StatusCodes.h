@@ -1,0 +1,28 @@
+// The status vocabulary of one installation run beyond the downloader's own 1001-1004 (download/Downloader.h).
+// Every event travels as (code, value, message) through a DownloadCallback; the value is a fraction for the
+// progress codes and a code-specific number otherwise. There are no codes 3006 and 5001.
+#pragma once
+
+#include "download/Downloader.h"
+
+enum InstallCode : int {
+    IST_CODE_START = 2001,
+    IST_CODE_PROGRESS = 2002,
+    IST_CODE_SUCCESS = 2003,
+    IST_CODE_FAIL = 2004,
+    IST_CODE_INST_PATH = 3000,
+    IST_CODE_EXE_PATH = 3001,
+    IST_CODE_UNINST_EXE = 3002,
+    IST_CODE_UNINST_EP = 3003,
+    IST_CODE_START_URL = 3004,
+    IST_CODE_STARTUP_STYLE = 3005,
+    IST_CODE_TOP_SHOW_DETENTION = 3007,
+    IST_CODE_FINISH_CLOSE_DETENTION = 3008,
+    IST_CODE_MESSAGE = 3009,
+};
+
+enum UninstallCode : int {
+    UNI_CODE_PROGRESS = 5002,
+    UNI_CODE_SUCCESS = 5003,
+    UNI_CODE_FAIL = 5004,
+};

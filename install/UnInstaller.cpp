@@ -1,0 +1,113 @@
+#include "install/UnInstaller.h"
+
+#include <shlwapi.h>
+
+#include <new>
+
+#include "install/ConsoleProtocol.h"
+#include "install/StatusCodes.h"
+#include "utils/DebugLog.h"
+#include "utils/Exception.h"
+#include "utils/TextConv.h"
+
+CUnInstaller::CUnInstaller(DownloadCallback callback_, const std::wstring& uninstallerExe_,
+                           const std::wstring& oldInstallDir_)
+    : callback(std::move(callback_)), uninstallerExe(uninstallerExe_), oldInstallDir(oldInstallDir_) {}
+
+CUnInstaller::~CUnInstaller() { thread.reset(); }
+
+std::wstring CUnInstaller::BuildCommandLine(const std::wstring& exe, const std::wstring& oldDir) {
+    // Neither path is quoted: the uninstaller reads everything after "_?=" as the folder.
+    wchar_t buffer[kCommandLineCapacity];
+    if (Utils::FormatBounded(buffer, L"%s /S -console=show _?=%s", exe.c_str(), oldDir.c_str()) < 0) {
+        return {}; // a cut line would remove the wrong folder: the launch fails instead
+    }
+    return buffer;
+}
+
+void CUnInstaller::Start() {
+    commandLine = BuildCommandLine(uninstallerExe, oldInstallDir);
+    thread = std::make_unique<Utils::Thread>(this, L"UnInstaller", [](void* self) -> unsigned long {
+        return static_cast<CUnInstaller*>(self)->Run();
+    });
+    if (!thread->Resume()) {
+        DEBUG_LOG(L"removal thread could not be started");
+        thread.reset();
+        callback(UNI_CODE_FAIL, 2.0, L"");
+    }
+}
+
+int CUnInstaller::ParseOutput(const std::wstring& text) {
+    int result = ConsoleProtocol::kResultNone;
+    for (const std::wstring& line : ConsoleProtocol::SplitLines(text)) {
+        ConsoleProtocol::LineOutcome outcome = ConsoleProtocol::ParseUninstallerLine(line);
+        if (outcome.codePage) {
+            codePage = static_cast<int>(*outcome.codePage);
+        }
+        if (outcome.report) {
+            callback(outcome.report->code, outcome.report->value, outcome.report->message.c_str());
+        }
+        if (outcome.result != ConsoleProtocol::kResultNone) {
+            result = outcome.result;
+        }
+    }
+    return result;
+}
+
+int CUnInstaller::ParseLines(const std::vector<std::string>& lines) {
+    int result = ConsoleProtocol::kResultNone;
+    for (const std::string& line : lines) {
+        int r = ParseOutput(Utils::MultiByteToWide(line, static_cast<unsigned>(codePage)));
+        if (r != ConsoleProtocol::kResultNone) {
+            result = r;
+        }
+    }
+    return result;
+}
+
+unsigned long CUnInstaller::Run() {
+    if (!::PathFileExistsW(uninstallerExe.c_str())) {
+        callback(UNI_CODE_FAIL, 1.0, L"可执行卸载文件不存在");
+        return 0;
+    }
+    callback(UNI_CODE_PROGRESS, 0.0, L"");
+    process.reset();
+    try {
+        if (commandLine.empty()) {
+            throw Utils::Exception(L"uninstaller command line too long");
+        }
+        auto child = std::make_unique<CConsoleProcess>();
+        child->Launch(commandLine, uninstallerExe);
+        process = std::move(child);
+    } catch (const Utils::Exception& e) {
+        DEBUG_LOG(L"uninstaller not launched: %hs", e.what());
+        callback(UNI_CODE_FAIL, 2.0, L"");
+        return 0;
+    } catch (const std::bad_alloc&) {
+        callback(UNI_CODE_FAIL, 2.0, L"");
+        return 0;
+    }
+
+    // Every line is parsed until the uninstaller ends, also after a decisive one.
+    ConsoleProtocol::LineSplitter splitter;
+    bool decided = false;
+    std::string chunk;
+    while (process->ReadOutput(chunk, 1024)) {
+        if (ParseLines(splitter.Feed(chunk)) != ConsoleProtocol::kResultNone) {
+            decided = true;
+        }
+    }
+    if (std::optional<std::string> tail = splitter.Finish()) {
+        if (ParseLines({*tail}) != ConsoleProtocol::kResultNone) {
+            decided = true;
+        }
+    }
+    DWORD exitCode = process->WaitForExit();
+    DEBUG_LOG(L"uninstaller ended with %lu", exitCode);
+    process->Close();
+    process.reset();
+    if (!decided) {
+        callback(UNI_CODE_SUCCESS, 1.0, L"");
+    }
+    return 0;
+}

@@ -1,0 +1,70 @@
+#include <gtest/gtest.h>
+
+#include "install/ConsoleProcess.h"
+#include "tests/install/StandIn.h"
+#include "tests/support/TestSupport.h"
+#include "utils/Exception.h"
+
+using TestSupport::TempDir;
+
+namespace {
+
+bool Inheritable(HANDLE h) {
+    DWORD flags = 0;
+    return ::GetHandleInformation(h, &flags) && (flags & HANDLE_FLAG_INHERIT) != 0;
+}
+
+std::string ReadAll(CConsoleProcess& child) {
+    std::string all;
+    std::string chunk;
+    while (child.ReadOutput(chunk, 1024)) {
+        EXPECT_LE(chunk.size(), 1024u);
+        all += chunk;
+    }
+    return all;
+}
+
+} // namespace
+
+TEST(ConsoleProcess, KeepsOnlyTheParentsEndsAndThoseAreNotInherited) {
+    TempDir dir(L"cp");
+    std::wstring script = StandIn::WriteScript(dir / L"s.txt", "say hello\\r\\n\nexit 7\n");
+    CConsoleProcess child;
+    child.Launch(L"\"" + StandIn::Exe() + L"\" " + StandIn::Argument(script));
+    EXPECT_TRUE(child.process);
+    EXPECT_TRUE(child.stdOutPipe.read && child.stdErrPipe.read && child.stdInPipe.write);
+    EXPECT_FALSE(child.stdOutPipe.write || child.stdErrPipe.write || child.stdInPipe.read)
+        << "the child's ends are closed in the parent, so the output pipe breaks when the child ends";
+    EXPECT_FALSE(Inheritable(child.stdOutPipe.read.get()));
+    EXPECT_FALSE(Inheritable(child.stdErrPipe.read.get()));
+    EXPECT_FALSE(Inheritable(child.stdInPipe.write.get()));
+    EXPECT_EQ(ReadAll(child), "hello\r\n");
+    EXPECT_EQ(child.WaitForExit(), 7u);
+    child.Close();
+    EXPECT_FALSE(child.process || child.stdOutPipe.read);
+}
+
+TEST(ConsoleProcess, OutputWrittenJustBeforeTheEndIsReadAfterIt) {
+    TempDir dir(L"cp");
+    std::wstring script = StandIn::WriteScript(dir / L"s.txt", "print last words\nexit 0\n");
+    CConsoleProcess child;
+    child.Launch(L"\"" + StandIn::Exe() + L"\" " + StandIn::Argument(script));
+    ASSERT_EQ(::WaitForSingleObject(child.Process(), 20000), WAIT_OBJECT_0);
+    EXPECT_EQ(ReadAll(child), "last words");
+}
+
+TEST(ConsoleProcess, FailedLaunchThrowsAndKeepsNothing) {
+    TempDir dir(L"cp");
+    const std::pair<std::wstring, std::wstring> cases[] = {
+        {dir / L"missing.exe", L""},
+        {L"\"" + StandIn::Exe() + L"\" " + std::wstring(1100, L'x'), L""}, // longer than the buffer
+        {L"anything", dir / L"missing.exe"},                                 // application name missing
+    };
+    for (const auto& [line, app] : cases) {
+        CConsoleProcess child;
+        EXPECT_THROW(child.Launch(line, app), Utils::Exception);
+        EXPECT_FALSE(child.process || child.thread || child.stdOutPipe.read || child.stdErrPipe.read ||
+                     child.stdInPipe.write);
+        EXPECT_EQ(child.commandLine[0], L'\0');
+    }
+}

@@ -1,0 +1,154 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "install/StatusCodes.h"
+#include "install/UnInstaller.h"
+#include "tests/install/StandIn.h"
+#include "tests/support/TestSupport.h"
+
+using TestSupport::TempDir;
+
+namespace {
+
+const Event kProgress0{UNI_CODE_PROGRESS, 0.0, L""};
+const Event kEndedUndecided{UNI_CODE_SUCCESS, 1.0, L""};
+const wchar_t kFailText[] = L"安装包卸载失败";
+
+// One removal job on a stand-in uninstaller copy; the script comes through the environment.
+class RemovalRun {
+public:
+    RemovalRun(const std::wstring& exe, const std::wstring& oldDir, const std::wstring& scriptPath,
+               std::function<void(int, double)> hook = {})
+        : script(scriptPath), environment(scriptPath) {
+        job = std::make_unique<CUnInstaller>(
+            [this, hook](int code, double value, const wchar_t* message) {
+                log.Add(code, value, message);
+                if (hook) {
+                    hook(code, value);
+                }
+            },
+            exe, oldDir);
+    }
+
+    std::vector<Event> Play(const std::string& text) {
+        StandIn::WriteScript(script, text);
+        job->Start();
+        if (job->thread && ::WaitForSingleObject(job->thread->handle.get(), 60000) != WAIT_OBJECT_0) {
+            ADD_FAILURE() << "the removal job did not finish";
+            if (job->process) {
+                ::TerminateProcess(job->process->Process(), 99);
+            }
+        }
+        job.reset();
+        return log.Events();
+    }
+
+    std::wstring script;
+    StandIn::ScriptEnvironment environment;
+    EventLog log;
+    std::unique_ptr<CUnInstaller> job;
+};
+
+struct Copy {
+    TempDir temp{L"un"};
+    std::wstring exe = temp.path() + L"\\Tunivox_un_asa.exe";
+    std::wstring script = temp.path() + L"\\un.txt";
+    Copy() { StandIn::CopyTo(exe); }
+};
+
+} // namespace
+
+TEST(UnInstaller, CommandLineIsTheCopyThenTheOldFolder) {
+    EXPECT_EQ(CUnInstaller::BuildCommandLine(L"C:\\Temp\\~KadoTemp.92482B06FB471E17\\\\Tunivox_un_asa.exe",
+                                             L"D:\\Old"),
+              L"C:\\Temp\\~KadoTemp.92482B06FB471E17\\\\Tunivox_un_asa.exe /S -console=show _?=D:\\Old");
+    // 511 characters fit the buffer; 512 do not and give no line at all rather than a cut one.
+    std::wstring fixed = L"x /S -console=show _?=";
+    EXPECT_EQ(CUnInstaller::BuildCommandLine(L"x", std::wstring(511 - fixed.size(), L'd')).size(), 511u);
+    EXPECT_EQ(CUnInstaller::BuildCommandLine(L"x", std::wstring(512 - fixed.size(), L'd')), L"");
+}
+
+TEST(UnInstaller, OutcomesOfTheWholeRun) {
+    struct Case {
+        const char* name;
+        const char* script;
+        std::vector<Event> tail; // after 5002 (0.0)
+    };
+    const Case cases[] = {
+        {"a silent uninstaller ends as a success with 1.0", "exit 1\n", {kEndedUndecided}},
+        {"progress, then success", "say Progress=0.5\\nProgress=x\\n\nsay State=Success\\n\n",
+         {{UNI_CODE_PROGRESS, 0.5, L""}, {UNI_CODE_PROGRESS, 0.0, L""}, {UNI_CODE_SUCCESS, 0.0, L""}}},
+        // Reading goes on after the decisive line: a later error is reported too, and no final 5003 follows.
+        {"success, then an error in a later read", "say State=Success\\n\nsleep 200\nsay Error=x\\n\n",
+         {{UNI_CODE_SUCCESS, 0.0, L""}, {UNI_CODE_FAIL, 0.0, L"x"}}},
+        {"the package's keys are ignored", "say InstPath=C:\\\\x\\nExePath=C:\\\\x\\\\a.exe\\nMessage=m\\n\n",
+         {kEndedUndecided}},
+        {"State=Fail with CRLF", "say State=Fail\\r\\n\n", {{UNI_CODE_FAIL, 0.0, kFailText}}},
+        {"split line", "say State=Fa\nsleep 300\nsay il\\n\n", {{UNI_CODE_FAIL, 0.0, kFailText}}},
+        {"Encode=UTF8 decodes the next line as UTF-8", "say Encode=UTF8\\nError=\\xE5\\xA4\\xB1\\xE8\\xB4\\xA5\\n\n",
+         {{UNI_CODE_FAIL, 0.0, L"失败"}}},
+        {"Encode=936 means the ANSI code page", "say Encode=936\\nError=\\xCA\\xA7\\xB0\\xDC\\n\n",
+         {{UNI_CODE_FAIL, 0.0, L"失败"}}},
+        {"two successes in different reads are both reported",
+         "say State=Success\\n\nsleep 200\nsay State=Success\\n\n",
+         {{UNI_CODE_SUCCESS, 0.0, L""}, {UNI_CODE_SUCCESS, 0.0, L""}}},
+        {"standard error is drained, not parsed", "chatter 20 err\nstderr State=Fail\\n\n", {kEndedUndecided}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Copy copy;
+        RemovalRun run(copy.exe, L"D:\\Old", copy.script);
+        std::vector<Event> expected = {kProgress0};
+        expected.insert(expected.end(), c.tail.begin(), c.tail.end());
+        EXPECT_EQ(run.Play(c.script), expected);
+    }
+}
+
+TEST(UnInstaller, RunsTheCopyWithTheOldFolderAndReadsUntilItEnds) {
+    Copy copy;
+    std::wstring done = copy.temp.path() + L"\\ended";
+    bool endedBeforeSuccess = true;
+    RemovalRun run(copy.exe, L"D:\\Old Apps\\Tunivox", copy.script, [&](int code, double) {
+        if (code == UNI_CODE_SUCCESS) {
+            endedBeforeSuccess = TestSupport::FileExists(done);
+        }
+    });
+    std::vector<Event> events =
+        run.Play("say State=Success\\n\nsleep 300\ncreate " + TestSupport::Utf8(done) + "\nexit 0\n");
+    EXPECT_EQ(events, (std::vector<Event>{kProgress0, {UNI_CODE_SUCCESS, 0.0, L""}}));
+    EXPECT_FALSE(endedBeforeSuccess) << "the success line is reported while the uninstaller still runs";
+    EXPECT_TRUE(TestSupport::FileExists(done)) << "the job waited for the uninstaller to end";
+    EXPECT_EQ(StandIn::CommandLines(copy.script),
+              std::vector<std::wstring>{copy.exe + L" /S -console=show _?=D:\\Old Apps\\Tunivox"});
+}
+
+TEST(UnInstaller, MissingCopyGivesExactlyOneEventAndRunsNothing) {
+    Copy copy;
+    ASSERT_TRUE(::DeleteFileW(copy.exe.c_str()));
+    RemovalRun run(copy.exe, L"D:\\Old", copy.script);
+    EXPECT_EQ(run.Play("exit 0\n"), (std::vector<Event>{{UNI_CODE_FAIL, 1.0, L"可执行卸载文件不存在"}}));
+    EXPECT_TRUE(StandIn::CommandLines(copy.script).empty());
+}
+
+TEST(UnInstaller, CommandLineOver511CharactersIsALaunchFailure) {
+    // Mended: a cut line would end inside the old folder's path and remove some other folder.
+    Copy copy;
+    std::wstring oldDir = L"D:\\" + std::wstring(600, L'o');
+    RemovalRun run(copy.exe, oldDir, copy.script);
+    EXPECT_EQ(run.Play("exit 0\n"), (std::vector<Event>{kProgress0, {UNI_CODE_FAIL, 2.0, L""}}));
+    EXPECT_TRUE(StandIn::CommandLines(copy.script).empty()) << "nothing ran";
+}
+
+TEST(UnInstaller, CopyInAFolderWithBlanksRunsItselfNotAProgramNamedAfterItsFirstWord) {
+    TempDir base(L"un");
+    std::wstring dir = base.path() + L"\\Temp Files";
+    ASSERT_TRUE(::CreateDirectoryW(dir.c_str(), nullptr));
+    std::wstring exe = dir + L"\\Tunivox_un_asa.exe";
+    ASSERT_TRUE(StandIn::CopyTo(exe));
+    ASSERT_TRUE(StandIn::CopyTo(base.path() + L"\\Temp.exe"));
+    std::wstring script = base.path() + L"\\un.txt";
+    RemovalRun run(exe, L"D:\\Old", script);
+    run.Play("exit 0\n");
+    EXPECT_EQ(StandIn::Modules(script), std::vector<std::wstring>{exe});
+}
