@@ -64,7 +64,7 @@ TEST(DbgCapture, WritesEveryDebugLineAndThreadNameAsUtf8) {
     EXPECT_EQ(result.exitCode, 7u) << result.output;
     std::string log = TestSupport::ReadBytes(out);
     EXPECT_NE(log.find(")<"), std::string::npos) << log;
-    EXPECT_NE(log.find(": 第一行 1\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(": 第一行 1\n"), std::string::npos) << log;
     EXPECT_NE(log.find(": no line end\n"), std::string::npos) << log;
     EXPECT_NE(log.find("THREADNAME "), std::string::npos) << log;
     EXPECT_NE(log.find(" 下载线程\n"), std::string::npos) << log;
