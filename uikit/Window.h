@@ -104,6 +104,12 @@ public:
     void Invalidate();
     void NeedLayout();
     void ControlRemovedFromView(Control* control);
+    // Lays the tree out now if anything changed since the last layout (painting does this by itself).
+    void UpdateLayout() {
+        if (layoutDirty_) {
+            Layout();
+        }
+    }
     // Renders the whole window into a top-down 32-bit buffer of the window's size (also used for screenshots).
     bool RenderTo(HDC dc);
     // The shadow as it is drawn behind the window: premultiplied ARGB, (width + 2 * size) x (height + 2 * size).
