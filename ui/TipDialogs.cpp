@@ -1,0 +1,145 @@
+#include "ui/TipDialogs.h"
+
+#include "ui/Licence.h"
+
+namespace {
+
+DialogHook g_hook = nullptr;
+void* g_hookContext = nullptr;
+
+constexpr DWORD kDialogStyle = WS_VISIBLE | WS_OVERLAPPEDWINDOW; // 0x10CF0000; the skin gives the size
+
+bool CreateDialogWindow(CSkinFrameBase& dialog, HWND owner, const wchar_t* title) {
+    if (!dialog.Create(owner, title, kDialogStyle, 0)) {
+        return false;
+    }
+    if (g_hook != nullptr) {
+        g_hook(dialog, g_hookContext);
+    }
+    return true;
+}
+
+bool Is(const UiKit::Notify& msg, const UiKit::Control* control) {
+    return control != nullptr && msg.sender == control;
+}
+
+} // namespace
+
+void SetDialogHook(DialogHook hook, void* context) {
+    g_hook = hook;
+    g_hookContext = context;
+}
+
+void CAgreementWidget::InitWindow() {
+    CSkinFrameBase::InitWindow();
+    agreementBtn_ = FindControl(L"agreementBtn");
+    okBtn_ = FindControl(L"okBtn");
+    cancelBtn_ = FindControl(L"cancelBtn");
+    closeBtn_ = FindControl(L"closebtn");
+}
+
+void CAgreementWidget::OnClick(const UiKit::Notify& msg) {
+    if (Is(msg, okBtn_)) {
+        Close(1);
+    } else if (Is(msg, cancelBtn_) || Is(msg, closeBtn_)) {
+        Close(2);
+    } else if (Is(msg, agreementBtn_)) {
+        OpenLicencePage(GetHWND());
+    } else {
+        CSkinFrameBase::OnClick(msg);
+    }
+}
+
+void CExitTipsWidget::InitWindow() {
+    CSkinFrameBase::InitWindow();
+    okBtn_ = FindControl(L"okBtn");
+    cancelBtn_ = FindControl(L"cancelBtn");
+    closeBtn_ = FindControl(L"closebtn");
+}
+
+void CExitTipsWidget::OnClick(const UiKit::Notify& msg) {
+    if (Is(msg, okBtn_)) {
+        Close(1);
+    } else if (Is(msg, cancelBtn_) || Is(msg, closeBtn_)) {
+        Close(2);
+    } else if (msg.sender != nullptr) {
+        const std::wstring& name = msg.sender->GetName();
+        WPARAM command = name == L"minbtn" ? SC_MINIMIZE
+                         : name == L"maxbtn" ? SC_MAXIMIZE
+                         : name == L"restorebtn" ? SC_RESTORE
+                                                 : 0;
+        if (command != 0) {
+            ::SendMessageW(GetHWND(), WM_SYSCOMMAND, command, 0);
+        }
+    }
+}
+
+void CMessageTipsWidget::InitWindow() {
+    CSkinFrameBase::InitWindow();
+    okBtn = FindControl(L"okBtn");
+    cancelBtn = FindControl(L"cancelBtn");
+    textLbl = FindControl(L"textLbl");
+    captionLbl = FindControl(L"captionLbl");
+}
+
+void CMessageTipsWidget::OnClick(const UiKit::Notify& msg) {
+    if (Is(msg, okBtn)) {
+        result = 0;
+        Close(1);
+    } else if (Is(msg, cancelBtn)) {
+        result = 1;
+        Close(1);
+    } else {
+        CSkinFrameBase::OnClick(msg); // "closebtn": closed, result stays 1
+    }
+}
+
+int ShowAgreementDialog(HWND owner) {
+    CAgreementWidget dialog;
+    if (!CreateDialogWindow(dialog, owner, L"用户协议")) {
+        return -1;
+    }
+    dialog.CenterWindow();
+    return dialog.ShowModal();
+}
+
+int ShowExitDialog(HWND owner) {
+    CExitTipsWidget dialog;
+    if (!CreateDialogWindow(dialog, owner, L"消息框")) {
+        return -1;
+    }
+    dialog.CenterWindow();
+    return dialog.ShowModal();
+}
+
+int ShowMessageDialog(HWND owner, const wchar_t* text, const wchar_t* caption) {
+    CMessageTipsWidget dialog;
+    if (!CreateDialogWindow(dialog, owner, L"消息框")) {
+        return -1;
+    }
+    if (text != nullptr && dialog.textLbl != nullptr) {
+        dialog.textLbl->SetText(text);
+    }
+    if (caption != nullptr && dialog.captionLbl != nullptr) {
+        dialog.captionLbl->SetText(caption);
+    }
+    dialog.CenterWindow();
+    dialog.ShowModal();
+    return dialog.result;
+}
+
+int ShowWarnDialog(HWND owner, const wchar_t* text) {
+    CWarnTipsWidget dialog;
+    if (!CreateDialogWindow(dialog, owner, L"消息框")) {
+        return -1;
+    }
+    if (text != nullptr && dialog.textLbl != nullptr) {
+        dialog.textLbl->SetText(text);
+    }
+    if (dialog.captionLbl != nullptr) {
+        dialog.captionLbl->SetText(L"温馨提示");
+    }
+    dialog.CenterWindow();
+    dialog.ShowModal();
+    return dialog.result;
+}

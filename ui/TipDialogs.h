@@ -1,0 +1,68 @@
+// The four modal tip dialogs and the functions that run them. Each dialog object lives only for one call.
+#pragma once
+
+#include "ui/SkinFrameBase.h"
+
+class CAgreementWidget : public CSkinFrameBase {
+public:
+    CAgreementWidget() : CSkinFrameBase(L"AgreementWidget.xml") {}
+    std::wstring GetSkinFile() const override { return L"147"; }
+    void InitWindow() override;
+    void OnClick(const UiKit::Notify& msg) override;
+
+private:
+    UiKit::Control* agreementBtn_ = nullptr;
+    UiKit::Control* okBtn_ = nullptr;
+    UiKit::Control* cancelBtn_ = nullptr;
+    UiKit::Control* closeBtn_ = nullptr;
+};
+
+class CExitTipsWidget : public CSkinFrameBase {
+public:
+    CExitTipsWidget() : CSkinFrameBase(L"ExitTipsWidget.xml") {}
+    std::wstring GetSkinFile() const override { return L"148"; }
+    void InitWindow() override;
+    void OnClick(const UiKit::Notify& msg) override;
+
+private:
+    UiKit::Control* okBtn_ = nullptr;
+    UiKit::Control* cancelBtn_ = nullptr;
+    UiKit::Control* closeBtn_ = nullptr;
+};
+
+// Message box; the warning box below shares its behaviour and differs only in skin and caption.
+class CMessageTipsWidget : public CSkinFrameBase {
+public:
+    CMessageTipsWidget() : CSkinFrameBase(L"MessageTipsWidget.xml") {}
+    std::wstring GetSkinFile() const override { return L"150"; }
+    void InitWindow() override;
+    void OnClick(const UiKit::Notify& msg) override;
+    // 0 after "okBtn", 1 after "cancelBtn" or any other way of closing.
+    int result = 1;
+
+protected:
+    CMessageTipsWidget(std::wstring skin) : CSkinFrameBase(std::move(skin)) {}
+
+public:
+    UiKit::Control* okBtn = nullptr;
+    UiKit::Control* cancelBtn = nullptr;
+    UiKit::Control* textLbl = nullptr;
+    UiKit::Control* captionLbl = nullptr;
+};
+
+class CWarnTipsWidget : public CMessageTipsWidget {
+public:
+    CWarnTipsWidget() : CMessageTipsWidget(L"WarnTipsWidget.xml") {}
+    std::wstring GetSkinFile() const override { return L"151"; }
+};
+
+// Results: agreement 1 agree, 2 refuse or close; exit 1 confirm, 2 otherwise; message and warning 0 after "知道了",
+// 1 otherwise. -1 when the dialog cannot be created.
+int ShowAgreementDialog(HWND owner);
+int ShowExitDialog(HWND owner);
+int ShowMessageDialog(HWND owner, const wchar_t* text, const wchar_t* caption);
+int ShowWarnDialog(HWND owner, const wchar_t* text);
+
+// Called with each dialog right after it is created and before it is centred (tests drive the dialogs from here).
+using DialogHook = void (*)(CSkinFrameBase& dialog, void* context);
+void SetDialogHook(DialogHook hook, void* context);

@@ -1,0 +1,633 @@
+#!/usr/bin/env python3
+"""Draws the installer's skin images (PNG resources 153-178, 183-191) and the application icon (app.ico).
+
+Usage: ui/skins/draw_images.py [OUTPUT_FOLDER]   (default: the folder of this script)
+       ui/skins/draw_images.py --sheet SHEET.png [OUTPUT_FOLDER]
+Writes OUTPUT_FOLDER/images/<id>.png and OUTPUT_FOLDER/app.ico; with --sheet it only builds a contact sheet of
+the images found there (each enlarged three times on the window's blue, the background at its own size).
+
+Python 3 standard library only, except that text inside images (the two link images and the question mark) is
+rasterised by ImageMagick's `convert` with the WenQuanYi Micro Hei font (fonts-wqy-microhei).
+
+Shapes are described by signed distance functions in pixel units (negative inside); the coverage of a pixel is
+clamp(0.5 - distance), which gives one-pixel anti-aliasing without supersampling. Colours are straight RGBA in
+0..1 and are composited "over" in premultiplied form.
+"""
+
+import math
+import os
+import struct
+import subprocess
+import sys
+import zlib
+
+FONT_CJK = "/usr/share/fonts/truetype/wqy/wqy-microhei.ttc"
+FONT_LATIN_BOLD = "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf"
+
+ACCENT = (0x55 / 255, 0x6D / 255, 0xEA / 255)
+
+
+def hexcolor(text, alpha=1.0):
+    text = text.lstrip("#")
+    return (int(text[0:2], 16) / 255, int(text[2:4], 16) / 255, int(text[4:6], 16) / 255, alpha)
+
+
+def clamp01(v):
+    return 0.0 if v < 0.0 else 1.0 if v > 1.0 else v
+
+
+def mix(a, b, t):
+    return tuple(x + (y - x) * t for x, y in zip(a, b))
+
+
+# ---------------------------------------------------------------- canvas
+
+
+class Canvas:
+    def __init__(self, width, height):
+        self.w = width
+        self.h = height
+        self.px = [[0.0, 0.0, 0.0, 0.0] for _ in range(width * height)]  # premultiplied
+
+    def blend(self, x, y, color, coverage):
+        r, g, b, a = color
+        a *= coverage
+        if a <= 0.0:
+            return
+        p = self.px[y * self.w + x]
+        k = 1.0 - a
+        p[0] = r * a + p[0] * k
+        p[1] = g * a + p[1] * k
+        p[2] = b * a + p[2] * k
+        p[3] = a + p[3] * k
+
+    def fill(self, sdf, paint, box=None):
+        """Paints `paint(x, y)` (a colour or a function of the pixel centre) where `sdf` says the shape is."""
+        x0, y0, x1, y1 = box if box else (0, 0, self.w, self.h)
+        x0 = max(0, int(math.floor(x0)))
+        y0 = max(0, int(math.floor(y0)))
+        x1 = min(self.w, int(math.ceil(x1)))
+        y1 = min(self.h, int(math.ceil(y1)))
+        const = None if callable(paint) else paint
+        for y in range(y0, y1):
+            cy = y + 0.5
+            for x in range(x0, x1):
+                cx = x + 0.5
+                cov = clamp01(0.5 - sdf(cx, cy))
+                if cov > 0.0:
+                    self.blend(x, y, const if const else paint(cx, cy), cov)
+
+    def mask(self, alpha, mw, mh, ox, oy, color):
+        """Paints `color` through an 8-bit coverage mask placed at (ox, oy)."""
+        for my in range(mh):
+            y = oy + my
+            if y < 0 or y >= self.h:
+                continue
+            for mx in range(mw):
+                x = ox + mx
+                if 0 <= x < self.w:
+                    cov = alpha[my * mw + mx] / 255.0
+                    if cov > 0.0:
+                        self.blend(x, y, color, cov)
+
+    def rgba_bytes(self):
+        out = bytearray()
+        for p in self.px:
+            a = p[3]
+            if a <= 0.0:
+                out += b"\0\0\0\0"
+                continue
+            out += bytes((round(clamp01(p[0] / a) * 255), round(clamp01(p[1] / a) * 255),
+                          round(clamp01(p[2] / a) * 255), round(clamp01(a) * 255)))
+        return bytes(out)
+
+
+def png_bytes(width, height, rgba):
+    def chunk(kind, data):
+        body = kind + data
+        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body) & 0xFFFFFFFF)
+
+    raw = bytearray()
+    stride = width * 4
+    for y in range(height):
+        raw.append(0)
+        raw += rgba[y * stride:(y + 1) * stride]
+    header = struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(bytes(raw), 9)) +
+            chunk(b"IEND", b""))
+
+
+# ---------------------------------------------------------------- shapes (signed distances in pixels)
+
+
+def rrect(x0, y0, x1, y1, r):
+    cx = (x0 + x1) / 2
+    cy = (y0 + y1) / 2
+    hx = (x1 - x0) / 2 - r
+    hy = (y1 - y0) / 2 - r
+
+    def d(x, y):
+        qx = abs(x - cx) - hx
+        qy = abs(y - cy) - hy
+        outside = math.hypot(max(qx, 0.0), max(qy, 0.0))
+        return outside + min(max(qx, qy), 0.0) - r
+    return d
+
+
+def circle(cx, cy, r):
+    return lambda x, y: math.hypot(x - cx, y - cy) - r
+
+
+def segment(ax, ay, bx, by, half_width):
+    dx = bx - ax
+    dy = by - ay
+    len2 = dx * dx + dy * dy
+
+    def d(x, y):
+        t = clamp01(((x - ax) * dx + (y - ay) * dy) / len2) if len2 else 0.0
+        return math.hypot(x - ax - dx * t, y - ay - dy * t) - half_width
+    return d
+
+
+def polyline(points, half_width):
+    parts = [segment(*points[i], *points[i + 1], half_width) for i in range(len(points) - 1)]
+    return lambda x, y: min(p(x, y) for p in parts)
+
+
+def outline(sdf, width):
+    """A stroke of `width` pixels lying just inside the shape's edge."""
+    return lambda x, y: abs(sdf(x, y) + width / 2) - width / 2
+
+
+def union(*shapes):
+    return lambda x, y: min(s(x, y) for s in shapes)
+
+
+def subtract(a, b):
+    return lambda x, y: max(a(x, y), -b(x, y))
+
+
+def vgradient(top, bottom, y0, y1):
+    return lambda x, y: mix(top, bottom, clamp01((y - y0) / (y1 - y0)))
+
+
+# ---------------------------------------------------------------- text through ImageMagick
+
+
+def text_mask(text, font, size, kerning=0):
+    """Returns (alpha bytes, width, height) of `text` trimmed to its ink, rendered by ImageMagick."""
+    cmd = ["convert", "-background", "black", "-fill", "white", "-font", font, "-pointsize", str(size),
+           "-kerning", str(kerning), "label:" + text, "-trim", "+repage", "-depth", "8", "pgm:-"]
+    data = subprocess.run(cmd, check=True, stdout=subprocess.PIPE).stdout
+    # P5 header: magic, width, height, maxval, each followed by white space.
+    fields = []
+    pos = 0
+    while len(fields) < 4:
+        while data[pos:pos + 1].isspace():
+            pos += 1
+        start = pos
+        while not data[pos:pos + 1].isspace():
+            pos += 1
+        fields.append(data[start:pos])
+    pos += 1
+    width = int(fields[1])
+    height = int(fields[2])
+    return data[pos:pos + width * height], width, height
+
+
+def draw_text(canvas, text, font, size, color, x, center_y=None, top=None, kerning=0):
+    alpha, mw, mh = text_mask(text, font, size, kerning)
+    oy = top if top is not None else int(round(center_y - mh / 2))
+    canvas.mask(alpha, mw, mh, int(round(x)), oy, color)
+    return mw
+
+
+# ---------------------------------------------------------------- the images
+
+
+def background():
+    """169: the main window, deep blue with a soft light and a band of sound waves across the lower half."""
+    w, h = 600, 400
+    c = Canvas(w, h)
+    top_left = hexcolor("5E8DF8")
+    bottom_right = hexcolor("3B4FD6")
+
+    def base(x, y):
+        t = clamp01((x * 0.35 + y) / (w * 0.35 + h))
+        return mix(top_left, bottom_right, t)
+    c.fill(lambda x, y: -1.0, base)
+    # A soft light at the top left and a weaker one at the bottom right.
+    for cx, cy, radius, strength in ((110, 40, 330, 0.16), (560, 420, 260, 0.10)):
+        c.fill(lambda x, y: -1.0,
+               lambda x, y, cx=cx, cy=cy, radius=radius, strength=strength:
+               (1, 1, 1, strength * (1 - clamp01(math.hypot(x - cx, y - cy) / radius)) ** 2))
+    # Large faint discs.
+    for cx, cy, r, a in ((520, 70, 90, 0.05), (575, 150, 50, 0.05), (40, 330, 70, 0.04)):
+        c.fill(circle(cx, cy, r), (1, 1, 1, a), (cx - r - 1, cy - r - 1, cx + r + 1, cy + r + 1))
+
+    # Equaliser bars, mirrored about the centre line of the wave band, fading towards the sides.
+    mid = 305
+    for i in range(0, 60):
+        x = 5 + i * 10
+        env = math.exp(-((x - 300) / 170) ** 2)
+        height = 6 + 46 * env * (0.55 + 0.45 * math.sin(i * 1.7) * math.sin(i * 0.53 + 1.0))
+        c.fill(rrect(x, mid - height, x + 4, mid + height, 2), (1, 1, 1, 0.06),
+               (x - 1, mid - height - 1, x + 6, mid + height + 1))
+
+    # Sound waves: sine strokes whose amplitude swells in the middle, like an audio signal.
+    waves = (  # amplitude, wavelength, phase, stroke width, alpha
+        (34, 150, 0.0, 2.0, 0.30),
+        (26, 110, 1.3, 1.5, 0.22),
+        (42, 200, 2.4, 1.2, 0.16),
+        (18, 80, 0.7, 1.0, 0.18),
+    )
+    for amp, wavelength, phase, width, alpha in waves:
+        k = 2 * math.pi / wavelength
+
+        def dist(x, y, amp=amp, k=k, phase=phase, width=width):
+            env = 0.25 + 0.75 * math.exp(-((x - 300) / 190) ** 2)
+            fy = mid + amp * env * math.sin(k * x + phase)
+            slope = amp * env * k * math.cos(k * x + phase)
+            return abs(y - fy) / math.sqrt(1 + slope * slope) - width / 2
+        c.fill(dist, (1, 1, 1, alpha), (0, mid - 60, w, mid + 60))
+    return c
+
+
+def white_button():
+    """153: white pill face with a faint top-to-bottom shade and a hairline edge."""
+    c = Canvas(140, 40)
+    shape = rrect(0, 0, 140, 40, 20)
+    c.fill(shape, vgradient(hexcolor("FFFFFF"), hexcolor("EEF2FE"), 0, 40))
+    c.fill(outline(shape, 1), hexcolor("D5DEFA", 0.8))
+    return c
+
+
+def accent_button(state):
+    """159 normal, 160 hot: accent-coloured pill for white text."""
+    c = Canvas(140, 40)
+    shape = rrect(0, 0, 140, 40, 4)
+    if state == "normal":
+        top, bottom = hexcolor("6680F0"), hexcolor("4D63E0")
+    else:
+        top, bottom = hexcolor("7A92F6"), hexcolor("5C72EA")
+    c.fill(shape, vgradient(top, bottom, 0, 40))
+    c.fill(rrect(1, 1, 139, 20, 3), (1, 1, 1, 0.06))
+    return c
+
+
+def secondary_button(state):
+    """162 normal, 163 hot, 164 pushed: white with an accent border, for accent text."""
+    c = Canvas(140, 40)
+    shape = rrect(0, 0, 140, 40, 4)
+    fill = {"normal": hexcolor("FFFFFF"), "hot": hexcolor("F0F3FE"), "pushed": hexcolor("E0E6FC")}[state]
+    c.fill(shape, fill)
+    c.fill(outline(shape, 1), (*ACCENT, 1.0))
+    return c
+
+
+def close_button(state):
+    """154 normal, 155 hot: a white cross; hot adds a translucent disc behind it."""
+    c = Canvas(30, 30)
+    if state != "normal":
+        c.fill(rrect(3, 3, 27, 27, 4), (1, 1, 1, 0.22))
+    c.fill(union(segment(10, 10, 20, 20, 0.75), segment(20, 10, 10, 20, 0.75)), (1, 1, 1, 1.0))
+    return c
+
+
+def min_button(state):
+    """156 normal, 157 hot, 158 pushed: a white bar."""
+    c = Canvas(30, 30)
+    if state == "hot":
+        c.fill(rrect(3, 3, 27, 27, 4), (1, 1, 1, 0.22))
+    elif state == "pushed":
+        c.fill(rrect(3, 3, 27, 27, 4), (0, 0.05, 0.3, 0.22))
+    c.fill(segment(9.5, 15, 20.5, 15, 0.75), (1, 1, 1, 1.0))
+    return c
+
+
+def question_icon():
+    """161: blue disc with a white question mark."""
+    alpha, mw, mh = text_mask("?", FONT_LATIN_BOLD, 28)
+    c = Canvas(40, 40)
+    c.fill(circle(20, 20, 19.5), vgradient(hexcolor("6F96FA"), hexcolor("4A63E4"), 0, 40))
+    c.fill(circle(20, 20, 19.5), lambda x, y: (1, 1, 1, 0.10 * clamp01((22 - y) / 22)))
+    c.mask(alpha, mw, mh, (40 - mw) // 2, (40 - mh) // 2, (1, 1, 1, 1))
+    return c
+
+
+LINK_COLOURS = {  # text and chevron colour per state of the links on the blue background
+    "normal": hexcolor("66BDF5"),
+    "hot": hexcolor("BBE4FF"),
+    "pushed": hexcolor("4FA3E0"),
+    "disabled": hexcolor("CCCCCC"),
+}
+BACK_COLOURS = {
+    "normal": hexcolor("FFFFFF", 0.92),
+    "hot": hexcolor("BBE4FF"),
+    "pushed": hexcolor("8FC8F2"),
+    "disabled": hexcolor("CCCCCC", 0.8),
+}
+
+
+def back_link(state):
+    """165-168: left chevron and 返回, 50x15."""
+    c = Canvas(50, 15)
+    colour = BACK_COLOURS[state]
+    c.fill(polyline([(7.5, 3.5), (3.5, 7.5), (7.5, 11.5)], 0.7), colour)
+    draw_text(c, "返回", FONT_CJK, 12, colour, 13, center_y=7.5)
+    return c
+
+
+def custom_link(state):
+    """174-177: 自定义安装 and a right chevron, 87x16."""
+    c = Canvas(87, 16)
+    colour = LINK_COLOURS[state]
+    width = draw_text(c, "自定义安装", FONT_CJK, 12, colour, 6, center_y=8)
+    cx = 6 + width + 6
+    c.fill(polyline([(cx, 4), (cx + 4, 8), (cx, 12)], 0.7), colour)
+    return c
+
+
+def check_mark(c, colour, x0=0.0, y0=0.0, scale=1.0):
+    pts = [(x0 + 4.6 * scale, y0 + 9.2 * scale), (x0 + 7.6 * scale, y0 + 12.2 * scale),
+           (x0 + 13.4 * scale, y0 + 6.0 * scale)]
+    c.fill(polyline(pts, 0.95 * scale), colour)
+
+
+def option_checkbox(state):
+    """170 normal, 171 selected, 172 hot (spare), 173 disabled: rounded squares for the white-on-blue options."""
+    c = Canvas(18, 18)
+    box = rrect(1, 1, 17, 17, 3)
+    if state == "normal":
+        c.fill(box, (1, 1, 1, 0.12))
+        c.fill(outline(box, 1.2), (1, 1, 1, 0.95))
+    elif state == "hot":
+        c.fill(box, (1, 1, 1, 0.28))
+        c.fill(outline(box, 1.2), (1, 1, 1, 1))
+    elif state == "selected":
+        c.fill(box, (1, 1, 1, 1))
+        check_mark(c, (*ACCENT, 1))
+    else:
+        c.fill(box, hexcolor("CCCCCC", 0.35))
+        c.fill(outline(box, 1.2), hexcolor("CCCCCC", 0.9))
+    return c
+
+
+def agreement_checkbox(state):
+    """188 normal, 189 selected, 190 disabled, 191 hot (spare): round boxes beside the licence link."""
+    c = Canvas(18, 18)
+    disc = circle(9, 9, 7.6)
+    tone = hexcolor("66BDF5")
+    if state == "normal":
+        c.fill(outline(disc, 1.2), tone)
+    elif state == "hot":
+        c.fill(disc, hexcolor("BBE4FF", 0.25))
+        c.fill(outline(disc, 1.2), hexcolor("BBE4FF"))
+    elif state == "selected":
+        c.fill(disc, tone)
+        check_mark(c, (1, 1, 1, 1), 0.6, 0.6, 0.92)
+    else:
+        c.fill(disc, hexcolor("CCCCCC", 0.3))
+        c.fill(outline(disc, 1.2), hexcolor("CCCCCC"))
+    return c
+
+
+def edit_frame():
+    """178: white field with a light border and a faint inner top shade, 344x40."""
+    c = Canvas(344, 40)
+    shape = rrect(0, 0, 344, 40, 4)
+    c.fill(shape, hexcolor("FFFFFF"))
+    c.fill(rrect(1, 1, 343, 8, 3), vgradient((0.2, 0.3, 0.6, 0.05), (0.2, 0.3, 0.6, 0.0), 1, 8))
+    c.fill(outline(shape, 1), hexcolor("DCE3F5"))
+    return c
+
+
+def progress(kind):
+    """183 track, 184 fill, 185 the finished look; pills with 5-pixel ends for nine-slice drawing."""
+    c = Canvas(400, 10)
+    shape = rrect(0, 0, 400, 10, 5)
+    if kind == "track":
+        c.fill(shape, (1, 1, 1, 0.22))
+        c.fill(outline(shape, 1), (1, 1, 1, 0.10))
+    elif kind == "fill":
+        c.fill(shape, lambda x, y: mix(hexcolor("8EE3FF"), hexcolor("FFFFFF"), clamp01(x / 400)))
+        c.fill(rrect(2, 1, 398, 4.5, 1.75), (1, 1, 1, 0.35))
+    else:
+        c.fill(shape, lambda x, y: mix(hexcolor("5BE3B4"), hexcolor("B8F7DC"), clamp01(x / 400)))
+        c.fill(rrect(2, 1, 398, 4.5, 1.75), (1, 1, 1, 0.35))
+    return c
+
+
+def hint_bubble():
+    """187: white bubble, 124x40, with a tail at the lower left pointing at the licence checkbox below it."""
+    c = Canvas(124, 40)
+    body = rrect(0.5, 0.5, 123.5, 34, 5)
+    tail = lambda x, y: max(y - 39.5, (abs(x - 18) - (39.5 - y) * 0.9) / 1.35, 30 - y)
+    shape = union(body, tail)
+    c.fill(shape, hexcolor("FFFFFF"))
+    c.fill(outline(shape, 1), hexcolor("C9D4FA"))
+    return c
+
+
+def logo_shape(size, light):
+    """The product mark: a rounded square holding a bold waveform of five bars.
+    light=True: white tile with accent bars (the logo on the blue window); False: blue tile, white bars (icon)."""
+    s = size / 48.0
+    c = Canvas(size, size)
+    inset = 1.0 * s if size >= 32 else 0.5
+    tile = rrect(inset, inset, size - inset, size - inset, 11 * s)
+    if light:
+        c.fill(tile, vgradient(hexcolor("FFFFFF"), hexcolor("E6ECFF"), 0, size))
+        bar_colour = vgradient(hexcolor("6F96FA"), hexcolor("3F55DA"), 0, size)
+    else:
+        c.fill(tile, lambda x, y: mix(hexcolor("6F9BFA"), hexcolor("3B4FD6"), clamp01((x * 0.4 + y) / (size * 1.4))))
+        c.fill(tile, lambda x, y: (1, 1, 1, 0.12 * clamp01(1 - y / (size * 0.6))))
+        bar_colour = (1, 1, 1, 1)
+    heights = (12, 22, 30, 22, 12)
+    half = 2.6 * s if size >= 24 else max(0.9, 2.6 * s)
+    for i, hgt in enumerate(heights):
+        x = size / 2 + (i - 2) * 8 * s
+        top = size / 2 - hgt * s / 2 + half
+        bottom = size / 2 + hgt * s / 2 - half
+        c.fill(segment(x, top, x, bottom, half), bar_colour)
+    return c
+
+
+# ---------------------------------------------------------------- icon file
+
+
+def adaptive_palette(pixels, count):
+    """Up to `count` colours: the most frequent 5-bit-per-channel buckets of the opaque pixels, averaged."""
+    buckets = {}
+    for r, g, b, a in pixels:
+        if a >= 128:
+            key = (r >> 3, g >> 3, b >> 3)
+            e = buckets.setdefault(key, [0, 0, 0, 0])
+            e[0] += r
+            e[1] += g
+            e[2] += b
+            e[3] += 1
+    ranked = sorted(buckets.values(), key=lambda e: -e[3])[:count - 1]
+    palette = [(0, 0, 0)] + [(e[0] // e[3], e[1] // e[3], e[2] // e[3]) for e in ranked]
+    return palette + [(0, 0, 0)] * (count - len(palette))
+
+
+def nearest(palette, r, g, b, cache):
+    key = (r, g, b)
+    if key not in cache:
+        cache[key] = min(range(len(palette)),
+                         key=lambda i: (palette[i][0] - r) ** 2 * 3 + (palette[i][1] - g) ** 2 * 4 +
+                         (palette[i][2] - b) ** 2 * 2)
+    return cache[key]
+
+
+def and_mask(size, pixels):
+    stride = ((size + 31) // 32) * 4
+    out = bytearray()
+    for y in reversed(range(size)):
+        row = bytearray(stride)
+        for x in range(size):
+            if pixels[y * size + x][3] < 128:
+                row[x >> 3] |= 0x80 >> (x & 7)
+        out += row
+    return bytes(out)
+
+
+def bmp_entry(size, rgba, bpp):
+    pixels = [tuple(rgba[i:i + 4]) for i in range(0, len(rgba), 4)]
+    if bpp == 32:
+        palette = []
+        body = bytearray()
+        for y in reversed(range(size)):
+            for x in range(size):
+                r, g, b, a = pixels[y * size + x]
+                body += bytes((b, g, r, a))
+    else:
+        palette = adaptive_palette(pixels, 1 << bpp)
+        cache = {}
+        stride = ((size * bpp + 31) // 32) * 4
+        body = bytearray()
+        for y in reversed(range(size)):
+            row = bytearray(stride)
+            for x in range(size):
+                r, g, b, a = pixels[y * size + x]
+                index = nearest(palette, r, g, b, cache) if a >= 128 else 0
+                if bpp == 8:
+                    row[x] = index
+                else:
+                    row[x >> 1] |= index << (4 if x % 2 == 0 else 0)
+            body += row
+    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, bpp, 0, len(body) + len(and_mask(size, pixels)),
+                         0, 0, len(palette), 0)
+    pal = b"".join(bytes((b, g, r, 0)) for r, g, b in palette)
+    return header + pal + bytes(body) + and_mask(size, pixels)
+
+
+ICON_ENTRIES = [(s, 4) for s in (16, 24, 32, 48)] + [(s, 8) for s in (16, 24, 32, 48)] + \
+    [(s, 32) for s in (16, 24, 32, 48, 64, 72, 80, 96, 128, 256)]
+
+
+def icon_file():
+    images = []
+    rendered = {}
+    for size, bpp in ICON_ENTRIES:
+        if size not in rendered:
+            rendered[size] = logo_shape(size, light=False).rgba_bytes()
+        rgba = rendered[size]
+        if size == 256:
+            data = png_bytes(size, size, rgba)
+        else:
+            data = bmp_entry(size, rgba, bpp)
+        images.append((size, bpp, data))
+    out = bytearray(struct.pack("<HHH", 0, 1, len(images)))
+    offset = 6 + 16 * len(images)
+    for size, bpp, data in images:
+        colours = 16 if bpp == 4 else 0
+        out += struct.pack("<BBBBHHII", size % 256, size % 256, colours, 0, 1, bpp, len(data), offset)
+        offset += len(data)
+    for _, _, data in images:
+        out += data
+    return bytes(out)
+
+
+# ---------------------------------------------------------------- inventory
+
+
+IMAGES = {
+    153: white_button,
+    154: lambda: close_button("normal"),
+    155: lambda: close_button("hot"),
+    156: lambda: min_button("normal"),
+    157: lambda: min_button("hot"),
+    158: lambda: min_button("pushed"),
+    159: lambda: accent_button("normal"),
+    160: lambda: accent_button("hot"),
+    161: question_icon,
+    162: lambda: secondary_button("normal"),
+    163: lambda: secondary_button("hot"),
+    164: lambda: secondary_button("pushed"),
+    165: lambda: back_link("normal"),
+    166: lambda: back_link("hot"),
+    167: lambda: back_link("pushed"),
+    168: lambda: back_link("disabled"),
+    169: background,
+    170: lambda: option_checkbox("normal"),
+    171: lambda: option_checkbox("selected"),
+    172: lambda: option_checkbox("hot"),
+    173: lambda: option_checkbox("disabled"),
+    174: lambda: custom_link("normal"),
+    175: lambda: custom_link("hot"),
+    176: lambda: custom_link("pushed"),
+    177: lambda: custom_link("disabled"),
+    178: edit_frame,
+    183: lambda: progress("track"),
+    184: lambda: progress("fill"),
+    185: lambda: progress("done"),
+    186: lambda: logo_shape(48, light=True),
+    187: hint_bubble,
+    188: lambda: agreement_checkbox("normal"),
+    189: lambda: agreement_checkbox("selected"),
+    190: lambda: agreement_checkbox("disabled"),
+    191: lambda: agreement_checkbox("hot"),
+}
+
+
+def contact_sheet(out_dir, sheet):
+    import tempfile
+    image_dir = os.path.join(out_dir, "images")
+    with tempfile.TemporaryDirectory() as tmp:
+        tiles = []
+        for name in sorted(os.listdir(image_dir)):
+            if not name.endswith(".png"):
+                continue
+            tile = os.path.join(tmp, name)
+            scale = ["-resize", "300%"] if name != "169.png" else []
+            subprocess.run(["convert", os.path.join(image_dir, name), "-background", "#4F72EC", "-flatten",
+                            "-filter", "point"] + scale + [tile], check=True)
+            tiles.append(tile)
+        icon = os.path.join(tmp, "icon.png")
+        subprocess.run(["convert", os.path.join(out_dir, "app.ico") + "[17]", "-resize", "128x128", icon], check=True)
+        tiles.append(icon)
+        subprocess.run(["montage", "-label", "%t", *tiles, "-tile", "5x", "-geometry", "+8+8",
+                        "-background", "#2A2D33", "-fill", "white", sheet], check=True)
+
+
+def main():
+    args = sys.argv[1:]
+    if args[:1] == ["--sheet"]:
+        out_dir = args[2] if len(args) > 2 else os.path.dirname(os.path.abspath(__file__))
+        contact_sheet(out_dir, args[1])
+        return
+    out_dir = args[0] if args else os.path.dirname(os.path.abspath(__file__))
+    image_dir = os.path.join(out_dir, "images")
+    os.makedirs(image_dir, exist_ok=True)
+    for rid, draw in IMAGES.items():
+        c = draw()
+        with open(os.path.join(image_dir, "%d.png" % rid), "wb") as f:
+            f.write(png_bytes(c.w, c.h, c.rgba_bytes()))
+    with open(os.path.join(out_dir, "app.ico"), "wb") as f:
+        f.write(icon_file())
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,114 @@
+// The edit box: the frame is painted by the skin, the text lives in a real EDIT child window inside it, so
+// selection, caret, clipboard and input methods are the system's.
+#include <algorithm>
+
+#include "uikit/Control.h"
+#include "uikit/Render.h"
+#include "uikit/Window.h"
+
+namespace UiKit {
+
+Edit::Edit() { mouse_ = true; }
+
+Edit::~Edit() = default; // the child window is destroyed with the top-level window
+
+bool Edit::SetAttribute(const std::wstring& n, const std::wstring& v) {
+    if (n == L"readonly") {
+        readOnly_ = ParseBool(v, false);
+    } else if (n == L"password") {
+        password_ = ParseBool(v, false);
+    } else if (n == L"maxchar") {
+        maxChars_ = std::max(1, ParseInt(v, 260));
+    } else {
+        return Label::SetAttribute(n, v);
+    }
+    return true;
+}
+
+void Edit::CreateHost(HWND parent, HFONT font) {
+    if (hwnd_ != nullptr) {
+        return;
+    }
+    DWORD style = WS_CHILD | ES_AUTOHSCROLL | (readOnly_ ? ES_READONLY : 0) | (password_ ? ES_PASSWORD : 0);
+    hwnd_ = ::CreateWindowExW(0, L"EDIT", text_.c_str(), style, 0, 0, 0, 0, parent, nullptr,
+                              ::GetModuleHandleW(nullptr), nullptr);
+    if (hwnd_ == nullptr) {
+        return;
+    }
+    ::SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    ::SendMessageW(hwnd_, EM_SETLIMITTEXT, static_cast<WPARAM>(maxChars_), 0);
+    ::SendMessageW(hwnd_, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, 0);
+    ::EnableWindow(hwnd_, enabled_ ? TRUE : FALSE);
+    PlaceHost();
+}
+
+void Edit::PlaceHost() {
+    if (hwnd_ == nullptr) {
+        return;
+    }
+    RECT rc{rect_.left + textPadding_.left, rect_.top + textPadding_.top, rect_.right - textPadding_.right,
+            rect_.bottom - textPadding_.bottom};
+    // A single-line EDIT draws its text at the top: give it one line's height, centred in the text area.
+    int lineHeight = 0;
+    HDC dc = ::GetDC(hwnd_);
+    if (dc != nullptr) {
+        HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(hwnd_, WM_GETFONT, 0, 0)));
+        TEXTMETRICW tm{};
+        ::GetTextMetricsW(dc, &tm);
+        lineHeight = tm.tmHeight + 2;
+        ::SelectObject(dc, old);
+        ::ReleaseDC(hwnd_, dc);
+    }
+    int room = static_cast<int>(rc.bottom - rc.top);
+    if (lineHeight > 0 && lineHeight < room) {
+        rc.top += (room - lineHeight) / 2;
+        rc.bottom = rc.top + lineHeight;
+    }
+    bool shown = IsShown() && rc.right > rc.left && rc.bottom > rc.top;
+    ::SetWindowPos(hwnd_, nullptr, rc.left, rc.top, std::max(0L, rc.right - rc.left), std::max(0L, rc.bottom - rc.top),
+                   SWP_NOZORDER | SWP_NOACTIVATE | (shown ? SWP_SHOWWINDOW : SWP_HIDEWINDOW));
+}
+
+void Edit::SetPos(const RECT& rc) {
+    Label::SetPos(rc);
+    PlaceHost();
+}
+
+void Edit::OnVisibilityChanged() { PlaceHost(); }
+
+void Edit::SetEnabled(bool enabled) {
+    Label::SetEnabled(enabled);
+    if (hwnd_ != nullptr) {
+        ::EnableWindow(hwnd_, enabled ? TRUE : FALSE);
+    }
+}
+
+std::wstring Edit::GetText() const {
+    if (hwnd_ == nullptr) {
+        return text_;
+    }
+    int len = ::GetWindowTextLengthW(hwnd_);
+    std::wstring out(static_cast<size_t>(len) + 1, L'\0');
+    int got = ::GetWindowTextW(hwnd_, out.data(), len + 1);
+    out.resize(static_cast<size_t>(std::max(0, got)));
+    return out;
+}
+
+void Edit::SetText(const std::wstring& text) {
+    text_ = text;
+    if (hwnd_ != nullptr) {
+        ::SetWindowTextW(hwnd_, text.c_str());
+    }
+    Invalidate();
+}
+
+void Edit::Paint(Canvas& canvas) {
+    // Frame and background only; the child window draws the text.
+    PaintBackground(canvas);
+    PaintBorder(canvas);
+    if (hwnd_ == nullptr) {
+        PaintText(canvas, CurrentTextColor());
+    }
+}
+
+} // namespace UiKit

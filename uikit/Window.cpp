@@ -1,0 +1,467 @@
+// The skinned top-level window: layout loading, painting, mouse and keyboard, notifications, timers, modal loop.
+#include "uikit/Window.h"
+
+#include <windowsx.h>
+
+#include <algorithm>
+
+#include "uikit/Shadow.h"
+#include "utils/DebugLog.h"
+
+namespace UiKit {
+
+bool BuildLayout(Window& window, const std::string& xml);
+
+namespace {
+
+bool IsWithin(const Control* c, const Control* ancestor) {
+    for (; c != nullptr; c = c->Parent()) {
+        if (c == ancestor) {
+            return true;
+        }
+    }
+    return false;
+}
+
+template <class Fn>
+void ForEachControl(Control* c, Fn&& fn) {
+    if (c == nullptr) {
+        return;
+    }
+    fn(c);
+    if (auto* container = dynamic_cast<Container*>(c)) {
+        for (auto& child : container->Children()) {
+            ForEachControl(child.get(), fn);
+        }
+    }
+}
+
+} // namespace
+
+Window::Window() = default;
+
+Window::~Window() {
+    if (hwnd_ != nullptr && ::IsWindow(hwnd_)) {
+        ::DestroyWindow(hwnd_);
+    }
+}
+
+std::unique_ptr<Control> Window::CreateControl(const std::wstring&) { return nullptr; }
+
+bool Window::LoadLayout() {
+    std::wstring file = GetSkinFile();
+    std::string xml;
+    wchar_t* end = nullptr;
+    long id = std::wcstol(file.c_str(), &end, 10);
+    HMODULE module = ::GetModuleHandleW(nullptr);
+    if (!file.empty() && end != nullptr && *end == L'\0' && id > 0) {
+        std::wstring type = GetSkinType();
+        std::transform(type.begin(), type.end(), type.begin(), ::towupper);
+        HRSRC res = ::FindResourceW(module, MAKEINTRESOURCEW(id), type.c_str());
+        HGLOBAL data = res != nullptr ? ::LoadResource(module, res) : nullptr;
+        const char* bytes = data != nullptr ? static_cast<const char*>(::LockResource(data)) : nullptr;
+        if (bytes == nullptr) {
+            DEBUG_LOG(L"layout resource %s not found", file.c_str());
+            return false;
+        }
+        xml.assign(bytes, ::SizeofResource(module, res));
+    } else {
+        std::wstring path = GetSkinFolder();
+        if (!path.empty() && path.back() != L'\\') {
+            path += L'\\';
+        }
+        path += file;
+        Utils::UniqueFileHandle f(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                                FILE_ATTRIBUTE_NORMAL, nullptr));
+        LARGE_INTEGER size{};
+        if (!f || !::GetFileSizeEx(f.get(), &size) || size.QuadPart > (16 << 20)) {
+            DEBUG_LOG(L"layout file %s cannot be read", path.c_str());
+            return false;
+        }
+        xml.resize(static_cast<size_t>(size.QuadPart));
+        DWORD got = 0;
+        if (!::ReadFile(f.get(), xml.data(), static_cast<DWORD>(xml.size()), &got, nullptr) || got != xml.size()) {
+            return false;
+        }
+    }
+    images_.SetSource(module, GetSkinFolder());
+    return BuildLayout(*this, xml);
+}
+
+bool Window::Create(HWND owner, const std::wstring& title, DWORD style, DWORD exStyle, int x, int y, int cx, int cy) {
+    if (hwnd_ != nullptr) {
+        return false;
+    }
+    StartGdiplus();
+    if (!root_ && !LoadLayout()) {
+        return false;
+    }
+    std::wstring cls = GetWindowClassName();
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof(wc);
+    wc.style = CS_DBLCLKS;
+    wc.lpfnWndProc = StaticProc;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    wc.lpszClassName = cls.c_str();
+    ::RegisterClassExW(&wc); // the class may exist from an earlier window
+    owner_ = owner;
+    closing_ = false;
+    modalResult_ = 0;
+    HWND hwnd = ::CreateWindowExW(exStyle, cls.c_str(), title.c_str(), style, x, y, cx, cy, owner, nullptr,
+                                  wc.hInstance, this);
+    if (hwnd == nullptr) {
+        DEBUG_LOG(L"CreateWindowExW failed: %lu", ::GetLastError());
+        return false;
+    }
+    if (spec_.size.cx > 0 && spec_.size.cy > 0) {
+        ::SetWindowPos(hwnd, nullptr, 0, 0, spec_.size.cx, spec_.size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    ForEachControl(root_.get(), [&](Control* c) {
+        if (auto* edit = dynamic_cast<Edit*>(c)) {
+            edit->CreateHost(hwnd, GetFont(edit->FontId()));
+        }
+    });
+    if (spec_.showShadow && spec_.shadowSize > 0) {
+        shadow_ = std::make_unique<ShadowWindow>();
+        shadow_->Create(owner);
+    }
+    UpdateRegion();
+    InitWindow();
+    NeedLayout();
+    if (::IsWindowVisible(hwnd)) {
+        ::SendMessageW(hwnd, WM_WINDOWPOSCHANGED, 0, 0);
+    }
+    return true;
+}
+
+HFONT Window::GetFont(int id) const {
+    auto it = fonts_.find(id);
+    if (it == fonts_.end()) {
+        it = fonts_.find(defaultFont_);
+    }
+    return it == fonts_.end() ? static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT))
+                              : static_cast<HFONT>(it->second.get());
+}
+
+Control* Window::FindControl(const std::wstring& name) const {
+    Control* found = nullptr;
+    ForEachControl(root_.get(), [&](Control* c) {
+        if (found == nullptr && c->GetName() == name) {
+            found = c;
+        }
+    });
+    return found;
+}
+
+void Window::CenterWindow() {
+    if (hwnd_ == nullptr) {
+        return;
+    }
+    RECT wr{};
+    ::GetWindowRect(hwnd_, &wr);
+    RECT area{};
+    HWND ref = owner_ != nullptr && ::IsWindowVisible(owner_) && !::IsIconic(owner_) ? owner_ : nullptr;
+    MONITORINFO mi{};
+    mi.cbSize = sizeof(mi);
+    ::GetMonitorInfoW(::MonitorFromWindow(ref != nullptr ? ref : hwnd_, MONITOR_DEFAULTTONEAREST), &mi);
+    if (ref != nullptr) {
+        ::GetWindowRect(ref, &area);
+    } else {
+        area = mi.rcWork;
+    }
+    int w = static_cast<int>(wr.right - wr.left);
+    int h = static_cast<int>(wr.bottom - wr.top);
+    int x = static_cast<int>(area.left + (area.right - area.left - w) / 2);
+    int y = static_cast<int>(area.top + (area.bottom - area.top - h) / 2);
+    // Keep the whole window on the monitor's work area.
+    x = std::max<int>(mi.rcWork.left, std::min<int>(x, mi.rcWork.right - w));
+    y = std::max<int>(mi.rcWork.top, std::min<int>(y, mi.rcWork.bottom - h));
+    ::SetWindowPos(hwnd_, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void Window::ShowWindow(bool show) {
+    if (hwnd_ != nullptr) {
+        ::ShowWindow(hwnd_, show ? SW_SHOW : SW_HIDE);
+    }
+}
+
+int Window::ShowModal() {
+    if (hwnd_ == nullptr) {
+        return -1;
+    }
+    modal_ = true;
+    if (owner_ != nullptr) {
+        ::EnableWindow(owner_, FALSE);
+    }
+    ::ShowWindow(hwnd_, SW_SHOW);
+    ::SetForegroundWindow(hwnd_);
+    MSG msg{};
+    while (hwnd_ != nullptr) {
+        BOOL r = ::GetMessageW(&msg, nullptr, 0, 0);
+        if (r == 0) {
+            // WM_QUIT belongs to an outer loop: end this one and hand it on.
+            ::PostQuitMessage(static_cast<int>(msg.wParam));
+            break;
+        }
+        if (r < 0) {
+            break;
+        }
+        ::TranslateMessage(&msg);
+        ::DispatchMessageW(&msg);
+    }
+    modal_ = false;
+    return modalResult_;
+}
+
+void Window::Close(int result) {
+    if (hwnd_ == nullptr) {
+        return;
+    }
+    modalResult_ = result;
+    closing_ = true;
+    // The owner is enabled before this window goes, so that activation returns to it.
+    if (modal_ && owner_ != nullptr) {
+        ::EnableWindow(owner_, TRUE);
+    }
+    ::DestroyWindow(hwnd_);
+}
+
+void Window::SendNotify(Control* sender, const std::wstring& type, WPARAM wp, LPARAM lp) {
+    UiKit::Notify msg{type, sender, wp, lp};
+    Notify(msg);
+}
+
+bool Window::PostNotify(Control* sender, const std::wstring& type, WPARAM wp, LPARAM lp) {
+    auto* msg = new UiKit::Notify{type, sender, wp, lp};
+    if (hwnd_ == nullptr || !::PostMessageW(hwnd_, WM_UIKIT_NOTIFY, 0, reinterpret_cast<LPARAM>(msg))) {
+        delete msg;
+        return false;
+    }
+    return true; // the window owns the record now
+}
+
+void Window::Notify(const UiKit::Notify& msg) {
+    if (msg.type == L"click") {
+        OnClick(msg);
+    }
+}
+
+void Window::OnClick(const UiKit::Notify& msg) {
+    if (msg.sender == nullptr || hwnd_ == nullptr) {
+        return;
+    }
+    const std::wstring& name = msg.sender->GetName();
+    if (name == L"closebtn") {
+        ::SendMessageW(hwnd_, WM_CLOSE, 0, 0);
+    } else if (name == L"minbtn") {
+        ::SendMessageW(hwnd_, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    } else if (name == L"maxbtn") {
+        ::SendMessageW(hwnd_, WM_SYSCOMMAND, SC_MAXIMIZE, 0);
+    } else if (name == L"restorebtn") {
+        ::SendMessageW(hwnd_, WM_SYSCOMMAND, SC_RESTORE, 0);
+    }
+}
+
+LRESULT Window::HandleMessage(UINT, WPARAM, LPARAM, bool& handled) {
+    handled = false;
+    return 0;
+}
+
+LRESULT Window::OnSysCommand(WPARAM, LPARAM, bool& handled) {
+    handled = false;
+    return 0;
+}
+
+bool Window::SetTimer(Control* control, UINT id, UINT elapseMs) {
+    if (hwnd_ == nullptr || control == nullptr) {
+        return false;
+    }
+    UINT_PTR key = 0;
+    for (const auto& [k, t] : timers_) {
+        if (t.control == control && t.id == id) {
+            key = k;
+        }
+    }
+    if (key == 0) {
+        key = nextTimer_++;
+        timers_[key] = TimerKey{control, id};
+    }
+    if (::SetTimer(hwnd_, key, elapseMs, nullptr) == 0) {
+        timers_.erase(key);
+        return false;
+    }
+    return true;
+}
+
+void Window::KillTimer(Control* control, UINT id) {
+    for (auto it = timers_.begin(); it != timers_.end(); ++it) {
+        if (it->second.control == control && it->second.id == id) {
+            if (hwnd_ != nullptr) {
+                ::KillTimer(hwnd_, it->first);
+            }
+            timers_.erase(it);
+            return;
+        }
+    }
+}
+
+void Window::ReleaseTimers() {
+    for (const auto& entry : timers_) {
+        ::KillTimer(hwnd_, entry.first);
+    }
+    timers_.clear();
+}
+
+void Window::SetFocus(Control* control) {
+    if (control != nullptr && (!control->CanFocus() || !control->IsShown())) {
+        return;
+    }
+    if (focus_ != control) {
+        if (focus_ != nullptr) {
+            focus_->SetFocused(false);
+        }
+        focus_ = control;
+        if (focus_ != nullptr) {
+            focus_->SetFocused(true);
+        }
+    }
+    if (hwnd_ == nullptr) {
+        return;
+    }
+    auto* edit = dynamic_cast<Edit*>(control);
+    HWND target = edit != nullptr && edit->EditHandle() != nullptr ? edit->EditHandle() : hwnd_;
+    if (::GetFocus() != target) {
+        ::SetFocus(target);
+    }
+}
+
+void Window::Invalidate() {
+    if (hwnd_ != nullptr) {
+        ::InvalidateRect(hwnd_, nullptr, FALSE);
+    }
+}
+
+void Window::NeedLayout() {
+    layoutDirty_ = true;
+    Invalidate();
+}
+
+void Window::ControlRemovedFromView(Control* control) {
+    if (hot_ != nullptr && IsWithin(hot_, control)) {
+        hot_->SetHot(false);
+        hot_ = nullptr;
+    }
+    if (pushed_ != nullptr && IsWithin(pushed_, control)) {
+        pushed_->SetPushed(false);
+        pushed_ = nullptr;
+    }
+    if (focus_ != nullptr && IsWithin(focus_, control)) {
+        focus_->SetFocused(false);
+        focus_ = nullptr;
+    }
+}
+
+void Window::Layout() {
+    layoutDirty_ = false;
+    if (!root_ || hwnd_ == nullptr) {
+        return;
+    }
+    RECT client{};
+    ::GetClientRect(hwnd_, &client);
+    // Labels that fit their text get their width from the text before the boxes are arranged.
+    HDC dc = ::GetDC(hwnd_);
+    ForEachControl(root_.get(), [&](Control* c) {
+        auto* label = dynamic_cast<Label*>(c);
+        if (label == nullptr || !label->AutoWidth()) {
+            return;
+        }
+        std::wstring text = label->GetText();
+        HGDIOBJ old = ::SelectObject(dc, GetFont(label->FontId()));
+        SIZE sz{};
+        ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &sz);
+        ::SelectObject(dc, old);
+        const RECT& tp = label->TextPadding();
+        label->SetFixedWidth(static_cast<int>(sz.cx + tp.left + tp.right));
+    });
+    ::ReleaseDC(hwnd_, dc);
+    root_->SetPos(client);
+}
+
+bool Window::RenderTo(HDC dc) {
+    if (!root_ || hwnd_ == nullptr) {
+        return false;
+    }
+    if (layoutDirty_) {
+        Layout();
+    }
+    RECT client{};
+    ::GetClientRect(hwnd_, &client);
+    Canvas canvas(dc, images_);
+    canvas.Fill(client, 0xFFFFFFFF);
+    root_->Paint(canvas);
+    if (spec_.borderSize > 0 && spec_.borderColor != 0) {
+        canvas.Frame(client, spec_.borderSize, spec_.borderColor, spec_.roundCorner);
+    }
+    return true;
+}
+
+bool Window::RenderShadow(std::vector<uint32_t>& pixels, SIZE& size) const {
+    if (hwnd_ == nullptr || !spec_.showShadow) {
+        return false;
+    }
+    RECT wr{};
+    ::GetWindowRect(hwnd_, &wr);
+    int w = static_cast<int>(wr.right - wr.left);
+    int h = static_cast<int>(wr.bottom - wr.top);
+    pixels = MakeShadow(w, h, spec_.roundCorner, spec_.shadowSize, spec_.shadowSharpness, spec_.shadowDarkness,
+                        spec_.shadowPosition, spec_.shadowColor);
+    size = SIZE{w + 2 * spec_.shadowSize, h + 2 * spec_.shadowSize};
+    return true;
+}
+
+void Window::Paint() {
+    PAINTSTRUCT ps{};
+    HDC dc = ::BeginPaint(hwnd_, &ps);
+    RECT client{};
+    ::GetClientRect(hwnd_, &client);
+    int w = static_cast<int>(client.right);
+    int h = static_cast<int>(client.bottom);
+    if (w > 0 && h > 0) {
+        // Double buffer: the whole tree is drawn off screen and copied in one blit.
+        Utils::UniqueMemoryDc mem(::CreateCompatibleDC(dc));
+        BITMAPINFO bi{};
+        bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+        bi.bmiHeader.biWidth = w;
+        bi.bmiHeader.biHeight = -h;
+        bi.bmiHeader.biPlanes = 1;
+        bi.bmiHeader.biBitCount = 32;
+        void* bits = nullptr;
+        Utils::UniqueGdiObject dib(::CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+        if (mem && dib) {
+            HGDIOBJ old = ::SelectObject(mem.get(), dib.get());
+            RenderTo(mem.get());
+            ::BitBlt(dc, 0, 0, w, h, mem.get(), 0, 0, SRCCOPY);
+            ::SelectObject(mem.get(), old);
+        }
+    }
+    ::EndPaint(hwnd_, &ps);
+}
+
+void Window::UpdateRegion() {
+    if (hwnd_ == nullptr || spec_.roundCorner.cx <= 0 || spec_.roundCorner.cy <= 0 || ::IsZoomed(hwnd_)) {
+        if (hwnd_ != nullptr) {
+            ::SetWindowRgn(hwnd_, nullptr, TRUE);
+        }
+        return;
+    }
+    RECT wr{};
+    ::GetWindowRect(hwnd_, &wr);
+    HRGN rgn = ::CreateRoundRectRgn(0, 0, wr.right - wr.left + 1, wr.bottom - wr.top + 1, spec_.roundCorner.cx,
+                                    spec_.roundCorner.cy);
+    if (rgn != nullptr && ::SetWindowRgn(hwnd_, rgn, TRUE) == 0) {
+        Utils::UniqueGdiObject discard(rgn); // the system owns the region only when SetWindowRgn succeeded
+    }
+}
+
+} // namespace UiKit

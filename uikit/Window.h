@@ -1,0 +1,167 @@
+// A top-level skinned window built from an XML layout resource. Derive from it, override the hooks, create, run.
+//
+// Threads: every method runs on the UI thread except PostNotify, which any thread may call; the notification is
+// delivered by the window's message queue on the UI thread.
+#pragma once
+
+#include <windows.h>
+
+#include <map>
+#include <memory>
+#include <string>
+
+#include "uikit/Control.h"
+#include "uikit/Render.h"
+#include "utils/ScopedWin.h"
+
+namespace UiKit {
+
+struct Notify {
+    std::wstring type; // "click", "selectchanged", "tabselect", "mouseenter", "mouseleave", "timer" or custom
+    Control* sender = nullptr;
+    WPARAM wParam = 0;
+    LPARAM lParam = 0;
+};
+
+// Window attributes of the layout's root element.
+struct WindowSpec {
+    SIZE size{};
+    RECT caption{};    // caption (drag) area as insets: x in [left, width - right), y in [top, bottom)
+    RECT sizeBox{};    // resize borders
+    SIZE roundCorner{};
+    int borderSize = 0;
+    Argb borderColor = 0;
+    bool showShadow = false;
+    int shadowSize = 0;
+    int shadowSharpness = 0;
+    int shadowDarkness = 0;
+    POINT shadowPosition{};
+    Argb shadowColor = 0xFF000000;
+};
+
+class ShadowWindow;
+
+class Window {
+public:
+    Window();
+    virtual ~Window();
+    Window(const Window&) = delete;
+    Window& operator=(const Window&) = delete;
+
+    // Hooks.
+    virtual std::wstring GetWindowClassName() const { return L"UiKitWindow"; }
+    virtual std::wstring GetSkinType() const { return L"xml"; }
+    // The layout: a decimal resource id of type "XML", or a file name under the skin folder.
+    virtual std::wstring GetSkinFile() const = 0;
+    virtual std::wstring GetSkinFolder() const { return L""; }
+    // Builds controls for tags the toolkit does not know; null skips the element.
+    virtual std::unique_ptr<Control> CreateControl(const std::wstring& tag);
+    // Called once the layout is built and the window exists (before it is shown by the caller).
+    virtual void InitWindow() {}
+    // Every notification; the default turns "click" into OnClick.
+    virtual void Notify(const UiKit::Notify& msg);
+    // Default click handling: "closebtn" closes (result 0), "minbtn", "maxbtn" and "restorebtn" send the system
+    // commands.
+    virtual void OnClick(const UiKit::Notify& msg);
+    // Messages before the toolkit's own handling; set `handled` to stop it.
+    virtual LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp, bool& handled);
+    // WM_SYSCOMMAND; the default passes it to DefWindowProc.
+    virtual LRESULT OnSysCommand(WPARAM wp, LPARAM lp, bool& handled);
+
+    // Creates the window (size from the layout). False when the layout cannot be read or the window not created.
+    bool Create(HWND owner, const std::wstring& title, DWORD style, DWORD exStyle, int x = CW_USEDEFAULT,
+                int y = CW_USEDEFAULT, int cx = CW_USEDEFAULT, int cy = CW_USEDEFAULT);
+    HWND GetHWND() const { return hwnd_; }
+    void CenterWindow();
+    void ShowWindow(bool show = true);
+    // Runs a modal loop (owner disabled meanwhile) until Close; returns the result given to Close, or -1 when the
+    // window does not exist.
+    int ShowModal();
+    // Ends the modal loop with `result` and destroys the window.
+    void Close(int result = 0);
+
+    Control* GetRoot() const { return root_.get(); }
+    Control* FindControl(const std::wstring& name) const;
+    template <class T>
+    T* Find(const std::wstring& name) const {
+        return dynamic_cast<T*>(FindControl(name));
+    }
+    const WindowSpec& Spec() const { return spec_; }
+
+    // Notifications: SendNotify delivers now; PostNotify (any thread) queues for delivery on the UI thread.
+    void SendNotify(Control* sender, const std::wstring& type, WPARAM wp = 0, LPARAM lp = 0);
+    bool PostNotify(Control* sender, const std::wstring& type, WPARAM wp = 0, LPARAM lp = 0);
+
+    // Per-control timers, delivered as "timer" with the control as sender and the id in WPARAM.
+    bool SetTimer(Control* control, UINT id, UINT elapseMs);
+    void KillTimer(Control* control, UINT id);
+
+    void SetFocus(Control* control);
+    Control* GetFocus() const { return focus_; }
+    HFONT GetFont(int id) const;
+
+    // Used by controls.
+    void Invalidate();
+    void NeedLayout();
+    void ControlRemovedFromView(Control* control);
+    // Lays the tree out now if anything changed since the last layout (painting does this by itself).
+    void UpdateLayout() {
+        if (layoutDirty_) {
+            Layout();
+        }
+    }
+    // Renders the whole window into a top-down 32-bit buffer of the window's size (also used for screenshots).
+    bool RenderTo(HDC dc);
+    // The shadow as it is drawn behind the window: premultiplied ARGB, (width + 2 * size) x (height + 2 * size).
+    bool RenderShadow(std::vector<uint32_t>& pixels, SIZE& size) const;
+
+    static LRESULT CALLBACK StaticProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+
+protected:
+    LRESULT Dispatch(UINT msg, WPARAM wp, LPARAM lp);
+
+private:
+    friend class LayoutBuilder;
+    bool LoadLayout();
+    void Layout();
+    Control* HitTest(POINT pt) const;
+    LRESULT OnNcHitTest(POINT screen);
+    void OnMouseMove(POINT pt);
+    void OnMouseLeave();
+    void OnButtonDown(POINT pt);
+    void OnButtonUp(POINT pt);
+    bool OnKeyDown(WPARAM key);
+    void FocusNext(bool backwards);
+    void Paint();
+    void UpdateRegion();
+    void ReleaseTimers();
+
+    HWND hwnd_ = nullptr;
+    HWND owner_ = nullptr;
+    WindowSpec spec_;
+    std::unique_ptr<Control> root_;
+    std::map<int, Utils::UniqueGdiObject> fonts_;
+    int defaultFont_ = -1;
+    ImageCache images_;
+    Control* hot_ = nullptr;
+    Control* pushed_ = nullptr;
+    Control* focus_ = nullptr;
+    bool tracking_ = false;
+    bool layoutDirty_ = true;
+    bool modal_ = false;
+    bool closing_ = false;
+    int modalResult_ = 0;
+    struct TimerKey {
+        Control* control;
+        UINT id;
+    };
+    std::map<UINT_PTR, TimerKey> timers_;
+    UINT_PTR nextTimer_ = 1;
+    std::unique_ptr<ShadowWindow> shadow_;
+    Utils::UniqueGdiObject editBrush_;
+};
+
+// The message that carries a queued notification (LPARAM: heap Notify owned by the receiver).
+constexpr UINT WM_UIKIT_NOTIFY = WM_APP + 0x3A0;
+
+} // namespace UiKit

@@ -1,0 +1,369 @@
+// Message dispatch of the skinned window: non-client area, mouse, keyboard, timers and queued notifications.
+#include <windowsx.h>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "uikit/Shadow.h"
+#include "uikit/Window.h"
+
+namespace UiKit {
+
+namespace {
+
+Control* HitTestTree(Control* c, POINT pt) {
+    const RECT& rc = c->GetPos();
+    if (!c->IsVisible() || pt.x < rc.left || pt.x >= rc.right || pt.y < rc.top || pt.y >= rc.bottom) {
+        return nullptr;
+    }
+    if (auto* container = dynamic_cast<Container*>(c)) {
+        const auto& kids = container->Children();
+        for (auto it = kids.rbegin(); it != kids.rend(); ++it) {
+            if (!container->ShowsChild(it->get())) {
+                continue;
+            }
+            if (Control* hit = HitTestTree(it->get(), pt)) {
+                return hit;
+            }
+        }
+    }
+    return c->WantsMouse() ? c : nullptr;
+}
+
+void CollectFocusable(Control* c, std::vector<Control*>& out) {
+    if (!c->IsShown()) {
+        return;
+    }
+    if (c->CanFocus()) {
+        out.push_back(c);
+    }
+    if (auto* container = dynamic_cast<Container*>(c)) {
+        for (auto& child : container->Children()) {
+            if (container->ShowsChild(child.get())) {
+                CollectFocusable(child.get(), out);
+            }
+        }
+    }
+}
+
+} // namespace
+
+LRESULT CALLBACK Window::StaticProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    Window* self = nullptr;
+    if (msg == WM_NCCREATE) {
+        self = static_cast<Window*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
+        self->hwnd_ = hwnd;
+        ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    } else {
+        self = reinterpret_cast<Window*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    }
+    if (self == nullptr) {
+        return ::DefWindowProcW(hwnd, msg, wp, lp);
+    }
+    if (msg == WM_NCDESTROY) {
+        LRESULT r = ::DefWindowProcW(hwnd, msg, wp, lp);
+        ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+        // Queued notifications that never reached the window are freed here.
+        MSG pending{};
+        while (::PeekMessageW(&pending, hwnd, WM_UIKIT_NOTIFY, WM_UIKIT_NOTIFY, PM_REMOVE)) {
+            delete reinterpret_cast<UiKit::Notify*>(pending.lParam);
+        }
+        self->hwnd_ = nullptr;
+        return r;
+    }
+    return self->Dispatch(msg, wp, lp);
+}
+
+Control* Window::HitTest(POINT pt) const { return root_ ? HitTestTree(root_.get(), pt) : nullptr; }
+
+LRESULT Window::OnNcHitTest(POINT screen) {
+    POINT pt = screen;
+    ::ScreenToClient(hwnd_, &pt);
+    RECT client{};
+    ::GetClientRect(hwnd_, &client);
+    LONG style = ::GetWindowLongW(hwnd_, GWL_STYLE);
+    if ((style & WS_THICKFRAME) != 0 && !::IsZoomed(hwnd_)) {
+        const RECT& b = spec_.sizeBox;
+        bool left = pt.x < b.left;
+        bool right = pt.x >= client.right - b.right;
+        bool top = pt.y < b.top;
+        bool bottom = pt.y >= client.bottom - b.bottom;
+        if (top && left) return HTTOPLEFT;
+        if (top && right) return HTTOPRIGHT;
+        if (bottom && left) return HTBOTTOMLEFT;
+        if (bottom && right) return HTBOTTOMRIGHT;
+        if (top) return HTTOP;
+        if (bottom) return HTBOTTOM;
+        if (left) return HTLEFT;
+        if (right) return HTRIGHT;
+    }
+    const RECT& c = spec_.caption;
+    if (pt.x >= c.left && pt.x < client.right - c.right && pt.y >= c.top && pt.y < c.bottom) {
+        Control* hit = HitTest(pt);
+        if (hit == nullptr || !hit->IsEnabled()) {
+            return HTCAPTION;
+        }
+    }
+    return HTCLIENT;
+}
+
+void Window::OnMouseMove(POINT pt) {
+    if (!tracking_) {
+        TRACKMOUSEEVENT tme{sizeof(tme), TME_LEAVE, hwnd_, 0};
+        tracking_ = ::TrackMouseEvent(&tme) != FALSE;
+    }
+    Control* hit = HitTest(pt);
+    if (hit != nullptr && !hit->IsEnabled()) {
+        hit = nullptr;
+    }
+    if (pushed_ != nullptr) {
+        // While a button is held, it shows pushed only with the pointer over it.
+        pushed_->SetHot(hit == pushed_);
+    }
+    if (hit == hot_) {
+        return;
+    }
+    Control* old = hot_;
+    hot_ = hit;
+    if (old != nullptr) {
+        old->SetHot(false);
+        SendNotify(old, L"mouseleave");
+    }
+    if (hot_ != nullptr && hwnd_ != nullptr) {
+        hot_->SetHot(true);
+        SendNotify(hot_, L"mouseenter");
+    }
+}
+
+void Window::OnMouseLeave() {
+    tracking_ = false;
+    if (hot_ != nullptr) {
+        Control* old = hot_;
+        hot_ = nullptr;
+        old->SetHot(false);
+        SendNotify(old, L"mouseleave");
+    }
+}
+
+void Window::OnButtonDown(POINT pt) {
+    Control* hit = HitTest(pt);
+    if (hit == nullptr || !hit->IsEnabled()) {
+        return;
+    }
+    if (hit->CanFocus()) {
+        SetFocus(hit);
+    }
+    pushed_ = hit;
+    hit->SetPushed(true);
+    ::SetCapture(hwnd_);
+}
+
+void Window::OnButtonUp(POINT pt) {
+    Control* pressed = pushed_;
+    pushed_ = nullptr;
+    if (::GetCapture() == hwnd_) {
+        ::ReleaseCapture();
+    }
+    if (pressed == nullptr) {
+        return;
+    }
+    pressed->SetPushed(false);
+    if (HitTest(pt) == pressed && pressed->IsEnabled()) {
+        pressed->Activate(); // may close the window
+    }
+}
+
+void Window::FocusNext(bool backwards) {
+    std::vector<Control*> order;
+    if (root_) {
+        CollectFocusable(root_.get(), order);
+    }
+    if (order.empty()) {
+        return;
+    }
+    auto it = std::find(order.begin(), order.end(), focus_);
+    size_t i = 0;
+    if (it != order.end()) {
+        size_t at = static_cast<size_t>(it - order.begin());
+        i = backwards ? (at + order.size() - 1) % order.size() : (at + 1) % order.size();
+    } else if (backwards) {
+        i = order.size() - 1;
+    }
+    SetFocus(order[i]);
+}
+
+bool Window::OnKeyDown(WPARAM key) {
+    if (key == VK_TAB) {
+        FocusNext(::GetKeyState(VK_SHIFT) < 0);
+        return true;
+    }
+    if ((key == VK_RETURN || key == VK_SPACE) && focus_ != nullptr && focus_->IsEnabled() &&
+        dynamic_cast<Edit*>(focus_) == nullptr) {
+        focus_->Activate();
+        return true;
+    }
+    return false;
+}
+
+LRESULT Window::Dispatch(UINT msg, WPARAM wp, LPARAM lp) {
+    bool handled = false;
+    LRESULT result = HandleMessage(msg, wp, lp, handled);
+    if (handled || hwnd_ == nullptr) {
+        return result;
+    }
+    switch (msg) {
+    case WM_NCCALCSIZE:
+        return 0; // the whole window is client area; the skin draws the frame
+    case WM_NCPAINT:
+        return 0;
+    case WM_NCACTIVATE:
+        return ::IsIconic(hwnd_) ? ::DefWindowProcW(hwnd_, msg, wp, lp) : TRUE;
+    case WM_NCHITTEST:
+        return OnNcHitTest(POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)});
+    case WM_ERASEBKGND:
+        return 1;
+    case WM_PAINT:
+        Paint();
+        return 0;
+    case WM_SIZE:
+        UpdateRegion();
+        NeedLayout();
+        [[fallthrough]];
+    case WM_WINDOWPOSCHANGED:
+    case WM_SHOWWINDOW:
+        if (shadow_) {
+            std::vector<uint32_t> pixels;
+            SIZE size{};
+            RECT wr{};
+            ::GetWindowRect(hwnd_, &wr);
+            bool visible = msg == WM_SHOWWINDOW ? wp != 0 : ::IsWindowVisible(hwnd_) != FALSE;
+            if (RenderShadow(pixels, size)) {
+                shadow_->Follow(hwnd_, wr, visible, pixels, spec_.shadowSize);
+            }
+        }
+        if (msg == WM_WINDOWPOSCHANGED) {
+            break; // DefWindowProc sends WM_SIZE and WM_MOVE
+        }
+        return 0;
+    case WM_SETCURSOR:
+        if (LOWORD(lp) == HTCLIENT && hot_ != nullptr && hot_->IsHandCursor()) {
+            ::SetCursor(::LoadCursorW(nullptr, IDC_HAND));
+            return TRUE;
+        }
+        break;
+    case WM_MOUSEMOVE:
+        OnMouseMove(POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)});
+        return 0;
+    case WM_MOUSELEAVE:
+        OnMouseLeave();
+        return 0;
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+        OnButtonDown(POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)});
+        return 0;
+    case WM_LBUTTONUP:
+        OnButtonUp(POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)});
+        return 0;
+    case WM_CAPTURECHANGED:
+        if (pushed_ != nullptr && reinterpret_cast<HWND>(lp) != hwnd_) {
+            pushed_->SetPushed(false);
+            pushed_ = nullptr;
+        }
+        return 0;
+    case WM_KEYDOWN:
+        if (OnKeyDown(wp)) {
+            return 0;
+        }
+        break;
+    case WM_GETDLGCODE:
+        return DLGC_WANTALLKEYS;
+    case WM_COMMAND:
+        if (HIWORD(wp) == EN_SETFOCUS) {
+            HWND edit = reinterpret_cast<HWND>(lp);
+            std::vector<Control*> all;
+            if (root_) {
+                CollectFocusable(root_.get(), all);
+            }
+            for (Control* c : all) {
+                auto* e = dynamic_cast<Edit*>(c);
+                if (e != nullptr && e->EditHandle() == edit && focus_ != c) {
+                    if (focus_ != nullptr) {
+                        focus_->SetFocused(false);
+                    }
+                    focus_ = c;
+                    c->SetFocused(true);
+                }
+            }
+        }
+        break;
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORSTATIC: {
+        Edit* edit = nullptr;
+        std::vector<Control*> all;
+        if (root_) {
+            CollectFocusable(root_.get(), all);
+        }
+        for (Control* c : all) {
+            auto* e = dynamic_cast<Edit*>(c);
+            if (e != nullptr && e->EditHandle() == reinterpret_cast<HWND>(lp)) {
+                edit = e;
+            }
+        }
+        if (edit == nullptr) {
+            break;
+        }
+        HDC dc = reinterpret_cast<HDC>(wp);
+        Argb tc = edit->TextColor();
+        Argb bk = edit->EditBkColor();
+        // A transparent edit background shows as white, the inside of the edit frame.
+        COLORREF back = (bk >> 24) == 0 ? RGB(255, 255, 255) : RGB((bk >> 16) & 0xFF, (bk >> 8) & 0xFF, bk & 0xFF);
+        ::SetTextColor(dc, RGB((tc >> 16) & 0xFF, (tc >> 8) & 0xFF, tc & 0xFF));
+        ::SetBkColor(dc, back);
+        editBrush_.reset(::CreateSolidBrush(back));
+        return reinterpret_cast<LRESULT>(editBrush_.get());
+    }
+    case WM_TIMER: {
+        auto it = timers_.find(wp);
+        if (it != timers_.end()) {
+            TimerKey key = it->second;
+            SendNotify(key.control, L"timer", key.id);
+            return 0;
+        }
+        break;
+    }
+    case WM_UIKIT_NOTIFY: {
+        std::unique_ptr<UiKit::Notify> queued(reinterpret_cast<UiKit::Notify*>(lp));
+        if (queued) {
+            Notify(*queued);
+        }
+        return 0;
+    }
+    case WM_SYSCOMMAND: {
+        bool done = false;
+        LRESULT r = OnSysCommand(wp, lp, done);
+        if (done) {
+            return r;
+        }
+        break;
+    }
+    case WM_CLOSE:
+        Close(modalResult_);
+        return 0;
+    case WM_DESTROY:
+        ReleaseTimers();
+        if (shadow_) {
+            shadow_.reset();
+        }
+        if (modal_ && owner_ != nullptr) {
+            ::EnableWindow(owner_, TRUE);
+        }
+        hot_ = pushed_ = focus_ = nullptr;
+        break;
+    default:
+        break;
+    }
+    return ::DefWindowProcW(hwnd_, msg, wp, lp);
+}
+
+} // namespace UiKit
