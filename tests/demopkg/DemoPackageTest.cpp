@@ -1,7 +1,7 @@
 // Runs the real demo package and its uninstaller under Wine, the way the installer does: unquoted program paths
 // in folders with blanks, the installer's option order, output read from a pipe.
-#include <windows.h>
 #include <shlobj.h>
+#include <windows.h>
 
 #include <gtest/gtest.h>
 
@@ -97,7 +97,8 @@ protected:
         DeleteFileW(QuickLaunchShortcut().c_str());
     }
 
-    TestSupport::ProcessResult Install(const std::wstring& folder, bool dsc, bool ssc, const std::wstring& extra = L"") {
+    TestSupport::ProcessResult Install(const std::wstring& folder, bool dsc, bool ssc,
+                                       const std::wstring& extra = L"") {
         std::wstring line = package + L" /S -console=show -version=1.0.0 -dsc=" + (dsc ? L"true" : L"false") +
                             L" -ssc=" + (ssc ? L"true" : L"false") + L" -steppause=0";
         if (!extra.empty()) {
@@ -149,8 +150,7 @@ TEST_F(DemoPackageRun, InstallsReportsAndUninstallsForEachShortcutChoice) {
         TempDir temp{L"~Kado Temp"};
         const std::wstring copy = temp.path() + L"\\Tunivox_un_asa.exe";
         ASSERT_TRUE(CopyFileW((folder + L"\\uninst.ep").c_str(), copy.c_str(), FALSE));
-        const TestSupport::ProcessResult removal =
-            TestSupport::RunCommand(copy + L" /S -console=show _?=" + folder);
+        const TestSupport::ProcessResult removal = TestSupport::RunCommand(copy + L" /S -console=show _?=" + folder);
         EXPECT_EQ(removal.exitCode, 0u) << removal.output;
         const std::vector<std::wstring> removalLines = Lines(removal.output);
         ExpectRising(Progress(removalLines));
@@ -185,8 +185,7 @@ TEST_F(DemoPackageRun, UninstallerRunInPlaceRemovesTheProduct) {
     const std::wstring folder = root.path() + L"\\In Place";
     ASSERT_EQ(Install(folder, true, false).exitCode, 0u);
     const TestSupport::ProcessResult removal =
-        TestSupport::RunCommand(folder + L"\\uninst.ep /S -console=show _?=" + folder, 60000,
-                                folder + L"\\uninst.ep");
+        TestSupport::RunCommand(folder + L"\\uninst.ep /S -console=show _?=" + folder, 60000, folder + L"\\uninst.ep");
     EXPECT_EQ(Results(Lines(removal.output)), std::vector<std::wstring>{L"State=Success"}) << removal.output;
     EXPECT_FALSE(FileExists(folder + L"\\Tunivox.exe"));
     EXPECT_FALSE(FileExists(DesktopShortcut()));

@@ -9,9 +9,9 @@
 //
 // Progress and results go to standard output in the installer's line protocol, one WriteFile per line (nothing
 // is buffered, so the installer sees each step as it happens), in the ANSI code page, ended by CR LF.
-#include <windows.h>
 #include <shlobj.h>
 #include <shlwapi.h>
+#include <windows.h>
 
 #include <string>
 #include <vector>
@@ -42,8 +42,7 @@ void EmitProgress(double fraction) {
 
 std::wstring SystemMessage(DWORD error) {
     wchar_t text[256] = {};
-    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text, 256,
-                   nullptr);
+    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text, 256, nullptr);
     std::wstring message = text;
     while (!message.empty() && (message.back() == L'\r' || message.back() == L'\n' || message.back() == L' ')) {
         message.pop_back();
@@ -189,7 +188,8 @@ int Install(const DemoPackage::PackageArgs& args) {
         files.push_back(link);
     }
     if (args.quickLaunch) {
-        const std::wstring launchFolder = Join(ShellFolder(CSIDL_APPDATA), L"Microsoft\\Internet Explorer\\Quick Launch");
+        const std::wstring launchFolder =
+            Join(ShellFolder(CSIDL_APPDATA), L"Microsoft\\Internet Explorer\\Quick Launch");
         SHCreateDirectoryExW(nullptr, launchFolder.c_str(), nullptr);
         const std::wstring link = Join(launchFolder, kShortcutName);
         if (!CreateShortcut(link, product, folder)) {

@@ -21,8 +21,8 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         HBRUSH background = CreateSolidBrush(RGB(0x55, 0x6D, 0xEA));
         FillRect(dc, &client, background);
         DeleteObject(background);
-        HFONT font = CreateFontW(-18, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0,
-                                 CLEARTYPE_QUALITY, 0, L"\u5fae\u8f6f\u96c5\u9ed1");
+        HFONT font = CreateFontW(-18, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, CLEARTYPE_QUALITY,
+                                 0, L"\u5fae\u8f6f\u96c5\u9ed1");
         HGDIOBJ old = SelectObject(dc, font);
         SetBkMode(dc, TRANSPARENT);
         SetTextColor(dc, RGB(255, 255, 255));

@@ -17,15 +17,15 @@
 namespace DemoPackage {
 
 struct PackageArgs {
-    bool silent = false;          // /S
-    bool console = false;         // -console=show
-    std::wstring version;         // -version=
-    bool desktopShortcut = false; // -dsc=true
-    bool quickLaunch = false;     // -ssc=true
-    std::wstring instDir;         // -instdir= (quotes removed)
-    std::wstring dirOption;       // /D=
-    std::wstring uninstallDir;    // _?= : present only on the uninstaller's line
-    int stepPauseMs = 100;        // -steppause=N: pause between install steps, so progress is visible
+    bool silent = false;             // /S
+    bool console = false;            // -console=show
+    std::wstring version;            // -version=
+    bool desktopShortcut = false;    // -dsc=true
+    bool quickLaunch = false;        // -ssc=true
+    std::wstring instDir;            // -instdir= (quotes removed)
+    std::wstring dirOption;          // /D=
+    std::wstring uninstallDir;       // _?= : present only on the uninstaller's line
+    int stepPauseMs = 100;           // -steppause=N: pause between install steps, so progress is visible
     std::vector<std::wstring> extra; // options this package does not know, kept in order
 };
 
