@@ -26,9 +26,14 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         HGDIOBJ old = SelectObject(dc, font);
         SetBkMode(dc, TRANSPARENT);
         SetTextColor(dc, RGB(255, 255, 255));
+        // DT_VCENTER works on single lines only: measure the wrapped text and centre the box by hand.
         RECT box = client;
         InflateRect(&box, -24, -24);
-        DrawTextW(dc, g_text.c_str(), -1, &box, DT_CENTER | DT_VCENTER | DT_WORDBREAK);
+        RECT measured = box;
+        DrawTextW(dc, g_text.c_str(), -1, &measured, DT_CENTER | DT_WORDBREAK | DT_CALCRECT);
+        const int textHeight = measured.bottom - measured.top;
+        box.top += ((box.bottom - box.top) - textHeight) / 2;
+        DrawTextW(dc, g_text.c_str(), -1, &box, DT_CENTER | DT_WORDBREAK);
         SelectObject(dc, old);
         DeleteObject(font);
         EndPaint(window, &ps);
