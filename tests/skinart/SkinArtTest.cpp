@@ -2,8 +2,10 @@
 // the installer does, and checks what the windows and the shell will find: sizes, alpha, the icon's sizes and
 // depths, the strings, the manifest and the version block.
 #include <windows.h>
+
 // GDI+ needs the COM declarations that WIN32_LEAN_AND_MEAN leaves out.
 #include <objidl.h>
+
 #include <gdiplus.h>
 #include <shlwapi.h>
 
@@ -70,12 +72,11 @@ struct ImageCase {
 };
 
 const ImageCase kImages[] = {
-    {153, 140, 40}, {154, 30, 30},  {155, 30, 30},   {156, 30, 30},   {157, 30, 30},   {158, 30, 30},
-    {159, 140, 40}, {160, 140, 40}, {161, 40, 40},   {162, 140, 40},  {163, 140, 40},  {164, 140, 40},
-    {165, 50, 15},  {166, 50, 15},  {167, 50, 15},   {168, 50, 15},   {169, 600, 400}, {170, 18, 18},
-    {171, 18, 18},  {172, 18, 18},  {173, 18, 18},   {174, 87, 16},   {175, 87, 16},   {176, 87, 16},
-    {177, 87, 16},  {178, 344, 40}, {183, 400, 10},  {184, 400, 10},  {185, 400, 10},  {186, 48, 48},
-    {187, 124, 40}, {188, 18, 18},  {189, 18, 18},   {190, 18, 18},   {191, 18, 18},
+    {153, 140, 40}, {154, 30, 30}, {155, 30, 30},   {156, 30, 30},  {157, 30, 30},  {158, 30, 30},  {159, 140, 40},
+    {160, 140, 40}, {161, 40, 40}, {162, 140, 40},  {163, 140, 40}, {164, 140, 40}, {165, 50, 15},  {166, 50, 15},
+    {167, 50, 15},  {168, 50, 15}, {169, 600, 400}, {170, 18, 18},  {171, 18, 18},  {172, 18, 18},  {173, 18, 18},
+    {174, 87, 16},  {175, 87, 16}, {176, 87, 16},   {177, 87, 16},  {178, 344, 40}, {183, 400, 10}, {184, 400, 10},
+    {185, 400, 10}, {186, 48, 48}, {187, 124, 40},  {188, 18, 18},  {189, 18, 18},  {190, 18, 18},  {191, 18, 18},
 };
 
 TEST(SkinImages, EveryPngDecodesAtItsSizeWithAlpha) {
@@ -185,9 +186,9 @@ TEST(AppIcon, GroupHoldsEighteenImagesOfTheListedSizesAndDepths) {
         EXPECT_EQ(bih.biBitCount, e.bitCount);
 
         // The system must be able to turn it into an icon.
-        HICON icon = CreateIconFromResourceEx(reinterpret_cast<BYTE*>(const_cast<char*>(image.data())),
-                                              static_cast<DWORD>(image.size()), TRUE, 0x00030000, size, size,
-                                              LR_DEFAULTCOLOR);
+        HICON icon =
+            CreateIconFromResourceEx(reinterpret_cast<BYTE*>(const_cast<char*>(image.data())),
+                                     static_cast<DWORD>(image.size()), TRUE, 0x00030000, size, size, LR_DEFAULTCOLOR);
         EXPECT_NE(icon, nullptr);
         if (icon != nullptr) {
             DestroyIcon(icon);
@@ -233,8 +234,7 @@ TEST(AppManifest, AsksForAdministratorCommonControlsSixAndDeclaresVistaToTen) {
     std::string manifest = ResourceBytes(MAKEINTRESOURCEW(24), MAKEINTRESOURCEW(1));
     ASSERT_FALSE(manifest.empty());
     const char* required[] = {
-        "level=\"requireAdministrator\"",
-        "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
+        "level=\"requireAdministrator\"",         "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
         "{e2011457-1546-43c5-a5fe-008deee3d3f0}", // Vista
         "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", // 7
         "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", // 8
