@@ -1,0 +1,190 @@
+#include "install/DownloadInstaller.h"
+
+#include <shlwapi.h>
+
+#include <cwchar>
+
+#include "config/InstallerConfig.h"
+#include "install/Folders.h"
+#include "install/StatusCodes.h"
+#include "utils/DebugLog.h"
+
+namespace {
+
+// The relays' log lines keep the tags and line numbers that the installer's logs have always carried, so that
+// the lines of one run can be told apart and matched against older logs.
+const wchar_t kStartTag[] = L"CDownloadInstaller::Start";
+const wchar_t kDownloadTag[] =
+    L"CDownloadInstaller::Start::<lambda_6121a75ebee1cf49e99c9b86f605ceab>::operator ()";
+const wchar_t kRemovalTag[] =
+    L"CDownloadInstaller::Start::<lambda_ed081c0d1a6843744a49e3ce35de1f4e>::operator ()";
+const wchar_t kInstallTag[] =
+    L"CDownloadInstaller::Start::<lambda_7e7981c8619d8f8038c124666d2ced74>::operator ()";
+
+void TaggedLog(const wchar_t* tag, int line, const wchar_t* format, ...) {
+    wchar_t text[256];
+    va_list args;
+    va_start(args, format);
+    Utils::FormatBoundedV(text, 256, format, args);
+    va_end(args);
+    SYSTEMTIME t;
+    ::GetLocalTime(&t);
+    Utils::WriteDebugLog(DEBUG_LOG_PREFIX L"%s", static_cast<int>(::GetCurrentProcessId()),
+                         static_cast<int>(::GetCurrentThreadId()), t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
+                         t.wSecond, t.wMilliseconds, tag, line, text);
+}
+
+std::wstring FolderOf(const std::wstring& path) {
+    size_t slash = path.find_last_of(L'\\');
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+} // namespace
+
+CDownloadInstaller::CDownloadInstaller(DownloadCallback callback_, DownloaderFactory factory)
+    : callback(std::move(callback_)), makeDownloader(std::move(factory)) {}
+
+CDownloadInstaller::~CDownloadInstaller() {
+    // Each job is destroyed before the job it can start, so no worker reaches a job that is gone: the removal
+    // thread starts the download (5003), the download worker starts the install job (1003).
+    unInstaller.reset();
+    downloader.reset();
+    installer.reset();
+    callback = nullptr;
+}
+
+std::wstring CDownloadInstaller::GetPackagePath() const { return installDir + L"\\" PACKAGE_FILE_NAME; }
+
+void CDownloadInstaller::Start() {
+    packagePath = GetPackagePath();
+    int downloadType = g_installerConfig.DownloadType;
+    TaggedLog(kStartTag, 122, L"DL_TYPE=%d\r\n", downloadType);
+    if (!downloader) {
+        jobPackagePath = packagePath;
+        downloader = makeDownloader(
+            downloadType,
+            [this](int code, double value, const wchar_t* message) { OnDownloadEvent(code, value, message); }, url,
+            packagePath);
+    }
+    if (!installer) {
+        installer = std::make_unique<CPackageInstaller>(
+            [this](int code, double value, const wchar_t* message) { OnInstallEvent(code, value, message); },
+            packagePath, installDir, desktopShortcut, quickLaunch);
+    }
+    installer->installDir = installDir;
+    installer->desktopShortcut = desktopShortcut;
+    installer->quickLaunch = quickLaunch;
+
+    if (!uninstallerPath.empty() && ::PathFileExistsW(uninstallerPath.c_str())) {
+        StartRemoval();
+    } else if (downloader) {
+        downloader->Start();
+    }
+}
+
+void CDownloadInstaller::StartRemoval() {
+    // The uninstaller removes the folder it lives in, so a private copy of it runs.
+    wchar_t folder[MAX_PATH] = {};
+    if (GetPrivateTempFolder(folder)) {
+        folder[0] = L'\0';
+    }
+    // The folder ends in a backslash already; the doubled one is harmless to Windows and the uninstaller.
+    std::wstring copy = folder[0] != L'\0' ? std::wstring(folder) + L"\\" UNINSTALLER_COPY_NAME : std::wstring();
+
+    wchar_t oldDir[MAX_PATH] = {};
+    std::wcsncpy(oldDir, uninstallerPath.c_str(), MAX_PATH - 1);
+    ::PathRemoveFileSpecW(oldDir);
+
+    // A failed copy shows up as the removal job's "missing uninstaller".
+    if (!::CopyFileW(uninstallerPath.c_str(), copy.c_str(), FALSE)) {
+        DWORD error = ::GetLastError();
+        DEBUG_LOG(L"CopyFileW(%s) failed: %lu", copy.c_str(), error);
+    }
+    unInstaller = std::make_unique<CUnInstaller>(
+        [this](int code, double value, const wchar_t* message) { OnRemovalEvent(code, value, message); }, copy,
+        oldDir);
+    unInstaller->Start();
+}
+
+void CDownloadInstaller::OnDownloadEvent(int code, double value, const wchar_t* message) {
+    callback(code, value, message);
+    switch (code) {
+    case DL_CODE_START:
+        TaggedLog(kDownloadTag, 39, L"DL_CODE_START\r\n");
+        CreateDirectoryChain(installDir.c_str());
+        if (FolderOf(jobPackagePath) != installDir) {
+            // A later attempt into another folder: the download job still writes where it first did.
+            CreateDirectoryChain(FolderOf(jobPackagePath).c_str());
+        }
+        status = 2;
+        break;
+    case DL_CODE_PROGRESS:
+        TaggedLog(kDownloadTag, 44, L"DL_CODE_PROGRESS\r\n");
+        status = 3;
+        break;
+    case DL_CODE_SUCCESS:
+        status = 4;
+        TaggedLog(kDownloadTag, 49, L"DOWNLOAD_SUCCESS\r\n");
+        if (installer) {
+            installer->Start();
+        }
+        TaggedLog(kDownloadTag, 62, L"DL_CODE_SUCCESS\r\n");
+        break;
+    case DL_CODE_FAIL:
+        TaggedLog(kDownloadTag, 55, L"DL_CODE_FAIL\r\n");
+        status = 5;
+        ::DeleteFileW(jobPackagePath.c_str());
+        break;
+    default:
+        break;
+    }
+}
+
+void CDownloadInstaller::OnRemovalEvent(int code, double value, const wchar_t* message) {
+    callback(code, value, message);
+    switch (code) {
+    case UNI_CODE_PROGRESS:
+        TaggedLog(kRemovalTag, 77, L"UNI_CODE_PROGRESS %.3f\r\n", value);
+        status = 7;
+        break;
+    case UNI_CODE_SUCCESS:
+        status = 8;
+        TaggedLog(kRemovalTag, 82, L"INSTALL_SUCCESS\r\n");
+        if (downloader) {
+            downloader->Start();
+        }
+        break;
+    case UNI_CODE_FAIL:
+        TaggedLog(kRemovalTag, 89, L"IST_CODE_FAIL\r\n");
+        status = 9;
+        break;
+    default:
+        break;
+    }
+}
+
+void CDownloadInstaller::OnInstallEvent(int code, double value, const wchar_t* message) {
+    callback(code, value, message);
+    switch (code) {
+    case IST_CODE_START:
+        TaggedLog(kInstallTag, 99, L"IST_CODE_START\r\n");
+        status = 10;
+        break;
+    case IST_CODE_PROGRESS:
+        TaggedLog(kInstallTag, 104, L"IST_CODE_PROGRESS %.3f\r\n", value);
+        status = 11;
+        break;
+    case IST_CODE_SUCCESS:
+        TaggedLog(kInstallTag, 110, L"INSTALL_SUCCESS\r\n");
+        status = 12;
+        ::DeleteFileW(jobPackagePath.c_str());
+        break;
+    case IST_CODE_FAIL:
+        TaggedLog(kInstallTag, 117, L"IST_CODE_FAIL\r\n");
+        status = 13;
+        ::DeleteFileW(jobPackagePath.c_str());
+        break;
+    default:
+        break; // 3000-3009: passed on only
+    }
+}

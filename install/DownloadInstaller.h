@@ -1,0 +1,66 @@
+// The orchestrator of one installation attempt: optional removal of the previous installation, download of the
+// package into the installation folder, then the install job. Every event of the three jobs goes first to the
+// window's callback and then to the orchestrator's own reaction (the relays), which keeps `status`.
+//
+// Threads: Start runs on the UI thread and returns at once. The download relay runs on the download worker,
+// the removal relay on the removal thread, the install relay on the install thread. `status` is written by
+// those threads and read by the UI thread; it is atomic (a plain aligned 32-bit access, without a data race).
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "download/Downloader.h"
+#include "install/PackageInstaller.h"
+#include "install/UnInstaller.h"
+
+// The package's file name inside the installation folder.
+#define PACKAGE_FILE_NAME L"__Package_Tunivox.exe"
+// The private copy of the previous installation's uninstaller inside the private temporary folder.
+#define UNINSTALLER_COPY_NAME L"Tunivox_un_asa.exe"
+
+// Builds the download job for the configuration's DownloadType: 2 the system downloader, anything else libcurl.
+std::unique_ptr<CDownloader> CreateDownloader(int downloadType, DownloadCallback relay, const std::wstring& url,
+                                              const std::wstring& path);
+
+class CDownloadInstaller {
+public:
+    using DownloaderFactory = std::function<std::unique_ptr<CDownloader>(
+        int downloadType, DownloadCallback relay, const std::wstring& url, const std::wstring& path)>;
+
+    explicit CDownloadInstaller(DownloadCallback callback, DownloaderFactory factory = CreateDownloader);
+    CDownloadInstaller(const CDownloadInstaller&) = delete;
+    CDownloadInstaller& operator=(const CDownloadInstaller&) = delete;
+    ~CDownloadInstaller();
+
+    // Begins an attempt with the inputs below and returns at once.
+    void Start();
+    // installDir + "\__Package_Tunivox.exe".
+    std::wstring GetPackagePath() const;
+
+    std::unique_ptr<CUnInstaller> unInstaller;
+    std::unique_ptr<CDownloader> downloader;
+    std::unique_ptr<CPackageInstaller> installer;
+    std::wstring url;
+    std::wstring uninstallerPath;
+    std::wstring installDir;
+    std::wstring packagePath;
+    bool desktopShortcut = true;
+    bool quickLaunch = true;
+    DownloadCallback callback;
+    std::atomic<int> status{1};
+    // The file the download job writes and the install job runs. Both jobs are kept across attempts (a partial
+    // download resumes), so this is the first attempt's package path even when a later attempt names another
+    // folder; it is the file deleted after a failed download and after every finished installation.
+    std::wstring jobPackagePath;
+
+private:
+    void OnDownloadEvent(int code, double value, const wchar_t* message);
+    void OnRemovalEvent(int code, double value, const wchar_t* message);
+    void OnInstallEvent(int code, double value, const wchar_t* message);
+    void StartRemoval();
+
+    DownloaderFactory makeDownloader;
+};

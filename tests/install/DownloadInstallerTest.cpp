@@ -1,0 +1,373 @@
+// The orchestrator with a scripted downloader (no network): relays, status values, files, removal flows.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "config/InstallerConfig.h"
+#include "install/DownloadInstaller.h"
+#include "install/Folders.h"
+#include "install/StatusCodes.h"
+#include "tests/install/StandIn.h"
+#include "tests/support/TestSupport.h"
+
+using TestSupport::LogCapture;
+using TestSupport::TempDir;
+
+namespace {
+
+// Plays a download on its own thread: 1001, 1002 (0.5), then either writes the stand-in package to its path
+// and reports 1003, or writes half a file and reports 1004. A new Start waits for the previous thread.
+struct FakeDownloads {
+    std::atomic<int> starts{0};
+    std::atomic<bool> fail{false};
+    std::vector<int> typesBuilt;
+    std::vector<std::wstring> paths;
+};
+
+class FakeDownloader : public CDownloader {
+public:
+    FakeDownloader(FakeDownloads& plan_, DownloadCallback relay_, std::wstring path_)
+        : plan(plan_), relay(std::move(relay_)), path(std::move(path_)) {}
+    ~FakeDownloader() override { Join(); }
+    void Start() override {
+        Join();
+        ++plan.starts;
+        bool fail = plan.fail;
+        worker = std::thread([this, fail] {
+            relay(DL_CODE_START, 1.0, L"");
+            relay(DL_CODE_PROGRESS, 0.5, L"");
+            if (fail) {
+                TestSupport::WriteBytes(path, "partial");
+                relay(DL_CODE_FAIL, 22.0, L"fake");
+            } else {
+                StandIn::CopyTo(path);
+                relay(DL_CODE_SUCCESS, 0.0, L"fake");
+            }
+        });
+    }
+    void Join() {
+        if (worker.joinable()) {
+            worker.join();
+        }
+    }
+
+private:
+    FakeDownloads& plan;
+    DownloadCallback relay;
+    std::wstring path;
+    std::thread worker;
+};
+
+struct Seen {
+    Event event;
+    int statusBefore;
+};
+
+// An orchestrator whose window callback records each event with the status the window could read then.
+class Attempts {
+public:
+    Attempts() : savedInstCmd(g_installerConfig.InstCmd), savedType(g_installerConfig.DownloadType) {
+        orchestrator = std::make_unique<CDownloadInstaller>(
+            [this](int code, double value, const wchar_t* message) {
+                std::lock_guard<std::mutex> lock(mutex);
+                seen.push_back({Event{code, value, message}, orchestrator->status.load()});
+                log.Add(code, value, message);
+            },
+            [this](int type, DownloadCallback relay, const std::wstring&, const std::wstring& path) {
+                plan.typesBuilt.push_back(type);
+                plan.paths.push_back(path);
+                return std::make_unique<FakeDownloader>(plan, std::move(relay), path);
+            });
+    }
+    ~Attempts() {
+        orchestrator.reset();
+        g_installerConfig.InstCmd = savedInstCmd;
+        g_installerConfig.DownloadType = savedType;
+    }
+    // Starts an attempt into `dir` and waits for the final event of the given kind.
+    void Run(const std::wstring& dir, const std::string& packageScript, int finalCode, bool expectFinal = true) {
+        script = StandIn::WriteScript(scriptsDir.path() + L"\\package.txt", packageScript);
+        g_installerConfig.InstCmd = StandIn::Argument(script);
+        orchestrator->installDir = dir;
+        orchestrator->url = L"http://127.0.0.1:1/unused";
+        size_t before = log.Events().size();
+        orchestrator->Start();
+        bool arrived = false;
+        for (int i = 0; i < 600 && !arrived; ++i) {
+            std::vector<Event> events = log.Events();
+            for (size_t k = before; k < events.size(); ++k) {
+                arrived = arrived || events[k].code == finalCode;
+            }
+            if (!arrived) {
+                ::Sleep(50);
+            }
+        }
+        EXPECT_EQ(arrived, expectFinal) << "final event " << finalCode;
+        WaitIdle();
+    }
+    // Waits for the jobs' threads without destroying them.
+    void WaitIdle() {
+        if (orchestrator->unInstaller && orchestrator->unInstaller->thread) {
+            ::WaitForSingleObject(orchestrator->unInstaller->thread->handle.get(), 60000);
+        }
+        if (auto* fake = dynamic_cast<FakeDownloader*>(orchestrator->downloader.get())) {
+            fake->Join();
+        }
+        if (orchestrator->installer && orchestrator->installer->thread) {
+            ::WaitForSingleObject(orchestrator->installer->thread->handle.get(), 60000);
+        }
+    }
+    std::vector<Seen> Seen_() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return seen;
+    }
+
+    TempDir scriptsDir{L"orch"};
+    std::wstring script;
+    std::wstring savedInstCmd;
+    int savedType;
+    FakeDownloads plan;
+    EventLog log;
+    std::mutex mutex;
+    std::vector<Seen> seen;
+    std::unique_ptr<CDownloadInstaller> orchestrator;
+};
+
+// Points GetTempPathW somewhere for the lifetime of the object.
+class TempPathOverride {
+public:
+    explicit TempPathOverride(const wchar_t* path) {
+        ::GetEnvironmentVariableW(L"TMP", tmp, MAX_PATH);
+        ::GetEnvironmentVariableW(L"TEMP", temp, MAX_PATH);
+        ::SetEnvironmentVariableW(L"TMP", path);
+        ::SetEnvironmentVariableW(L"TEMP", path);
+    }
+    ~TempPathOverride() {
+        ::SetEnvironmentVariableW(L"TMP", tmp[0] != L'\0' ? tmp : nullptr);
+        ::SetEnvironmentVariableW(L"TEMP", temp[0] != L'\0' ? temp : nullptr);
+    }
+
+private:
+    wchar_t tmp[MAX_PATH] = {};
+    wchar_t temp[MAX_PATH] = {};
+};
+
+std::vector<int> CodesOf(const std::vector<Event>& events) {
+    std::vector<int> codes;
+    for (const Event& e : events) {
+        codes.push_back(e.code);
+    }
+    return codes;
+}
+
+} // namespace
+
+TEST(Folders, CreateDirectoryChainCreatesEachMissingLevel) {
+    TempDir base(L"chain");
+    struct Case {
+        std::wstring path;
+        bool result;
+        bool exists;
+    };
+    std::wstring file = base / L"file";
+    TestSupport::WriteBytes(file, "x");
+    const Case cases[] = {
+        {base / L"A\\B\\C", true, true},
+        {base / L"A\\B\\C", true, true}, // already there
+        {base / L"D\\E\\", true, true},  // a trailing backslash
+        {base / L"Sp ace\\中文", true, true},
+        {file + L"\\sub", false, false}, // a file in the way
+        {base.path() + L"\\" + std::wstring(261 - base.path().size() - 1, L'L'), false, false}, // 261 characters
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(TestSupport::Utf8(c.path));
+        EXPECT_EQ(CreateDirectoryChain(c.path.c_str()), c.result);
+        EXPECT_EQ(TestSupport::FileExists(c.path), c.exists);
+    }
+    EXPECT_TRUE(TestSupport::FileExists(base / L"A\\B"));
+    EXPECT_TRUE(CreateDirectoryChain(L"C:\\"));
+}
+
+TEST(Folders, PrivateTempFolderWithItsInvertedResult) {
+    wchar_t temp[MAX_PATH] = {};
+    ASSERT_GT(::GetTempPathW(MAX_PATH, temp), 0u);
+    wchar_t folder[MAX_PATH] = L"untouched";
+    EXPECT_FALSE(GetPrivateTempFolder(folder)) << "false means success";
+    EXPECT_EQ(std::wstring(folder), std::wstring(temp) + L"~KadoTemp.92482B06FB471E17\\");
+    EXPECT_TRUE(TestSupport::FileExists(folder));
+    EXPECT_FALSE(GetPrivateTempFolder(folder)) << "an existing folder is fine";
+
+    // A temporary folder that cannot hold a new folder: true, and the buffer is left as it was.
+    TempPathOverride unusable(L"C:\\no\\such\\folder\\");
+    wchar_t kept[MAX_PATH] = L"untouched";
+    EXPECT_TRUE(GetPrivateTempFolder(kept));
+    EXPECT_EQ(std::wstring(kept), L"untouched");
+}
+
+TEST(DownloadInstaller, ConstructionDefaultsAndPackagePath) {
+    CDownloadInstaller orchestrator([](int, double, const wchar_t*) {}, nullptr);
+    EXPECT_EQ(orchestrator.status, 1);
+    EXPECT_TRUE(orchestrator.desktopShortcut && orchestrator.quickLaunch);
+    EXPECT_FALSE(orchestrator.downloader || orchestrator.installer || orchestrator.unInstaller);
+    orchestrator.installDir = L"D:\\Apps\\Tunivox";
+    EXPECT_EQ(orchestrator.GetPackagePath(), L"D:\\Apps\\Tunivox\\__Package_Tunivox.exe");
+}
+
+TEST(DownloadInstaller, SuccessfulRunEventsStatusesLogAndPackageGone) {
+    TempDir dir(L"orch");
+    std::wstring installDir = dir / L"New\\Tunivox"; // the download's 1001 creates the chain
+    Attempts a;
+    LogCapture capture;
+    a.Run(installDir, "say Progress=0.5\\nInstPath=X\\n\nsay State=Success\\n\n", IST_CODE_SUCCESS);
+    std::vector<Seen> seen = a.Seen_();
+    // The window gets each event before the orchestrator reacts: it still reads the previous status.
+    const std::vector<std::pair<Event, int>> expected = {
+        {{DL_CODE_START, 1.0, L""}, 1},       {{DL_CODE_PROGRESS, 0.5, L""}, 2},
+        {{DL_CODE_SUCCESS, 0.0, L"fake"}, 3}, {{IST_CODE_START, 0.0, L""}, 4},
+        {{IST_CODE_PROGRESS, 0.0, L""}, 10},  {{IST_CODE_PROGRESS, 0.5, L""}, 11},
+        {{IST_CODE_INST_PATH, 0.0, L"X"}, 11}, {{IST_CODE_SUCCESS, 0.0, L""}, 11},
+    };
+    ASSERT_EQ(seen.size(), expected.size());
+    for (size_t i = 0; i < seen.size(); ++i) {
+        EXPECT_EQ(seen[i].event, expected[i].first) << i;
+        EXPECT_EQ(seen[i].statusBefore, expected[i].second) << i;
+    }
+    EXPECT_EQ(a.orchestrator->status, 12);
+    EXPECT_FALSE(TestSupport::FileExists(installDir + L"\\__Package_Tunivox.exe")) << "deleted after 2003";
+    EXPECT_TRUE(TestSupport::FileExists(installDir)) << "1001 created the folder chain";
+    EXPECT_EQ(a.plan.typesBuilt, std::vector<int>{g_installerConfig.DownloadType});
+
+    const struct {
+        const wchar_t* tag;
+        std::vector<std::wstring> lines;
+    } logs[] = {
+        {L"CDownloadInstaller::Start", {L"<0122>: DL_TYPE=1\r\n"}},
+        {L"CDownloadInstaller::Start::<lambda_6121a75ebee1cf49e99c9b86f605ceab>::operator ()",
+         {L"<0039>: DL_CODE_START\r\n", L"<0044>: DL_CODE_PROGRESS\r\n", L"<0049>: DOWNLOAD_SUCCESS\r\n",
+          L"<0062>: DL_CODE_SUCCESS\r\n"}},
+        {L"CDownloadInstaller::Start::<lambda_7e7981c8619d8f8038c124666d2ced74>::operator ()",
+         {L"<0099>: IST_CODE_START\r\n", L"<0104>: IST_CODE_PROGRESS 0.000\r\n", L"<0104>: IST_CODE_PROGRESS 0.500\r\n",
+          L"<0110>: INSTALL_SUCCESS\r\n"}},
+    };
+    for (const auto& l : logs) {
+        std::vector<std::wstring> got;
+        for (const std::wstring& line : capture.LinesOf(l.tag)) {
+            got.push_back(line.substr(line.find(L")<") + 1));
+        }
+        EXPECT_EQ(got, l.lines) << TestSupport::Utf8(l.tag);
+    }
+}
+
+TEST(DownloadInstaller, PackageFileIsGoneAfterAFailedInstallAndAFailedDownload) {
+    TempDir dir(L"orch");
+    {
+        Attempts a;
+        a.Run(dir.path(), "say Error=disk full\\n\n", IST_CODE_FAIL);
+        EXPECT_EQ(a.orchestrator->status, 13);
+        EXPECT_FALSE(TestSupport::FileExists(dir / L"__Package_Tunivox.exe"));
+    }
+    {
+        Attempts a;
+        a.plan.fail = true;
+        a.Run(dir.path(), "exit 0\n", DL_CODE_FAIL);
+        EXPECT_EQ(a.orchestrator->status, 5);
+        EXPECT_FALSE(TestSupport::FileExists(dir / L"__Package_Tunivox.exe"));
+        EXPECT_EQ(CodesOf(a.log.Events()), (std::vector<int>{1001, 1002, 1004}));
+    }
+}
+
+TEST(DownloadInstaller, SecondAttemptInAnotherFolderDeletesTheFileTheDownloadWrote) {
+    // Mended: the jobs are reused, so the second attempt downloads into the first folder again and runs the
+    // package from there; deleting the new folder's path left that package behind for ever.
+    TempDir dir(L"orch");
+    std::wstring first = dir / L"First";
+    std::wstring second = dir / L"Second";
+    Attempts a;
+    a.plan.fail = true;
+    a.Run(first, "exit 0\n", DL_CODE_FAIL);
+    a.plan.fail = false;
+    a.Run(second, "say State=Success\\n\n", IST_CODE_SUCCESS);
+    EXPECT_EQ(a.plan.paths, std::vector<std::wstring>{first + L"\\__Package_Tunivox.exe"}) << "one download job";
+    EXPECT_EQ(a.plan.starts, 2);
+    EXPECT_EQ(a.orchestrator->packagePath, second + L"\\__Package_Tunivox.exe");
+    EXPECT_FALSE(TestSupport::FileExists(first + L"\\__Package_Tunivox.exe")) << "the file that was written is gone";
+    std::vector<std::wstring> lines = StandIn::CommandLines(a.script);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind(first + L"\\__Package_Tunivox.exe", 0), 0u) << "the package ran from the first folder";
+    EXPECT_NE(lines[0].find(L"/D=" + second), std::wstring::npos) << "into the second folder";
+}
+
+TEST(DownloadInstaller, PreviousUninstallerRunsFromThePrivateCopyBeforeTheDownload) {
+    TempDir dir(L"orch");
+    std::wstring oldDir = dir / L"Old Apps";
+    ASSERT_TRUE(CreateDirectoryChain(oldDir.c_str()));
+    std::wstring uninstaller = oldDir + L"\\uninst.exe";
+    ASSERT_TRUE(StandIn::CopyTo(uninstaller));
+    std::wstring removalScript = StandIn::WriteScript(dir / L"un.txt", "say Progress=0.5\\nState=Success\\n\n");
+    StandIn::ScriptEnvironment env(removalScript);
+
+    Attempts a;
+    a.orchestrator->uninstallerPath = uninstaller;
+    a.Run(dir / L"New", "say State=Success\\n\n", IST_CODE_SUCCESS);
+    std::vector<int> codes = CodesOf(a.log.Events());
+    EXPECT_EQ(codes, (std::vector<int>{5002, 5002, 5003, 1001, 1002, 1003, 2001, 2002, 2003}));
+
+    wchar_t folder[MAX_PATH];
+    ASSERT_FALSE(GetPrivateTempFolder(folder));
+    std::wstring copy = std::wstring(folder) + L"\\Tunivox_un_asa.exe";
+    EXPECT_TRUE(TestSupport::FileExists(copy)) << "the copy is left in place";
+    EXPECT_EQ(StandIn::Modules(removalScript), std::vector<std::wstring>{std::wstring(folder) + L"Tunivox_un_asa.exe"});
+    EXPECT_EQ(StandIn::CommandLines(removalScript),
+              std::vector<std::wstring>{copy + L" /S -console=show _?=" + oldDir});
+}
+
+TEST(DownloadInstaller, RemovalOutcomesDecideTheDownload) {
+    struct Case {
+        const char* name;
+        const char* script;
+        bool copyExists;
+        std::vector<int> codes;
+        int downloads;
+        int status;
+    };
+    const Case cases[] = {
+        {"a removal failure starts no download", "say State=Fail\\n\n", true, {5002, 5004}, 0, 9},
+        {"a missing copy: exactly one 5004", "exit 0\n", false, {5004}, 0, 9},
+        // Two success lines in separate reads start the download twice; the second start waits for the first.
+        {"double success", "say State=Success\\n\nsleep 1500\nsay State=Success\\n\nsleep 300\n", true,
+         {5002, 5003, 1001, 1002, 1003, 2001, 2002, 2003, 5003, 1001, 1002, 1003, 2001, 2002, 2003}, 2, 12},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir(L"orch");
+        std::wstring uninstaller = dir / L"uninst.exe";
+        ASSERT_TRUE(StandIn::CopyTo(uninstaller));
+        std::wstring removalScript = StandIn::WriteScript(dir / L"un.txt", c.script);
+        StandIn::ScriptEnvironment env(removalScript);
+        wchar_t folder[MAX_PATH];
+        ASSERT_FALSE(GetPrivateTempFolder(folder));
+        std::wstring copy = std::wstring(folder) + L"\\Tunivox_un_asa.exe";
+        ::DeleteFileW(copy.c_str());
+        Attempts a;
+        // Without a private temporary folder the copy target is empty and the copy fails.
+        std::unique_ptr<TempPathOverride> unusable;
+        if (!c.copyExists) {
+            unusable = std::make_unique<TempPathOverride>(L"C:\\no\\such\\folder\\");
+        }
+        a.orchestrator->uninstallerPath = uninstaller;
+        a.Run(dir / L"New", "exit 0\n", c.codes.back());
+        EXPECT_EQ(CodesOf(a.log.Events()), c.codes);
+        EXPECT_EQ(a.plan.starts, c.downloads);
+        EXPECT_EQ(a.orchestrator->status, c.status);
+    }
+}
+
+TEST(DownloadInstaller, MissingUninstallerPathDownloadsAtOnce) {
+    TempDir dir(L"orch");
+    Attempts a;
+    a.orchestrator->uninstallerPath = dir / L"gone\\uninst.exe";
+    a.Run(dir.path(), "exit 0\n", IST_CODE_SUCCESS);
+    EXPECT_EQ(CodesOf(a.log.Events()), (std::vector<int>{1001, 1002, 1003, 2001, 2002, 2003}));
+    EXPECT_EQ(a.orchestrator->unInstaller, nullptr);
+}
