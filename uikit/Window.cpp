@@ -1,6 +1,8 @@
 // The skinned top-level window: layout loading, painting, mouse and keyboard, notifications, timers, modal loop.
 #include "uikit/Window.h"
 
+#include "uikit/Toolkit.h"
+
 #include <windowsx.h>
 
 #include <algorithm>
@@ -53,7 +55,8 @@ bool Window::LoadLayout() {
     std::string xml;
     wchar_t* end = nullptr;
     long id = std::wcstol(file.c_str(), &end, 10);
-    HMODULE module = ::GetModuleHandleW(nullptr);
+    HMODULE module = GetInstance();
+    const std::wstring folder = GetSkinFolder().empty() ? GetResourcePath() : GetSkinFolder();
     if (!file.empty() && end != nullptr && *end == L'\0' && id > 0) {
         std::wstring type = GetSkinType();
         std::transform(type.begin(), type.end(), type.begin(), ::towupper);
@@ -66,7 +69,7 @@ bool Window::LoadLayout() {
         }
         xml.assign(bytes, ::SizeofResource(module, res));
     } else {
-        std::wstring path = GetSkinFolder();
+        std::wstring path = folder;
         if (!path.empty() && path.back() != L'\\') {
             path += L'\\';
         }
@@ -84,7 +87,7 @@ bool Window::LoadLayout() {
             return false;
         }
     }
-    images_.SetSource(module, GetSkinFolder());
+    images_.SetSource(module, folder);
     return BuildLayout(*this, xml);
 }
 

@@ -1,0 +1,166 @@
+#include "records/Records.h"
+
+#include <mmsystem.h>
+#include <shlwapi.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <memory>
+
+#include "install/Folders.h"
+#include "utils/DebugLog.h"
+#include "utils/Paths.h"
+#include "utils/Probes.h"
+#include "utils/ScopedWin.h"
+
+namespace Records {
+
+namespace {
+
+bool FileExists(const std::wstring& path) {
+    return !path.empty() && ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+Utils::UniqueHKey CreateRecordKey() {
+    Utils::UniqueHKey key;
+    if (::RegCreateKeyExW(HKEY_CURRENT_USER, kRegistryKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                          nullptr, key.put(), nullptr) != ERROR_SUCCESS) {
+        key.reset();
+    }
+    return key;
+}
+
+void SetString(HKEY key, const wchar_t* name, const std::wstring& value) {
+    // Stored without the terminating null, as the record always was; readers accept both forms.
+    ::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                     static_cast<DWORD>(value.size() * sizeof(wchar_t)));
+}
+
+std::wstring OwnFileName() {
+    wchar_t path[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    ::PathStripPathW(path);
+    return path;
+}
+
+} // namespace
+
+bool ReadRegistryString(const wchar_t* valueName, std::wstring& out) {
+    Utils::UniqueHKey key;
+    if (::RegOpenKeyExW(HKEY_CURRENT_USER, kRegistryKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
+        return false;
+    }
+    DWORD size = 0;
+    if (::RegQueryValueExW(key.get(), valueName, nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS) {
+        return false;
+    }
+    // Room for the value plus a terminator, zeroed, so a value stored without its null still ends.
+    size_t chars = size / sizeof(wchar_t) + 2;
+    std::unique_ptr<wchar_t[]> buffer(new wchar_t[chars]());
+    DWORD bytes = size;
+    if (::RegQueryValueExW(key.get(), valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.get()), &bytes) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    out = buffer.get();
+    return true;
+}
+
+InstallRecord ReadInstallRecord() {
+    InstallRecord record;
+    ReadRegistryString(L"InstallPath", record.installPath);
+    ReadRegistryString(L"UnInstallEp", record.uninstallerPath);
+    if (record.uninstallerPath.empty() && !record.installPath.empty()) {
+        record.uninstallerPath = record.installPath + L"\\" + kUninstallerMarker;
+    }
+    return record;
+}
+
+void WriteInstallRecord(const std::wstring& installPath, std::wstring& uninstallerPath) {
+    if (Utils::UniqueHKey key = CreateRecordKey()) {
+        SetString(key.get(), L"InstallPath", installPath);
+    }
+    if (uninstallerPath.empty()) {
+        uninstallerPath = installPath + L"\\" + kUninstallerMarker;
+    }
+    if (FileExists(uninstallerPath)) {
+        if (Utils::UniqueHKey key = CreateRecordKey()) {
+            SetString(key.get(), L"UnInstallEp", uninstallerPath);
+        }
+    }
+}
+
+std::wstring TrackerFolder() {
+    wchar_t base[MAX_PATH] = {};
+    DWORD n = ::GetEnvironmentVariableW(L"APPDATA", base, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) {
+        base[0] = L'\0';
+        ::SHGetSpecialFolderPathW(nullptr, base, CSIDL_COMMON_DOCUMENTS, FALSE);
+    }
+    return Utils::JoinPath(Utils::JoinPath(base, L"PellData"), L"Tunivox");
+}
+
+std::wstring FormatUpdateTime(const SYSTEMTIME& t) {
+    wchar_t text[128];
+    Utils::FormatBounded(text, L"%d-%02d-%02d %02d:%02d:%02d", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
+                         t.wSecond);
+    return text;
+}
+
+void WriteSetIni(const std::wstring& installPath) {
+    std::wstring setIni = Utils::JoinPath(installPath, L"set.ini");
+    if (setIni.empty()) {
+        return;
+    }
+    ::WritePrivateProfileStringW(L"Install", L"APPStore", OwnFileName().c_str(), setIni.c_str());
+    ::WritePrivateProfileStringW(L"Install", L"AppName", L"Tunivox", setIni.c_str());
+    ::WritePrivateProfileStringW(L"Install", L"DeviceID", Utils::CreateDeviceId().c_str(), setIni.c_str());
+
+    std::wstring folder = TrackerFolder();
+    if (folder.empty() || !CreateDirectoryChain(folder.c_str())) {
+        return;
+    }
+    std::wstring tracker = folder + L"\\VetraTracker.ini";
+    ::WritePrivateProfileStringW(L"Install", L"PellSoftTrackerIni", tracker.c_str(), setIni.c_str());
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    ::WritePrivateProfileStringW(L"Init", L"UpdateTime", FormatUpdateTime(now).c_str(), tracker.c_str());
+}
+
+void LaunchProduct(HWND window, const std::wstring& startUrl, const std::wstring& startExePath) {
+    // Without a start page there is nothing to open: the shell would be handed an empty target.
+    if (!startUrl.empty()) {
+        ::ShellExecuteW(nullptr, L"open", startUrl.c_str(), nullptr, nullptr, SW_SHOWMAXIMIZED);
+    }
+    if (!FileExists(startExePath)) {
+        return;
+    }
+    // Let the window handle what is pending (the page change, a repaint) before the product takes the screen.
+    DWORD start = ::timeGetTime();
+    MSG msg{};
+    bool sawQuit = false;
+    while (window == nullptr || ::IsWindow(window)) {
+        if (!::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (::timeGetTime() - start > 100) {
+                break;
+            }
+            ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+            continue;
+        }
+        if (msg.message == WM_QUIT) {
+            sawQuit = true;
+            break;
+        }
+        ::TranslateMessage(&msg);
+        ::DispatchMessageW(&msg);
+        if (::timeGetTime() - start > 100) {
+            break;
+        }
+    }
+    if (sawQuit) {
+        ::PostQuitMessage(static_cast<int>(msg.wParam));
+    }
+    ::ShellExecuteW(nullptr, L"open", startExePath.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+} // namespace Records

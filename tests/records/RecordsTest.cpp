@@ -1,0 +1,211 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <cstdlib>
+#include <cwctype>
+#include <regex>
+
+#include "records/Records.h"
+#include "tests/support/TestSupport.h"
+#include "utils/ScopedWin.h"
+
+using TestSupport::TempDir;
+
+namespace {
+
+void ClearRecord() { ::RegDeleteKeyW(HKEY_CURRENT_USER, Records::kRegistryKey); }
+
+// Stores a value the way another writer might: with or without its terminating null.
+void PutValue(const wchar_t* name, const std::wstring& value, bool withNull) {
+    Utils::UniqueHKey key;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, Records::kRegistryKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                key.put(), nullptr),
+              ERROR_SUCCESS);
+    DWORD bytes = static_cast<DWORD>((value.size() + (withNull ? 1 : 0)) * sizeof(wchar_t));
+    ASSERT_EQ(::RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), bytes),
+              ERROR_SUCCESS);
+}
+
+std::wstring RawValue(const wchar_t* name, DWORD* bytesOut = nullptr) {
+    Utils::UniqueHKey key;
+    if (::RegOpenKeyExW(HKEY_CURRENT_USER, Records::kRegistryKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
+        return L"<no key>";
+    }
+    wchar_t buffer[600] = {};
+    DWORD bytes = sizeof(buffer) - sizeof(wchar_t);
+    if (::RegQueryValueExW(key.get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &bytes) !=
+        ERROR_SUCCESS) {
+        return L"<no value>";
+    }
+    if (bytesOut != nullptr) {
+        *bytesOut = bytes;
+    }
+    return buffer;
+}
+
+std::wstring IniValue(const std::wstring& file, const wchar_t* section, const wchar_t* key) {
+    wchar_t buffer[300] = {};
+    ::GetPrivateProfileStringW(section, key, L"<missing>", buffer, 300, file.c_str());
+    return buffer;
+}
+
+// Started by the shell as a copy of this executable: leaves a file behind to show it ran.
+TestSupport::RegisterChild touch(L"touch", [](const std::vector<std::wstring>&) {
+    wchar_t path[MAX_PATH] = {};
+    ::GetEnvironmentVariableW(L"TUNIVOX_TOUCH", path, MAX_PATH);
+    TestSupport::WriteBytes(path, "ran");
+    return 0;
+});
+
+class EnvOverride {
+public:
+    EnvOverride(const wchar_t* name, const wchar_t* value) : name_(name) {
+        wchar_t old[1024];
+        DWORD n = ::GetEnvironmentVariableW(name, old, 1024);
+        had_ = n > 0 && n < 1024;
+        if (had_) {
+            old_ = old;
+        }
+        ::SetEnvironmentVariableW(name, value);
+    }
+    ~EnvOverride() { ::SetEnvironmentVariableW(name_, had_ ? old_.c_str() : nullptr); }
+
+private:
+    const wchar_t* name_;
+    bool had_ = false;
+    std::wstring old_;
+};
+
+} // namespace
+
+TEST(Registry, ReadsValuesWithOrWithoutTerminatorAndLeavesOutputOnFailure) {
+    ClearRecord();
+    std::wstring out = L"keep";
+    EXPECT_FALSE(Records::ReadRegistryString(L"InstallPath", out)) << "no key";
+    EXPECT_EQ(out, L"keep");
+    PutValue(L"InstallPath", L"C:\\无终止符", false);
+    PutValue(L"UnInstallEp", L"C:\\x\\uninst.ep", true);
+    EXPECT_TRUE(Records::ReadRegistryString(L"InstallPath", out));
+    EXPECT_EQ(out, L"C:\\无终止符");
+    EXPECT_TRUE(Records::ReadRegistryString(L"UnInstallEp", out));
+    EXPECT_EQ(out, L"C:\\x\\uninst.ep");
+    out = L"keep";
+    EXPECT_FALSE(Records::ReadRegistryString(L"Missing", out));
+    EXPECT_EQ(out, L"keep");
+    PutValue(L"Empty", L"", false);
+    EXPECT_TRUE(Records::ReadRegistryString(L"Empty", out));
+    EXPECT_EQ(out, L"");
+    ClearRecord();
+}
+
+TEST(Registry, InstallRecordDerivesTheMarkerFromTheFolder) {
+    ClearRecord();
+    auto none = Records::ReadInstallRecord();
+    EXPECT_EQ(none.installPath, L"");
+    EXPECT_EQ(none.uninstallerPath, L"") << "first run: nothing recorded, nothing derived";
+    PutValue(L"InstallPath", L"D:\\Apps\\Tunivox", false);
+    auto folderOnly = Records::ReadInstallRecord();
+    EXPECT_EQ(folderOnly.uninstallerPath, L"D:\\Apps\\Tunivox\\uninst.ep");
+    PutValue(L"UnInstallEp", L"D:\\Other\\u.ep", false);
+    EXPECT_EQ(Records::ReadInstallRecord().uninstallerPath, L"D:\\Other\\u.ep");
+    ClearRecord();
+}
+
+TEST(Registry, WriteRecordsTheMarkerOnlyWhenItExists) {
+    ClearRecord();
+    TempDir dir;
+    PutValue(L"UnInstallEp", L"C:\\earlier\\uninst.ep", false);
+    std::wstring reported; // the package reported no UninstEp and made no marker
+    Records::WriteInstallRecord(dir.path(), reported);
+    EXPECT_EQ(RawValue(L"InstallPath"), dir.path());
+    EXPECT_EQ(reported, dir / L"uninst.ep");
+    EXPECT_EQ(RawValue(L"UnInstallEp"), L"C:\\earlier\\uninst.ep") << "a missing marker is not recorded";
+
+    ASSERT_TRUE(TestSupport::WriteBytes(dir / L"uninst.ep", "x"));
+    std::wstring derived;
+    Records::WriteInstallRecord(dir.path(), derived);
+    EXPECT_EQ(RawValue(L"UnInstallEp"), dir / L"uninst.ep");
+
+    ASSERT_TRUE(TestSupport::WriteBytes(dir / L"remove.exe", "x"));
+    std::wstring explicitMarker = dir / L"remove.exe";
+    Records::WriteInstallRecord(dir.path(), explicitMarker);
+    EXPECT_EQ(RawValue(L"UnInstallEp"), dir / L"remove.exe");
+    ClearRecord();
+}
+
+TEST(SetIni, WritesIdentityTrackerPathAndTrackerTime) {
+    TempDir dir, appData;
+    EnvOverride env(L"APPDATA", appData.path().c_str());
+    Records::WriteSetIni(dir.path());
+    std::wstring ini = dir / L"set.ini";
+    EXPECT_EQ(IniValue(ini, L"Install", L"APPStore"), L"records_tests.exe");
+    EXPECT_EQ(IniValue(ini, L"Install", L"AppName"), L"Tunivox");
+    std::wstring id = IniValue(ini, L"Install", L"DeviceID");
+    EXPECT_EQ(id.size(), 32u);
+    std::wstring tracker = appData.path() + L"\\PellData\\Tunivox\\VetraTracker.ini";
+    EXPECT_EQ(IniValue(ini, L"Install", L"PellSoftTrackerIni"), tracker);
+    std::wstring time = IniValue(tracker, L"Init", L"UpdateTime");
+    EXPECT_TRUE(std::regex_match(time, std::wregex(LR"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2})"))) << TestSupport::Utf8(time);
+
+    Records::WriteSetIni(dir.path());
+    EXPECT_NE(IniValue(ini, L"Install", L"DeviceID"), id) << "every write makes a new device id";
+}
+
+TEST(SetIni, WithoutAppDataTheTrackerGoesToTheCommonDocuments) {
+    TempDir dir;
+    EnvOverride env(L"APPDATA", nullptr);
+    std::wstring folder = Records::TrackerFolder();
+    wchar_t documents[MAX_PATH] = {};
+    ASSERT_TRUE(::SHGetSpecialFolderPathW(nullptr, documents, CSIDL_COMMON_DOCUMENTS, FALSE));
+    EXPECT_EQ(folder, std::wstring(documents) + L"\\PellData\\Tunivox");
+    Records::WriteSetIni(dir.path());
+    EXPECT_EQ(IniValue(dir / L"set.ini", L"Install", L"PellSoftTrackerIni"), folder + L"\\VetraTracker.ini");
+    EXPECT_TRUE(TestSupport::FileExists(folder + L"\\VetraTracker.ini"));
+}
+
+TEST(SetIni, UnwritableTrackerFolderLeavesOutTheTrackerKey) {
+    TempDir dir, appData;
+    // A file where the PellData folder should be: the folder chain cannot be created.
+    ASSERT_TRUE(TestSupport::WriteBytes(appData / L"PellData", "file"));
+    EnvOverride env(L"APPDATA", appData.path().c_str());
+    Records::WriteSetIni(dir.path());
+    EXPECT_EQ(IniValue(dir / L"set.ini", L"Install", L"AppName"), L"Tunivox");
+    EXPECT_EQ(IniValue(dir / L"set.ini", L"Install", L"PellSoftTrackerIni"), L"<missing>");
+}
+
+TEST(UpdateTime, IsPaddedExceptTheYear) {
+    SYSTEMTIME t{};
+    t.wYear = 2026;
+    t.wMonth = 12;
+    t.wDay = 8;
+    t.wHour = 0;
+    t.wMinute = 54;
+    t.wSecond = 8;
+    EXPECT_EQ(Records::FormatUpdateTime(t), L"2026-12-08 00:54:08");
+    t.wYear = 987;
+    t.wMonth = 1;
+    EXPECT_EQ(Records::FormatUpdateTime(t), L"987-01-08 00:54:08");
+}
+
+TEST(Launch, EmptyStartUrlStillStartsTheProduct) {
+    TempDir dir;
+    std::wstring product = dir / L"Tunivox.exe";
+    ASSERT_TRUE(::CopyFileW(TestSupport::ExePath().c_str(), product.c_str(), FALSE));
+    std::wstring marker = dir / L"ran.txt";
+    EnvOverride mode(L"TUNIVOX_CHILD_MODE", L"touch");
+    EnvOverride where(L"TUNIVOX_TOUCH", marker.c_str());
+    DWORD start = ::GetTickCount();
+    Records::LaunchProduct(nullptr, L"", product);
+    EXPECT_LT(::GetTickCount() - start, 5000u) << "the message wait is bounded";
+    for (int i = 0; i < 200 && !TestSupport::FileExists(marker); ++i) {
+        ::Sleep(50);
+    }
+    EXPECT_TRUE(TestSupport::FileExists(marker)) << "the product was started";
+
+    ::DeleteFileW(marker.c_str());
+    Records::LaunchProduct(nullptr, L"", dir / L"missing.exe");
+    ::Sleep(500);
+    EXPECT_FALSE(TestSupport::FileExists(marker));
+}
