@@ -102,6 +102,7 @@ int CurlClient::Start() {
         options |= ::curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, 60L);
         options |= ::curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedLimitBytes);
         options |= ::curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, lowSpeedTime);
+        options |= ::curl_easy_setopt(h, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
 
         struct _stat64 status;
         resumeOffset = ::_wstat64(partPath.c_str(), &status) == 0 ? status.st_size : -1;
