@@ -8,9 +8,13 @@
 #include "utils/DebugLog.h"
 #include "utils/TextConv.h"
 
-int RetryCost(int code) { return code == CURLE_PARTIAL_FILE ? 1 : 2; }
+int RetryCost(int code) {
+    return code == CURLE_PARTIAL_FILE ? 1 : 2;
+}
 
-std::wstring PartPath(const std::wstring& path) { return path + L".part"; }
+std::wstring PartPath(const std::wstring& path) {
+    return path + L".part";
+}
 
 std::string NarrowUrl(const std::wstring& url) {
     if (url.rfind(L"file:///", 0) == 0) {
@@ -201,4 +205,6 @@ size_t CurlClient::WriteData(void* data, size_t size, size_t count, void* file) 
     return std::fwrite(data, size, count, static_cast<FILE*>(file));
 }
 
-size_t CurlClient::DiscardBody(void*, size_t size, size_t count, void*) { return size * count; }
+size_t CurlClient::DiscardBody(void*, size_t size, size_t count, void*) {
+    return size * count;
+}
