@@ -38,6 +38,18 @@ void ForEachControl(Control* c, Fn&& fn) {
 
 } // namespace
 
+namespace {
+
+std::wstring& ResourcePath() {
+    static std::wstring path;
+    return path;
+}
+
+} // namespace
+
+void SetResourcePath(const std::wstring& folder) { ResourcePath() = folder; }
+const std::wstring& GetResourcePath() { return ResourcePath(); }
+
 Window::Window() = default;
 
 Window::~Window() {
@@ -66,7 +78,7 @@ bool Window::LoadLayout() {
         }
         xml.assign(bytes, ::SizeofResource(module, res));
     } else {
-        std::wstring path = GetSkinFolder();
+        std::wstring path = GetSkinFolder().empty() ? GetResourcePath() : GetSkinFolder();
         if (!path.empty() && path.back() != L'\\') {
             path += L'\\';
         }
@@ -84,7 +96,7 @@ bool Window::LoadLayout() {
             return false;
         }
     }
-    images_.SetSource(module, GetSkinFolder());
+    images_.SetSource(module, GetSkinFolder().empty() ? GetResourcePath() : GetSkinFolder());
     return BuildLayout(*this, xml);
 }
 

@@ -161,6 +161,11 @@ private:
     Utils::UniqueGdiObject editBrush_;
 };
 
+// The process-wide resource folder: layouts and image files are looked up there when a window names no skin
+// folder of its own. Set once at start-up, before any window is created.
+void SetResourcePath(const std::wstring& folder);
+const std::wstring& GetResourcePath();
+
 // The message that carries a queued notification (LPARAM: heap Notify owned by the receiver).
 constexpr UINT WM_UIKIT_NOTIFY = WM_APP + 0x3A0;
 

@@ -450,3 +450,24 @@ TEST(Canvas, DrawsImagesWithDestFadeAndCut) {
     EXPECT_EQ(at(39, 0), 0x0000FFu);
     ::SelectObject(dc.get(), old);
 }
+
+namespace {
+class NoFolderWindow : public Window {
+public:
+    std::wstring GetSkinFile() const override { return L"test.xml"; }
+};
+} // namespace
+
+TEST(ResourcePath, WindowsWithoutASkinFolderReadFromIt) {
+    TestSupport::TempDir dir(L"respath");
+    ASSERT_TRUE(TestSupport::WriteBytes(dir / L"test.xml", kLayout));
+    {
+        NoFolderWindow w;
+        EXPECT_FALSE(w.Create(nullptr, L"no folder", WS_POPUP, 0)); // not in the current folder
+    }
+    SetResourcePath(dir.path());
+    NoFolderWindow w;
+    EXPECT_TRUE(w.Create(nullptr, L"resource folder", WS_POPUP, 0));
+    EXPECT_NE(w.FindControl(L"a"), nullptr);
+    SetResourcePath(L"");
+}
