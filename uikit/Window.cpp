@@ -23,8 +23,7 @@ bool IsWithin(const Control* c, const Control* ancestor) {
     return false;
 }
 
-template <class Fn>
-void ForEachControl(Control* c, Fn&& fn) {
+template <class Fn> void ForEachControl(Control* c, Fn&& fn) {
     if (c == nullptr) {
         return;
     }
@@ -47,8 +46,12 @@ std::wstring& ResourcePath() {
 
 } // namespace
 
-void SetResourcePath(const std::wstring& folder) { ResourcePath() = folder; }
-const std::wstring& GetResourcePath() { return ResourcePath(); }
+void SetResourcePath(const std::wstring& folder) {
+    ResourcePath() = folder;
+}
+const std::wstring& GetResourcePath() {
+    return ResourcePath();
+}
 
 Window::Window() = default;
 
@@ -58,7 +61,9 @@ Window::~Window() {
     }
 }
 
-std::unique_ptr<Control> Window::CreateControl(const std::wstring&) { return nullptr; }
+std::unique_ptr<Control> Window::CreateControl(const std::wstring&) {
+    return nullptr;
+}
 
 bool Window::LoadLayout() {
     std::wstring file = GetSkinFile();
@@ -120,8 +125,8 @@ bool Window::Create(HWND owner, const std::wstring& title, DWORD style, DWORD ex
     owner_ = owner;
     closing_ = false;
     modalResult_ = 0;
-    HWND hwnd = ::CreateWindowExW(exStyle, cls.c_str(), title.c_str(), style, x, y, cx, cy, owner, nullptr,
-                                  wc.hInstance, this);
+    HWND hwnd =
+        ::CreateWindowExW(exStyle, cls.c_str(), title.c_str(), style, x, y, cx, cy, owner, nullptr, wc.hInstance, this);
     if (hwnd == nullptr) {
         DEBUG_LOG(L"CreateWindowExW failed: %lu", ::GetLastError());
         return false;
