@@ -306,3 +306,37 @@ TEST(SkinScreenshots, EveryWindowAndEveryMainPage) {
         }
     }
 }
+
+// The main skin's caption covers the whole window and its resize box is 6 pixels: empty places drag, controls
+// click, edges resize.
+TEST(SkinLayout, MainWindowHitTestDragsResizesAndClicks) {
+    SkinWindow w(L"149");
+    ASSERT_TRUE(w.Create(nullptr, L"Lumetra音频转换器", WS_OVERLAPPEDWINDOW, 0));
+    ::SetWindowPos(w.GetHWND(), nullptr, 100, 100, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    w.UpdateLayout();
+    auto hit = [&](int x, int y) {
+        return ::SendMessageW(w.GetHWND(), WM_NCHITTEST, 0, MAKELPARAM(100 + x, 100 + y));
+    };
+    const RECT& button = w.FindControl(L"defaultInstallBtn")->GetPos();
+    struct Case {
+        int x, y;
+        LRESULT expected;
+    } cases[] = {
+        {300, 100, HTCAPTION},
+        {(button.left + button.right) / 2, (button.top + button.bottom) / 2, HTCLIENT},
+        {555, 15, HTCLIENT}, // minimise button
+        {2, 200, HTLEFT},
+        {597, 200, HTRIGHT},
+        {300, 3, HTTOP},
+        {300, 396, HTBOTTOM},
+        {2, 2, HTTOPLEFT},
+        {598, 398, HTBOTTOMRIGHT},
+        {6, 200, HTCAPTION},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(hit(c.x, c.y), c.expected) << c.x << "," << c.y;
+    }
+    // A disabled control does not take the click: the place drags the window instead.
+    w.FindControl(L"defaultInstallBtn")->SetEnabled(false);
+    EXPECT_EQ(hit((button.left + button.right) / 2, (button.top + button.bottom) / 2), HTCAPTION);
+}
