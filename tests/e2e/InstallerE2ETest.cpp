@@ -385,3 +385,65 @@ TEST_F(InstallerE2E, InvalidFolderIsRefusedAndThePageStays) {
     run.Click(exitDialog, L"148", -1, L"okBtn");
     EXPECT_EQ(run.ExitCode(), 0u);
 }
+
+TEST_F(InstallerE2E, PreviousInstallationIsProposedKeptInPlaceAndRemovedBeforeInstallingElsewhere) {
+    TestSupport::TempDir dir(L"prev");
+    std::wstring previous = dir / L"old\\Tunivox";
+    ASSERT_TRUE(CreateDirectoryChain(previous.c_str()));
+    std::wstring marker = previous + L"\\uninst.ep";
+    ASSERT_TRUE(::CopyFileW(TestServers::WinePath(STANDIN_UNIX).c_str(), marker.c_str(), FALSE));
+    {
+        Utils::UniqueHKey key;
+        ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\tovanique\\Tunivox", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                    nullptr, key.put(), nullptr),
+                  ERROR_SUCCESS);
+        ::RegSetValueExW(key.get(), L"InstallPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(previous.c_str()),
+                         static_cast<DWORD>(previous.size() * 2));
+    }
+    // The old uninstaller is the stand-in too; its command line is fixed, so its script comes from the environment.
+    std::wstring removal = dir / L"removal.script";
+    ASSERT_TRUE(TestSupport::WriteBytes(removal, "say Progress=1\\r\\n\nsay State=Success\\r\\n\n"));
+    ::SetEnvironmentVariableW(L"TUNIVOX_STANDIN_SCRIPT", removal.c_str());
+    std::wstring package = StandinScript(dir, "say State=Success\\r\\n\n");
+    const std::wstring args = UrlArg("/tunivox/standin/setup.exe") + L" \"-instcmd=-standin=" + package + L"\"";
+    {
+        // Installing into the recorded folder, whose set.ini says nothing about IsOverride: nothing is removed.
+        InstallerRun run(args);
+        HWND main = run.Main();
+        ASSERT_NE(main, nullptr);
+        wchar_t proposed[MAX_PATH] = {};
+        // WM_GETTEXT itself: GetWindowTextW does not ask a control of another process for its text.
+        ::SendMessageW(::FindWindowExW(main, nullptr, L"Edit", nullptr), WM_GETTEXT, MAX_PATH,
+                       reinterpret_cast<LPARAM>(proposed));
+        EXPECT_EQ(std::wstring(proposed), previous) << "the recorded folder is proposed while its marker exists";
+        run.ClickMain(0, L"treatyCb");
+        run.ClickMain(0, L"defaultInstallBtn");
+        ASSERT_TRUE(run.Expect("finished: ", 120000)) << run.LogText();
+        EXPECT_FALSE(FileExists(removal + L".cmdline")) << "the old uninstaller did not run";
+        run.ClickMain(3, L"closebtn");
+        EXPECT_EQ(run.ExitCode(), 0u);
+    }
+    {
+        // The registry still names the old folder and its marker: installing elsewhere removes it first, from the
+        // private copy in the temporary folder.
+        InstallerRun run(args);
+        HWND main = run.Main();
+        ASSERT_NE(main, nullptr);
+        run.ClickMain(0, L"customeBtn");
+        ASSERT_TRUE(run.Expect("page=1"));
+        std::wstring elsewhere = dir / L"new";
+        ::SendMessageW(::FindWindowExW(main, nullptr, L"Edit", nullptr), WM_SETTEXT, 0,
+                       reinterpret_cast<LPARAM>(elsewhere.c_str()));
+        run.ClickMain(1, L"treatyCb2");
+        run.ClickMain(1, L"customeInstallBtn");
+        ASSERT_TRUE(run.Expect("finished: ", 120000)) << run.LogText();
+        std::string removalLine = TestSupport::ReadBytes(removal + L".cmdline");
+        EXPECT_NE(removalLine.find(" /S -console=show _?=" + TestSupport::Utf8(previous)), std::string::npos) << removalLine;
+        std::string ran = TestSupport::ReadBytes(removal + L".module");
+        EXPECT_NE(ran.find("~KadoTemp.92482B06FB471E17\\Tunivox_un_asa.exe"), std::string::npos) << ran;
+        EXPECT_EQ(RegistryValue(L"InstallPath"), elsewhere + L"\\Tunivox");
+        run.ClickMain(3, L"closebtn");
+        EXPECT_EQ(run.ExitCode(), 0u);
+    }
+    ::SetEnvironmentVariableW(L"TUNIVOX_STANDIN_SCRIPT", nullptr);
+}
