@@ -14,6 +14,10 @@ enum DownloadCode : int {
     DL_CODE_FAIL = 1004,
 };
 
+// Value of the DL_CODE_FAIL that follows DL_CODE_START when no worker thread could be created; both reports then
+// come from the thread that called Start.
+constexpr int DL_ERR_THREAD_CREATE = -995;
+
 class CDownloader {
 public:
     // Owners delete downloaders through this interface, so destruction must reach the concrete class (which

@@ -70,6 +70,11 @@ void CDownloadInstaller::Start() {
         installer = std::make_unique<CPackageInstaller>(
             [this](int code, double value, const wchar_t* message) { OnInstallEvent(code, value, message); },
             packagePath, installDir, desktopShortcut, quickLaunch);
+        installer->ended = [this] {
+            if (deleteWhenEnded.exchange(false)) {
+                ::DeleteFileW(jobPackagePath.c_str());
+            }
+        };
     }
     installer->installDir = installDir;
     installer->desktopShortcut = desktopShortcut;
@@ -111,6 +116,7 @@ void CDownloadInstaller::OnDownloadEvent(int code, double value, const wchar_t* 
     switch (code) {
     case DL_CODE_START:
         TaggedLog(kDownloadTag, 39, L"DL_CODE_START\r\n");
+        deleteWhenEnded = false;
         CreateDirectoryChain(installDir.c_str());
         if (FolderOf(jobPackagePath) != installDir) {
             // A later attempt into another folder: the download job still writes where it first did.
@@ -163,6 +169,15 @@ void CDownloadInstaller::OnRemovalEvent(int code, double value, const wchar_t* m
     }
 }
 
+void CDownloadInstaller::DeletePackage() {
+    // A package that reported its outcome may still be running from this file, which Windows then keeps.
+    if (!::DeleteFileW(jobPackagePath.c_str()) && ::GetLastError() != ERROR_FILE_NOT_FOUND) {
+        DWORD error = ::GetLastError();
+        DEBUG_LOG(L"package file kept until the package ends: %lu", error);
+        deleteWhenEnded = true;
+    }
+}
+
 void CDownloadInstaller::OnInstallEvent(int code, double value, const wchar_t* message) {
     callback(code, value, message);
     switch (code) {
@@ -177,12 +192,12 @@ void CDownloadInstaller::OnInstallEvent(int code, double value, const wchar_t* m
     case IST_CODE_SUCCESS:
         TaggedLog(kInstallTag, 110, L"INSTALL_SUCCESS\r\n");
         status = 12;
-        ::DeleteFileW(jobPackagePath.c_str());
+        DeletePackage();
         break;
     case IST_CODE_FAIL:
         TaggedLog(kInstallTag, 117, L"IST_CODE_FAIL\r\n");
         status = 13;
-        ::DeleteFileW(jobPackagePath.c_str());
+        DeletePackage();
         break;
     default:
         break; // 3000-3009: passed on only

@@ -109,9 +109,11 @@ unsigned long CPackageInstaller::Run() {
     } catch (const Utils::Exception& e) {
         DEBUG_LOG(L"package not launched: %hs", e.what());
         callback(IST_CODE_FAIL, 2.0, L"");
+        NotifyEnded();
         return 0;
     } catch (const std::bad_alloc&) {
         callback(IST_CODE_FAIL, 2.0, L"");
+        NotifyEnded();
         return 0;
     }
     DEBUG_LOG(L"package started, pid %lu", process->ProcessId());
@@ -138,5 +140,12 @@ unsigned long CPackageInstaller::Run() {
     if (decided == ConsoleProtocol::kResultNone) {
         callback(IST_CODE_SUCCESS, 1.0, L"");
     }
+    NotifyEnded();
     return 0;
+}
+
+void CPackageInstaller::NotifyEnded() {
+    if (ended) {
+        ended();
+    }
 }

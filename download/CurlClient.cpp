@@ -1,0 +1,204 @@
+#include "download/CurlClient.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <ctime>
+
+#include "utils/DebugLog.h"
+#include "utils/TextConv.h"
+
+int RetryCost(int code) { return code == CURLE_PARTIAL_FILE ? 1 : 2; }
+
+std::wstring PartPath(const std::wstring& path) { return path + L".part"; }
+
+std::string NarrowUrl(const std::wstring& url) {
+    if (url.rfind(L"file:///", 0) == 0) {
+        return Utils::WideToMultiByte(url, Utils::kCodePageAnsi);
+    }
+    return Utils::WideToMultiByte(url, Utils::kCodePageUtf8);
+}
+
+std::optional<double> ProgressPercent(int64_t dlnow, int64_t dltotal, int64_t resumeOffset, double contentLength) {
+    if (contentLength > 0) {
+        return (static_cast<double>(dlnow) + static_cast<double>(resumeOffset)) / contentLength * 100.0;
+    }
+    if (dltotal == 0) {
+        return std::nullopt;
+    }
+    return static_cast<double>(dlnow) * 100.0 / static_cast<double>(dltotal);
+}
+
+namespace {
+
+std::wstring CurlErrorText(int code) {
+    return Utils::MultiByteToWide(::curl_easy_strerror(static_cast<CURLcode>(code)), Utils::kCodePageAnsi);
+}
+
+} // namespace
+
+CurlClient::CurlClient(const std::wstring& url_, const std::wstring& path_, void* owner_, ClientProgressFn fn,
+                       long lowSpeedTime_)
+    : url(url_), path(path_), owner(owner_), progressFn(fn), lowSpeedTime(lowSpeedTime_) {}
+
+CurlClient::~CurlClient() {
+    cancelled = true;
+    ::_wremove(PartPath(path).c_str());
+}
+
+int CurlClient::Start() {
+    DEBUG_LOG(L"start download");
+    const std::wstring partPath = PartPath(path);
+    const std::string narrowUrl = NarrowUrl(url);
+
+    if (effectiveUrl.empty()) {
+        Utils::UniqueCurl h = Head(narrowUrl);
+        char* effective = nullptr;
+        std::string named;
+        if (h && ::curl_easy_getinfo(h.get(), CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective) {
+            named = effective;
+        }
+        contentLength = GetDownloadFileLength(h.get());
+        // Only a HEAD that produced a length settles the URL; after a failed one the next attempt asks again.
+        if (contentLength >= 0) {
+            effectiveUrl = named;
+        }
+    }
+
+    int result = 0;
+    Utils::UniqueFile part;
+    Utils::UniqueCurlSlist headers;
+    if (contentLength < 0) {
+        result = ERR_NO_CONTENT_LENGTH;
+    } else {
+        handle.reset(::curl_easy_init());
+        if (!handle) {
+            result = ERR_EASY_INIT;
+        } else {
+            part.reset(::_wfopen(partPath.c_str(), L"ab+"));
+            if (!part) {
+                result = ERR_OPEN_PART_FILE;
+            }
+        }
+    }
+    if (result == 0) {
+        CURL* h = handle.get();
+        headers.reset(::curl_slist_append(headers.release(), "Connection: keep-alive"));
+        headers.reset(::curl_slist_append(headers.release(), "Accept-Encoding: gzip, deflate"));
+        ::curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+        ::curl_easy_setopt(h, CURLOPT_TCP_KEEPALIVE, 1L);
+        ::curl_easy_setopt(h, CURLOPT_TCP_KEEPIDLE, 10L);
+        ::curl_easy_setopt(h, CURLOPT_TCP_KEEPINTVL, 10L);
+        ::curl_easy_setopt(h, CURLOPT_TIMEOUT, 0L);
+        int options = 0;
+        options |= ::curl_easy_setopt(h, CURLOPT_URL, effectiveUrl.c_str());
+        options |= ::curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+        options |= ::curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &CurlClient::WriteData);
+        options |= ::curl_easy_setopt(h, CURLOPT_WRITEDATA, part.get());
+        options |= ::curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+        options |= ::curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &CurlClient::ProgressCallback);
+        options |= ::curl_easy_setopt(h, CURLOPT_XFERINFODATA, this);
+        options |= ::curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L);
+        options |= ::curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, 60L);
+        options |= ::curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedLimitBytes);
+        options |= ::curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, lowSpeedTime);
+        options |= ::curl_easy_setopt(h, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
+
+        struct _stat64 status;
+        resumeOffset = ::_wstat64(partPath.c_str(), &status) == 0 ? status.st_size : -1;
+        if (resumeOffset > 0) {
+            options |= ::curl_easy_setopt(h, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(resumeOffset));
+        }
+        result = options != 0 ? options : ::curl_easy_perform(h);
+    }
+
+    DEBUG_LOG(L"error:%d:%s", result, CurlErrorText(result).c_str());
+    handle.reset();
+    part.reset();
+    headers.reset();
+
+    if (result == 0) {
+        // Neither result is checked: success is reported even when the rename fails.
+        ::_wremove(path.c_str());
+        ::_wrename(partPath.c_str(), path.c_str());
+    }
+    DEBUG_LOG(L"end download");
+    return result;
+}
+
+Utils::UniqueCurl CurlClient::Head(std::string narrowUrl) {
+    Utils::UniqueCurl h(::curl_easy_init());
+    int result = 0;
+    if (h) {
+        int options = 0;
+        options |= ::curl_easy_setopt(h.get(), CURLOPT_URL, narrowUrl.c_str());
+        options |= ::curl_easy_setopt(h.get(), CURLOPT_FOLLOWLOCATION, 1L);
+        options |= ::curl_easy_setopt(h.get(), CURLOPT_NOBODY, 1L);
+        options |= ::curl_easy_setopt(h.get(), CURLOPT_WRITEFUNCTION, &CurlClient::DiscardBody);
+        options |= ::curl_easy_setopt(h.get(), CURLOPT_CONNECTTIMEOUT, 60L);
+        // Not a transfer the owner follows: these only let a stalled server or the owner's destruction end it.
+        options |= ::curl_easy_setopt(h.get(), CURLOPT_LOW_SPEED_LIMIT, kLowSpeedLimitBytes);
+        options |= ::curl_easy_setopt(h.get(), CURLOPT_LOW_SPEED_TIME, lowSpeedTime);
+        options |= ::curl_easy_setopt(h.get(), CURLOPT_NOPROGRESS, 0L);
+        options |= ::curl_easy_setopt(h.get(), CURLOPT_XFERINFOFUNCTION, &CurlClient::HeadProgressCallback);
+        options |= ::curl_easy_setopt(h.get(), CURLOPT_XFERINFODATA, this);
+        if (options != 0) {
+            result = options;
+        } else {
+            result = ::curl_easy_perform(h.get());
+            if (result != 0) {
+                DEBUG_LOG_RAW(L"error:%d:%s", result, CurlErrorText(result).c_str());
+            }
+        }
+    }
+    DEBUG_LOG(L"error:%d:%s", result, CurlErrorText(result).c_str());
+    return h;
+}
+
+double CurlClient::GetDownloadFileLength(CURL* h) {
+    // The library reports -1 when the server gave no length; a null handle fails the query and keeps -1.
+    curl_off_t length = -1;
+    int result = ::curl_easy_getinfo(h, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+    DEBUG_LOG(L"error:%d:%s", result, CurlErrorText(result).c_str());
+    return result == CURLE_OK ? static_cast<double>(length) : -1.0;
+}
+
+int CurlClient::ProgressCallback(void* client, curl_off_t dltotal, curl_off_t dlnow, curl_off_t, curl_off_t) {
+    auto* self = static_cast<CurlClient*>(client);
+    if (self->cancelled) {
+        return 1;
+    }
+    // One report per wall-clock second; everything in between costs only this clock read.
+    int64_t now = static_cast<int64_t>(::time(nullptr));
+    if (now <= self->lastReportTime) {
+        return 0;
+    }
+    self->lastReportTime = now;
+    // Average bytes per second of this transfer so far.
+    curl_off_t averageSpeed = 0;
+    ::curl_easy_getinfo(self->handle.get(), CURLINFO_SPEED_DOWNLOAD_T, &averageSpeed);
+    double speed = static_cast<double>(averageSpeed);
+    std::optional<double> percent = ProgressPercent(dlnow, dltotal, self->resumeOffset, self->contentLength);
+    if (!percent) {
+        return 0;
+    }
+    if (self->progressFn != nullptr) {
+        self->progressFn(self->owner, speed, 0.0, *percent);
+    }
+    if (dltotal != 0) {
+        DEBUG_LOG_RAW(L" %dM %dM   progress:%f%%  speed:%f \n", static_cast<int>(dlnow / 1048576),
+                      static_cast<int>(dltotal / 1048576), static_cast<double>(static_cast<float>(*percent)),
+                      static_cast<double>(static_cast<float>(speed / 1024)));
+    }
+    return 0;
+}
+
+int CurlClient::HeadProgressCallback(void* client, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return static_cast<CurlClient*>(client)->cancelled ? 1 : 0;
+}
+
+size_t CurlClient::WriteData(void* data, size_t size, size_t count, void* file) {
+    return std::fwrite(data, size, count, static_cast<FILE*>(file));
+}
+
+size_t CurlClient::DiscardBody(void*, size_t size, size_t count, void*) { return size * count; }

@@ -1,0 +1,65 @@
+#include "download/CurlDownloader.h"
+
+#include <windows.h>
+
+#include "download/DownloadWorker.h"
+#include "utils/DebugLog.h"
+
+CCurlDownloader::CCurlDownloader(const DownloadCallback& callback_, const wchar_t* url_, const wchar_t* path_,
+                                 long lowSpeedTime)
+    : callback(callback_), path(path_ != nullptr ? path_ : L""), url(url_ != nullptr ? url_ : L""),
+      client(url, path, this, &CCurlDownloader::OnClientProgress, lowSpeedTime) {
+    ::DeleteFileW(PartPath(path).c_str());
+}
+
+CCurlDownloader::~CCurlDownloader() {
+    client.cancelled = true;
+    thread.reset();
+}
+
+void CCurlDownloader::Start() {
+    thread.reset();
+    thread = DownloadWorker::Create(this, &CCurlDownloader::dlThreadFun);
+    if (!thread || !thread->Resume()) {
+        // No worker will ever report: the owner still gets its start and its one terminal report.
+        DEBUG_LOG(L"no worker thread (%lu)", ::GetLastError());
+        callback(DL_CODE_START, 1.0, L"");
+        callback(DL_CODE_FAIL, DL_ERR_THREAD_CREATE, L"LibCurl");
+    }
+}
+
+unsigned long CCurlDownloader::dlThreadFun(void* param) {
+    auto* self = static_cast<CCurlDownloader*>(param);
+    self->callback(DL_CODE_START, 1.0, L"");
+    if (self->path.empty()) {
+        self->callback(DL_CODE_FAIL, 1.0, L"");
+        return 0;
+    }
+    int code = self->client.Start();
+    int budget = kRetryBudget;
+    while (code != 0) {
+        budget -= RetryCost(code);
+        if (budget <= 0 || self->client.cancelled) {
+            break;
+        }
+        DEBUG_LOG(L"CurlDownLoader Code=%d", code);
+        ::Sleep(500);
+        if (self->client.cancelled) {
+            break;
+        }
+        code = self->client.Start();
+    }
+    if (code == 0) {
+        self->callback(DL_CODE_SUCCESS, 0.0, L"LibCurl");
+    } else {
+        self->callback(DL_CODE_FAIL, static_cast<double>(code), L"LibCurl");
+    }
+    return 0;
+}
+
+void CCurlDownloader::OnClientProgress(void* owner, double speed, double, double percent) {
+    // Until the first body bytes arrive (speed 0) nothing is reported.
+    if (speed > 0.0) {
+        static_cast<CCurlDownloader*>(owner)->callback(DL_CODE_PROGRESS, percent / 100.0, L"");
+    }
+}

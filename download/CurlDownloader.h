@@ -1,0 +1,35 @@
+// The default downloader: libcurl on a worker thread, with a HEAD request, a resumable partial file and a retry
+// budget. Reports (on the worker): DL_CODE_START, any number of DL_CODE_PROGRESS, then exactly one of
+// DL_CODE_SUCCESS ("LibCurl") or DL_CODE_FAIL (the last attempt's code, "LibCurl").
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "download/CurlClient.h"
+#include "download/Downloader.h"
+#include "utils/Thread.h"
+
+class CCurlDownloader : public CDownloader {
+public:
+    // Deletes a partial file left by an earlier run: only attempts of this object resume each other.
+    // `lowSpeedTime` is the stall limit in seconds (tests shorten it).
+    CCurlDownloader(const DownloadCallback& callback, const wchar_t* url, const wchar_t* path,
+                    long lowSpeedTime = kLowSpeedTimeSeconds);
+    // Cancels a running transfer, waits for the worker, then lets the client delete the partial file.
+    ~CCurlDownloader() override;
+    CCurlDownloader(const CCurlDownloader&) = delete;
+    CCurlDownloader& operator=(const CCurlDownloader&) = delete;
+
+    // Waits for a previous worker of this object, then runs a new sequence on a new worker.
+    void Start() override;
+
+    static unsigned long dlThreadFun(void* self);
+    static void OnClientProgress(void* owner, double speed, double reserved, double percent);
+
+    DownloadCallback callback;
+    std::wstring path;
+    std::wstring url;
+    CurlClient client;
+    std::unique_ptr<Utils::Thread> thread;
+};

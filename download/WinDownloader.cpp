@@ -1,0 +1,142 @@
+#include "download/WinDownloader.h"
+
+#include "download/DownloadWorker.h"
+#include "utils/DebugLog.h"
+#include "utils/ScopedWin.h"
+#include "utils/TextConv.h"
+
+namespace {
+
+constexpr int kAttempts = 3;
+constexpr DWORD kPauseMs = 1000;
+
+// Thread bodies are plain functions; the calling convention of the system's thread routines does not fit the
+// worker factory's signature, so this forwards.
+unsigned long RunWorker(void* self) { return CWinDownloader::dlThreadFun(self); }
+
+} // namespace
+
+std::wstring WinRequestUrl(const std::wstring& url) {
+    if (url.rfind(L"file:///", 0) == 0) {
+        return url;
+    }
+    return Utils::UrlEncode(url);
+}
+
+CWinDownloader::CBindCallback::~CBindCallback() {
+    aborted = true;
+    callback = nullptr;
+}
+
+HRESULT CWinDownloader::CBindCallback::QueryInterface(REFIID riid, void** object) {
+    if (object == nullptr) {
+        return E_POINTER;
+    }
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IBindStatusCallback) ||
+        IsEqualIID(riid, IID_IBindStatusCallbackEx)) {
+        *object = static_cast<IBindStatusCallbackEx*>(this);
+        return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+}
+
+ULONG CWinDownloader::CBindCallback::AddRef() { return 0; }
+
+ULONG CWinDownloader::CBindCallback::Release() { return 0; }
+
+HRESULT CWinDownloader::CBindCallback::OnStartBinding(DWORD, IBinding* bindingIn) {
+    binding = bindingIn;
+    return E_NOTIMPL;
+}
+
+HRESULT CWinDownloader::CBindCallback::GetPriority(LONG*) { return E_NOTIMPL; }
+
+HRESULT CWinDownloader::CBindCallback::OnLowResource(DWORD) { return E_NOTIMPL; }
+
+HRESULT CWinDownloader::CBindCallback::OnProgress(ULONG progress, ULONG progressMax, ULONG, LPCWSTR) {
+    if (aborted) {
+        return E_ABORT;
+    }
+    if (progressMax == 0) {
+        return S_OK;
+    }
+    if (callback) {
+        callback(DL_CODE_PROGRESS, static_cast<double>(progress) / static_cast<double>(progressMax), L"");
+    }
+    return S_OK;
+}
+
+HRESULT CWinDownloader::CBindCallback::OnStopBinding(HRESULT, LPCWSTR) { return E_NOTIMPL; }
+
+HRESULT CWinDownloader::CBindCallback::GetBindInfo(DWORD*, BINDINFO* bindInfo) {
+    if (bindInfo != nullptr) {
+        bindInfo->dwCodePage = Utils::kCodePageUtf8;
+    }
+    return E_NOTIMPL;
+}
+
+HRESULT CWinDownloader::CBindCallback::OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) { return E_NOTIMPL; }
+
+HRESULT CWinDownloader::CBindCallback::OnObjectAvailable(REFIID, IUnknown*) { return E_NOTIMPL; }
+
+HRESULT CWinDownloader::CBindCallback::GetBindInfoEx(DWORD*, BINDINFO*, DWORD*, DWORD*) { return E_NOTIMPL; }
+
+CWinDownloader::CWinDownloader(const DownloadCallback& callback_, const wchar_t* url_, const wchar_t* path_)
+    : callback(callback_), path(path_ != nullptr ? path_ : L""), url(url_ != nullptr ? url_ : L""),
+      thread(DownloadWorker::Create(this, &RunWorker)) {}
+
+CWinDownloader::~CWinDownloader() {
+    bindCallback.aborted = true;
+    if (thread && !started) {
+        // The worker made at construction never ran; it returns at once without reporting.
+        thread->Resume();
+    }
+    thread.reset();
+}
+
+void CWinDownloader::Start() {
+    if (started || !thread) {
+        thread.reset();
+        thread = DownloadWorker::Create(this, &RunWorker);
+    }
+    // Written before the worker is resumed, so the worker always sees it.
+    bindCallback.callback = callback;
+    started = true;
+    if (!thread || !thread->Resume()) {
+        DEBUG_LOG(L"no worker thread (%lu)", ::GetLastError());
+        callback(DL_CODE_START, 1.0, L"");
+        callback(DL_CODE_FAIL, DL_ERR_THREAD_CREATE, L"URLDownloadToFile");
+    }
+}
+
+unsigned long __stdcall CWinDownloader::dlThreadFun(void* param) {
+    auto* self = static_cast<CWinDownloader*>(param);
+    if (!self->started) {
+        return 0;
+    }
+    Utils::ComInit com;
+    self->callback(DL_CODE_START, 1.0, L"");
+    if (self->path.empty()) {
+        self->callback(DL_CODE_FAIL, 1.0, L"");
+        return 0;
+    }
+    const std::wstring requestUrl = WinRequestUrl(self->url);
+    HRESULT result = E_FAIL;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        result = ::URLDownloadToFileW(nullptr, requestUrl.c_str(), self->path.c_str(), 0, &self->bindCallback);
+        if (result == S_OK) {
+            break;
+        }
+        ::Sleep(kPauseMs);
+        if (self->bindCallback.aborted) {
+            break;
+        }
+    }
+    if (result == S_OK) {
+        self->callback(DL_CODE_SUCCESS, 0.0, L"URLDownloadToFile");
+    } else {
+        self->callback(DL_CODE_FAIL, static_cast<double>(static_cast<long>(result)), L"URLDownloadToFile");
+    }
+    return 0;
+}

@@ -1,0 +1,415 @@
+// CCurlDownloader against the loopback nginx and the fault server: every claim is checked in the reports and in
+// the requests the server saw.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+
+#include <curl/curl.h>
+
+#include "download/CurlDownloader.h"
+#include "download/DownloadWorker.h"
+#include "tests/download/Recorder.h"
+#include "tests/servers/TestServers.h"
+#include "tests/support/TestSupport.h"
+#include "utils/TextConv.h"
+
+using namespace TestServers;
+using TestSupport::FileExists;
+using TestSupport::LogCapture;
+using TestSupport::ReadBytes;
+using TestSupport::TempDir;
+
+namespace {
+
+const bool g_curlReady = ::curl_global_init(CURL_GLOBAL_ALL) == CURLE_OK;
+
+std::wstring W(const std::string& text) { return Utils::MultiByteToWide(text, Utils::kCodePageUtf8); }
+
+size_t CountMessages(const LogCapture& log, const std::wstring& tag, const std::wstring& prefix) {
+    size_t n = 0;
+    for (const std::wstring& line : log.LinesOf(tag)) {
+        n += LogCapture::Message(line).rfind(prefix, 0) == 0 ? 1 : 0;
+    }
+    return n;
+}
+
+void ExpectSameBytes(const std::string& expected, const std::wstring& path) {
+    std::string actual = ReadBytes(path);
+    EXPECT_EQ(actual.size(), expected.size());
+    if (!expected.empty()) {
+        EXPECT_NE(Sha256Hex(expected), Sha256Hex(""));
+    }
+    EXPECT_EQ(Sha256Hex(actual), Sha256Hex(expected));
+}
+
+} // namespace
+
+TEST(CurlDownloader, FirstAttemptSucceedsFromTheEffectiveUrl) {
+    ASSERT_TRUE(g_curlReady);
+    struct Case {
+        const char* path;
+        std::vector<std::string> requests; // "METHOD status" in server order
+    } cases[] = {
+        {"/files/pkg.bin", {"HEAD 200", "GET 200"}},
+        // The HEAD follows the redirect; the GET goes straight to where it led.
+        {"/redirect/files/pkg.bin", {"HEAD 302", "HEAD 200", "GET 200"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        TempDir dir(L"dl");
+        std::string token = UniqueToken("ok");
+        std::wstring target = dir / L"pkg.exe";
+        Recorder rec;
+        {
+            CCurlDownloader dl(rec.Callback(), W(NginxUrl(std::string(c.path) + "?t=" + token)).c_str(),
+                               target.c_str());
+            dl.Start();
+            ASSERT_TRUE(rec.WaitTerminals(1));
+        }
+        EXPECT_EQ(rec.Codes(), (std::vector<int>{DL_CODE_START, DL_CODE_SUCCESS}));
+        EXPECT_EQ(rec.Last().value, 0.0);
+        EXPECT_EQ(rec.Last().message, L"LibCurl");
+        for (const Report& r : rec.Reports()) {
+            EXPECT_NE(r.threadId, ::GetCurrentThreadId()) << "reports come from the worker";
+            if (r.code == DL_CODE_PROGRESS) {
+                EXPECT_GE(r.value, 0.0);
+                EXPECT_LE(r.value, 1.0);
+            }
+        }
+        ExpectSameBytes(ReadBytes(NginxFile(L"files\\pkg.bin")), target);
+        EXPECT_FALSE(FileExists(target + L".part"));
+        auto seen = NginxRequests(token, c.requests.size());
+        std::vector<std::string> summary;
+        for (const auto& e : seen) {
+            summary.push_back(e.method + " " + e.status);
+            EXPECT_EQ(e.range, "-");
+        }
+        EXPECT_EQ(summary, c.requests);
+    }
+}
+
+TEST(CurlDownloader, FailuresSpendTheRetryBudget) {
+    struct Case {
+        const char* name;
+        bool nginx;
+        std::string params; // fault server parameters, or the nginx path
+        size_t heads, gets;
+        int code;
+        std::vector<std::string> ranges; // of the GETs, in order
+    } cases[] = {
+        // Ordinary failures cost 2 of 6: three attempts.
+        {"http 404", true, "/files/missing.bin", 1, 3, 22, {"-", "-", "-"}},
+        {"http 500", false, "get500=1", 1, 3, 22, {"-", "-", "-"}},
+        // A broken-off body costs 1: six attempts, each resuming where the part file ends.
+        {"six cut bodies", false, "cut=100000&cuts=99", 1, 6, 18,
+         {"-", "bytes=100000-", "bytes=200000-", "bytes=300000-", "bytes=400000-", "bytes=500000-"}},
+        // 18 then a server that ignores ranges: 6-1-2-2-2 allows four attempts.
+        {"cut then no ranges", false, "cut=100000&norange=1", 1, 4, 33,
+         {"-", "bytes=100000-", "bytes=100000-", "bytes=100000-"}},
+        // No length in the HEAD reply: never a GET, and the HEAD is asked again on every attempt.
+        {"head without length", false, "headnolen=1", 3, 0, ERR_NO_CONTENT_LENGTH, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir(L"dl");
+        std::string token = UniqueToken("fail");
+        std::string url = c.nginx ? NginxUrl(c.params + "?t=" + token) : FaultUrl(token, c.params);
+        Recorder rec;
+        LogCapture log;
+        ULONGLONG begun = ::GetTickCount64();
+        {
+            CCurlDownloader dl(rec.Callback(), W(url).c_str(), (dir / L"pkg.exe").c_str());
+            dl.Start();
+            ASSERT_TRUE(rec.WaitTerminals(1));
+        }
+        ULONGLONG elapsed = ::GetTickCount64() - begun;
+        size_t attempts = c.heads == 1 ? c.gets : c.heads;
+        EXPECT_EQ(rec.Codes(), (std::vector<int>{DL_CODE_START, DL_CODE_FAIL}));
+        EXPECT_EQ(rec.Last().value, static_cast<double>(c.code));
+        EXPECT_EQ(rec.Last().message, L"LibCurl");
+        EXPECT_EQ(CountMessages(log, L"CurlClient::Start", L"start download"), attempts);
+        EXPECT_EQ(CountMessages(log, L"CCurlDownloader::dlThreadFun", L"CurlDownLoader Code="), attempts - 1);
+        EXPECT_GE(elapsed, 500 * (attempts - 1)) << "500 ms between attempts";
+        if (c.nginx) {
+            auto seen = NginxRequests(token, c.heads + c.gets);
+            std::vector<std::string> ranges;
+            size_t heads = 0;
+            for (const auto& e : seen) {
+                if (e.method == "HEAD") {
+                    ++heads;
+                } else {
+                    ranges.push_back(e.range);
+                }
+            }
+            EXPECT_EQ(heads, c.heads);
+            EXPECT_EQ(ranges, c.ranges);
+        } else {
+            auto seen = FaultRequests(token, c.heads + c.gets);
+            std::vector<std::string> ranges;
+            for (const auto& e : seen) {
+                if (e.method == "GET") {
+                    ranges.push_back(e.range);
+                }
+            }
+            EXPECT_EQ(CountMethod(seen, "HEAD"), c.heads);
+            EXPECT_EQ(ranges, c.ranges);
+        }
+    }
+}
+
+TEST(CurlDownloader, BodyCutTwiceResumesFromThePartFile) {
+    TempDir dir(L"dl");
+    std::string token = UniqueToken("resume");
+    std::wstring target = dir / L"pkg.exe";
+    Recorder rec;
+    {
+        // About one second per attempt, so each attempt has its own progress report.
+        CCurlDownloader dl(rec.Callback(), W(FaultUrl(token, "cut=1048576&cuts=2&rate=1000000")).c_str(),
+                           target.c_str());
+        dl.Start();
+        ASSERT_TRUE(rec.WaitTerminals(1));
+    }
+    EXPECT_EQ(rec.Codes(), (std::vector<int>{DL_CODE_START, DL_CODE_SUCCESS}));
+    ExpectSameBytes(FaultBlob(), target);
+    EXPECT_FALSE(FileExists(target + L".part"));
+    auto seen = FaultRequests(token, 4);
+    std::vector<std::string> gets;
+    for (const auto& e : seen) {
+        if (e.method == "GET") {
+            gets.push_back(e.range + " " + e.status);
+        }
+    }
+    EXPECT_EQ(CountMethod(seen, "HEAD"), 1u);
+    EXPECT_EQ(gets, (std::vector<std::string>{"- 200", "bytes=1048576- 206", "bytes=2097152- 206"}));
+    // Percent counts the resumed bytes: it never falls back when an attempt resumes, and the last attempt
+    // reports beyond the two thirds the first two reached.
+    auto progress = rec.Progress();
+    ASSERT_FALSE(progress.empty());
+    double highest = 0.0;
+    for (size_t i = 0; i < progress.size(); ++i) {
+        EXPECT_LE(progress[i].value, 1.0);
+        if (i > 0) {
+            EXPECT_GE(progress[i].value, progress[i - 1].value) << "report " << i;
+        }
+        highest = std::max(highest, progress[i].value);
+    }
+    EXPECT_GT(highest, 2.0 / 3.0);
+}
+
+TEST(CurlDownloader, EmptyTargetPathFailsWithoutARequest) {
+    std::string token = UniqueToken("nopath");
+    Recorder rec;
+    {
+        CCurlDownloader dl(rec.Callback(), W(FaultUrl(token)).c_str(), L"");
+        dl.Start();
+        ASSERT_TRUE(rec.WaitTerminals(1));
+    }
+    auto reports = rec.Reports();
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_EQ(reports[0].code, DL_CODE_START);
+    EXPECT_EQ(reports[0].value, 1.0);
+    EXPECT_EQ(reports[1].code, DL_CODE_FAIL);
+    EXPECT_EQ(reports[1].value, 1.0);
+    EXPECT_EQ(reports[1].message, L"");
+    EXPECT_TRUE(FaultRequests(token, 1, 500).empty());
+}
+
+TEST(CurlDownloader, PartFileOfAnEarlierRunIsDeletedAtConstruction) {
+    TempDir dir(L"dl");
+    std::string token = UniqueToken("leftover");
+    std::wstring target = dir / L"pkg.exe";
+    ASSERT_TRUE(TestSupport::WriteBytes(target + L".part", std::string(5000, 'x')));
+    Recorder rec;
+    {
+        CCurlDownloader dl(rec.Callback(), W(NginxUrl("/files/small.bin?t=" + token)).c_str(), target.c_str());
+        EXPECT_FALSE(FileExists(target + L".part"));
+        dl.Start();
+        ASSERT_TRUE(rec.WaitTerminals(1));
+    }
+    EXPECT_EQ(rec.Last().code, DL_CODE_SUCCESS);
+    ExpectSameBytes(ReadBytes(NginxFile(L"files\\small.bin")), target);
+    auto seen = NginxRequests(token, 2);
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[1].method, "GET");
+    EXPECT_EQ(seen[1].range, "-") << "the first GET asks for the whole file";
+}
+
+// A HEAD that failed is not remembered: the next attempt, and the next start, ask again.
+TEST(CurlDownloader, FailedHeadIsAskedAgain) {
+    struct Case {
+        const char* params;
+        std::vector<int> codes;   // terminal codes of the first and second start
+        size_t heads, gets;       // after both starts
+    } cases[] = {
+        {"headfail=1", {DL_CODE_SUCCESS}, 2, 1},
+        {"headfail=3", {DL_CODE_FAIL, DL_CODE_SUCCESS}, 4, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.params);
+        TempDir dir(L"dl");
+        std::string token = UniqueToken("head");
+        std::wstring target = dir / L"pkg.exe";
+        Recorder rec;
+        CCurlDownloader dl(rec.Callback(), W(FaultUrl(token, c.params)).c_str(), target.c_str());
+        for (size_t start = 1; start <= c.codes.size(); ++start) {
+            dl.Start();
+            ASSERT_TRUE(rec.WaitTerminals(start));
+            EXPECT_EQ(rec.Last().code, c.codes[start - 1]);
+        }
+        if (c.codes.size() == 2) {
+            EXPECT_EQ(rec.Codes(),
+                      (std::vector<int>{DL_CODE_START, DL_CODE_FAIL, DL_CODE_START, DL_CODE_SUCCESS}));
+        }
+        ExpectSameBytes(FaultBlob(), target);
+        auto seen = FaultRequests(token, c.heads + c.gets);
+        EXPECT_EQ(CountMethod(seen, "HEAD"), c.heads);
+        EXPECT_EQ(CountMethod(seen, "GET"), c.gets);
+    }
+}
+
+TEST(CurlDownloader, FileUrlTakesTheAnsiCodePage) {
+    TempDir dir(L"dl");
+    std::wstring source = dir / L"源文件.bin";
+    std::string bytes = FaultBlob(300000);
+    ASSERT_TRUE(TestSupport::WriteBytes(source, bytes));
+    std::wstring url = L"file:///" + source;
+    for (wchar_t& ch : url) {
+        ch = ch == L'\\' ? L'/' : ch;
+    }
+    Recorder rec;
+    {
+        CCurlDownloader dl(rec.Callback(), url.c_str(), (dir / L"out.bin").c_str());
+        dl.Start();
+        ASSERT_TRUE(rec.WaitTerminals(1));
+    }
+    EXPECT_EQ(rec.Last().code, DL_CODE_SUCCESS) << rec.Last().value;
+    ExpectSameBytes(bytes, dir / L"out.bin");
+}
+
+// Paths with characters outside the ANSI code page (936 here) work: the part file and the target are handled
+// through the wide-character calls.
+TEST(CurlDownloader, TargetOutsideTheAnsiCodePage) {
+    TempDir dir(L"dl");
+    std::wstring folder = dir / L"包📦ア한";
+    ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+    std::wstring target = folder + L"\\pkg 🎵.exe";
+    ASSERT_TRUE(TestSupport::WriteBytes(target, "an older package"));
+    std::string token = UniqueToken("wide");
+    Recorder rec;
+    {
+        CCurlDownloader dl(rec.Callback(), W(NginxUrl("/files/small.bin?t=" + token)).c_str(), target.c_str());
+        dl.Start();
+        ASSERT_TRUE(rec.WaitTerminals(1));
+    }
+    EXPECT_EQ(rec.Last().code, DL_CODE_SUCCESS) << rec.Last().value;
+    ExpectSameBytes(ReadBytes(NginxFile(L"files\\small.bin")), target);
+    EXPECT_FALSE(FileExists(target + L".part"));
+}
+
+TEST(CurlDownloader, ProgressAtMostOncePerSecond) {
+    TempDir dir(L"dl");
+    std::string token = UniqueToken("slow");
+    Recorder rec;
+    LogCapture log;
+    {
+        CCurlDownloader dl(rec.Callback(), W(FaultUrl(token, "size=1600000&rate=400000")).c_str(),
+                           (dir / L"pkg.exe").c_str());
+        dl.Start();
+        ASSERT_TRUE(rec.WaitTerminals(1));
+    }
+    EXPECT_EQ(rec.Last().code, DL_CODE_SUCCESS);
+    auto progress = rec.Progress();
+    EXPECT_GE(progress.size(), 2u);
+    EXPECT_LE(progress.size(), 6u);
+    for (size_t i = 1; i < progress.size(); ++i) {
+        EXPECT_GT(progress[i].second, progress[i - 1].second) << "two reports within one second";
+        EXPECT_GT(progress[i].value, 0.0);
+    }
+    EXPECT_GE(log.LinesOf(L"CurlClient::ProgressCallback").size(), progress.size());
+}
+
+TEST(CurlDownloader, StalledServerEndsTheAttempt) {
+    TempDir dir(L"dl");
+    std::string token = UniqueToken("stall");
+    Recorder rec;
+    LogCapture log;
+    ULONGLONG begun = ::GetTickCount64();
+    {
+        CCurlDownloader dl(rec.Callback(), W(FaultUrl(token, "stall=0&size=200000")).c_str(),
+                           (dir / L"pkg.exe").c_str(), 2);
+        dl.Start();
+        ASSERT_TRUE(rec.WaitTerminals(1, 30000)) << "a silent server holds the download";
+    }
+    ULONGLONG elapsed = ::GetTickCount64() - begun;
+    EXPECT_EQ(rec.Last().code, DL_CODE_SUCCESS);
+    EXPECT_GE(elapsed, 2000u);
+    EXPECT_EQ(CountMessages(log, L"CurlClient::Start", L"error:28:"), 1u);
+    EXPECT_EQ(CountMessages(log, L"CCurlDownloader::dlThreadFun", L"CurlDownLoader Code=28"), 1u);
+    EXPECT_EQ(CountMethod(FaultRequests(token, 3), "GET"), 2u);
+}
+
+TEST(CurlDownloader, DestroyingARunningDownloaderCancelsAndJoins) {
+    TempDir dir(L"dl");
+    std::string token = UniqueToken("destroy");
+    std::wstring target = dir / L"pkg.exe";
+    Recorder rec;
+    auto dl = std::make_unique<CCurlDownloader>(rec.Callback(), W(FaultUrl(token, "stall=65536")).c_str(),
+                                                target.c_str());
+    dl->Start();
+    ASSERT_EQ(CountMethod(FaultRequests(token, 2, 10000), "GET"), 1u);
+    ::Sleep(300);
+    ULONGLONG begun = ::GetTickCount64();
+    dl.reset();
+    EXPECT_LT(::GetTickCount64() - begun, 5000u) << "destruction waits for a stalled transfer";
+    size_t count = rec.Count();
+    EXPECT_EQ(rec.Last().code, DL_CODE_FAIL);
+    EXPECT_EQ(rec.Last().value, static_cast<double>(CURLE_ABORTED_BY_CALLBACK));
+    ::Sleep(700);
+    EXPECT_EQ(rec.Count(), count) << "nothing is reported after destruction";
+    EXPECT_FALSE(FileExists(target + L".part"));
+    EXPECT_EQ(CountMethod(FaultRequests(token), "GET"), 1u) << "no retry after cancellation";
+}
+
+TEST(CurlDownloader, NoWorkerThreadStillEndsTheSequence) {
+    std::string token = UniqueToken("nothread");
+    Recorder rec;
+    auto previous = DownloadWorker::SetFactory([](void*, DownloadWorker::Body) {
+        return std::unique_ptr<Utils::Thread>();
+    });
+    {
+        CCurlDownloader dl(rec.Callback(), W(FaultUrl(token)).c_str(), L"C:\\x.exe");
+        dl.Start();
+        DownloadWorker::SetFactory(previous);
+        ASSERT_TRUE(rec.WaitTerminals(1, 5000)) << "the owner would wait for ever";
+    }
+    EXPECT_EQ(rec.Codes(), (std::vector<int>{DL_CODE_START, DL_CODE_FAIL}));
+    EXPECT_EQ(rec.Last().value, static_cast<double>(DL_ERR_THREAD_CREATE));
+    EXPECT_TRUE(FaultRequests(token, 1, 300).empty());
+}
+
+TEST(CurlDownloader, UnknownTotalsSendNoProgress) {
+    struct Case {
+        const char* params;
+        size_t size;
+    } cases[] = {
+        {"size=0", 0},                                // Content-Length 0 in HEAD and GET
+        {"headlen0=1&size=1000000&rate=400000", 1000000}, // HEAD says 0, the GET has no length at all
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.params);
+        TempDir dir(L"dl");
+        std::string token = UniqueToken("zero");
+        std::wstring target = dir / L"pkg.exe";
+        Recorder rec;
+        {
+            CCurlDownloader dl(rec.Callback(), W(FaultUrl(token, c.params)).c_str(), target.c_str());
+            dl.Start();
+            ASSERT_TRUE(rec.WaitTerminals(1));
+        }
+        EXPECT_EQ(rec.Codes(), (std::vector<int>{DL_CODE_START, DL_CODE_SUCCESS}));
+        EXPECT_TRUE(rec.Progress().empty()) << "a percent of an unknown total: " << rec.Progress()[0].value;
+        EXPECT_TRUE(FileExists(target));
+        ExpectSameBytes(FaultBlob(c.size), target);
+    }
+}

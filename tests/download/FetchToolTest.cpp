@@ -1,0 +1,94 @@
+// fetch.exe as support people run it: one line per report, exit code from the terminal report.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "tests/servers/TestServers.h"
+#include "tests/support/TestSupport.h"
+#include "tools/fetch/FetchArgs.h"
+#include "utils/TextConv.h"
+
+using namespace TestServers;
+
+namespace {
+
+std::vector<std::string> Lines(const std::string& output) {
+    std::vector<std::string> lines;
+    std::istringstream in(output);
+    std::string line;
+    while (std::getline(in, line)) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+} // namespace
+
+TEST(FetchTool, PrintsEveryReportAndExitsByTheLast) {
+    struct Case {
+        const char* name;
+        std::string options;
+        std::string path;
+        DWORD exitCode;
+        std::string last;
+    } cases[] = {
+        {"libcurl success", "", "/files/small.bin", 0, "1003\t0\tLibCurl"},
+        {"libcurl 404", "-downloadtype=1 ", "/files/missing.bin", 1, "1004\t22\tLibCurl"},
+        {"system downloader", "-downloadtype=2 ", "/files/small.bin", 0, "1003\t0\tURLDownloadToFile"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestSupport::TempDir dir(L"fetch");
+        std::wstring target = dir / L"out.bin";
+        std::wstring command = L"\"" + WinePath(TUNIVOX_FETCH_EXE) + L"\" " + Utils::MultiByteToWide(c.options, 65001) +
+                               Utils::MultiByteToWide(NginxUrl(c.path), 65001) + L" \"" + target + L"\"";
+        auto result = TestSupport::RunCommand(command);
+        EXPECT_EQ(result.exitCode, c.exitCode) << result.output;
+        auto lines = Lines(result.output);
+        ASSERT_GE(lines.size(), 2u) << result.output;
+        EXPECT_EQ(lines.front(), "1001\t1\t");
+        EXPECT_EQ(lines.back(), c.last);
+        for (size_t i = 1; i + 1 < lines.size(); ++i) {
+            EXPECT_EQ(lines[i].rfind("1002\t", 0), 0u) << lines[i];
+        }
+        if (c.exitCode == 0) {
+            EXPECT_EQ(Sha256Hex(TestSupport::ReadBytes(target)), Sha256Hex(TestSupport::ReadBytes(NginxFile(L"files\\small.bin"))));
+        }
+    }
+}
+
+TEST(FetchTool, UsageErrors) {
+    std::wstring exe = L"\"" + WinePath(TUNIVOX_FETCH_EXE) + L"\"";
+    for (const wchar_t* args : {L"", L" http://127.0.0.1/x", L" -downloadtype=x http://127.0.0.1/x C:\\x",
+                                L" a b c"}) {
+        SCOPED_TRACE(Utils::WideToMultiByte(args, 65001));
+        EXPECT_EQ(TestSupport::RunCommand(exe + args).exitCode, 2u);
+    }
+}
+
+TEST(FetchArgs, Parsing) {
+    struct Case {
+        std::vector<std::wstring> args;
+        bool valid;
+        int type;
+    } cases[] = {
+        {{L"http://h/x", L"C:\\p"}, true, 1},
+        {{L"-downloadtype=2", L"http://h/x", L"C:\\p"}, true, 2},
+        {{L"http://h/x", L"-downloadtype=0", L"C:\\p"}, true, 0},
+        {{L"-downloadtype=", L"http://h/x", L"C:\\p"}, false, 0},
+        {{L"-downloadtype=2x", L"http://h/x", L"C:\\p"}, false, 0},
+        {{L"http://h/x"}, false, 0},
+        {{L"", L"C:\\p"}, false, 0},
+        {{L"http://h/x", L""}, true, 1}, // an empty path is the downloader's to report
+    };
+    for (const Case& c : cases) {
+        auto parsed = ParseFetchArgs(c.args);
+        ASSERT_EQ(parsed.has_value(), c.valid);
+        if (c.valid) {
+            EXPECT_EQ(parsed->downloadType, c.type);
+        }
+    }
+    EXPECT_EQ(FormatReport(1004, -2146697211.0, L"URLDownloadToFile"), "1004\t-2146697211\tURLDownloadToFile\n");
+    EXPECT_EQ(FormatReport(1002, 0.25, L""), "1002\t0.25\t\n");
+    EXPECT_EQ(FormatReport(1003, 0.0, L"下载"), "1003\t0\t\xE4\xB8\x8B\xE8\xBD\xBD\n");
+}

@@ -1,0 +1,418 @@
+#!/usr/bin/env python3
+"""Loopback HTTP servers for the download tests and the benchmark.
+
+  testservers.py nginx start DIR [--file NAME=BYTES ...]   the package server (real nginx), detached
+  testservers.py nginx stop DIR
+  testservers.py fault start DIR                           the fault-injecting server, detached
+  testservers.py fault stop DIR
+
+Both listen on 127.0.0.1 only, on a free port that `start` writes to DIR/port once the server answers.
+
+nginx layout: DIR/html is the document root (DIR/html/files/* are generated random files), DIR/logs/access.log
+holds one line per request: method TAB request-uri TAB Range header ("-" when absent) TAB status TAB body bytes
+TAB the raw request line. /redirect/X answers 302 to /X (query kept); a missing file is an ordinary 404.
+
+Fault server: see FaultHandler. DIR/blob.bin is the body it serves, DIR/requests.log records each request as
+token TAB method TAB request line TAB Range header ("-" when absent) TAB status.
+
+Each server is stopped through the pid it wrote to DIR, after checking that the pid still belongs to it.
+"""
+import argparse
+import http.server
+import os
+import select
+import signal
+import socket
+import socketserver
+import subprocess
+import sys
+import threading
+import time
+import urllib.parse
+
+DEFAULT_NGINX_FILES = {
+    "files/pkg.bin": 4 * 1024 * 1024 + 12345,
+    "files/small.bin": 100 * 1024,
+    # The system downloader's URL encoding turns "a b 中.bin" into "a+b+%E4%B8%AD.bin"; nginx decodes the
+    # escapes but keeps "+", so this is the file that request reaches.
+    "files/a+b+中.bin": 64 * 1024,
+}
+FAULT_BLOB_BYTES = 3 * 1024 * 1024
+
+
+def free_port():
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def answers(port):
+    try:
+        with socket.create_connection(("127.0.0.1", port), timeout=0.5):
+            return True
+    except OSError:
+        return False
+
+
+def write_random_file(path, size):
+    if os.path.exists(path) and os.path.getsize(path) == size:
+        return
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    tmp = path + ".tmp"
+    with open(tmp, "wb") as f:
+        left = size
+        while left > 0:
+            chunk = min(left, 16 * 1024 * 1024)
+            f.write(os.urandom(chunk))
+            left -= chunk
+    os.replace(tmp, path)
+
+
+def pid_alive_with(pid, needle):
+    try:
+        with open(f"/proc/{pid}/cmdline", "rb") as f:
+            return needle.encode() in f.read()
+    except OSError:
+        return False
+
+
+def stop_pid_file(pid_file, needle, sig):
+    try:
+        pid = int(open(pid_file).read().strip())
+    except (OSError, ValueError):
+        return
+    if pid_alive_with(pid, needle):
+        os.kill(pid, sig)
+        for _ in range(100):
+            if not pid_alive_with(pid, needle):
+                break
+            time.sleep(0.1)
+        else:
+            os.kill(pid, signal.SIGKILL)
+    try:
+        os.remove(pid_file)
+    except OSError:
+        pass
+
+
+def remove_quietly(path):
+    try:
+        os.remove(path)
+    except OSError:
+        pass
+
+
+# ---------------------------------------------------------------------------------------------------- nginx
+
+NGINX_CONF = """\
+worker_processes 1;
+daemon off;
+master_process on;
+pid {dir}/nginx.pid;
+error_log {dir}/logs/error.log warn;
+{user}
+events {{ worker_connections 256; }}
+http {{
+    types {{ application/octet-stream bin; }}
+    default_type application/octet-stream;
+    log_format tunivox '$request_method\\t$request_uri\\t$http_range\\t$status\\t$body_bytes_sent\\t$request';
+    access_log {dir}/logs/access.log tunivox;
+    client_body_temp_path {dir}/tmp/body;
+    proxy_temp_path {dir}/tmp/proxy;
+    fastcgi_temp_path {dir}/tmp/fastcgi;
+    uwsgi_temp_path {dir}/tmp/uwsgi;
+    scgi_temp_path {dir}/tmp/scgi;
+    sendfile on;
+    tcp_nopush on;
+    keepalive_timeout 30;
+    server {{
+        listen 127.0.0.1:{port};
+        root {dir}/html;
+        location /redirect/ {{
+            rewrite ^/redirect/(.*)$ /$1 redirect;
+        }}
+    }}
+}}
+"""
+
+
+def nginx_binary():
+    for candidate in ("/usr/sbin/nginx", "/usr/local/sbin/nginx"):
+        if os.path.exists(candidate):
+            return candidate
+    return "nginx"
+
+
+def nginx_start(d, files):
+    d = os.path.abspath(d)
+    nginx_stop(d)
+    for sub in ("logs", "tmp", "html/files"):
+        os.makedirs(os.path.join(d, sub), exist_ok=True)
+    for name, size in files.items():
+        write_random_file(os.path.join(d, "html", name), size)
+    remove_quietly(os.path.join(d, "logs", "access.log"))
+    remove_quietly(os.path.join(d, "port"))
+    # nginx started by root would hand its workers to "nobody"; keep them as the user who runs the tests.
+    user = ""
+    if os.geteuid() == 0:
+        import grp
+        import pwd
+        user = "user {} {};".format(pwd.getpwuid(os.geteuid()).pw_name, grp.getgrgid(os.getegid()).gr_name)
+    for _ in range(10):
+        port = free_port()
+        conf = os.path.join(d, "nginx.conf")
+        with open(conf, "w") as f:
+            f.write(NGINX_CONF.format(dir=d, port=port, user=user))
+        out = open(os.path.join(d, "logs", "stdout.log"), "ab")
+        proc = subprocess.Popen([nginx_binary(), "-p", d, "-c", conf, "-e", os.path.join(d, "logs", "error.log")],
+                                stdin=subprocess.DEVNULL, stdout=out, stderr=out, start_new_session=True)
+        for _ in range(100):
+            if proc.poll() is not None or answers(port):
+                break
+            time.sleep(0.05)
+        if proc.poll() is None and answers(port):
+            with open(os.path.join(d, "port"), "w") as f:
+                f.write(f"{port}\n")
+            print(f"nginx on 127.0.0.1:{port}, root {d}/html, pid {proc.pid}")
+            return 0
+        if proc.poll() is None:
+            proc.kill()
+    sys.stderr.write("nginx did not start; see " + os.path.join(d, "logs", "error.log") + "\n")
+    return 1
+
+
+def nginx_stop(d):
+    d = os.path.abspath(d)
+    stop_pid_file(os.path.join(d, "nginx.pid"), d, signal.SIGTERM)
+    remove_quietly(os.path.join(d, "port"))
+    return 0
+
+
+# ---------------------------------------------------------------------------------------------------- fault server
+
+class FaultHandler(http.server.BaseHTTPRequestHandler):
+    """Serves DIR/blob.bin at /f/TOKEN/NAME?params. The token keys the per-test request counters; params:
+
+    size=N      serve the first N bytes of the blob (0 gives an empty body with Content-Length: 0)
+    cut=N       the first `cuts` GETs (default 1) send only N bytes of their body, then close the connection
+    stall=N     the first `stalls` GETs (default 1) send N bytes, then hold the connection without sending
+    rate=B      send the body at about B bytes per second
+    norange=1   ignore Range: always 200 with the whole body
+    get500=1    HEAD as usual, every GET answers 500
+    headnolen=1 HEAD answers without Content-Length
+    headfail=K  the first K HEADs answer 503 without Content-Length
+    headlen0=1  HEAD says Content-Length: 0, GET sends the body without a length (ended by closing)
+    """
+
+    protocol_version = "HTTP/1.1"
+    server_version = "FaultServer"
+
+    def log_message(self, fmt, *args):  # the request log below replaces the default stderr lines
+        pass
+
+    def do_HEAD(self):
+        self.serve(head=True)
+
+    def do_GET(self):
+        self.serve(head=False)
+
+    def record(self, token, status):
+        line = "\t".join([token, self.command, self.requestline, self.headers.get("Range", "-"), str(status)])
+        with self.server.lock:
+            with open(self.server.log_path, "a", encoding="utf-8") as f:
+                f.write(line + "\n")
+
+    def count(self, token, kind):
+        with self.server.lock:
+            key = (token, kind)
+            self.server.counts[key] = self.server.counts.get(key, 0) + 1
+            return self.server.counts[key]
+
+    def serve(self, head):
+        url = urllib.parse.urlsplit(self.path)
+        parts = url.path.split("/")
+        token = parts[2] if len(parts) > 3 and parts[1] == "f" else "-"
+        q = {k: v[-1] for k, v in urllib.parse.parse_qs(url.query).items()}
+        num = lambda k, dflt=0: int(q.get(k, dflt))
+        blob = self.server.blob
+        body = blob[: num("size", len(blob))]
+        if token == "-":
+            self.record(token, 404)
+            return self.send_simple(404, b"not found")
+        n = self.count(token, "HEAD" if head else "GET")
+
+        if head:
+            if n <= num("headfail"):
+                self.record(token, 503)
+                self.send_response(503)
+                self.send_header("Connection", "close")
+                self.end_headers()
+                self.close_connection = True
+                return
+            self.record(token, 200)
+            self.send_response(200)
+            if num("headlen0"):
+                self.send_header("Content-Length", "0")
+            elif not num("headnolen"):
+                self.send_header("Content-Length", str(len(body)))
+            if num("headnolen") or num("headlen0"):
+                self.send_header("Connection", "close")
+                self.close_connection = True
+            self.send_header("Accept-Ranges", "bytes")
+            self.end_headers()
+            return
+
+        if num("get500"):
+            self.record(token, 500)
+            return self.send_simple(500, b"server error")
+        start = 0
+        rng = self.headers.get("Range")
+        status = 200
+        if rng and not num("norange") and rng.startswith("bytes="):
+            first, _, last = rng[6:].partition("-")
+            start = int(first or 0)
+            end = int(last) if last else len(body) - 1
+            if start >= len(body):
+                self.record(token, 416)
+                return self.send_simple(416, b"")
+            status = 206
+            piece = body[start : end + 1]
+        else:
+            piece = body
+        self.record(token, status)
+        self.send_response(status)
+        if num("headlen0"):
+            self.send_header("Connection", "close")
+            self.close_connection = True
+        else:
+            self.send_header("Content-Length", str(len(piece)))
+        if status == 206:
+            self.send_header("Content-Range", f"bytes {start}-{start + len(piece) - 1}/{len(body)}")
+        self.send_header("Accept-Ranges", "bytes")
+        self.end_headers()
+
+        limit = len(piece)
+        stall = False
+        if "cut" in q and n <= num("cuts", 1):
+            limit = min(limit, num("cut"))
+            self.close_connection = True
+        if "stall" in q and n <= num("stalls", 1):
+            limit = min(limit, num("stall"))
+            stall = True
+            self.close_connection = True
+        self.send_body(piece[:limit], num("rate"))
+        if stall:
+            self.hold()
+
+    def send_simple(self, status, payload):
+        self.send_response(status)
+        self.send_header("Content-Length", str(len(payload)))
+        self.end_headers()
+        self.wfile.write(payload)
+
+    def send_body(self, data, rate):
+        chunk = 16 * 1024
+        begun = time.monotonic()
+        for at in range(0, len(data), chunk):
+            self.wfile.write(data[at : at + chunk])
+            if rate:
+                self.wfile.flush()
+                due = begun + (at + chunk) / rate
+                delay = due - time.monotonic()
+                if delay > 0:
+                    time.sleep(delay)
+        self.wfile.flush()
+
+    def hold(self):
+        # Keeps the connection open without sending, until the client goes away (or two minutes pass).
+        deadline = time.monotonic() + 120
+        while time.monotonic() < deadline:
+            ready, _, _ = select.select([self.connection], [], [], 0.2)
+            if ready:
+                try:
+                    if not self.connection.recv(4096):
+                        return
+                except OSError:
+                    return
+
+    def handle(self):
+        try:
+            super().handle()
+        except (BrokenPipeError, ConnectionResetError):
+            pass
+
+
+class FaultServer(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+
+def fault_serve(d):
+    d = os.path.abspath(d)
+    server = FaultServer(("127.0.0.1", 0), FaultHandler)
+    server.lock = threading.Lock()
+    server.counts = {}
+    server.log_path = os.path.join(d, "requests.log")
+    with open(os.path.join(d, "blob.bin"), "rb") as f:
+        server.blob = f.read()
+    signal.signal(signal.SIGTERM, lambda *_: threading.Thread(target=server.shutdown).start())
+    with open(os.path.join(d, "port.tmp"), "w") as f:
+        f.write(f"{server.server_address[1]}\n")
+    os.replace(os.path.join(d, "port.tmp"), os.path.join(d, "port"))
+    server.serve_forever(poll_interval=0.2)
+    return 0
+
+
+def fault_start(d):
+    d = os.path.abspath(d)
+    fault_stop(d)
+    os.makedirs(d, exist_ok=True)
+    write_random_file(os.path.join(d, "blob.bin"), FAULT_BLOB_BYTES)
+    remove_quietly(os.path.join(d, "requests.log"))
+    open(os.path.join(d, "requests.log"), "w").close()
+    out = open(os.path.join(d, "stdout.log"), "ab")
+    proc = subprocess.Popen([sys.executable, os.path.abspath(__file__), "fault", "serve", d],
+                            stdin=subprocess.DEVNULL, stdout=out, stderr=out, start_new_session=True)
+    with open(os.path.join(d, "server.pid"), "w") as f:
+        f.write(f"{proc.pid}\n")
+    port_file = os.path.join(d, "port")
+    for _ in range(200):
+        if os.path.exists(port_file):
+            port = int(open(port_file).read())
+            if answers(port):
+                print(f"fault server on 127.0.0.1:{port}, pid {proc.pid}")
+                return 0
+        if proc.poll() is not None:
+            break
+        time.sleep(0.05)
+    sys.stderr.write("fault server did not start; see " + os.path.join(d, "stdout.log") + "\n")
+    return 1
+
+
+def fault_stop(d):
+    d = os.path.abspath(d)
+    stop_pid_file(os.path.join(d, "server.pid"), d, signal.SIGTERM)
+    remove_quietly(os.path.join(d, "port"))
+    return 0
+
+
+def main():
+    p = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    p.add_argument("server", choices=["nginx", "fault"])
+    p.add_argument("action", choices=["start", "stop", "serve"])
+    p.add_argument("dir")
+    p.add_argument("--file", action="append", default=[], help="NAME=BYTES under html/ (nginx start)")
+    a = p.parse_args()
+    if a.server == "nginx":
+        if a.action == "start":
+            files = dict(DEFAULT_NGINX_FILES)
+            for spec in a.file:
+                name, _, size = spec.partition("=")
+                files[name] = int(size)
+            return nginx_start(a.dir, files)
+        return nginx_stop(a.dir)
+    return {"start": fault_start, "stop": fault_stop, "serve": fault_serve}[a.action](a.dir)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
