@@ -14,12 +14,9 @@ namespace {
 // The relays' log lines keep the tags and line numbers that the installer's logs have always carried, so that
 // the lines of one run can be told apart and matched against older logs.
 const wchar_t kStartTag[] = L"CDownloadInstaller::Start";
-const wchar_t kDownloadTag[] =
-    L"CDownloadInstaller::Start::<lambda_6121a75ebee1cf49e99c9b86f605ceab>::operator ()";
-const wchar_t kRemovalTag[] =
-    L"CDownloadInstaller::Start::<lambda_ed081c0d1a6843744a49e3ce35de1f4e>::operator ()";
-const wchar_t kInstallTag[] =
-    L"CDownloadInstaller::Start::<lambda_7e7981c8619d8f8038c124666d2ced74>::operator ()";
+const wchar_t kDownloadTag[] = L"CDownloadInstaller::Start::<lambda_6121a75ebee1cf49e99c9b86f605ceab>::operator ()";
+const wchar_t kRemovalTag[] = L"CDownloadInstaller::Start::<lambda_ed081c0d1a6843744a49e3ce35de1f4e>::operator ()";
+const wchar_t kInstallTag[] = L"CDownloadInstaller::Start::<lambda_7e7981c8619d8f8038c124666d2ced74>::operator ()";
 
 void TaggedLog(const wchar_t* tag, int line, const wchar_t* format, ...) {
     wchar_t text[256];
@@ -53,7 +50,9 @@ CDownloadInstaller::~CDownloadInstaller() {
     callback = nullptr;
 }
 
-std::wstring CDownloadInstaller::GetPackagePath() const { return installDir + L"\\" PACKAGE_FILE_NAME; }
+std::wstring CDownloadInstaller::GetPackagePath() const {
+    return installDir + L"\\" PACKAGE_FILE_NAME;
+}
 
 void CDownloadInstaller::Start() {
     packagePath = GetPackagePath();
@@ -106,8 +105,7 @@ void CDownloadInstaller::StartRemoval() {
         DEBUG_LOG(L"CopyFileW(%s) failed: %lu", copy.c_str(), error);
     }
     unInstaller = std::make_unique<CUnInstaller>(
-        [this](int code, double value, const wchar_t* message) { OnRemovalEvent(code, value, message); }, copy,
-        oldDir);
+        [this](int code, double value, const wchar_t* message) { OnRemovalEvent(code, value, message); }, copy, oldDir);
     unInstaller->Start();
 }
 

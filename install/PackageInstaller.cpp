@@ -23,14 +23,15 @@ bool IsUsableCodePage(long codePage) {
 
 CPackageInstaller::CPackageInstaller(DownloadCallback callback_, const std::wstring& packagePath_,
                                      const std::wstring& installDir_, bool desktopShortcut_, bool quickLaunch_)
-    : callback(std::move(callback_)), packagePath(packagePath_), installDir(installDir_),
-      quickLaunch(quickLaunch_), desktopShortcut(desktopShortcut_) {}
+    : callback(std::move(callback_)), packagePath(packagePath_), installDir(installDir_), quickLaunch(quickLaunch_),
+      desktopShortcut(desktopShortcut_) {}
 
-CPackageInstaller::~CPackageInstaller() { thread.reset(); }
+CPackageInstaller::~CPackageInstaller() {
+    thread.reset();
+}
 
 std::wstring CPackageInstaller::BuildCommandLine(const std::wstring& packagePath, const std::wstring& installDir,
-                                                 bool desktopShortcut, bool quickLaunch,
-                                                 const std::wstring& instCmd) {
+                                                 bool desktopShortcut, bool quickLaunch, const std::wstring& instCmd) {
     // The package parses this line as it always has: its own path unquoted, -instdir quoted, /D= last and
     // unquoted (NSIS reads everything after /D= as the folder). The path is given to CreateProcessW separately.
     std::wstring line = packagePath;
@@ -54,9 +55,8 @@ std::wstring CPackageInstaller::BuildCommandLine() const {
 void CPackageInstaller::Start() {
     commandLine = BuildCommandLine();
     thread.reset(); // waits for the previous attempt's install thread
-    thread = std::make_unique<Utils::Thread>(this, L"ABDEF", [](void* self) -> unsigned long {
-        return static_cast<CPackageInstaller*>(self)->Run();
-    });
+    thread = std::make_unique<Utils::Thread>(
+        this, L"ABDEF", [](void* self) -> unsigned long { return static_cast<CPackageInstaller*>(self)->Run(); });
     if (!thread->Resume()) {
         DEBUG_LOG(L"install thread could not be started");
         thread.reset();

@@ -16,7 +16,9 @@ using TestSupport::TempDir;
 
 namespace {
 
-std::wstring W(const std::string& s) { return Utils::MultiByteToWide(s, Utils::kCodePageUtf8); }
+std::wstring W(const std::string& s) {
+    return Utils::MultiByteToWide(s, Utils::kCodePageUtf8);
+}
 
 // The stand-in published under a unique name in nginx's document root.
 class PublishedPackage {
@@ -115,8 +117,8 @@ public:
 TEST(DownloadInstallerEndToEnd, DownloadTypeChoosesTheDownloader) {
     const std::pair<int, bool> cases[] = {{2, true}, {0, false}, {1, false}, {3, false}, {-1, false}};
     for (auto [type, system] : cases) {
-        std::unique_ptr<CDownloader> d =
-            CreateDownloader(type, [](int, double, const wchar_t*) {}, L"http://127.0.0.1:1/x", L"C:\\x.exe");
+        std::unique_ptr<CDownloader> d = CreateDownloader(
+            type, [](int, double, const wchar_t*) {}, L"http://127.0.0.1:1/x", L"C:\\x.exe");
         EXPECT_EQ(dynamic_cast<CWinDownloader*>(d.get()) != nullptr, system) << type;
         EXPECT_EQ(dynamic_cast<CCurlDownloader*>(d.get()) != nullptr, !system) << type;
     }
@@ -140,13 +142,26 @@ TEST(DownloadInstallerEndToEnd, DownloadThenPackageFullSequenceWithStatuses) {
         for (const Seen& s : seen) {
             EXPECT_EQ(s.statusBefore, expectedBefore) << s.event.code;
             switch (s.event.code) {
-            case 1001: expectedBefore = 2; break;
-            case 1002: expectedBefore = 3; break;
-            case 1003: expectedBefore = 4; break;
-            case 2001: expectedBefore = 10; break;
-            case 2002: expectedBefore = 11; break;
-            case 2003: expectedBefore = 12; break;
-            default: break;
+            case 1001:
+                expectedBefore = 2;
+                break;
+            case 1002:
+                expectedBefore = 3;
+                break;
+            case 1003:
+                expectedBefore = 4;
+                break;
+            case 2001:
+                expectedBefore = 10;
+                break;
+            case 2002:
+                expectedBefore = 11;
+                break;
+            case 2003:
+                expectedBefore = 12;
+                break;
+            default:
+                break;
             }
         }
         EXPECT_EQ(a.orchestrator->status, 12);
@@ -164,8 +179,8 @@ TEST(DownloadInstallerEndToEnd, DownloadThenPackageFullSequenceWithStatuses) {
         ASSERT_EQ(modules.size(), 1u);
         EXPECT_EQ(modules[0], packagePath) << "the downloaded package ran";
         EXPECT_EQ(StandIn::CommandLines(a.script).at(0),
-                  packagePath + L" /S -console=show -version=1.0.0 -dsc=true -ssc=true " +
-                      StandIn::Argument(a.script) + L" -instdir=\"" + installDir + L"\" /D=" + installDir);
+                  packagePath + L" /S -console=show -version=1.0.0 -dsc=true -ssc=true " + StandIn::Argument(a.script) +
+                      L" -instdir=\"" + installDir + L"\" /D=" + installDir);
     }
 }
 

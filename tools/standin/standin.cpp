@@ -28,12 +28,11 @@
 namespace {
 
 std::string ToUtf8(const std::wstring& text) {
-    int n = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                  nullptr);
+    int n =
+        ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
     if (n > 0) {
-        ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), n, nullptr,
-                              nullptr);
+        ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
     }
     return out;
 }
@@ -48,8 +47,8 @@ std::wstring FromUtf8(const std::string& text) {
 }
 
 std::string ReadFileBytes(const std::wstring& path) {
-    HANDLE f = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                             0, nullptr);
+    HANDLE f = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                             nullptr);
     std::string bytes;
     if (f == INVALID_HANDLE_VALUE) {
         return bytes;
@@ -64,8 +63,8 @@ std::string ReadFileBytes(const std::wstring& path) {
 }
 
 void AppendFile(const std::wstring& path, const std::string& bytes) {
-    HANDLE f = ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                             OPEN_ALWAYS, 0, nullptr);
+    HANDLE f = ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                             0, nullptr);
     if (f == INVALID_HANDLE_VALUE) {
         return;
     }
@@ -108,10 +107,18 @@ std::string Unescape(const std::string& text) {
         }
         char e = text[++i];
         switch (e) {
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        case 't': out += '\t'; break;
-        case '0': out += '\0'; break;
+        case 'n':
+            out += '\n';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        case 't':
+            out += '\t';
+            break;
+        case '0':
+            out += '\0';
+            break;
         case 'x':
             if (i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 && HexDigit(text[i + 2]) >= 0) {
                 out += static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2]));
@@ -120,7 +127,9 @@ std::string Unescape(const std::string& text) {
                 out += 'x';
             }
             break;
-        default: out += e; break;
+        default:
+            out += e;
+            break;
         }
     }
     return out;
