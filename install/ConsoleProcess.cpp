@@ -143,7 +143,10 @@ DWORD CConsoleProcess::WaitForExit() {
     if (!process) {
         return STILL_ACTIVE;
     }
-    ::WaitForSingleObject(process.get(), INFINITE);
+    // A child that closed its standard output early may still write to standard error: keep draining it.
+    while (::WaitForSingleObject(process.get(), kIdleWaitMs) == WAIT_TIMEOUT) {
+        DrainStdErr();
+    }
     DWORD code = STILL_ACTIVE;
     ::GetExitCodeProcess(process.get(), &code);
     return code;

@@ -229,6 +229,8 @@ TEST(PackageInstaller, MuchOutputAfterTheVerdictOrOnStandardErrorDoesNotHang) {
         {"50 MiB on standard error before the verdict",
          "chatter 50 err\nsay State=Fail\\n\nexit 0\n",
          {IST_CODE_FAIL, 0.0, kFailText}},
+        {"standard output closed early, then 20 MiB on standard error", "closeout\nchatter 20 err\nexit 0\n",
+         kEndedUndecided},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -15,6 +15,7 @@
 //   create PATH       create (or empty) a file; delete PATH removes one
 //   waitfile PATH     wait until PATH exists (lets a test hold the program at a point)
 //   chatter MIB [err] write MIB MiB of "Progress=0.99" lines to standard output (or error), in 64 KiB writes
+//   closeout          flush and close standard output (the program goes on)
 //   exit CODE         flush and exit with CODE
 //   hang              flush and wait until killed
 // The end of the script flushes and exits with 0. Standard output is written with WriteFile, so each flush is
@@ -225,6 +226,10 @@ int main() {
             for (unsigned long i = 0; i < mib * 16; ++i) {
                 WriteAll(toErr ? err : out, block);
             }
+        } else if (op == "closeout") {
+            flush();
+            ::CloseHandle(out);
+            out = INVALID_HANDLE_VALUE;
         } else if (op == "exit") {
             flush();
             return static_cast<int>(std::strtol(arg.c_str(), nullptr, 10));
