@@ -447,3 +447,35 @@ TEST_F(InstallerE2E, PreviousInstallationIsProposedKeptInPlaceAndRemovedBeforeIn
     }
     ::SetEnvironmentVariableW(L"TUNIVOX_STANDIN_SCRIPT", nullptr);
 }
+
+TEST_F(InstallerE2E, TooLittleFreeSpaceIsRefusedAndThePageStays) {
+    std::wstring state = TestServers::WinePath(SMALLDRIVE_STATE_UNIX);
+    if (FileExists(state + L"\\unavailable")) {
+        GTEST_SKIP() << "no small drive: " << TestSupport::ReadBytes(state + L"\\unavailable");
+    }
+    ASSERT_EQ(::GetDriveTypeW(L"Q:\\") != DRIVE_NO_ROOT_DIR, true) << "drive Q: is mapped to the small tmpfs";
+    InstallerRun run(UrlArg("/tunivox/standin/setup.exe"));
+    HWND main = run.Main();
+    ASSERT_NE(main, nullptr);
+    run.ClickMain(0, L"customeBtn");
+    ASSERT_TRUE(run.Expect("page=1"));
+    std::wstring folder = L"Q:\\apps";
+    ::SendMessageW(::FindWindowExW(main, nullptr, L"Edit", nullptr), WM_SETTEXT, 0,
+                   reinterpret_cast<LPARAM>(folder.c_str()));
+    run.ClickMain(1, L"treatyCb2");
+    run.ClickMain(1, L"customeInstallBtn");
+    ASSERT_TRUE(run.Expect("warning: 当前磁盘剩余空间低于1GB，请修改安装路径")) << run.LogText();
+    HWND warning = run.WaitForWindow(L"消息框");
+    run.Click(warning, L"151", -1, L"closebtn");
+    GuiDriver::Pump(500);
+    EXPECT_FALSE(run.Seen("page=2")) << "no installation started";
+    // The buttons are usable again: a second try gives the same answer.
+    run.ClickMain(1, L"customeInstallBtn");
+    ASSERT_TRUE(run.Expect("warning: 当前磁盘剩余空间低于1GB，请修改安装路径")) << run.LogText();
+    warning = run.WaitForWindow(L"消息框");
+    run.Click(warning, L"151", -1, L"closebtn");
+    run.ClickMain(1, L"closebtn");
+    HWND exitDialog = run.WaitForWindow(L"消息框");
+    run.Click(exitDialog, L"148", -1, L"okBtn");
+    EXPECT_EQ(run.ExitCode(), 0u);
+}
