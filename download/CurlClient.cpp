@@ -8,9 +8,13 @@
 #include "utils/DebugLog.h"
 #include "utils/TextConv.h"
 
-int RetryCost(int code) { return code == CURLE_PARTIAL_FILE ? 1 : 2; }
+int RetryCost(int code) {
+    return code == CURLE_PARTIAL_FILE ? 1 : 2;
+}
 
-std::wstring PartPath(const std::wstring& path) { return path + L".part"; }
+std::wstring PartPath(const std::wstring& path) {
+    return path + L".part";
+}
 
 std::string NarrowUrl(const std::wstring& url) {
     if (url.rfind(L"file:///", 0) == 0) {
@@ -102,6 +106,7 @@ int CurlClient::Start() {
         options |= ::curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, 60L);
         options |= ::curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedLimitBytes);
         options |= ::curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, lowSpeedTime);
+        options |= ::curl_easy_setopt(h, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
 
         struct _stat64 status;
         resumeOffset = ::_wstat64(partPath.c_str(), &status) == 0 ? status.st_size : -1;
@@ -200,4 +205,6 @@ size_t CurlClient::WriteData(void* data, size_t size, size_t count, void* file) 
     return std::fwrite(data, size, count, static_cast<FILE*>(file));
 }
 
-size_t CurlClient::DiscardBody(void*, size_t size, size_t count, void*) { return size * count; }
+size_t CurlClient::DiscardBody(void*, size_t size, size_t count, void*) {
+    return size * count;
+}

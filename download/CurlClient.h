@@ -22,6 +22,10 @@ constexpr int ERR_OPEN_PART_FILE = -996;    // the partial file could not be ope
 constexpr long kLowSpeedTimeSeconds = 60;
 constexpr long kLowSpeedLimitBytes = 1;
 
+// libcurl's receive buffer. Its 16 KiB default costs one socket call per 16 KiB, and socket calls are dear under
+// Wine: 100 KiB, the size the curl tool itself asks for, is what lets the download keep pace with it.
+constexpr long kReceiveBufferBytes = 100 * 1024;
+
 // Retry budget of one start: a broken-off body (CURLE_PARTIAL_FILE) costs 1, any other failure 2.
 constexpr int kRetryBudget = 6;
 int RetryCost(int code);

@@ -18,8 +18,12 @@ std::atomic<Factory> g_factory{&CreateSystemThread};
 
 } // namespace
 
-std::unique_ptr<Utils::Thread> Create(void* arg, Body body) { return g_factory.load()(arg, body); }
+std::unique_ptr<Utils::Thread> Create(void* arg, Body body) {
+    return g_factory.load()(arg, body);
+}
 
-Factory SetFactory(Factory factory) { return g_factory.exchange(factory != nullptr ? factory : &CreateSystemThread); }
+Factory SetFactory(Factory factory) {
+    return g_factory.exchange(factory != nullptr ? factory : &CreateSystemThread);
+}
 
 } // namespace DownloadWorker

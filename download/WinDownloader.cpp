@@ -12,7 +12,9 @@ constexpr DWORD kPauseMs = 1000;
 
 // Thread bodies are plain functions; the calling convention of the system's thread routines does not fit the
 // worker factory's signature, so this forwards.
-unsigned long RunWorker(void* self) { return CWinDownloader::dlThreadFun(self); }
+unsigned long RunWorker(void* self) {
+    return CWinDownloader::dlThreadFun(self);
+}
 
 } // namespace
 
@@ -41,18 +43,26 @@ HRESULT CWinDownloader::CBindCallback::QueryInterface(REFIID riid, void** object
     return E_NOINTERFACE;
 }
 
-ULONG CWinDownloader::CBindCallback::AddRef() { return 0; }
+ULONG CWinDownloader::CBindCallback::AddRef() {
+    return 0;
+}
 
-ULONG CWinDownloader::CBindCallback::Release() { return 0; }
+ULONG CWinDownloader::CBindCallback::Release() {
+    return 0;
+}
 
 HRESULT CWinDownloader::CBindCallback::OnStartBinding(DWORD, IBinding* bindingIn) {
     binding = bindingIn;
     return E_NOTIMPL;
 }
 
-HRESULT CWinDownloader::CBindCallback::GetPriority(LONG*) { return E_NOTIMPL; }
+HRESULT CWinDownloader::CBindCallback::GetPriority(LONG*) {
+    return E_NOTIMPL;
+}
 
-HRESULT CWinDownloader::CBindCallback::OnLowResource(DWORD) { return E_NOTIMPL; }
+HRESULT CWinDownloader::CBindCallback::OnLowResource(DWORD) {
+    return E_NOTIMPL;
+}
 
 HRESULT CWinDownloader::CBindCallback::OnProgress(ULONG progress, ULONG progressMax, ULONG, LPCWSTR) {
     if (aborted) {
@@ -67,7 +77,9 @@ HRESULT CWinDownloader::CBindCallback::OnProgress(ULONG progress, ULONG progress
     return S_OK;
 }
 
-HRESULT CWinDownloader::CBindCallback::OnStopBinding(HRESULT, LPCWSTR) { return E_NOTIMPL; }
+HRESULT CWinDownloader::CBindCallback::OnStopBinding(HRESULT, LPCWSTR) {
+    return E_NOTIMPL;
+}
 
 HRESULT CWinDownloader::CBindCallback::GetBindInfo(DWORD*, BINDINFO* bindInfo) {
     if (bindInfo != nullptr) {
@@ -76,11 +88,17 @@ HRESULT CWinDownloader::CBindCallback::GetBindInfo(DWORD*, BINDINFO* bindInfo) {
     return E_NOTIMPL;
 }
 
-HRESULT CWinDownloader::CBindCallback::OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) { return E_NOTIMPL; }
+HRESULT CWinDownloader::CBindCallback::OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) {
+    return E_NOTIMPL;
+}
 
-HRESULT CWinDownloader::CBindCallback::OnObjectAvailable(REFIID, IUnknown*) { return E_NOTIMPL; }
+HRESULT CWinDownloader::CBindCallback::OnObjectAvailable(REFIID, IUnknown*) {
+    return E_NOTIMPL;
+}
 
-HRESULT CWinDownloader::CBindCallback::GetBindInfoEx(DWORD*, BINDINFO*, DWORD*, DWORD*) { return E_NOTIMPL; }
+HRESULT CWinDownloader::CBindCallback::GetBindInfoEx(DWORD*, BINDINFO*, DWORD*, DWORD*) {
+    return E_NOTIMPL;
+}
 
 CWinDownloader::CWinDownloader(const DownloadCallback& callback_, const wchar_t* url_, const wchar_t* path_)
     : callback(callback_), path(path_ != nullptr ? path_ : L""), url(url_ != nullptr ? url_ : L""),

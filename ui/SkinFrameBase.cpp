@@ -26,7 +26,13 @@ void CSkinFrameBase::AdjustStyles() {
     ::SetWindowLongPtrW(hwnd, GWL_STYLE, style);
     LONG_PTR ex = ::GetWindowLongPtrW(hwnd, GWL_EXSTYLE);
     ::SetWindowLongPtrW(hwnd, GWL_EXSTYLE, ex & ~static_cast<LONG_PTR>(WS_EX_TOPMOST));
-    ::SetWindowPos(hwnd, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+    // The system keeps the topmost band in the z-order, not in the style bits: writing the style alone would leave
+    // the window topmost, so it also leaves the band through SetWindowPos.
+    UINT flags = SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_FRAMECHANGED;
+    if ((ex & WS_EX_TOPMOST) == 0) {
+        flags |= SWP_NOZORDER;
+    }
+    ::SetWindowPos(hwnd, HWND_NOTOPMOST, 0, 0, 0, 0, flags);
 }
 
 void CSkinFrameBase::InitWindow() { AdjustStyles(); }

@@ -321,6 +321,8 @@ bool Label::SetAttribute(const std::wstring& n, const std::wstring& v) {
         valign_ = v == L"top" ? DT_TOP : (v == L"bottom" ? DT_BOTTOM : DT_VCENTER);
     } else if (n == L"multiline") {
         multiline_ = ParseBool(v, false);
+    } else if (n == L"endellipsis") {
+        endEllipsis_ = ParseBool(v, false);
     } else if (n == L"autocalcwidth") {
         autoWidth_ = ParseBool(v, false);
     } else {
@@ -345,7 +347,7 @@ void Label::PaintText(Canvas& canvas, Argb color) {
     if (multiline_) {
         format |= DT_WORDBREAK;
     } else {
-        format |= DT_SINGLELINE | valign_ | DT_END_ELLIPSIS;
+        format |= DT_SINGLELINE | valign_ | (endEllipsis_ ? DT_END_ELLIPSIS : 0);
     }
     if (multiline_ && valign_ != DT_TOP) {
         // DrawText centres only single lines; measure the wrapped block and move it down.

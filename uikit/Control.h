@@ -180,6 +180,7 @@ protected:
     UINT valign_ = DT_VCENTER;
     bool multiline_ = false;
     bool autoWidth_ = false;
+    bool endEllipsis_ = false; // text that does not fit is cut at the edge unless this asks for "..."
 };
 
 class Button : public Label {

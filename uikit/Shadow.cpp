@@ -8,7 +8,7 @@
 namespace UiKit {
 
 uint8_t ShadowAlpha(double distance, int size, int sharpness, int darkness) {
-    int peak = std::clamp(darkness, 0, 127) * 2;
+    int peak = std::min(255, std::max(0, darkness) * 3);
     if (distance <= 0.0) {
         return static_cast<uint8_t>(peak);
     }
@@ -16,7 +16,7 @@ uint8_t ShadowAlpha(double distance, int size, int sharpness, int darkness) {
         return 0;
     }
     double t = 1.0 - distance / size;               // 1 at the outline, 0 at the reach
-    double exponent = 1.0 + std::max(0, sharpness) / 5.0;
+    double exponent = 1.0 + std::max(0, sharpness) / 10.0;
     return static_cast<uint8_t>(std::lround(peak * std::pow(t, exponent)));
 }
 
@@ -30,9 +30,6 @@ double RoundRectDistance(double x, double y, int w, int h, SIZE round) {
     double dx = x - cx;
     double dy = y - cy;
     double outside = std::sqrt(dx * dx + dy * dy) - r;
-    if (x >= 0 && x <= w && y >= 0 && y <= h && outside <= 0) {
-        return outside;
-    }
     return outside;
 }
 

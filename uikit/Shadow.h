@@ -12,7 +12,7 @@ namespace UiKit {
 
 // Alpha (0..255) of a shadow pixel whose distance from the window's outline is `distance` pixels (0 or less:
 // under the window). `size` is the shadow's reach, `sharpness` how fast it fades (higher: faster), `darkness`
-// its strength (0..127 maps to 0..254 at the outline).
+// its strength (the alpha at the outline is three times the darkness, at most 255).
 uint8_t ShadowAlpha(double distance, int size, int sharpness, int darkness);
 
 // Distance from (x, y) to a rounded rectangle [0, w) x [0, h) with corner ellipse `round` (<= 0 inside).

@@ -111,8 +111,11 @@ bool Window::Create(HWND owner, const std::wstring& title, DWORD style, DWORD ex
     owner_ = owner;
     closing_ = false;
     modalResult_ = 0;
-    HWND hwnd = ::CreateWindowExW(exStyle, cls.c_str(), title.c_str(), style, x, y, cx, cy, owner, nullptr,
-                                  wc.hInstance, this);
+    // The window is shown only once it has its size, region, child controls and layout: shown earlier (WS_VISIBLE
+    // at creation), Wine paints it before the tree is ready and never again.
+    const bool visible = (style & WS_VISIBLE) != 0;
+    HWND hwnd = ::CreateWindowExW(exStyle, cls.c_str(), title.c_str(), style & ~WS_VISIBLE, x, y, cx, cy, owner,
+                                  nullptr, wc.hInstance, this);
     if (hwnd == nullptr) {
         DEBUG_LOG(L"CreateWindowExW failed: %lu", ::GetLastError());
         return false;
@@ -132,8 +135,8 @@ bool Window::Create(HWND owner, const std::wstring& title, DWORD style, DWORD ex
     UpdateRegion();
     InitWindow();
     NeedLayout();
-    if (::IsWindowVisible(hwnd)) {
-        ::SendMessageW(hwnd, WM_WINDOWPOSCHANGED, 0, 0);
+    if (visible) {
+        ::ShowWindow(hwnd, SW_SHOW);
     }
     return true;
 }

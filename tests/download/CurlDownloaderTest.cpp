@@ -24,7 +24,9 @@ namespace {
 
 const bool g_curlReady = ::curl_global_init(CURL_GLOBAL_ALL) == CURLE_OK;
 
-std::wstring W(const std::string& text) { return Utils::MultiByteToWide(text, Utils::kCodePageUtf8); }
+std::wstring W(const std::string& text) {
+    return Utils::MultiByteToWide(text, Utils::kCodePageUtf8);
+}
 
 size_t CountMessages(const LogCapture& log, const std::wstring& tag, const std::wstring& prefix) {
     size_t n = 0;
@@ -102,10 +104,20 @@ TEST(CurlDownloader, FailuresSpendTheRetryBudget) {
         {"http 404", true, "/files/missing.bin", 1, 3, 22, {"-", "-", "-"}},
         {"http 500", false, "get500=1", 1, 3, 22, {"-", "-", "-"}},
         // A broken-off body costs 1: six attempts, each resuming where the part file ends.
-        {"six cut bodies", false, "cut=100000&cuts=99", 1, 6, 18,
+        {"six cut bodies",
+         false,
+         "cut=100000&cuts=99",
+         1,
+         6,
+         18,
          {"-", "bytes=100000-", "bytes=200000-", "bytes=300000-", "bytes=400000-", "bytes=500000-"}},
         // 18 then a server that ignores ranges: 6-1-2-2-2 allows four attempts.
-        {"cut then no ranges", false, "cut=100000&norange=1", 1, 4, 33,
+        {"cut then no ranges",
+         false,
+         "cut=100000&norange=1",
+         1,
+         4,
+         33,
          {"-", "bytes=100000-", "bytes=100000-", "bytes=100000-"}},
         // No length in the HEAD reply: never a GET, and the HEAD is asked again on every attempt.
         {"head without length", false, "headnolen=1", 3, 0, ERR_NO_CONTENT_LENGTH, {}},
@@ -239,8 +251,8 @@ TEST(CurlDownloader, PartFileOfAnEarlierRunIsDeletedAtConstruction) {
 TEST(CurlDownloader, FailedHeadIsAskedAgain) {
     struct Case {
         const char* params;
-        std::vector<int> codes;   // terminal codes of the first and second start
-        size_t heads, gets;       // after both starts
+        std::vector<int> codes; // terminal codes of the first and second start
+        size_t heads, gets;     // after both starts
     } cases[] = {
         {"headfail=1", {DL_CODE_SUCCESS}, 2, 1},
         {"headfail=3", {DL_CODE_FAIL, DL_CODE_SUCCESS}, 4, 1},
@@ -258,8 +270,7 @@ TEST(CurlDownloader, FailedHeadIsAskedAgain) {
             EXPECT_EQ(rec.Last().code, c.codes[start - 1]);
         }
         if (c.codes.size() == 2) {
-            EXPECT_EQ(rec.Codes(),
-                      (std::vector<int>{DL_CODE_START, DL_CODE_FAIL, DL_CODE_START, DL_CODE_SUCCESS}));
+            EXPECT_EQ(rec.Codes(), (std::vector<int>{DL_CODE_START, DL_CODE_FAIL, DL_CODE_START, DL_CODE_SUCCESS}));
         }
         ExpectSameBytes(FaultBlob(), target);
         auto seen = FaultRequests(token, c.heads + c.gets);
@@ -354,8 +365,8 @@ TEST(CurlDownloader, DestroyingARunningDownloaderCancelsAndJoins) {
     std::string token = UniqueToken("destroy");
     std::wstring target = dir / L"pkg.exe";
     Recorder rec;
-    auto dl = std::make_unique<CCurlDownloader>(rec.Callback(), W(FaultUrl(token, "stall=65536")).c_str(),
-                                                target.c_str());
+    auto dl =
+        std::make_unique<CCurlDownloader>(rec.Callback(), W(FaultUrl(token, "stall=65536")).c_str(), target.c_str());
     dl->Start();
     ASSERT_EQ(CountMethod(FaultRequests(token, 2, 10000), "GET"), 1u);
     ::Sleep(300);
@@ -374,9 +385,8 @@ TEST(CurlDownloader, DestroyingARunningDownloaderCancelsAndJoins) {
 TEST(CurlDownloader, NoWorkerThreadStillEndsTheSequence) {
     std::string token = UniqueToken("nothread");
     Recorder rec;
-    auto previous = DownloadWorker::SetFactory([](void*, DownloadWorker::Body) {
-        return std::unique_ptr<Utils::Thread>();
-    });
+    auto previous =
+        DownloadWorker::SetFactory([](void*, DownloadWorker::Body) { return std::unique_ptr<Utils::Thread>(); });
     {
         CCurlDownloader dl(rec.Callback(), W(FaultUrl(token)).c_str(), L"C:\\x.exe");
         dl.Start();
@@ -393,7 +403,7 @@ TEST(CurlDownloader, UnknownTotalsSendNoProgress) {
         const char* params;
         size_t size;
     } cases[] = {
-        {"size=0", 0},                                // Content-Length 0 in HEAD and GET
+        {"size=0", 0},                                    // Content-Length 0 in HEAD and GET
         {"headlen0=1&size=1000000&rate=400000", 1000000}, // HEAD says 0, the GET has no length at all
     };
     for (const Case& c : cases) {

@@ -15,13 +15,13 @@ TEST(DownloadLogic, ProgressPercent) {
     } cases[] = {
         {0, 1000, 0, 1000.0, true, 0.0},
         {500, 1000, 0, 1000.0, true, 50.0},
-        {250, 500, 500, 1000.0, true, 75.0},     // a resumed attempt counts the bytes already in the part file
+        {250, 500, 500, 1000.0, true, 75.0}, // a resumed attempt counts the bytes already in the part file
         {0, 500, 500, 1000.0, true, 50.0},
         {500, 500, 500, 1000.0, true, 100.0},
-        {100, 400, -1, 1000.0, true, 9.9},       // no part file: resumeOffset -1
-        {300, 600, 0, 0.0, true, 50.0},          // HEAD said 0: this transfer's own total
-        {300, 0, 0, 0.0, false, 0.0},            // neither total known: no percent, not inf
-        {0, 0, 0, 0.0, false, 0.0},              // not 0/0
+        {100, 400, -1, 1000.0, true, 9.9},                          // no part file: resumeOffset -1
+        {300, 600, 0, 0.0, true, 50.0},                             // HEAD said 0: this transfer's own total
+        {300, 0, 0, 0.0, false, 0.0},                               // neither total known: no percent, not inf
+        {0, 0, 0, 0.0, false, 0.0},                                 // not 0/0
         {3000000000LL, 0, 3000000000LL, 6000000000.0, true, 100.0}, // beyond 32 bits
     };
     for (const Case& c : cases) {
@@ -42,12 +42,8 @@ TEST(DownloadLogic, RetryCostAndBudget) {
         std::vector<int> codes; // results of successive failed attempts
         size_t attempts;        // how many are made before the budget is gone
     } cases[] = {
-        {{22, 22, 22, 22}, 3},
-        {{18, 18, 18, 18, 18, 18, 18}, 6},
-        {{18, 18, 7, 7, 7}, 4},
-        {{28, 18, 18, 18, 18, 18}, 5},
-        {{-998, -998, -998, -998}, 3},
-        {{23, 18, 23, 18}, 4},
+        {{22, 22, 22, 22}, 3},         {{18, 18, 18, 18, 18, 18, 18}, 6}, {{18, 18, 7, 7, 7}, 4},
+        {{28, 18, 18, 18, 18, 18}, 5}, {{-998, -998, -998, -998}, 3},     {{23, 18, 23, 18}, 4},
     };
     for (const Case& c : cases) {
         int budget = kRetryBudget;
@@ -71,8 +67,8 @@ TEST(DownloadLogic, PartPathAppendsToTheWholePath) {
 TEST(DownloadLogic, UrlForms) {
     struct Case {
         std::wstring url;
-        std::string curl;   // what libcurl gets
-        std::wstring win;   // what the URL service gets
+        std::string curl; // what libcurl gets
+        std::wstring win; // what the URL service gets
     } cases[] = {
         {L"http://h/a b/中.exe", "http://h/a b/\xE4\xB8\xAD.exe", L"http://h/a+b/%E4%B8%AD.exe"},
         // file:/// names a local path: libcurl opens it with the ANSI calls (code page 936 here).

@@ -52,15 +52,15 @@ TEST(FetchTool, PrintsEveryReportAndExitsByTheLast) {
             EXPECT_EQ(lines[i].rfind("1002\t", 0), 0u) << lines[i];
         }
         if (c.exitCode == 0) {
-            EXPECT_EQ(Sha256Hex(TestSupport::ReadBytes(target)), Sha256Hex(TestSupport::ReadBytes(NginxFile(L"files\\small.bin"))));
+            EXPECT_EQ(Sha256Hex(TestSupport::ReadBytes(target)),
+                      Sha256Hex(TestSupport::ReadBytes(NginxFile(L"files\\small.bin"))));
         }
     }
 }
 
 TEST(FetchTool, UsageErrors) {
     std::wstring exe = L"\"" + WinePath(TUNIVOX_FETCH_EXE) + L"\"";
-    for (const wchar_t* args : {L"", L" http://127.0.0.1/x", L" -downloadtype=x http://127.0.0.1/x C:\\x",
-                                L" a b c"}) {
+    for (const wchar_t* args : {L"", L" http://127.0.0.1/x", L" -downloadtype=x http://127.0.0.1/x C:\\x", L" a b c"}) {
         SCOPED_TRACE(Utils::WideToMultiByte(args, 65001));
         EXPECT_EQ(TestSupport::RunCommand(exe + args).exitCode, 2u);
     }

@@ -33,7 +33,8 @@ public:
     // Waits until `count` terminal reports (success or fail) have arrived.
     bool WaitTerminals(size_t count, DWORD timeoutMs = 60000) {
         std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return TerminalsLocked() >= count; });
+        return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                 [&] { return TerminalsLocked() >= count; });
     }
     std::vector<Report> Reports() const {
         std::lock_guard<std::mutex> lock(mutex_);

@@ -1,7 +1,7 @@
 #include "tests/servers/TestServers.h"
 
-#include <winsock2.h>
 #include <bcrypt.h>
+#include <winsock2.h>
 
 #include <atomic>
 #include <sstream>
@@ -13,7 +13,9 @@ namespace TestServers {
 
 namespace {
 
-std::wstring ServersDir() { return WinePath(TUNIVOX_TESTSERVERS_DIR); }
+std::wstring ServersDir() {
+    return WinePath(TUNIVOX_TESTSERVERS_DIR);
+}
 
 int ReadPort(const std::wstring& file) {
     std::string text = TestSupport::ReadBytes(file);
@@ -58,13 +60,17 @@ std::string UniqueToken(const std::string& hint) {
            std::to_string(++counter);
 }
 
-int NginxPort() { return ReadPort(ServersDir() + L"\\nginx\\port"); }
+int NginxPort() {
+    return ReadPort(ServersDir() + L"\\nginx\\port");
+}
 
 std::string NginxUrl(const std::string& pathAndQuery) {
     return "http://127.0.0.1:" + std::to_string(NginxPort()) + pathAndQuery;
 }
 
-std::wstring NginxFile(const std::wstring& relative) { return ServersDir() + L"\\nginx\\html\\" + relative; }
+std::wstring NginxFile(const std::wstring& relative) {
+    return ServersDir() + L"\\nginx\\html\\" + relative;
+}
 
 std::vector<AccessEntry> NginxRequests(const std::string& needle, size_t atLeast, DWORD waitMs) {
     ULONGLONG deadline = ::GetTickCount64() + waitMs;
@@ -82,7 +88,9 @@ std::vector<AccessEntry> NginxRequests(const std::string& needle, size_t atLeast
     }
 }
 
-int FaultPort() { return ReadPort(ServersDir() + L"\\fault\\port"); }
+int FaultPort() {
+    return ReadPort(ServersDir() + L"\\fault\\port");
+}
 
 std::string FaultUrl(const std::string& token, const std::string& params) {
     return "http://127.0.0.1:" + std::to_string(FaultPort()) + "/f/" + token + "/blob.bin" +

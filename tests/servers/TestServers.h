@@ -19,7 +19,7 @@ std::string UniqueToken(const std::string& hint);
 // /redirect/X answers 302 to /X; a missing file is a 404.
 int NginxPort();
 std::string NginxUrl(const std::string& pathAndQuery); // pathAndQuery begins with "/"
-std::wstring NginxFile(const std::wstring& relative);   // a file under the document root, e.g. L"files\\pkg.bin"
+std::wstring NginxFile(const std::wstring& relative);  // a file under the document root, e.g. L"files\\pkg.bin"
 
 struct AccessEntry {
     std::string method, uri, range, status, bytes, requestLine;

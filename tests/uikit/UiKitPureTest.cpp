@@ -188,12 +188,14 @@ TEST(ProgressFill, CutsTheBarAtTheDoneShare) {
 }
 
 TEST(Shadow, FadesFromTheOutlineToItsReach) {
-    EXPECT_EQ(ShadowAlpha(-3.0, 6, 10, 40), 80);
-    EXPECT_EQ(ShadowAlpha(0.0, 6, 10, 40), 80);
+    EXPECT_EQ(ShadowAlpha(-3.0, 6, 10, 40), 120);
+    EXPECT_EQ(ShadowAlpha(0.0, 6, 10, 40), 120);
+    EXPECT_EQ(ShadowAlpha(3.0, 6, 10, 40), 30); // half way: a quarter with sharpness 10
     EXPECT_EQ(ShadowAlpha(6.0, 6, 10, 40), 0);
     EXPECT_EQ(ShadowAlpha(9.0, 6, 10, 40), 0);
     EXPECT_EQ(ShadowAlpha(1.0, 0, 10, 40), 0);
-    EXPECT_EQ(ShadowAlpha(0.0, 6, 10, 500), 254);
+    EXPECT_EQ(ShadowAlpha(0.0, 6, 10, 500), 255);
+    EXPECT_EQ(ShadowAlpha(0.0, 6, 10, -4), 0);
     int previous = 256;
     for (double d = 0.0; d <= 4.0; d += 0.5) {
         int a = ShadowAlpha(d, 6, 10, 40);
@@ -212,6 +214,6 @@ TEST(Shadow, FadesFromTheOutlineToItsReach) {
     auto px = MakeShadow(10, 10, {0, 0}, 3, 10, 40, {1, 1}, 0xFF000000);
     ASSERT_EQ(px.size(), 16u * 16u);
     EXPECT_EQ(px[0], 0u);                                // far corner: nothing
-    EXPECT_EQ(px[8 * 16 + 8] >> 24, 80u);                // under the window
+    EXPECT_EQ(px[8 * 16 + 8] >> 24, 120u);                // under the window
     EXPECT_GT(px[8 * 16 + 14] >> 24, px[8 * 16 + 1] >> 24); // offset to the right and down
 }

@@ -375,3 +375,78 @@ TEST(ImageCache, ReadsFilesFromTheSkinFolderAndAppliesTheMask) {
     EXPECT_EQ(cache.Get(*ParseImage(L"res\\missing.png")), nullptr);
     EXPECT_EQ(cache.Get(*ParseImage(L"res='4242' restype='png'")), nullptr);
 }
+
+// Images drawn through the canvas: destination inside the control, fade, the progress cut and the nine-slice.
+TEST(Canvas, DrawsImagesWithDestFadeAndCut) {
+    ASSERT_TRUE(StartGdiplus());
+    TestSupport::TempDir dir(L"canvas");
+    {
+        // 4 x 2: left half red, right half blue.
+        Gdiplus::Bitmap bmp(4, 2, PixelFormat32bppARGB);
+        for (int y = 0; y < 2; ++y) {
+            for (int x = 0; x < 4; ++x) {
+                bmp.SetPixel(x, y, x < 2 ? Gdiplus::Color(255, 255, 0, 0) : Gdiplus::Color(255, 0, 0, 255));
+            }
+        }
+        CLSID png{};
+        UINT n = 0, size = 0;
+        Gdiplus::GetImageEncodersSize(&n, &size);
+        std::vector<BYTE> buf(size);
+        auto* codecs = reinterpret_cast<Gdiplus::ImageCodecInfo*>(buf.data());
+        Gdiplus::GetImageEncoders(n, size, codecs);
+        for (UINT i = 0; i < n; ++i) {
+            if (std::wstring(codecs[i].MimeType) == L"image/png") {
+                png = codecs[i].Clsid;
+            }
+        }
+        ASSERT_EQ(bmp.Save((dir / L"rb.png").c_str(), &png, nullptr), Gdiplus::Ok);
+    }
+    ImageCache cache;
+    cache.SetSource(::GetModuleHandleW(nullptr), dir.path());
+
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+    bi.bmiHeader.biWidth = 40;
+    bi.bmiHeader.biHeight = -10;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    Utils::UniqueMemoryDc dc(::CreateCompatibleDC(nullptr));
+    Utils::UniqueGdiObject dib(::CreateDIBSection(dc.get(), &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+    ASSERT_TRUE(dib);
+    HGDIOBJ old = ::SelectObject(dc.get(), dib.get());
+    auto* px = static_cast<uint32_t*>(bits);
+    auto at = [&](int x, int y) { return px[y * 40 + x] & 0x00FFFFFFu; };
+    auto draw = [&](const wchar_t* image, RECT rc, int cut) {
+        std::fill(px, px + 400, 0xFFFFFFFFu);
+        Canvas canvas(dc.get(), cache);
+        canvas.DrawImage(image, rc, cut);
+    };
+
+    draw(L"rb.png", RECT{0, 0, 40, 10}, -1); // stretched over the whole area
+    EXPECT_EQ(at(5, 5), 0xFF0000u);
+    EXPECT_EQ(at(35, 5), 0x0000FFu);
+
+    draw(L"file='rb.png' dest='10,2,14,4'", RECT{0, 0, 40, 10}, -1); // only the destination changes
+    EXPECT_EQ(at(5, 5), 0xFFFFFFu);
+    EXPECT_EQ(at(10, 2), 0xFF0000u);
+    EXPECT_EQ(at(13, 3), 0x0000FFu);
+    EXPECT_EQ(at(14, 3), 0xFFFFFFu);
+
+    draw(L"file='rb.png' fade='0'", RECT{0, 0, 40, 10}, -1); // fully faded: nothing drawn
+    EXPECT_EQ(at(5, 5), 0xFFFFFFu);
+    draw(L"file='rb.png' fade='128'", RECT{0, 0, 40, 10}, -1); // half: red over white is pink
+    uint32_t pink = at(5, 5);
+    EXPECT_EQ(pink >> 16, 0xFFu);
+    EXPECT_NEAR(static_cast<int>(pink & 0xFF), 127, 8);
+
+    draw(L"rb.png", RECT{0, 0, 4, 2}, 2); // the progress cut: left two pixels, not squeezed
+    EXPECT_EQ(at(0, 0), 0xFF0000u);
+    EXPECT_EQ(at(1, 1), 0xFF0000u);
+    EXPECT_EQ(at(2, 0), 0xFFFFFFu);
+
+    draw(L"file='rb.png' corner='1,0,1,0'", RECT{0, 0, 40, 2}, -1); // nine-slice: the edges keep their colour
+    EXPECT_EQ(at(0, 0), 0xFF0000u);
+    EXPECT_EQ(at(39, 0), 0x0000FFu);
+    ::SelectObject(dc.get(), old);
+}

@@ -406,8 +406,8 @@ def main():
     if a.server == "nginx":
         if a.action == "start":
             files = dict(DEFAULT_NGINX_FILES)
-            for spec in a.file:
-                name, _, size = spec.partition("=")
+            for item in a.file:
+                name, _, size = item.partition("=")
                 files[name] = int(size)
             return nginx_start(a.dir, files)
         return nginx_stop(a.dir)

@@ -1,0 +1,59 @@
+// Process entry of TunivoxSetup.exe: hardening, the single-instance lock, the network library, the command line,
+// then the main window run modally until it closes.
+#include <windows.h>
+
+#include <curl/curl.h>
+
+#include "app/Startup.h"
+#include "config/InstallerConfig.h"
+#include "sysinfo/Accounts.h"
+#include "ui/MainWnd.h"
+#include "uikit/Toolkit.h"
+#include "utils/DebugLog.h"
+
+namespace {
+
+// Takes no action: the system's own crash handling still applies.
+LONG WINAPI TopLevelFilter(EXCEPTION_POINTERS*) { return EXCEPTION_CONTINUE_SEARCH; }
+
+std::wstring SkinFolder() {
+    wchar_t path[MAX_PATH] = {};
+    DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder = (n == 0 || n >= MAX_PATH) ? L"" : std::wstring(path);
+    folder = folder.substr(0, folder.find_last_of(L'\\') + 1);
+    return folder + L"iskin";
+}
+
+int RunInstaller(HINSTANCE instance) {
+    // Configuration from the command line, then the account facts for whoever reads the log.
+    ApplyCommandLine();
+    std::wstring user;
+    GetConsoleUserName(user);
+    DEBUG_LOG(L"%s", App::AdminDiagnosticText(user, IsUserAdmin(user), IsProcessAdmin()).c_str());
+
+    UiKit::SetInstance(instance);
+    UiKit::SetResourcePath(SkinFolder());
+    {
+        CMainWnd window;
+        window.Create(nullptr, L"Lumetra音频转换器", WS_VISIBLE | WS_OVERLAPPEDWINDOW, 0);
+        window.CenterWindow();
+        window.ShowModal();
+    } // the window's orchestrator and network-check worker are joined here
+    return 0;
+}
+
+} // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    ::SetUnhandledExceptionFilter(TopLevelFilter);
+    App::PreloadSystemLibraries();
+    int exitCode = -1;
+    {
+        App::SingleInstance lock;
+        if (lock.owned()) {
+            ::curl_global_init(CURL_GLOBAL_ALL);
+            exitCode = RunInstaller(instance);
+        }
+    } // the lock is released only after the window is gone
+    return exitCode;
+}

@@ -1,0 +1,422 @@
+#include "ui/MainWnd.h"
+
+#include <windows.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include "config/InstallerConfig.h"
+#include "install/DownloadInstaller.h"
+#include "install/Folders.h"
+#include "records/Records.h"
+#include "sysinfo/Accounts.h"
+#include "ui/Licence.h"
+#include "ui/TipDialogs.h"
+#include "ui/MainWndLogic.h"
+#include "uikit/Control.h"
+#include "utils/DebugLog.h"
+#include "utils/Paths.h"
+#include "utils/Probes.h"
+#include "utils/ScopedWin.h"
+
+namespace {
+
+enum Page { kPageStart = 0, kPageCustom = 1, kPageInstalling = 2, kPageDone = 3 };
+
+bool FileExists(const std::wstring& path) {
+    return !path.empty() && ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Whether two folders are the same folder by the shell's relative-path rule ("." between them).
+bool IsSameFolder(const std::wstring& from, const std::wstring& to) {
+    wchar_t relative[MAX_PATH] = {};
+    if (from.empty() || to.empty() ||
+        !::PathRelativePathToW(relative, from.c_str(), FILE_ATTRIBUTE_DIRECTORY, to.c_str(),
+                               FILE_ATTRIBUTE_DIRECTORY)) {
+        return false;
+    }
+    return std::wstring(relative) == L".";
+}
+
+void LogDownloadUrl() { ::OutputDebugStringW(g_installerConfig.DownloadUrl.c_str()); }
+
+} // namespace
+
+CMainWnd::CMainWnd() : CSkinFrameBase(L"MainWnd.xml") {}
+
+CMainWnd::~CMainWnd() {
+    // The orchestrator first (it joins its jobs), then the network-check worker.
+    m_installer.reset();
+    m_netCheckThread.reset();
+}
+
+void CMainWnd::InitWindow() {
+    CSkinFrameBase::InitWindow();
+    HINSTANCE instance = ::GetModuleHandleW(nullptr);
+    if (HICON big = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(145), IMAGE_ICON,
+                                                    ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON),
+                                                    LR_DEFAULTCOLOR | LR_SHARED))) {
+        ::SendMessageW(GetHWND(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
+    }
+    if (HICON small = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(145), IMAGE_ICON,
+                                                      ::GetSystemMetrics(SM_CXSMICON),
+                                                      ::GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR | LR_SHARED))) {
+        ::SendMessageW(GetHWND(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
+    }
+
+    m_winVLayout = FindControl(L"winVLayout");
+    m_backBtn = Find<UiKit::Button>(L"backBtn");
+    m_titleSystemHLayout = FindControl(L"titleSystemHLayout");
+    m_mainTabLayout = Find<UiKit::TabLayout>(L"mainTabLayout");
+    m_defaultInstallBtn = Find<UiKit::Button>(L"defaultInstallBtn");
+    m_customeInstallBtn = Find<UiKit::Button>(L"customeInstallBtn");
+    m_customeBtn = Find<UiKit::Button>(L"customeBtn");
+    m_openProduceBtn = Find<UiKit::Button>(L"openProduceBtn");
+    m_treatyCb = Find<UiKit::Option>(L"treatyCb");
+    m_treatyCb2 = Find<UiKit::Option>(L"treatyCb2");
+    m_chDirBtn = Find<UiKit::Button>(L"chDirBtn");
+    m_installDirEdit = Find<UiKit::Edit>(L"installDirEdit");
+    m_progressLb = Find<UiKit::Label>(L"progressLb");
+    m_createDSCb = Find<UiKit::Option>(L"createDSCb");
+    m_createQSCb = Find<UiKit::Option>(L"createQSCb");
+    m_tipLbl = FindControl(L"tipLbl");
+    m_tipLb2 = FindControl(L"tipLb2");
+    m_installingTipLbl = FindControl(L"installingTipLbl");
+    m_installPrg = Find<UiKit::Progress>(L"installPrg");
+
+    // Workers only post: the record belongs to the window once the post succeeded.
+    HWND hwnd = GetHWND();
+    m_installer = std::make_unique<CDownloadInstaller>([hwnd](int code, double value, const wchar_t* message) {
+        auto* record = new StatusRecord{code, value, message != nullptr ? message : L""};
+        if (!::PostMessageW(hwnd, WM_INSTALLER_STATUS, 0, reinterpret_cast<LPARAM>(record))) {
+            delete record;
+        }
+    });
+
+    Records::InstallRecord record = Records::ReadInstallRecord();
+    m_prevInstallPath = record.installPath;
+    m_prevUninstallerPath = record.uninstallerPath;
+    m_installDirEdit->SetText(GetDefaultInstallPath());
+}
+
+int CMainWnd::CurrentPage() const { return m_mainTabLayout != nullptr ? m_mainTabLayout->GetCurSel() : -1; }
+
+std::wstring CMainWnd::GetDefaultInstallPath() const {
+    if (!m_prevInstallPath.empty() && FileExists(m_prevUninstallerPath)) {
+        return m_prevInstallPath;
+    }
+    std::wstring user;
+    GetConsoleUserName(user);
+    bool useProgramFiles = !IsUserAdmin(user) && IsProcessAdmin();
+    wchar_t appData[MAX_PATH] = {};
+    DWORD n = ::GetEnvironmentVariableW(L"APPDATA", appData, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) {
+        useProgramFiles = true;
+    }
+    std::wstring base;
+    if (useProgramFiles) {
+        wchar_t programFiles[MAX_PATH] = {};
+        if (!::SHGetSpecialFolderPathW(nullptr, programFiles, CSIDL_PROGRAM_FILESX86, FALSE)) {
+            ::SHGetSpecialFolderPathW(nullptr, programFiles, CSIDL_PROGRAM_FILES, FALSE);
+        }
+        base = programFiles;
+    } else {
+        base = Utils::JoinPath(appData, L"PellSoft");
+    }
+    return Utils::JoinPath(base, L"Tunivox");
+}
+
+std::wstring CMainWnd::GetCustomInstallPath() const {
+    std::wstring chosen = m_installDirEdit->GetText();
+    std::wstring defaultPath = GetDefaultInstallPath();
+    if (IsSameFolder(defaultPath, chosen)) {
+        return defaultPath;
+    }
+    return Utils::JoinPath(chosen, L"Tunivox");
+}
+
+void CMainWnd::EnableInstallButtons() {
+    m_defaultInstallBtn->SetEnabled(true);
+    m_customeInstallBtn->SetEnabled(true);
+}
+
+bool CMainWnd::StartInstall(const std::wstring& folder, bool createDesktopShortcut, bool createQuickLaunch) {
+    m_defaultInstallBtn->SetEnabled(false);
+    m_customeInstallBtn->SetEnabled(false);
+
+    if (folder.empty() || !CreateDirectoryChain(folder.c_str())) {
+        ShowWarnDialog(GetHWND(), L"无效路径");
+        SendNotify(nullptr, L"install", 0);
+        return false;
+    }
+    Utils::HardDiskManager disk;
+    uint64_t freeBytes = disk.CheckFreeSpace(MainWndLogic::DriveOf(folder).c_str()) ? disk.freeBytesAvailable : 0;
+    if (!MainWndLogic::HasEnoughFreeSpace(freeBytes)) {
+        ShowWarnDialog(GetHWND(), L"当前磁盘剩余空间低于1GB，请修改安装路径");
+        SendNotify(nullptr, L"install", 0);
+        return false;
+    }
+
+    m_installPath = folder;
+    std::wstring uninstaller = m_prevUninstallerPath;
+    if (IsSameFolder(m_prevInstallPath, folder)) {
+        // Installing over the recorded installation: it is kept unless its set.ini asks for a removal.
+        wchar_t overrideValue[20] = {};
+        ::GetPrivateProfileStringW(L"Uninstall", L"IsOverride", L"true", overrideValue, 20,
+                                   Utils::JoinPath(folder, L"set.ini").c_str());
+        if (std::wstring(overrideValue) == L"true") {
+            uninstaller.clear();
+        }
+    }
+    LogDownloadUrl();
+    m_installer->url = g_installerConfig.DownloadUrl;
+    m_installer->uninstallerPath = uninstaller;
+    m_installer->installDir = folder;
+    m_installer->desktopShortcut = createDesktopShortcut;
+    m_installer->quickLaunch = createQuickLaunch;
+
+    if (g_installerConfig.IsCheckNet) {
+        m_netCheckThread.reset(); // waits for an earlier check
+        m_netCheckThread = std::make_unique<Utils::Thread>(this, L"ABDEF", [](void* self) -> unsigned long {
+            Utils::ComInit com(COINIT_APARTMENTTHREADED);
+            LogDownloadUrl();
+            int result = Utils::CheckNetwork();
+            static_cast<CMainWnd*>(self)->PostNotify(nullptr, L"checknet", static_cast<WPARAM>(result), 0);
+            return 0;
+        });
+        m_netCheckThread->Resume();
+    } else {
+        PostNotify(nullptr, L"install", 1);
+    }
+    return true;
+}
+
+void CMainWnd::OnCheckNet(int result) {
+    if (MainWndLogic::IsNetworkPoor(result)) {
+        ShowWarnDialog(GetHWND(), L"当前网络环境较差，请在网络通畅时进行安装");
+        SendNotify(nullptr, L"install", 0);
+    } else {
+        SendNotify(nullptr, L"install", 1);
+    }
+}
+
+void CMainWnd::OnInstall(bool go) {
+    if (go) {
+        m_pageBeforeInstall = CurrentPage();
+        m_mainTabLayout->SelectItem(kPageInstalling);
+        m_installer->Start();
+        SetTimer(m_installingTipLbl, TIMER_INSTALLING_TIP, kInstallingTipDelayMs);
+    }
+    EnableInstallButtons();
+}
+
+void CMainWnd::ShowProgress(int percent) {
+    std::wstring text = MainWndLogic::FormatProgressLabel(m_progressLb->GetUserData(), percent);
+    m_progressLb->SetText(text);
+    m_installPrg->SetValue(percent);
+}
+
+void CMainWnd::RemovePackageAfterFailedDownload() {
+    // The download job keeps the path of its first attempt (a partial download resumes there); that is the file
+    // to remove, whatever folder this attempt named.
+    std::wstring package = m_installer->jobPackagePath.empty() ? m_installer->GetPackagePath()
+                                                               : m_installer->jobPackagePath;
+    LogDownloadUrl();
+    // The probes leave their own debug lines behind; the results only help whoever reads the log.
+    (void)Utils::CheckNetwork();
+    bool existed = FileExists(package);
+    bool deleted = existed && ::DeleteFileW(package.c_str());
+    if (!existed || deleted) {
+        Utils::UniqueFileHandle probe(::CreateFileW(package.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (probe) {
+            probe.reset();
+            ::DeleteFileW(package.c_str());
+        }
+    }
+    Utils::HardDiskManager disk;
+    (void)disk.CheckFreeSpace(MainWndLogic::DriveOf(package).c_str());
+}
+
+LRESULT CMainWnd::OnStatus(const StatusRecord& r) {
+    const double scale = g_installerConfig.DownloadScale;
+    switch (r.code) {
+    case 1002:
+        ShowProgress(MainWndLogic::DownloadPercent(r.value, scale));
+        break;
+    case 1004:
+        RemovePackageAfterFailedDownload();
+        ShowMessageDialog(GetHWND(), L"下载失败", L"温馨提示");
+        m_mainTabLayout->SelectItem(m_pageBeforeInstall);
+        break;
+    case 2001:
+        Records::WriteSetIni(m_installPath);
+        break;
+    case 2002:
+        ShowProgress(MainWndLogic::InstallPercent(r.value, scale));
+        break;
+    case 2003:
+        m_installPrg->SetValue(100);
+        m_mainTabLayout->SelectItem(kPageDone);
+        FinishInstall();
+        break;
+    case 2004:
+        ShowWarnDialog(GetHWND(), r.message.c_str());
+        m_mainTabLayout->SelectItem(kPageStart);
+        break;
+    case 3000:
+        m_installPath = r.message;
+        break;
+    case 3001:
+        m_startExePath = r.message;
+        break;
+    case 3003:
+        m_uninstallerPath = r.message;
+        break;
+    case 3004:
+        m_startUrl = r.message;
+        break;
+    case 3005:
+        m_startupStyle = static_cast<int>(r.value);
+        break;
+    case 3007:
+        m_topShowDelay = MainWndLogic::DelayFromValue(r.value);
+        break;
+    case 3008:
+        m_finishCloseDelay = MainWndLogic::DelayFromValue(r.value);
+        break;
+    case 3009:
+        ShowMessageDialog(GetHWND(), r.message.c_str(), L"消息");
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
+void CMainWnd::FinishInstall() {
+    Records::WriteInstallRecord(m_installPath, m_uninstallerPath);
+    Records::WriteSetIni(m_installPath);
+    if (m_startupStyle == 1) {
+        Records::LaunchProduct(GetHWND(), m_startUrl, m_startExePath);
+    }
+    if (m_topShowDelay != 0) {
+        SetTimer(GetRoot(), TIMER_BRING_TO_FRONT, m_topShowDelay);
+    }
+    if (m_finishCloseDelay != 0) {
+        // The system clamps longer periods to this value anyway.
+        SetTimer(GetRoot(), TIMER_AUTO_CLOSE, m_finishCloseDelay > 0x7FFFFFFF ? 0x7FFFFFFF : m_finishCloseDelay);
+    }
+}
+
+LRESULT CMainWnd::OnTimer(WPARAM, LPARAM) { return 0; }
+
+LRESULT CMainWnd::HandleMessage(UINT msg, WPARAM wp, LPARAM lp, bool& handled) {
+    if (msg == WM_INSTALLER_STATUS) {
+        std::unique_ptr<StatusRecord> record(reinterpret_cast<StatusRecord*>(lp));
+        handled = true;
+        return record ? OnStatus(*record) : 0;
+    }
+    if (msg == WM_TIMER) {
+        OnTimer(wp, lp);
+    }
+    if (msg == WM_CLOSE && CurrentPage() == kPageInstalling) {
+        // Nobody closes the window while the package is downloaded or installed.
+        handled = true;
+        return 0;
+    }
+    return CSkinFrameBase::HandleMessage(msg, wp, lp, handled);
+}
+
+LRESULT CMainWnd::OnSysCommand(WPARAM wp, LPARAM lp, bool& handled) {
+    if ((wp & 0xFFF0) == SC_CLOSE) {
+        handled = true;
+        ::SendMessageW(GetHWND(), WM_CLOSE, 0, 0);
+        return 0;
+    }
+    return CSkinFrameBase::OnSysCommand(wp, lp, handled);
+}
+
+void CMainWnd::Notify(const UiKit::Notify& msg) {
+    const std::wstring& type = msg.type;
+    if (type == L"tabselect") {
+        m_winVLayout->Invalidate();
+        int page = CurrentPage();
+        DEBUG_LOG(L"page=%d", page);
+        m_titleSystemHLayout->SetVisible(page != kPageInstalling);
+        m_backBtn->SetVisible(page == kPageCustom);
+    } else if (type == L"mouseenter" || type == L"mouseleave") {
+        bool show = type == L"mouseenter";
+        if (msg.sender != nullptr && msg.sender == m_treatyCb) {
+            m_tipLbl->SetVisible(show);
+        } else if (msg.sender != nullptr && msg.sender == m_treatyCb2) {
+            m_tipLb2->SetVisible(show);
+        }
+    } else if (type == L"checknet") {
+        OnCheckNet(static_cast<int>(msg.wParam));
+    } else if (type == L"install") {
+        OnInstall(msg.wParam != 0);
+    } else if (type == L"timer") {
+        if (msg.sender == m_installingTipLbl && msg.wParam == TIMER_INSTALLING_TIP) {
+            int status = m_installer->status;
+            if (status == 2 || status == 3) {
+                m_installingTipLbl->SetVisible(true);
+            }
+            KillTimer(m_installingTipLbl, TIMER_INSTALLING_TIP);
+        } else if (msg.sender == GetRoot() && msg.wParam == TIMER_BRING_TO_FRONT) {
+            ::SetForegroundWindow(GetHWND());
+            KillTimer(GetRoot(), TIMER_BRING_TO_FRONT);
+        } else if (msg.sender == GetRoot() && msg.wParam == TIMER_AUTO_CLOSE) {
+            KillTimer(GetRoot(), TIMER_AUTO_CLOSE);
+            Close(1);
+            return;
+        }
+    }
+    CSkinFrameBase::Notify(msg);
+}
+
+void CMainWnd::OnClick(const UiKit::Notify& msg) {
+    UiKit::Control* sender = msg.sender;
+    const std::wstring name = sender != nullptr ? sender->GetName() : L"";
+    if (sender == m_defaultInstallBtn) {
+        if (m_treatyCb->IsSelected() || ShowAgreementDialog(GetHWND()) == 1) {
+            StartInstall(GetDefaultInstallPath(), true, true);
+        }
+    } else if (sender == m_customeBtn) {
+        m_treatyCb2->Selected(m_treatyCb->IsSelected(), false);
+        m_mainTabLayout->SelectItem(kPageCustom);
+        SetFocus(m_customeInstallBtn);
+    } else if (sender == m_backBtn) {
+        m_treatyCb->Selected(m_treatyCb2->IsSelected(), false);
+        m_mainTabLayout->SelectItem(kPageStart);
+    } else if (sender == m_chDirBtn) {
+        wchar_t display[MAX_PATH] = {};
+        BROWSEINFOW info{};
+        info.hwndOwner = GetHWND();
+        info.pszDisplayName = display;
+        info.lpszTitle = L"选择一个文件夹";
+        info.ulFlags = BIF_NEWDIALOGSTYLE;
+        Utils::UniqueCoTaskMem chosen(::SHBrowseForFolderW(&info));
+        wchar_t path[MAX_PATH] = {};
+        if (chosen && ::SHGetPathFromIDListW(static_cast<PCIDLIST_ABSOLUTE>(chosen.get()), path)) {
+            m_installDirEdit->SetText(path);
+        }
+    } else if (sender == m_customeInstallBtn) {
+        if (m_treatyCb2->IsSelected() || ShowAgreementDialog(GetHWND()) == 1) {
+            StartInstall(GetCustomInstallPath(), m_createDSCb->IsSelected(), m_createQSCb->IsSelected());
+        }
+    } else if (sender == m_openProduceBtn) {
+        if (m_startupStyle == 2) {
+            Records::LaunchProduct(GetHWND(), m_startUrl, m_startExePath);
+        }
+        Close(1);
+    } else if (name == L"treatyBtn" || name == L"treatyBtn2") {
+        OpenLicencePage(GetHWND());
+    } else if (name == L"closebtn") {
+        if (CurrentPage() == kPageDone || ShowExitDialog(GetHWND()) == 1) {
+            Close(1);
+        }
+    } else {
+        CSkinFrameBase::OnClick(msg);
+    }
+}
