@@ -71,8 +71,8 @@ void CConsoleProcess::Launch(const std::wstring& line, const std::wstring& appli
     wchar_t mutableLine[kCommandLineCapacity];
     std::wmemcpy(mutableLine, buffer, kCommandLineCapacity);
     PROCESS_INFORMATION pi{};
-    if (!::CreateProcessW(applicationName.empty() ? nullptr : applicationName.c_str(), mutableLine, nullptr,
-                          nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+    if (!::CreateProcessW(applicationName.empty() ? nullptr : applicationName.c_str(), mutableLine, nullptr, nullptr,
+                          TRUE, 0, nullptr, nullptr, &si, &pi)) {
         DWORD error = ::GetLastError();
         DEBUG_LOG(L"CreateProcessW failed: %lu", error);
         throw Utils::Exception(L"CreateProcessW failed");
@@ -143,7 +143,10 @@ DWORD CConsoleProcess::WaitForExit() {
     if (!process) {
         return STILL_ACTIVE;
     }
-    ::WaitForSingleObject(process.get(), INFINITE);
+    // A child that closed its standard output early may still write to standard error: keep draining it.
+    while (::WaitForSingleObject(process.get(), kIdleWaitMs) == WAIT_TIMEOUT) {
+        DrainStdErr();
+    }
     DWORD code = STILL_ACTIVE;
     ::GetExitCodeProcess(process.get(), &code);
     return code;

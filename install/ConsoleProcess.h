@@ -42,7 +42,8 @@ public:
     // discarded on the way, so a child that writes much to it never blocks on a full pipe.
     bool ReadOutput(std::string& chunk, size_t maxBytes);
 
-    // Waits without limit for the child to end; its exit code, or STILL_ACTIVE when there is no child.
+    // Waits without limit for the child to end, draining standard error meanwhile; its exit code, or
+    // STILL_ACTIVE when there is no child.
     DWORD WaitForExit();
     [[nodiscard]] bool Running() const;
     [[nodiscard]] DWORD ProcessId() const { return processId; }

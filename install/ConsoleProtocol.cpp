@@ -13,11 +13,17 @@ namespace ConsoleProtocol {
 namespace {
 
 // Null-terminated copy for the C number readers.
-std::wstring Terminated(std::wstring_view value) { return std::wstring(value); }
+std::wstring Terminated(std::wstring_view value) {
+    return std::wstring(value);
+}
 
-bool StartsWith(std::wstring_view line, std::wstring_view key) { return line.substr(0, key.size()) == key; }
+bool StartsWith(std::wstring_view line, std::wstring_view key) {
+    return line.substr(0, key.size()) == key;
+}
 
-Report TextReport(int code, std::wstring_view value) { return Report{code, 0.0, ReadText(value)}; }
+Report TextReport(int code, std::wstring_view value) {
+    return Report{code, 0.0, ReadText(value)};
+}
 
 double DetentionValue(std::wstring_view value) {
     // The package sends a signed number; it is carried as unsigned, so -1 means 4294967295 milliseconds.
@@ -54,7 +60,9 @@ int ReadInt(std::wstring_view value) {
     return static_cast<int>(static_cast<uint32_t>(static_cast<unsigned long long>(number)));
 }
 
-std::wstring ReadText(std::wstring_view value) { return std::wstring(value.substr(0, kMaxValueLength)); }
+std::wstring ReadText(std::wstring_view value) {
+    return std::wstring(value.substr(0, kMaxValueLength));
+}
 
 long ReadPackageCodePage(std::wstring_view value) {
     std::wstring text = ReadText(value);

@@ -14,12 +14,9 @@ namespace {
 // The relays' log lines keep the tags and line numbers that the installer's logs have always carried, so that
 // the lines of one run can be told apart and matched against older logs.
 const wchar_t kStartTag[] = L"CDownloadInstaller::Start";
-const wchar_t kDownloadTag[] =
-    L"CDownloadInstaller::Start::<lambda_6121a75ebee1cf49e99c9b86f605ceab>::operator ()";
-const wchar_t kRemovalTag[] =
-    L"CDownloadInstaller::Start::<lambda_ed081c0d1a6843744a49e3ce35de1f4e>::operator ()";
-const wchar_t kInstallTag[] =
-    L"CDownloadInstaller::Start::<lambda_7e7981c8619d8f8038c124666d2ced74>::operator ()";
+const wchar_t kDownloadTag[] = L"CDownloadInstaller::Start::<lambda_6121a75ebee1cf49e99c9b86f605ceab>::operator ()";
+const wchar_t kRemovalTag[] = L"CDownloadInstaller::Start::<lambda_ed081c0d1a6843744a49e3ce35de1f4e>::operator ()";
+const wchar_t kInstallTag[] = L"CDownloadInstaller::Start::<lambda_7e7981c8619d8f8038c124666d2ced74>::operator ()";
 
 void TaggedLog(const wchar_t* tag, int line, const wchar_t* format, ...) {
     wchar_t text[256];
@@ -53,7 +50,9 @@ CDownloadInstaller::~CDownloadInstaller() {
     callback = nullptr;
 }
 
-std::wstring CDownloadInstaller::GetPackagePath() const { return installDir + L"\\" PACKAGE_FILE_NAME; }
+std::wstring CDownloadInstaller::GetPackagePath() const {
+    return installDir + L"\\" PACKAGE_FILE_NAME;
+}
 
 void CDownloadInstaller::Start() {
     packagePath = GetPackagePath();
@@ -70,6 +69,11 @@ void CDownloadInstaller::Start() {
         installer = std::make_unique<CPackageInstaller>(
             [this](int code, double value, const wchar_t* message) { OnInstallEvent(code, value, message); },
             packagePath, installDir, desktopShortcut, quickLaunch);
+        installer->ended = [this] {
+            if (deleteWhenEnded.exchange(false)) {
+                ::DeleteFileW(jobPackagePath.c_str());
+            }
+        };
     }
     installer->installDir = installDir;
     installer->desktopShortcut = desktopShortcut;
@@ -101,8 +105,7 @@ void CDownloadInstaller::StartRemoval() {
         DEBUG_LOG(L"CopyFileW(%s) failed: %lu", copy.c_str(), error);
     }
     unInstaller = std::make_unique<CUnInstaller>(
-        [this](int code, double value, const wchar_t* message) { OnRemovalEvent(code, value, message); }, copy,
-        oldDir);
+        [this](int code, double value, const wchar_t* message) { OnRemovalEvent(code, value, message); }, copy, oldDir);
     unInstaller->Start();
 }
 
@@ -111,6 +114,7 @@ void CDownloadInstaller::OnDownloadEvent(int code, double value, const wchar_t* 
     switch (code) {
     case DL_CODE_START:
         TaggedLog(kDownloadTag, 39, L"DL_CODE_START\r\n");
+        deleteWhenEnded = false;
         CreateDirectoryChain(installDir.c_str());
         if (FolderOf(jobPackagePath) != installDir) {
             // A later attempt into another folder: the download job still writes where it first did.
@@ -163,6 +167,15 @@ void CDownloadInstaller::OnRemovalEvent(int code, double value, const wchar_t* m
     }
 }
 
+void CDownloadInstaller::DeletePackage() {
+    // A package that reported its outcome may still be running from this file, which Windows then keeps.
+    if (!::DeleteFileW(jobPackagePath.c_str()) && ::GetLastError() != ERROR_FILE_NOT_FOUND) {
+        DWORD error = ::GetLastError();
+        DEBUG_LOG(L"package file kept until the package ends: %lu", error);
+        deleteWhenEnded = true;
+    }
+}
+
 void CDownloadInstaller::OnInstallEvent(int code, double value, const wchar_t* message) {
     callback(code, value, message);
     switch (code) {
@@ -177,12 +190,12 @@ void CDownloadInstaller::OnInstallEvent(int code, double value, const wchar_t* m
     case IST_CODE_SUCCESS:
         TaggedLog(kInstallTag, 110, L"INSTALL_SUCCESS\r\n");
         status = 12;
-        ::DeleteFileW(jobPackagePath.c_str());
+        DeletePackage();
         break;
     case IST_CODE_FAIL:
         TaggedLog(kInstallTag, 117, L"IST_CODE_FAIL\r\n");
         status = 13;
-        ::DeleteFileW(jobPackagePath.c_str());
+        DeletePackage();
         break;
     default:
         break; // 3000-3009: passed on only

@@ -55,12 +55,16 @@ public:
     // download resumes), so this is the first attempt's package path even when a later attempt names another
     // folder; it is the file deleted after a failed download and after every finished installation.
     std::wstring jobPackagePath;
+    // Set when the package file could not be deleted after 2003/2004 because the package still runs from it;
+    // the install job's end deletes it then. A new download clears it, so its file is never taken.
+    std::atomic<bool> deleteWhenEnded{false};
 
 private:
     void OnDownloadEvent(int code, double value, const wchar_t* message);
     void OnRemovalEvent(int code, double value, const wchar_t* message);
     void OnInstallEvent(int code, double value, const wchar_t* message);
     void StartRemoval();
+    void DeletePackage();
 
     DownloaderFactory makeDownloader;
 };

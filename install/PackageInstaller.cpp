@@ -23,14 +23,15 @@ bool IsUsableCodePage(long codePage) {
 
 CPackageInstaller::CPackageInstaller(DownloadCallback callback_, const std::wstring& packagePath_,
                                      const std::wstring& installDir_, bool desktopShortcut_, bool quickLaunch_)
-    : callback(std::move(callback_)), packagePath(packagePath_), installDir(installDir_),
-      quickLaunch(quickLaunch_), desktopShortcut(desktopShortcut_) {}
+    : callback(std::move(callback_)), packagePath(packagePath_), installDir(installDir_), quickLaunch(quickLaunch_),
+      desktopShortcut(desktopShortcut_) {}
 
-CPackageInstaller::~CPackageInstaller() { thread.reset(); }
+CPackageInstaller::~CPackageInstaller() {
+    thread.reset();
+}
 
 std::wstring CPackageInstaller::BuildCommandLine(const std::wstring& packagePath, const std::wstring& installDir,
-                                                 bool desktopShortcut, bool quickLaunch,
-                                                 const std::wstring& instCmd) {
+                                                 bool desktopShortcut, bool quickLaunch, const std::wstring& instCmd) {
     // The package parses this line as it always has: its own path unquoted, -instdir quoted, /D= last and
     // unquoted (NSIS reads everything after /D= as the folder). The path is given to CreateProcessW separately.
     std::wstring line = packagePath;
@@ -54,9 +55,8 @@ std::wstring CPackageInstaller::BuildCommandLine() const {
 void CPackageInstaller::Start() {
     commandLine = BuildCommandLine();
     thread.reset(); // waits for the previous attempt's install thread
-    thread = std::make_unique<Utils::Thread>(this, L"ABDEF", [](void* self) -> unsigned long {
-        return static_cast<CPackageInstaller*>(self)->Run();
-    });
+    thread = std::make_unique<Utils::Thread>(
+        this, L"ABDEF", [](void* self) -> unsigned long { return static_cast<CPackageInstaller*>(self)->Run(); });
     if (!thread->Resume()) {
         DEBUG_LOG(L"install thread could not be started");
         thread.reset();
@@ -109,9 +109,11 @@ unsigned long CPackageInstaller::Run() {
     } catch (const Utils::Exception& e) {
         DEBUG_LOG(L"package not launched: %hs", e.what());
         callback(IST_CODE_FAIL, 2.0, L"");
+        NotifyEnded();
         return 0;
     } catch (const std::bad_alloc&) {
         callback(IST_CODE_FAIL, 2.0, L"");
+        NotifyEnded();
         return 0;
     }
     DEBUG_LOG(L"package started, pid %lu", process->ProcessId());
@@ -138,5 +140,12 @@ unsigned long CPackageInstaller::Run() {
     if (decided == ConsoleProtocol::kResultNone) {
         callback(IST_CODE_SUCCESS, 1.0, L"");
     }
+    NotifyEnded();
     return 0;
+}
+
+void CPackageInstaller::NotifyEnded() {
+    if (ended) {
+        ended();
+    }
 }

@@ -6,6 +6,7 @@
 // it starts the download, that is before Start reads them.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -48,9 +49,12 @@ public:
     int codePage = 0;
     std::unique_ptr<Utils::Thread> thread;
     std::unique_ptr<CConsoleProcess> process;
+    // Called on the install thread as its last act, once the package has ended and its handles are closed.
+    std::function<void()> ended;
 
 private:
     int ParseLines(const std::vector<std::string>& lines);
+    void NotifyEnded();
 };
 
 // True when Windows can decode text in `codePage` (0, the ANSI code page, always can).

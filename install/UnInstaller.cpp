@@ -14,7 +14,9 @@ CUnInstaller::CUnInstaller(DownloadCallback callback_, const std::wstring& unins
                            const std::wstring& oldInstallDir_)
     : callback(std::move(callback_)), uninstallerExe(uninstallerExe_), oldInstallDir(oldInstallDir_) {}
 
-CUnInstaller::~CUnInstaller() { thread.reset(); }
+CUnInstaller::~CUnInstaller() {
+    thread.reset();
+}
 
 std::wstring CUnInstaller::BuildCommandLine(const std::wstring& exe, const std::wstring& oldDir) {
     // Neither path is quoted: the uninstaller reads everything after "_?=" as the folder.
@@ -27,9 +29,8 @@ std::wstring CUnInstaller::BuildCommandLine(const std::wstring& exe, const std::
 
 void CUnInstaller::Start() {
     commandLine = BuildCommandLine(uninstallerExe, oldInstallDir);
-    thread = std::make_unique<Utils::Thread>(this, L"UnInstaller", [](void* self) -> unsigned long {
-        return static_cast<CUnInstaller*>(self)->Run();
-    });
+    thread = std::make_unique<Utils::Thread>(
+        this, L"UnInstaller", [](void* self) -> unsigned long { return static_cast<CUnInstaller*>(self)->Run(); });
     if (!thread->Resume()) {
         DEBUG_LOG(L"removal thread could not be started");
         thread.reset();

@@ -13,7 +13,9 @@ LicenceOpener& Opener() {
 
 } // namespace
 
-std::wstring LicencePageUrl() { return std::wstring(L"http://") + kLicenceHost + L"/licence.html"; }
+std::wstring LicencePageUrl() {
+    return std::wstring(L"http://") + kLicenceHost + L"/licence.html";
+}
 
 void OpenLicencePage(HWND owner) {
     std::wstring url = LicencePageUrl();
@@ -24,4 +26,6 @@ void OpenLicencePage(HWND owner) {
     ::ShellExecuteW(owner, L"open", url.c_str(), nullptr, nullptr, SW_SHOWMAXIMIZED);
 }
 
-void SetLicenceOpener(LicenceOpener opener) { Opener() = std::move(opener); }
+void SetLicenceOpener(LicenceOpener opener) {
+    Opener() = std::move(opener);
+}

@@ -39,6 +39,17 @@ bool IsSameFolder(const std::wstring& from, const std::wstring& to) {
 
 void LogDownloadUrl() { ::OutputDebugStringW(g_installerConfig.DownloadUrl.c_str()); }
 
+// Every dialog the window shows leaves its text in the log: support reads what the user was told.
+int Warn(HWND owner, const std::wstring& text) {
+    DEBUG_LOG(L"warning: %s", text.c_str());
+    return ShowWarnDialog(owner, text.c_str());
+}
+
+int Message(HWND owner, const std::wstring& text, const wchar_t* caption) {
+    DEBUG_LOG(L"message: %s", text.c_str());
+    return ShowMessageDialog(owner, text.c_str(), caption);
+}
+
 } // namespace
 
 CMainWnd::CMainWnd() : CSkinFrameBase(L"MainWnd.xml") {}
@@ -144,14 +155,14 @@ bool CMainWnd::StartInstall(const std::wstring& folder, bool createDesktopShortc
     m_customeInstallBtn->SetEnabled(false);
 
     if (folder.empty() || !CreateDirectoryChain(folder.c_str())) {
-        ShowWarnDialog(GetHWND(), L"无效路径");
+        Warn(GetHWND(), L"无效路径");
         SendNotify(nullptr, L"install", 0);
         return false;
     }
     Utils::HardDiskManager disk;
     uint64_t freeBytes = disk.CheckFreeSpace(MainWndLogic::DriveOf(folder).c_str()) ? disk.freeBytesAvailable : 0;
     if (!MainWndLogic::HasEnoughFreeSpace(freeBytes)) {
-        ShowWarnDialog(GetHWND(), L"当前磁盘剩余空间低于1GB，请修改安装路径");
+        Warn(GetHWND(), L"当前磁盘剩余空间低于1GB，请修改安装路径");
         SendNotify(nullptr, L"install", 0);
         return false;
     }
@@ -192,7 +203,7 @@ bool CMainWnd::StartInstall(const std::wstring& folder, bool createDesktopShortc
 
 void CMainWnd::OnCheckNet(int result) {
     if (MainWndLogic::IsNetworkPoor(result)) {
-        ShowWarnDialog(GetHWND(), L"当前网络环境较差，请在网络通畅时进行安装");
+        Warn(GetHWND(), L"当前网络环境较差，请在网络通畅时进行安装");
         SendNotify(nullptr, L"install", 0);
     } else {
         SendNotify(nullptr, L"install", 1);
@@ -246,7 +257,7 @@ LRESULT CMainWnd::OnStatus(const StatusRecord& r) {
         break;
     case 1004:
         RemovePackageAfterFailedDownload();
-        ShowMessageDialog(GetHWND(), L"下载失败", L"温馨提示");
+        Message(GetHWND(), L"下载失败", L"温馨提示");
         m_mainTabLayout->SelectItem(m_pageBeforeInstall);
         break;
     case 2001:
@@ -261,7 +272,7 @@ LRESULT CMainWnd::OnStatus(const StatusRecord& r) {
         FinishInstall();
         break;
     case 2004:
-        ShowWarnDialog(GetHWND(), r.message.c_str());
+        Warn(GetHWND(), r.message);
         m_mainTabLayout->SelectItem(kPageStart);
         break;
     case 3000:
@@ -286,7 +297,7 @@ LRESULT CMainWnd::OnStatus(const StatusRecord& r) {
         m_finishCloseDelay = MainWndLogic::DelayFromValue(r.value);
         break;
     case 3009:
-        ShowMessageDialog(GetHWND(), r.message.c_str(), L"消息");
+        Message(GetHWND(), r.message, L"消息");
         break;
     default:
         break;
@@ -307,6 +318,7 @@ void CMainWnd::FinishInstall() {
         // The system clamps longer periods to this value anyway.
         SetTimer(GetRoot(), TIMER_AUTO_CLOSE, m_finishCloseDelay > 0x7FFFFFFF ? 0x7FFFFFFF : m_finishCloseDelay);
     }
+    DEBUG_LOG(L"finished: %s", m_installPath.c_str());
 }
 
 LRESULT CMainWnd::OnTimer(WPARAM, LPARAM) { return 0; }
@@ -320,9 +332,14 @@ LRESULT CMainWnd::HandleMessage(UINT msg, WPARAM wp, LPARAM lp, bool& handled) {
     if (msg == WM_TIMER) {
         OnTimer(wp, lp);
     }
-    if (msg == WM_CLOSE && CurrentPage() == kPageInstalling) {
-        // Nobody closes the window while the package is downloaded or installed.
+    if (msg == WM_CLOSE) {
+        // Alt+F4 and the system close obey the rules of the close button: nothing while the package is downloaded
+        // or installed, the exit dialog first on the start and custom pages.
         handled = true;
+        int page = CurrentPage();
+        if (page == kPageDone || (page != kPageInstalling && ShowExitDialog(GetHWND()) == 1)) {
+            Close(1);
+        }
         return 0;
     }
     return CSkinFrameBase::HandleMessage(msg, wp, lp, handled);

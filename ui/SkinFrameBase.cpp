@@ -35,4 +35,6 @@ void CSkinFrameBase::AdjustStyles() {
     ::SetWindowPos(hwnd, HWND_NOTOPMOST, 0, 0, 0, 0, flags);
 }
 
-void CSkinFrameBase::InitWindow() { AdjustStyles(); }
+void CSkinFrameBase::InitWindow() {
+    AdjustStyles();
+}

@@ -64,8 +64,8 @@ void CExitTipsWidget::OnClick(const UiKit::Notify& msg) {
         Close(2);
     } else if (msg.sender != nullptr) {
         const std::wstring& name = msg.sender->GetName();
-        WPARAM command = name == L"minbtn" ? SC_MINIMIZE
-                         : name == L"maxbtn" ? SC_MAXIMIZE
+        WPARAM command = name == L"minbtn"       ? SC_MINIMIZE
+                         : name == L"maxbtn"     ? SC_MAXIMIZE
                          : name == L"restorebtn" ? SC_RESTORE
                                                  : 0;
         if (command != 0) {

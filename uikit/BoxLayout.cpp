@@ -35,7 +35,8 @@ std::vector<BoxSlot> ArrangeBox(const std::vector<BoxItem>& items, int start, in
     int share = flexible > 0 ? static_cast<int>(remaining / flexible) : 0;
     int lastFlexible = share;
     if (flexible > 0) {
-        lastFlexible = static_cast<int>(std::max<long long>(0, remaining - static_cast<long long>(share) * (flexible - 1)));
+        lastFlexible =
+            static_cast<int>(std::max<long long>(0, remaining - static_cast<long long>(share) * (flexible - 1)));
     }
 
     int cursor = start;

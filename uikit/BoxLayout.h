@@ -8,12 +8,12 @@
 namespace UiKit {
 
 struct BoxItem {
-    int size = 0;               // fixed size along the axis; 0 means flexible
+    int size = 0; // fixed size along the axis; 0 means flexible
     int minSize = 0;
     int maxSize = INT_MAX;
-    int padBefore = 0;          // the child's own padding along the axis
+    int padBefore = 0; // the child's own padding along the axis
     int padAfter = 0;
-    int cross = 0;              // fixed size across the axis; 0 spans the layout
+    int cross = 0; // fixed size across the axis; 0 spans the layout
     int crossMin = 0;
     int crossMax = INT_MAX;
     int crossPadBefore = 0;

@@ -9,7 +9,9 @@ namespace UiKit {
 
 namespace {
 
-std::wstring Wide(const char* utf8) { return Utils::MultiByteToWide(utf8, CP_UTF8); }
+std::wstring Wide(const char* utf8) {
+    return Utils::MultiByteToWide(utf8, CP_UTF8);
+}
 
 void ApplyWindowAttribute(WindowSpec& spec, const std::wstring& n, const std::wstring& v) {
     if (n == L"size") {
@@ -82,9 +84,11 @@ public:
 
     bool Build(const std::string& xml) {
         pugi::xml_document doc;
-        pugi::xml_parse_result parsed = doc.load_buffer(xml.data(), xml.size(), pugi::parse_default, pugi::encoding_utf8);
+        pugi::xml_parse_result parsed =
+            doc.load_buffer(xml.data(), xml.size(), pugi::parse_default, pugi::encoding_utf8);
         if (!parsed) {
-            DEBUG_LOG(L"layout %s: XML error at offset %d", window_.GetSkinFile().c_str(), static_cast<int>(parsed.offset));
+            DEBUG_LOG(L"layout %s: XML error at offset %d", window_.GetSkinFile().c_str(),
+                      static_cast<int>(parsed.offset));
             return false;
         }
         pugi::xml_node root = doc.child("Window");
@@ -159,6 +163,8 @@ private:
     Window& window_;
 };
 
-bool BuildLayout(Window& window, const std::string& xml) { return LayoutBuilder(window).Build(xml); }
+bool BuildLayout(Window& window, const std::string& xml) {
+    return LayoutBuilder(window).Build(xml);
+}
 
 } // namespace UiKit

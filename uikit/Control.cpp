@@ -10,7 +10,9 @@ namespace UiKit {
 
 namespace {
 
-Argb ColorOr(const std::wstring& value, Argb fallback) { return ParseColor(value).value_or(fallback); }
+Argb ColorOr(const std::wstring& value, Argb fallback) {
+    return ParseColor(value).value_or(fallback);
+}
 
 RECT Inset(const RECT& rc, const RECT& by) {
     return RECT{rc.left + by.left, rc.top + by.top, std::max(rc.left + by.left, rc.right - by.right),
@@ -68,7 +70,9 @@ bool Control::SetAttribute(const std::wstring& n, const std::wstring& v) {
     return true;
 }
 
-void Control::SetPos(const RECT& rc) { rect_ = rc; }
+void Control::SetPos(const RECT& rc) {
+    rect_ = rc;
+}
 
 void Control::PaintBackground(Canvas& canvas) {
     if (bkColor_ != 0) {
@@ -198,7 +202,9 @@ void Container::Add(std::unique_ptr<Control> child) {
     children_.push_back(std::move(child));
 }
 
-bool Container::ShowsChild(const Control*) const { return true; }
+bool Container::ShowsChild(const Control*) const {
+    return true;
+}
 
 void Container::SetPos(const RECT& rc) {
     rect_ = rc;
@@ -226,8 +232,7 @@ void Container::Paint(Canvas& canvas) {
 namespace {
 
 // Lays out children along one axis with the shared sizing rule; hidden children get an empty rectangle.
-void ArrangeAxis(std::vector<std::unique_ptr<Control>>& children, const RECT& inner, int childPadding,
-                 bool vertical) {
+void ArrangeAxis(std::vector<std::unique_ptr<Control>>& children, const RECT& inner, int childPadding, bool vertical) {
     std::vector<BoxItem> items;
     std::vector<Control*> placed;
     for (auto& c : children) {
@@ -238,13 +243,13 @@ void ArrangeAxis(std::vector<std::unique_ptr<Control>>& children, const RECT& in
         const RECT& p = c->GetPadding();
         BoxItem it;
         if (vertical) {
-            it = BoxItem{c->FixedHeight(), c->MinHeight(), c->MaxHeight(), static_cast<int>(p.top),
-                         static_cast<int>(p.bottom), c->FixedWidth(), c->MinWidth(), c->MaxWidth(),
-                         static_cast<int>(p.left), static_cast<int>(p.right)};
+            it = BoxItem{c->FixedHeight(),           c->MinHeight(),           c->MaxHeight(), static_cast<int>(p.top),
+                         static_cast<int>(p.bottom), c->FixedWidth(),          c->MinWidth(),  c->MaxWidth(),
+                         static_cast<int>(p.left),   static_cast<int>(p.right)};
         } else {
-            it = BoxItem{c->FixedWidth(), c->MinWidth(), c->MaxWidth(), static_cast<int>(p.left),
-                         static_cast<int>(p.right), c->FixedHeight(), c->MinHeight(), c->MaxHeight(),
-                         static_cast<int>(p.top), static_cast<int>(p.bottom)};
+            it = BoxItem{
+                c->FixedWidth(),  c->MinWidth(),  c->MaxWidth(),  static_cast<int>(p.left), static_cast<int>(p.right),
+                c->FixedHeight(), c->MinHeight(), c->MaxHeight(), static_cast<int>(p.top),  static_cast<int>(p.bottom)};
         }
         items.push_back(it);
         placed.push_back(c.get());
@@ -263,8 +268,12 @@ void ArrangeAxis(std::vector<std::unique_ptr<Control>>& children, const RECT& in
 
 } // namespace
 
-void VerticalLayout::Arrange(const RECT& inner) { ArrangeAxis(children_, inner, childPadding_, true); }
-void HorizontalLayout::Arrange(const RECT& inner) { ArrangeAxis(children_, inner, childPadding_, false); }
+void VerticalLayout::Arrange(const RECT& inner) {
+    ArrangeAxis(children_, inner, childPadding_, true);
+}
+void HorizontalLayout::Arrange(const RECT& inner) {
+    ArrangeAxis(children_, inner, childPadding_, false);
+}
 
 bool TabLayout::SetAttribute(const std::wstring& n, const std::wstring& v) {
     if (n == L"selectedid") {
@@ -369,7 +378,9 @@ void Label::Paint(Canvas& canvas) {
 
 // ---- Button ----
 
-Button::Button() { mouse_ = true; }
+Button::Button() {
+    mouse_ = true;
+}
 
 bool Button::SetAttribute(const std::wstring& n, const std::wstring& v) {
     if (n == L"normalimage") {

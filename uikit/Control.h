@@ -66,7 +66,9 @@ public:
     void SetPushed(bool v);
     void SetFocused(bool v);
 
-    class Container* Parent() const { return parent_; }
+    class Container* Parent() const {
+        return parent_;
+    }
     Window* GetWindow() const { return window_; }
     void Attach(Window* window, class Container* parent) {
         window_ = window;

@@ -8,7 +8,9 @@
 
 namespace UiKit {
 
-Edit::Edit() { mouse_ = true; }
+Edit::Edit() {
+    mouse_ = true;
+}
 
 Edit::~Edit() = default; // the child window is destroyed with the top-level window
 
@@ -74,7 +76,9 @@ void Edit::SetPos(const RECT& rc) {
     PlaceHost();
 }
 
-void Edit::OnVisibilityChanged() { PlaceHost(); }
+void Edit::OnVisibilityChanged() {
+    PlaceHost();
+}
 
 void Edit::SetEnabled(bool enabled) {
     Label::SetEnabled(enabled);

@@ -137,7 +137,9 @@ bool ParseBool(const std::wstring& raw, bool fallback) {
     return fallback;
 }
 
-int ImageSpec::ResourceId() const { return ParseInt(res, 0); }
+int ImageSpec::ResourceId() const {
+    return ParseInt(res, 0);
+}
 
 std::optional<ImageSpec> ParseImage(const std::wstring& raw) {
     std::wstring text = Trim(raw);

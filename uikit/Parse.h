@@ -31,10 +31,10 @@ struct ImageSpec {
     std::wstring resType; // "png" for a PNG resource; empty for a file
     std::optional<RECT> dest;
     std::optional<RECT> source;
-    RECT corner{};        // nine-slice insets (left, top, right, bottom)
+    RECT corner{};            // nine-slice insets (left, top, right, bottom)
     std::optional<Argb> mask; // pixels of this RGB become transparent
     int fade = 255;
-    bool hole = false;    // nine-slice without the centre piece
+    bool hole = false; // nine-slice without the centre piece
     bool xTiled = false;
     bool yTiled = false;
 

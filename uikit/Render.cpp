@@ -13,7 +13,9 @@ namespace UiKit {
 
 namespace {
 
-Gdiplus::Color ToColor(Argb c) { return Gdiplus::Color(static_cast<Gdiplus::ARGB>(c)); }
+Gdiplus::Color ToColor(Argb c) {
+    return Gdiplus::Color(static_cast<Gdiplus::ARGB>(c));
+}
 
 // Round rectangle path; `round` holds the corner ellipse's width and height.
 void RoundPath(Gdiplus::GraphicsPath& path, const RECT& rc, SIZE round) {
@@ -76,12 +78,13 @@ std::unique_ptr<Gdiplus::Bitmap> LoadPngResource(HMODULE module, int id) {
 void ApplyMask(Gdiplus::Bitmap& bitmap, Argb mask) {
     Gdiplus::Rect all(0, 0, static_cast<INT>(bitmap.GetWidth()), static_cast<INT>(bitmap.GetHeight()));
     Gdiplus::BitmapData data{};
-    if (bitmap.LockBits(&all, Gdiplus::ImageLockModeRead | Gdiplus::ImageLockModeWrite, PixelFormat32bppARGB,
-                        &data) != Gdiplus::Ok) {
+    if (bitmap.LockBits(&all, Gdiplus::ImageLockModeRead | Gdiplus::ImageLockModeWrite, PixelFormat32bppARGB, &data) !=
+        Gdiplus::Ok) {
         return;
     }
     for (UINT y = 0; y < data.Height; ++y) {
-        auto* row = reinterpret_cast<uint32_t*>(static_cast<BYTE*>(data.Scan0) + static_cast<ptrdiff_t>(y) * data.Stride);
+        auto* row =
+            reinterpret_cast<uint32_t*>(static_cast<BYTE*>(data.Scan0) + static_cast<ptrdiff_t>(y) * data.Stride);
         for (UINT x = 0; x < data.Width; ++x) {
             if ((row[x] & 0x00FFFFFFu) == (mask & 0x00FFFFFFu)) {
                 row[x] = 0;
@@ -190,7 +193,9 @@ Canvas::Canvas(HDC dc, ImageCache& images) : dc_(dc), images_(images), g_(std::m
 
 Canvas::~Canvas() = default;
 
-void Canvas::FlushGdiplus() { g_->Flush(Gdiplus::FlushIntentionSync); }
+void Canvas::FlushGdiplus() {
+    g_->Flush(Gdiplus::FlushIntentionSync);
+}
 
 void Canvas::Fill(const RECT& rc, Argb color, SIZE round) {
     Gdiplus::SolidBrush brush(ToColor(color));
@@ -231,7 +236,8 @@ bool Canvas::DrawImage(const std::wstring& descriptor, const RECT& rc, int clipW
     if (bmp == nullptr) {
         return false;
     }
-    RECT src = spec->source.value_or(RECT{0, 0, static_cast<LONG>(bmp->GetWidth()), static_cast<LONG>(bmp->GetHeight())});
+    RECT src =
+        spec->source.value_or(RECT{0, 0, static_cast<LONG>(bmp->GetWidth()), static_cast<LONG>(bmp->GetHeight())});
     src.right = std::min<LONG>(src.right, static_cast<LONG>(bmp->GetWidth()));
     src.bottom = std::min<LONG>(src.bottom, static_cast<LONG>(bmp->GetHeight()));
     RECT dst = rc;
@@ -247,8 +253,11 @@ bool Canvas::DrawImage(const std::wstring& descriptor, const RECT& rc, int clipW
     }
     Gdiplus::ImageAttributes attrs;
     if (spec->fade < 255) {
-        Gdiplus::ColorMatrix m = {{{1, 0, 0, 0, 0}, {0, 1, 0, 0, 0}, {0, 0, 1, 0, 0},
-                                   {0, 0, 0, static_cast<Gdiplus::REAL>(spec->fade) / 255.0f, 0}, {0, 0, 0, 0, 1}}};
+        Gdiplus::ColorMatrix m = {{{1, 0, 0, 0, 0},
+                                   {0, 1, 0, 0, 0},
+                                   {0, 0, 1, 0, 0},
+                                   {0, 0, 0, static_cast<Gdiplus::REAL>(spec->fade) / 255.0f, 0},
+                                   {0, 0, 0, 0, 1}}};
         attrs.SetColorMatrix(&m);
     }
     if (spec->xTiled || spec->yTiled) {
@@ -260,8 +269,8 @@ bool Canvas::DrawImage(const std::wstring& descriptor, const RECT& rc, int clipW
         const RECT& s = pieces[i].src;
         const RECT& d = pieces[i].dst;
         g_->DrawImage(bmp,
-                      Gdiplus::Rect(static_cast<INT>(d.left), static_cast<INT>(d.top), static_cast<INT>(d.right - d.left),
-                                    static_cast<INT>(d.bottom - d.top)),
+                      Gdiplus::Rect(static_cast<INT>(d.left), static_cast<INT>(d.top),
+                                    static_cast<INT>(d.right - d.left), static_cast<INT>(d.bottom - d.top)),
                       static_cast<INT>(s.left), static_cast<INT>(s.top), static_cast<INT>(s.right - s.left),
                       static_cast<INT>(s.bottom - s.top), Gdiplus::UnitPixel, &attrs);
     }

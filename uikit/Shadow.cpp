@@ -15,7 +15,7 @@ uint8_t ShadowAlpha(double distance, int size, int sharpness, int darkness) {
     if (size <= 0 || distance >= size) {
         return 0;
     }
-    double t = 1.0 - distance / size;               // 1 at the outline, 0 at the reach
+    double t = 1.0 - distance / size; // 1 at the outline, 0 at the reach
     double exponent = 1.0 + std::max(0, sharpness) / 10.0;
     return static_cast<uint8_t>(std::lround(peak * std::pow(t, exponent)));
 }
@@ -47,7 +47,8 @@ std::vector<uint32_t> MakeShadow(int w, int h, SIZE round, int size, int sharpne
             double py = y + 0.5 - size - offset.y;
             uint32_t a = ShadowAlpha(RoundRectDistance(px, py, w, h, round), size, sharpness, darkness);
             // Premultiplied, as UpdateLayeredWindow expects.
-            pixels[static_cast<size_t>(y) * bw + x] = (a << 24) | ((r * a / 255) << 16) | ((g * a / 255) << 8) | (b * a / 255);
+            pixels[static_cast<size_t>(y) * bw + x] =
+                (a << 24) | ((r * a / 255) << 16) | ((g * a / 255) << 8) | (b * a / 255);
         }
     }
     return pixels;

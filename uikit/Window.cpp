@@ -25,8 +25,7 @@ bool IsWithin(const Control* c, const Control* ancestor) {
     return false;
 }
 
-template <class Fn>
-void ForEachControl(Control* c, Fn&& fn) {
+template <class Fn> void ForEachControl(Control* c, Fn&& fn) {
     if (c == nullptr) {
         return;
     }
@@ -48,7 +47,9 @@ Window::~Window() {
     }
 }
 
-std::unique_ptr<Control> Window::CreateControl(const std::wstring&) { return nullptr; }
+std::unique_ptr<Control> Window::CreateControl(const std::wstring&) {
+    return nullptr;
+}
 
 bool Window::LoadLayout() {
     std::wstring file = GetSkinFile();

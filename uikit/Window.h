@@ -12,6 +12,7 @@
 
 #include "uikit/Control.h"
 #include "uikit/Render.h"
+#include "uikit/Toolkit.h"
 #include "utils/ScopedWin.h"
 
 namespace UiKit {
@@ -26,8 +27,8 @@ struct Notify {
 // Window attributes of the layout's root element.
 struct WindowSpec {
     SIZE size{};
-    RECT caption{};    // caption (drag) area as insets: x in [left, width - right), y in [top, bottom)
-    RECT sizeBox{};    // resize borders
+    RECT caption{}; // caption (drag) area as insets: x in [left, width - right), y in [top, bottom)
+    RECT sizeBox{}; // resize borders
     SIZE roundCorner{};
     int borderSize = 0;
     Argb borderColor = 0;
@@ -82,10 +83,7 @@ public:
 
     Control* GetRoot() const { return root_.get(); }
     Control* FindControl(const std::wstring& name) const;
-    template <class T>
-    T* Find(const std::wstring& name) const {
-        return dynamic_cast<T*>(FindControl(name));
-    }
+    template <class T> T* Find(const std::wstring& name) const { return dynamic_cast<T*>(FindControl(name)); }
     const WindowSpec& Spec() const { return spec_; }
 
     // Notifications: SendNotify delivers now; PostNotify (any thread) queues for delivery on the UI thread.

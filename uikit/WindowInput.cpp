@@ -75,7 +75,9 @@ LRESULT CALLBACK Window::StaticProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     return self->Dispatch(msg, wp, lp);
 }
 
-Control* Window::HitTest(POINT pt) const { return root_ ? HitTestTree(root_.get(), pt) : nullptr; }
+Control* Window::HitTest(POINT pt) const {
+    return root_ ? HitTestTree(root_.get(), pt) : nullptr;
+}
 
 LRESULT Window::OnNcHitTest(POINT screen) {
     POINT pt = screen;
@@ -89,14 +91,22 @@ LRESULT Window::OnNcHitTest(POINT screen) {
         bool right = pt.x >= client.right - b.right;
         bool top = pt.y < b.top;
         bool bottom = pt.y >= client.bottom - b.bottom;
-        if (top && left) return HTTOPLEFT;
-        if (top && right) return HTTOPRIGHT;
-        if (bottom && left) return HTBOTTOMLEFT;
-        if (bottom && right) return HTBOTTOMRIGHT;
-        if (top) return HTTOP;
-        if (bottom) return HTBOTTOM;
-        if (left) return HTLEFT;
-        if (right) return HTRIGHT;
+        if (top && left)
+            return HTTOPLEFT;
+        if (top && right)
+            return HTTOPRIGHT;
+        if (bottom && left)
+            return HTBOTTOMLEFT;
+        if (bottom && right)
+            return HTBOTTOMRIGHT;
+        if (top)
+            return HTTOP;
+        if (bottom)
+            return HTBOTTOM;
+        if (left)
+            return HTLEFT;
+        if (right)
+            return HTRIGHT;
     }
     const RECT& c = spec_.caption;
     if (pt.x >= c.left && pt.x < client.right - c.right && pt.y >= c.top && pt.y < c.bottom) {

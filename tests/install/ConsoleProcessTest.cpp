@@ -58,7 +58,7 @@ TEST(ConsoleProcess, FailedLaunchThrowsAndKeepsNothing) {
     const std::pair<std::wstring, std::wstring> cases[] = {
         {dir / L"missing.exe", L""},
         {L"\"" + StandIn::Exe() + L"\" " + std::wstring(1100, L'x'), L""}, // longer than the buffer
-        {L"anything", dir / L"missing.exe"},                                 // application name missing
+        {L"anything", dir / L"missing.exe"},                               // application name missing
     };
     for (const auto& [line, app] : cases) {
         CConsoleProcess child;

@@ -76,10 +76,17 @@ TEST(ConsoleProtocol, PackageValuesAreCutAt771Characters) {
 
 TEST(ConsoleProtocol, EncodeValuesGiveTheCodePageAskedFor) {
     const std::pair<const wchar_t*, long> cases[] = {
-        {L"Encode=UTF8", 65001},   {L"Encode=ACP", 0},          {L"Encode=936", 936},
-        {L"Encode=x", 0},          {L"Encode=", 0},             {L"Encode= 1252", 1252},
-        {L"Encode=+950", 950},     {L"Encode=-5", -5},          {L"Encode=65001abc", 65001},
-        {L"Encode=utf8", 0},       {L"Encode=99999999999", 2147483647L},
+        {L"Encode=UTF8", 65001},
+        {L"Encode=ACP", 0},
+        {L"Encode=936", 936},
+        {L"Encode=x", 0},
+        {L"Encode=", 0},
+        {L"Encode= 1252", 1252},
+        {L"Encode=+950", 950},
+        {L"Encode=-5", -5},
+        {L"Encode=65001abc", 65001},
+        {L"Encode=utf8", 0},
+        {L"Encode=99999999999", 2147483647L},
     };
     for (auto [line, page] : cases) {
         SCOPED_TRACE(testing::PrintToString(std::wstring(line)));
@@ -125,9 +132,9 @@ TEST(ConsoleProtocol, NumberReadersFollowTheScanfConversions) {
     for (auto [text, value] : doubles) {
         EXPECT_DOUBLE_EQ(ReadDouble(text), value) << testing::PrintToString(std::wstring(text));
     }
-    const std::pair<const wchar_t*, int> ints[] = {{L"42", 42},     {L" -7", -7},           {L"+3x", 3},
-                                                   {L"x", 0},       {L"", 0},               {L"-1", -1},
-                                                   {L"2147483647", 2147483647}, {L"4294967295", -1}};
+    const std::pair<const wchar_t*, int> ints[] = {
+        {L"42", 42},        {L" -7", -7}, {L"+3x", 3}, {L"x", 0}, {L"", 0}, {L"-1", -1}, {L"2147483647", 2147483647},
+        {L"4294967295", -1}};
     for (auto [text, value] : ints) {
         EXPECT_EQ(ReadInt(text), value) << testing::PrintToString(std::wstring(text));
     }

@@ -85,8 +85,8 @@ TEST(PackageInstaller, BuildCommandLinePutsEachPieceInItsPlace) {
          L"D:\\Apps\\Tunivox\\__Package_Tunivox.exe /S -console=show -version=1.0.0 -dsc=true -ssc=false "
          L"-instdir=\"D:\\Apps\\Tunivox\" /D=D:\\Apps\\Tunivox"},
         // A folder with blanks: the package path stays unquoted, only -instdir is quoted, /D= ends the line.
-        {L"C:\\Program Files (x86)\\Tunivox\\__Package_Tunivox.exe", L"C:\\Program Files (x86)\\Tunivox", false,
-         true, L"",
+        {L"C:\\Program Files (x86)\\Tunivox\\__Package_Tunivox.exe", L"C:\\Program Files (x86)\\Tunivox", false, true,
+         L"",
          L"C:\\Program Files (x86)\\Tunivox\\__Package_Tunivox.exe /S -console=show -version=1.0.0 -dsc=false "
          L"-ssc=true -instdir=\"C:\\Program Files (x86)\\Tunivox\" /D=C:\\Program Files (x86)\\Tunivox"},
         // InstCmd goes between the shortcut options and -instdir, unchanged.
@@ -96,7 +96,8 @@ TEST(PackageInstaller, BuildCommandLinePutsEachPieceInItsPlace) {
         // No folder: neither -instdir nor /D=.
         {L"D:\\T\\p.exe", L"", false, false, L"-k",
          L"D:\\T\\p.exe /S -console=show -version=1.0.0 -dsc=false -ssc=false -k"},
-        {L"D:\\T\\p.exe", L"", false, false, L"", L"D:\\T\\p.exe /S -console=show -version=1.0.0 -dsc=false -ssc=false"},
+        {L"D:\\T\\p.exe", L"", false, false, L"",
+         L"D:\\T\\p.exe /S -console=show -version=1.0.0 -dsc=false -ssc=false"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(CPackageInstaller::BuildCommandLine(c.package, c.dir, c.desktop, c.quick, c.instCmd), c.expected);
@@ -107,20 +108,21 @@ TEST(PackageInstaller, PackageOutputBecomesEventsInOrder) {
     TempDir dir(L"pkg");
     PackageRun run(dir.path());
     // Each read is parsed on its own and in order; the Encode= lines change how the following lines decode.
-    std::vector<Event> events = run.Play("say Progress=0.5\\nProgress=abc\\n Progress=0.7\\n\n"
-                                         "say InstPath=C:\\\\P\\n\n"
-                                         "say ExePath=C:\\\\P\\\\a.exe\\nStartExe=C:\\\\P\\\\a.exe\\n\n"
-                                         "say UninstExePath=C:\\\\P\\\\u.exe\\nUninstExe=C:\\\\P\\\\u.exe\\n\n"
-                                         "say UninstEp=ep\\nInstallVersion=1.2.3\\n\n"
-                                         "say TopShowDetention=-1\\nFinsihCloseDetention=5000\\n\n"
-                                         "say StartUrl=https://x.test/a?b=c\\n\n"
-                                         "say StartupStyle=AutoStartup\\nStartupStyle=autostartup\\n"
-                                         "StartupStyle=UserStartup\\nStartupStyle=NonStartup\\n\n"
-                                         "say Encode=UTF8\\nMessage=\\xE5\\xAE\\x89\\xE8\\xA3\\x85\\n\n"
-                                         "say Encode=936\\nMessage=\\xB0\\xB2\\xD7\\xB0\\n\n"
-                                         "say Encode=x\\nMessage=\\xCD\\xEA\\xB3\\xC9\\n\n" // x: the ANSI code page, 936
-                                         "say Message=\\n\n"
-                                         "exit 0\n");
+    std::vector<Event> events =
+        run.Play("say Progress=0.5\\nProgress=abc\\n Progress=0.7\\n\n"
+                 "say InstPath=C:\\\\P\\n\n"
+                 "say ExePath=C:\\\\P\\\\a.exe\\nStartExe=C:\\\\P\\\\a.exe\\n\n"
+                 "say UninstExePath=C:\\\\P\\\\u.exe\\nUninstExe=C:\\\\P\\\\u.exe\\n\n"
+                 "say UninstEp=ep\\nInstallVersion=1.2.3\\n\n"
+                 "say TopShowDetention=-1\\nFinsihCloseDetention=5000\\n\n"
+                 "say StartUrl=https://x.test/a?b=c\\n\n"
+                 "say StartupStyle=AutoStartup\\nStartupStyle=autostartup\\n"
+                 "StartupStyle=UserStartup\\nStartupStyle=NonStartup\\n\n"
+                 "say Encode=UTF8\\nMessage=\\xE5\\xAE\\x89\\xE8\\xA3\\x85\\n\n"
+                 "say Encode=936\\nMessage=\\xB0\\xB2\\xD7\\xB0\\n\n"
+                 "say Encode=x\\nMessage=\\xCD\\xEA\\xB3\\xC9\\n\n" // x: the ANSI code page, 936
+                 "say Message=\\n\n"
+                 "exit 0\n");
     std::vector<Event> expected = {
         kStart,
         kProgress0,
@@ -176,11 +178,15 @@ TEST(PackageInstaller, OutcomesOfTheWholeRun) {
         {"split UTF-8 character",
          "say Encode=UTF8\\nMessage=\\xE5\\xAE\nsleep 300\nsay \\x89\\n\n",
          {{IST_CODE_MESSAGE, 0.0, L"安"}, kEndedUndecided}},
-        {"unfinished last line at the end", "say Progress=0.3\\nState=Fail\n", {{IST_CODE_PROGRESS, 0.3, L""}, {IST_CODE_FAIL, 0.0, kFailText}}},
+        {"unfinished last line at the end",
+         "say Progress=0.3\\nState=Fail\n",
+         {{IST_CODE_PROGRESS, 0.3, L""}, {IST_CODE_FAIL, 0.0, kFailText}}},
         // Mended: an unknown code page used to make every later line decode to nothing, losing the failure.
         {"unknown code page, then a failure",
-         "say Encode=99999\\n\nsleep 100\nsay State=Fail\\n\n", {{IST_CODE_FAIL, 0.0, kFailText}}},
-        {"code page 1200 cannot decode bytes: kept", "say Encode=1200\\nState=Fail\\n\n",
+         "say Encode=99999\\n\nsleep 100\nsay State=Fail\\n\n",
+         {{IST_CODE_FAIL, 0.0, kFailText}}},
+        {"code page 1200 cannot decode bytes: kept",
+         "say Encode=1200\\nState=Fail\\n\n",
          {{IST_CODE_FAIL, 0.0, kFailText}}},
         // Standard error is not part of the protocol.
         {"standard error is not parsed", "stderr State=Fail\\n\nexit 0\n", {kEndedUndecided}},
@@ -217,10 +223,14 @@ TEST(PackageInstaller, MuchOutputAfterTheVerdictOrOnStandardErrorDoesNotHang) {
         const char* script;
         Event verdict;
     } cases[] = {
-        {"50 MiB on standard output after the verdict", "say State=Success\\n\nsleep 200\nchatter 50\nexit 0\n",
+        {"50 MiB on standard output after the verdict",
+         "say State=Success\\n\nsleep 200\nchatter 50\nexit 0\n",
          {IST_CODE_SUCCESS, 0.0, L""}},
-        {"50 MiB on standard error before the verdict", "chatter 50 err\nsay State=Fail\\n\nexit 0\n",
+        {"50 MiB on standard error before the verdict",
+         "chatter 50 err\nsay State=Fail\\n\nexit 0\n",
          {IST_CODE_FAIL, 0.0, kFailText}},
+        {"standard output closed early, then 20 MiB on standard error", "closeout\nchatter 20 err\nexit 0\n",
+         kEndedUndecided},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

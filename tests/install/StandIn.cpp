@@ -8,9 +8,13 @@
 
 namespace StandIn {
 
-std::wstring Exe() { return TestSupport::ExeFolder() + L"\\standin.exe"; }
+std::wstring Exe() {
+    return TestSupport::ExeFolder() + L"\\standin.exe";
+}
 
-bool CopyTo(const std::wstring& target) { return ::CopyFileW(Exe().c_str(), target.c_str(), FALSE) != FALSE; }
+bool CopyTo(const std::wstring& target) {
+    return ::CopyFileW(Exe().c_str(), target.c_str(), FALSE) != FALSE;
+}
 
 std::wstring WriteScript(const std::wstring& path, const std::string& text) {
     TestSupport::WriteBytes(path, text);
@@ -27,9 +31,13 @@ static std::vector<std::wstring> RecordLines(const std::wstring& path) {
     return lines;
 }
 
-std::vector<std::wstring> CommandLines(const std::wstring& script) { return RecordLines(script + L".cmdline"); }
+std::vector<std::wstring> CommandLines(const std::wstring& script) {
+    return RecordLines(script + L".cmdline");
+}
 
-std::vector<std::wstring> Modules(const std::wstring& script) { return RecordLines(script + L".module"); }
+std::vector<std::wstring> Modules(const std::wstring& script) {
+    return RecordLines(script + L".module");
+}
 
 std::wstring Argument(const std::wstring& script) {
     if (script.find(L' ') != std::wstring::npos) {
@@ -42,7 +50,9 @@ ScriptEnvironment::ScriptEnvironment(const std::wstring& script) {
     ::SetEnvironmentVariableW(L"TUNIVOX_STANDIN_SCRIPT", script.c_str());
 }
 
-ScriptEnvironment::~ScriptEnvironment() { ::SetEnvironmentVariableW(L"TUNIVOX_STANDIN_SCRIPT", nullptr); }
+ScriptEnvironment::~ScriptEnvironment() {
+    ::SetEnvironmentVariableW(L"TUNIVOX_STANDIN_SCRIPT", nullptr);
+}
 
 } // namespace StandIn
 

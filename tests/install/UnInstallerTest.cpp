@@ -60,8 +60,7 @@ struct Copy {
 } // namespace
 
 TEST(UnInstaller, CommandLineIsTheCopyThenTheOldFolder) {
-    EXPECT_EQ(CUnInstaller::BuildCommandLine(L"C:\\Temp\\~KadoTemp.92482B06FB471E17\\\\Tunivox_un_asa.exe",
-                                             L"D:\\Old"),
+    EXPECT_EQ(CUnInstaller::BuildCommandLine(L"C:\\Temp\\~KadoTemp.92482B06FB471E17\\\\Tunivox_un_asa.exe", L"D:\\Old"),
               L"C:\\Temp\\~KadoTemp.92482B06FB471E17\\\\Tunivox_un_asa.exe /S -console=show _?=D:\\Old");
     // 511 characters fit the buffer; 512 do not and give no line at all rather than a cut one.
     std::wstring fixed = L"x /S -console=show _?=";
@@ -77,18 +76,23 @@ TEST(UnInstaller, OutcomesOfTheWholeRun) {
     };
     const Case cases[] = {
         {"a silent uninstaller ends as a success with 1.0", "exit 1\n", {kEndedUndecided}},
-        {"progress, then success", "say Progress=0.5\\nProgress=x\\n\nsay State=Success\\n\n",
+        {"progress, then success",
+         "say Progress=0.5\\nProgress=x\\n\nsay State=Success\\n\n",
          {{UNI_CODE_PROGRESS, 0.5, L""}, {UNI_CODE_PROGRESS, 0.0, L""}, {UNI_CODE_SUCCESS, 0.0, L""}}},
         // Reading goes on after the decisive line: a later error is reported too, and no final 5003 follows.
-        {"success, then an error in a later read", "say State=Success\\n\nsleep 200\nsay Error=x\\n\n",
+        {"success, then an error in a later read",
+         "say State=Success\\n\nsleep 200\nsay Error=x\\n\n",
          {{UNI_CODE_SUCCESS, 0.0, L""}, {UNI_CODE_FAIL, 0.0, L"x"}}},
-        {"the package's keys are ignored", "say InstPath=C:\\\\x\\nExePath=C:\\\\x\\\\a.exe\\nMessage=m\\n\n",
+        {"the package's keys are ignored",
+         "say InstPath=C:\\\\x\\nExePath=C:\\\\x\\\\a.exe\\nMessage=m\\n\n",
          {kEndedUndecided}},
         {"State=Fail with CRLF", "say State=Fail\\r\\n\n", {{UNI_CODE_FAIL, 0.0, kFailText}}},
         {"split line", "say State=Fa\nsleep 300\nsay il\\n\n", {{UNI_CODE_FAIL, 0.0, kFailText}}},
-        {"Encode=UTF8 decodes the next line as UTF-8", "say Encode=UTF8\\nError=\\xE5\\xA4\\xB1\\xE8\\xB4\\xA5\\n\n",
+        {"Encode=UTF8 decodes the next line as UTF-8",
+         "say Encode=UTF8\\nError=\\xE5\\xA4\\xB1\\xE8\\xB4\\xA5\\n\n",
          {{UNI_CODE_FAIL, 0.0, L"失败"}}},
-        {"Encode=936 means the ANSI code page", "say Encode=936\\nError=\\xCA\\xA7\\xB0\\xDC\\n\n",
+        {"Encode=936 means the ANSI code page",
+         "say Encode=936\\nError=\\xCA\\xA7\\xB0\\xDC\\n\n",
          {{UNI_CODE_FAIL, 0.0, L"失败"}}},
         {"two successes in different reads are both reported",
          "say State=Success\\n\nsleep 200\nsay State=Success\\n\n",

@@ -20,7 +20,7 @@ struct Session {
     std::atomic<HWND> hwnd{nullptr};
     std::vector<const wchar_t*> clicks;
     std::vector<bool> openAfterClick; // the dialog still existed after each click
-    std::wstring caption;            // texts seen once the dialog was up
+    std::wstring caption;             // texts seen once the dialog was up
     std::wstring text;
     bool timedOut = false;
     std::function<void()> whenShown; // runs on the driver thread once the dialog is up, before the clicks
@@ -154,11 +154,12 @@ TEST(Dialogs, MessageAndWarningResultsAndTexts) {
          L"下载失败"},
         {"message close", [] { return ShowMessageDialog(nullptr, L"包消息", L"消息"); }, L"closebtn", 1, L"消息",
          L"包消息"},
-        {"message null caption keeps the skin's", [] { return ShowMessageDialog(nullptr, L"文本", nullptr); },
-         L"okBtn", 0, L"温馨提示", L"文本"},
+        {"message null caption keeps the skin's", [] { return ShowMessageDialog(nullptr, L"文本", nullptr); }, L"okBtn",
+         0, L"温馨提示", L"文本"},
         {"message null text keeps the skin's", [] { return ShowMessageDialog(nullptr, nullptr, nullptr); }, L"closebtn",
          1, L"温馨提示", L"TEXT"},
-        {"warning close", [] { return ShowWarnDialog(nullptr, L"无效路径"); }, L"closebtn", 1, L"温馨提示", L"无效路径"},
+        {"warning close", [] { return ShowWarnDialog(nullptr, L"无效路径"); }, L"closebtn", 1, L"温馨提示",
+         L"无效路径"},
         {"warning empty text", [] { return ShowWarnDialog(nullptr, L""); }, L"closebtn", 1, L"温馨提示", L""},
     };
     for (const auto& c : cases) {

@@ -41,9 +41,13 @@ constexpr int kPageLeft = 1;
 constexpr int kPageWidth = 598;
 constexpr int kPageTop = 30;
 constexpr int kPageHeight = 370;
-constexpr int Centred(int width) { return kPageLeft + (kPageWidth - width) / 2; }
+constexpr int Centred(int width) {
+    return kPageLeft + (kPageWidth - width) / 2;
+}
 
-std::wstring Shot(const std::wstring& name) { return GuiDriver::ScreenshotFolder() + L"\\" + name; }
+std::wstring Shot(const std::wstring& name) {
+    return GuiDriver::ScreenshotFolder() + L"\\" + name;
+}
 
 // Shows the window centred, lets it paint, and saves the X screen area (with the shadow's margin) and the
 // composited off-screen render.
@@ -77,8 +81,8 @@ bool Near(uint32_t argb, uint32_t expected, int tolerance = 24) {
 TEST(SkinFrameBase, MapsDpiToLevels) {
     struct Case {
         int dpi, level;
-    } cases[] = {{-5, -5}, {-1, -1}, {0, 96},    {96, 96},   {119, 96},  {120, 120}, {143, 120},
-                 {144, 144}, {191, 144}, {192, 192}, {288, 192}, {10000, 192}};
+    } cases[] = {{-5, -5},   {-1, -1},   {0, 96},    {96, 96},   {119, 96},  {120, 120},
+                 {143, 120}, {144, 144}, {191, 144}, {192, 192}, {288, 192}, {10000, 192}};
     for (const auto& c : cases) {
         EXPECT_EQ(CSkinFrameBase::GetDpiLevel(c.dpi), c.level) << c.dpi;
     }
@@ -114,10 +118,28 @@ TEST(SkinLayout, MainWindowPagesMatchTheSkinNumbers) {
     auto* tabs = w.Find<UiKit::TabLayout>(L"mainTabLayout");
     ASSERT_NE(tabs, nullptr);
     EXPECT_EQ(tabs->GetCurSel(), 0);
-    for (const wchar_t* name : {L"winVLayout", L"backBtn", L"titleSystemHLayout", L"mainTabLayout", L"defaultInstallBtn",
-                                L"customeInstallBtn", L"customeBtn", L"openProduceBtn", L"treatyCb", L"treatyCb2",
-                                L"chDirBtn", L"installDirEdit", L"progressLb", L"createDSCb", L"createQSCb", L"tipLbl",
-                                L"tipLb2", L"installingTipLbl", L"installPrg", L"treatyBtn", L"treatyBtn2", L"minbtn",
+    for (const wchar_t* name : {L"winVLayout",
+                                L"backBtn",
+                                L"titleSystemHLayout",
+                                L"mainTabLayout",
+                                L"defaultInstallBtn",
+                                L"customeInstallBtn",
+                                L"customeBtn",
+                                L"openProduceBtn",
+                                L"treatyCb",
+                                L"treatyCb2",
+                                L"chDirBtn",
+                                L"installDirEdit",
+                                L"progressLb",
+                                L"createDSCb",
+                                L"createQSCb",
+                                L"tipLbl",
+                                L"tipLb2",
+                                L"installingTipLbl",
+                                L"installPrg",
+                                L"treatyBtn",
+                                L"treatyBtn2",
+                                L"minbtn",
                                 L"closebtn"}) {
         EXPECT_NE(w.FindControl(name), nullptr) << TestSupport::Utf8(name);
     }
@@ -131,8 +153,9 @@ TEST(SkinLayout, MainWindowPagesMatchTheSkinNumbers) {
                     {L"mainTabLayout", {kPageLeft, kPageTop, kPageLeft + kPageWidth, kPageTop + kPageHeight}},
                     {L"minbtn", {540, 0, 570, 30}},
                     {L"closebtn", {570, 0, 600, 30}},
-                    {L"defaultInstallBtn", {Centred(140), kPageTop + 1 + 88 + 51 + 25 + (75 - 40) / 2, Centred(140) + 140,
-                                            kPageTop + 1 + 88 + 51 + 25 + (75 - 40) / 2 + 40}},
+                    {L"defaultInstallBtn",
+                     {Centred(140), kPageTop + 1 + 88 + 51 + 25 + (75 - 40) / 2, Centred(140) + 140,
+                      kPageTop + 1 + 88 + 51 + 25 + (75 - 40) / 2 + 40}},
                     {L"treatyCb", {kPageLeft + 9, row16, kPageLeft + 9 + 62, row16 + 16}},
                     {L"customeBtn", {kPageLeft + kPageWidth - 9 - 87, row16, kPageLeft + kPageWidth - 9, row16 + 16}},
                 },
@@ -199,22 +222,28 @@ TEST(SkinLayout, DialogButtonsMatchTheSkinNumbers) {
         std::vector<Expect> rects;
         std::vector<const wchar_t*> absent;
     } cases[] = {
-        {L"147", {400, 180},
+        {L"147",
+         {400, 180},
          {{L"closebtn", {370, 0, 400, 30}},
           {L"cancelBtn", {400 - 19 - 140 - 10 - 140, 30 + 29 + 40 + 30, 400 - 19 - 140 - 10, 30 + 29 + 40 + 30 + 40}},
           {L"okBtn", {400 - 19 - 140, 30 + 29 + 40 + 30, 400 - 19, 30 + 29 + 40 + 30 + 40}}},
          {}},
-        {L"148", {400, 180},
+        {L"148",
+         {400, 180},
          {{L"closebtn", {370, 0, 400, 30}},
           {L"okBtn", {400 - 19 - 140 - 10 - 140, 129, 400 - 19 - 140 - 10, 169}},
           {L"cancelBtn", {400 - 19 - 140, 129, 400 - 19, 169}}},
          {L"agreementBtn"}},
-        {L"150", {360, 170},
+        {L"150",
+         {360, 170},
          {{L"closebtn", {330, 0, 360, 30}},
           {L"textLbl", {0, 30, 360, 170 - 20 - 34}},
           {L"okBtn", {(360 - 100) / 2, 170 - 20 - 34, (360 - 100) / 2 + 100, 170 - 20}}},
          {L"cancelBtn"}},
-        {L"151", {360, 150}, {{L"closebtn", {330, 0, 360, 30}}, {L"textLbl", {0, 31, 360, 149}}}, {L"okBtn", L"cancelBtn"}},
+        {L"151",
+         {360, 150},
+         {{L"closebtn", {330, 0, 360, 30}}, {L"textLbl", {0, 31, 360, 149}}},
+         {L"okBtn", L"cancelBtn"}},
         {L"152", {360, 150}, {{L"okBtn", {130, 150 - 16 - 34, 230, 150 - 16}}}, {}},
     };
     for (auto& c : cases) {
@@ -276,4 +305,38 @@ TEST(SkinScreenshots, EveryWindowAndEveryMainPage) {
                 << std::hex << GuiDriver::PixelOf(Shot(std::wstring(s.name) + L".png"), m + 200, m + 5);
         }
     }
+}
+
+// The main skin's caption covers the whole window and its resize box is 6 pixels: empty places drag, controls
+// click, edges resize.
+TEST(SkinLayout, MainWindowHitTestDragsResizesAndClicks) {
+    SkinWindow w(L"149");
+    ASSERT_TRUE(w.Create(nullptr, L"Lumetra音频转换器", WS_OVERLAPPEDWINDOW, 0));
+    ::SetWindowPos(w.GetHWND(), nullptr, 100, 100, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    w.UpdateLayout();
+    auto hit = [&](int x, int y) {
+        return ::SendMessageW(w.GetHWND(), WM_NCHITTEST, 0, MAKELPARAM(100 + x, 100 + y));
+    };
+    const RECT& button = w.FindControl(L"defaultInstallBtn")->GetPos();
+    struct Case {
+        int x, y;
+        LRESULT expected;
+    } cases[] = {
+        {300, 100, HTCAPTION},
+        {(button.left + button.right) / 2, (button.top + button.bottom) / 2, HTCLIENT},
+        {555, 15, HTCLIENT}, // minimise button
+        {2, 200, HTLEFT},
+        {597, 200, HTRIGHT},
+        {300, 3, HTTOP},
+        {300, 396, HTBOTTOM},
+        {2, 2, HTTOPLEFT},
+        {598, 398, HTBOTTOMRIGHT},
+        {6, 200, HTCAPTION},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(hit(c.x, c.y), c.expected) << c.x << "," << c.y;
+    }
+    // A disabled control does not take the click: the place drags the window instead.
+    w.FindControl(L"defaultInstallBtn")->SetEnabled(false);
+    EXPECT_EQ(hit((button.left + button.right) / 2, (button.top + button.bottom) / 2), HTCAPTION);
 }

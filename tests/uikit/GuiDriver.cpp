@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstdio>
+// GDI+ needs the COM declarations that WIN32_LEAN_AND_MEAN leaves out.
 #include <objidl.h>
+
 #include <gdiplus.h>
 #include <vector>
 
@@ -151,7 +153,8 @@ bool SaveComposite(const UiKit::Window& window, const std::wstring& pngPath) {
     std::vector<uint32_t> out(static_cast<size_t>(cw) * ch, 0xFFE8E8E8u);
     std::vector<uint32_t> shadow;
     SIZE shadowSize{};
-    if (const_cast<UiKit::Window&>(window).RenderShadow(shadow, shadowSize) && shadowSize.cx == cw && shadowSize.cy == ch) {
+    if (const_cast<UiKit::Window&>(window).RenderShadow(shadow, shadowSize) && shadowSize.cx == cw &&
+        shadowSize.cy == ch) {
         for (size_t i = 0; i < out.size(); ++i) {
             out[i] = Over(out[i], shadow[i]);
         }

@@ -25,8 +25,7 @@ POINT CenterOf(const UiKit::Window& window, const UiKit::Control& control);
 // Processes this thread's messages for `ms` milliseconds.
 void Pump(DWORD ms);
 // Pumps until `done` returns true or `ms` pass; returns the last value of `done`.
-template <class Fn>
-bool PumpUntil(Fn&& done, DWORD ms) {
+template <class Fn> bool PumpUntil(Fn&& done, DWORD ms) {
     DWORD start = ::GetTickCount();
     while (!done()) {
         if (::GetTickCount() - start > ms) {

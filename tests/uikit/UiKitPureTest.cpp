@@ -23,10 +23,10 @@ TEST(ParseColor, ReadsBothFormsAndRejectsTheRest) {
         bool ok;
         Argb value;
     } cases[] = {
-        {L"#FF556DEA", true, 0xFF556DEA},  {L"#26003B76", true, 0x26003B76}, {L"#ffcccccc", true, 0xFFCCCCCC},
-        {L"#FFFFFF", true, 0xFFFFFFFF},    {L"#000000", true, 0xFF000000},   {L" #FF000000 ", true, 0xFF000000},
-        {L"#00000000", true, 0x00000000},  {L"FF556DEA", false, 0},          {L"#FFF", false, 0},
-        {L"#GG000000", false, 0},          {L"#FF00000", false, 0},          {L"", false, 0},
+        {L"#FF556DEA", true, 0xFF556DEA}, {L"#26003B76", true, 0x26003B76}, {L"#ffcccccc", true, 0xFFCCCCCC},
+        {L"#FFFFFF", true, 0xFFFFFFFF},   {L"#000000", true, 0xFF000000},   {L" #FF000000 ", true, 0xFF000000},
+        {L"#00000000", true, 0x00000000}, {L"FF556DEA", false, 0},          {L"#FFF", false, 0},
+        {L"#GG000000", false, 0},         {L"#FF00000", false, 0},          {L"", false, 0},
         {L"#FF556DEA0", false, 0},
     };
     for (const auto& c : cases) {
@@ -44,9 +44,15 @@ TEST(ParseRect, ReadsUpToFourNumbers) {
         bool ok;
         RECT rc;
     } cases[] = {
-        {L"0,0,0,400", true, {0, 0, 0, 400}}, {L"5,5,5,5", true, {5, 5, 5, 5}}, {L" 9 , 0 , 9 , 0 ", true, {9, 0, 9, 0}},
-        {L"1,2", true, {1, 2, 0, 0}},         {L"-1,0,0,0", true, {-1, 0, 0, 0}}, {L"1,2,3,4,5", false, {}},
-        {L"a,b", false, {}},                  {L"", false, {}},                 {L"1,,2", false, {}},
+        {L"0,0,0,400", true, {0, 0, 0, 400}},
+        {L"5,5,5,5", true, {5, 5, 5, 5}},
+        {L" 9 , 0 , 9 , 0 ", true, {9, 0, 9, 0}},
+        {L"1,2", true, {1, 2, 0, 0}},
+        {L"-1,0,0,0", true, {-1, 0, 0, 0}},
+        {L"1,2,3,4,5", false, {}},
+        {L"a,b", false, {}},
+        {L"", false, {}},
+        {L"1,,2", false, {}},
     };
     for (const auto& c : cases) {
         auto got = ParseRect(c.text);
@@ -112,24 +118,55 @@ TEST(ArrangeBox, FollowsTheSizingRule) {
         std::vector<BoxSlot> expected; // pos, size, crossPos, crossSize (start 0, crossStart 0)
     } cases[] = {
         {"fixed children stack from the top",
-         {{1}, {88}, {51}}, 370, 598, 0, {{0, 1, 0, 598}, {1, 88, 0, 598}, {89, 51, 0, 598}}},
+         {{1}, {88}, {51}},
+         370,
+         598,
+         0,
+         {{0, 1, 0, 598}, {1, 88, 0, 598}, {89, 51, 0, 598}}},
         {"flexible children share what is left",
-         {{10}, {0}, {0}, {0}}, 100, 10, 0, {{0, 10, 0, 10}, {10, 30, 0, 10}, {40, 30, 0, 10}, {70, 30, 0, 10}}},
+         {{10}, {0}, {0}, {0}},
+         100,
+         10,
+         0,
+         {{0, 10, 0, 10}, {10, 30, 0, 10}, {40, 30, 0, 10}, {70, 30, 0, 10}}},
         {"the last flexible child takes the integer remainder",
-         {{0}, {0}, {0}}, 100, 10, 0, {{0, 33, 0, 10}, {33, 33, 0, 10}, {66, 34, 0, 10}}},
+         {{0}, {0}, {0}},
+         100,
+         10,
+         0,
+         {{0, 33, 0, 10}, {33, 33, 0, 10}, {66, 34, 0, 10}}},
         {"paddings and child padding are taken before sharing",
-         {{20, 0, INT_MAX, 2, 3}, {0}}, 100, 10, 5, {{2, 20, 0, 10}, {30, 70, 0, 10}}},
+         {{20, 0, INT_MAX, 2, 3}, {0}},
+         100,
+         10,
+         5,
+         {{2, 20, 0, 10}, {30, 70, 0, 10}}},
         {"flexible children get 0, not less, when fixed ones overflow",
-         {{40}, {0}, {30}, {0}}, 50, 10, 0, {{0, 40, 0, 10}, {40, 0, 0, 10}, {40, 30, 0, 10}, {70, 0, 0, 10}}},
+         {{40}, {0}, {30}, {0}},
+         50,
+         10,
+         0,
+         {{0, 40, 0, 10}, {40, 0, 0, 10}, {40, 30, 0, 10}, {70, 0, 0, 10}}},
         {"fixed sizes are clamped to minimum and maximum",
-         {{10, 20}, {100, 0, 50}}, 200, 10, 0, {{0, 20, 0, 10}, {20, 50, 0, 10}}},
+         {{10, 20}, {100, 0, 50}},
+         200,
+         10,
+         0,
+         {{0, 20, 0, 10}, {20, 50, 0, 10}}},
         {"a fixed size across the axis is limited to the span less paddings",
-         {{10, 0, INT_MAX, 0, 0, 300}, {10, 0, INT_MAX, 0, 0, 40, 0, INT_MAX, 5, 0}, {10, 0, INT_MAX, 0, 0, 0, 0, INT_MAX, 3, 4}},
-         30, 200, 0, {{0, 10, 0, 200}, {10, 10, 5, 40}, {20, 10, 3, 193}}},
-        {"a cross size is clamped to its own minimum",
-         {{10, 0, INT_MAX, 0, 0, 5, 12}}, 30, 200, 0, {{0, 10, 0, 12}}},
+         {{10, 0, INT_MAX, 0, 0, 300},
+          {10, 0, INT_MAX, 0, 0, 40, 0, INT_MAX, 5, 0},
+          {10, 0, INT_MAX, 0, 0, 0, 0, INT_MAX, 3, 4}},
+         30,
+         200,
+         0,
+         {{0, 10, 0, 200}, {10, 10, 5, 40}, {20, 10, 3, 193}}},
+        {"a cross size is clamped to its own minimum", {{10, 0, INT_MAX, 0, 0, 5, 12}}, 30, 200, 0, {{0, 10, 0, 12}}},
         {"the row of the page-0 checkbox: 9, 62, 1, fill, 87, 9",
-         {{9}, {62}, {1}, {0}, {87}, {9}}, 598, 16, 0,
+         {{9}, {62}, {1}, {0}, {87}, {9}},
+         598,
+         16,
+         0,
          {{0, 9, 0, 16}, {9, 62, 0, 16}, {71, 1, 0, 16}, {72, 430, 0, 16}, {502, 87, 0, 16}, {589, 9, 0, 16}}},
     };
     for (const auto& c : cases) {
@@ -179,8 +216,8 @@ TEST(ProgressFill, CutsTheBarAtTheDoneShare) {
     struct Case {
         int width, min, max, value, expected;
     } cases[] = {
-        {400, 0, 100, 0, 0},    {400, 0, 100, 35, 140}, {400, 0, 100, 100, 400}, {400, 0, 100, 150, 400},
-        {400, 0, 100, -3, 0},   {400, 50, 150, 100, 200}, {400, 10, 10, 10, 0},  {0, 0, 100, 50, 0},
+        {400, 0, 100, 0, 0},  {400, 0, 100, 35, 140},   {400, 0, 100, 100, 400}, {400, 0, 100, 150, 400},
+        {400, 0, 100, -3, 0}, {400, 50, 150, 100, 200}, {400, 10, 10, 10, 0},    {0, 0, 100, 50, 0},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ProgressFill(c.width, c.min, c.max, c.value), c.expected) << c.value;
@@ -213,7 +250,7 @@ TEST(Shadow, FadesFromTheOutlineToItsReach) {
 
     auto px = MakeShadow(10, 10, {0, 0}, 3, 10, 40, {1, 1}, 0xFF000000);
     ASSERT_EQ(px.size(), 16u * 16u);
-    EXPECT_EQ(px[0], 0u);                                // far corner: nothing
-    EXPECT_EQ(px[8 * 16 + 8] >> 24, 120u);                // under the window
+    EXPECT_EQ(px[0], 0u);                                   // far corner: nothing
+    EXPECT_EQ(px[8 * 16 + 8] >> 24, 120u);                  // under the window
     EXPECT_GT(px[8 * 16 + 14] >> 24, px[8 * 16 + 1] >> 24); // offset to the right and down
 }

@@ -2,7 +2,9 @@
 // notifications, timers, real mouse input, keyboard focus, default buttons, modal loop, images from the skin folder.
 #include <gtest/gtest.h>
 
+// GDI+ needs the COM declarations that WIN32_LEAN_AND_MEAN leaves out.
 #include <objidl.h>
+
 #include <gdiplus.h>
 
 #include <functional>
@@ -54,8 +56,8 @@ public:
     std::wstring GetSkinFile() const override { return L"test.xml"; }
     std::wstring GetSkinFolder() const override { return folder_; }
     void Notify(const UiKit::Notify& n) override {
-        events.push_back({n.type, n.sender != nullptr ? n.sender->GetName() : L"", n.wParam, n.lParam,
-                          ::GetCurrentThreadId()});
+        events.push_back(
+            {n.type, n.sender != nullptr ? n.sender->GetName() : L"", n.wParam, n.lParam, ::GetCurrentThreadId()});
         if (onNotify) {
             onNotify(n);
         }
@@ -197,7 +199,7 @@ TEST_F(WindowTest, TimersFirePerControlAndStopWhenKilled) {
     };
     ASSERT_TRUE(window_->SetTimer(C(L"a"), 5, 20));
     ASSERT_TRUE(window_->SetTimer(C(L"b"), 5, 60)); // same id on another control: a separate timer
-    window_->KillTimer(C(L"opt"), 77);                // killing a timer that does not exist is harmless
+    window_->KillTimer(C(L"opt"), 77);              // killing a timer that does not exist is harmless
     window_->ShowModal();
     EXPECT_EQ(aFires, 3);
     EXPECT_GE(bFires, 2);
@@ -368,7 +370,7 @@ TEST(ImageCache, ReadsFilesFromTheSkinFolderAndAppliesTheMask) {
     Gdiplus::Bitmap* masked = cache.Get(*ParseImage(L"file='res\\common\\close.png' mask='#FF0000'"));
     ASSERT_NE(masked, nullptr);
     masked->GetPixel(0, 0, &c);
-    EXPECT_EQ(c.GetA(), 0);       // the mask colour is gone
+    EXPECT_EQ(c.GetA(), 0); // the mask colour is gone
     masked->GetPixel(1, 0, &c);
     EXPECT_EQ(c.GetValue(), 0xFF0A141Eu); // everything else stays
 
@@ -449,4 +451,25 @@ TEST(Canvas, DrawsImagesWithDestFadeAndCut) {
     EXPECT_EQ(at(0, 0), 0xFF0000u);
     EXPECT_EQ(at(39, 0), 0x0000FFu);
     ::SelectObject(dc.get(), old);
+}
+
+namespace {
+class NoFolderWindow : public Window {
+public:
+    std::wstring GetSkinFile() const override { return L"test.xml"; }
+};
+} // namespace
+
+TEST(ResourcePath, WindowsWithoutASkinFolderReadFromIt) {
+    TestSupport::TempDir dir(L"respath");
+    ASSERT_TRUE(TestSupport::WriteBytes(dir / L"test.xml", kLayout));
+    {
+        NoFolderWindow w;
+        EXPECT_FALSE(w.Create(nullptr, L"no folder", WS_POPUP, 0)); // not in the current folder
+    }
+    SetResourcePath(dir.path());
+    NoFolderWindow w;
+    EXPECT_TRUE(w.Create(nullptr, L"resource folder", WS_POPUP, 0));
+    EXPECT_NE(w.FindControl(L"a"), nullptr);
+    SetResourcePath(L"");
 }

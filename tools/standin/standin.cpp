@@ -15,6 +15,7 @@
 //   create PATH       create (or empty) a file; delete PATH removes one
 //   waitfile PATH     wait until PATH exists (lets a test hold the program at a point)
 //   chatter MIB [err] write MIB MiB of "Progress=0.99" lines to standard output (or error), in 64 KiB writes
+//   closeout          flush and close standard output (the program goes on)
 //   exit CODE         flush and exit with CODE
 //   hang              flush and wait until killed
 // The end of the script flushes and exits with 0. Standard output is written with WriteFile, so each flush is
@@ -28,12 +29,11 @@
 namespace {
 
 std::string ToUtf8(const std::wstring& text) {
-    int n = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                  nullptr);
+    int n =
+        ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
     if (n > 0) {
-        ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), n, nullptr,
-                              nullptr);
+        ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
     }
     return out;
 }
@@ -48,8 +48,8 @@ std::wstring FromUtf8(const std::string& text) {
 }
 
 std::string ReadFileBytes(const std::wstring& path) {
-    HANDLE f = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                             0, nullptr);
+    HANDLE f = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                             nullptr);
     std::string bytes;
     if (f == INVALID_HANDLE_VALUE) {
         return bytes;
@@ -64,8 +64,8 @@ std::string ReadFileBytes(const std::wstring& path) {
 }
 
 void AppendFile(const std::wstring& path, const std::string& bytes) {
-    HANDLE f = ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                             OPEN_ALWAYS, 0, nullptr);
+    HANDLE f = ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                             0, nullptr);
     if (f == INVALID_HANDLE_VALUE) {
         return;
     }
@@ -108,10 +108,18 @@ std::string Unescape(const std::string& text) {
         }
         char e = text[++i];
         switch (e) {
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        case 't': out += '\t'; break;
-        case '0': out += '\0'; break;
+        case 'n':
+            out += '\n';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        case 't':
+            out += '\t';
+            break;
+        case '0':
+            out += '\0';
+            break;
         case 'x':
             if (i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 && HexDigit(text[i + 2]) >= 0) {
                 out += static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2]));
@@ -120,7 +128,9 @@ std::string Unescape(const std::string& text) {
                 out += 'x';
             }
             break;
-        default: out += e; break;
+        default:
+            out += e;
+            break;
         }
     }
     return out;
@@ -216,6 +226,10 @@ int main() {
             for (unsigned long i = 0; i < mib * 16; ++i) {
                 WriteAll(toErr ? err : out, block);
             }
+        } else if (op == "closeout") {
+            flush();
+            ::CloseHandle(out);
+            out = INVALID_HANDLE_VALUE;
         } else if (op == "exit") {
             flush();
             return static_cast<int>(std::strtol(arg.c_str(), nullptr, 10));

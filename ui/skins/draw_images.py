@@ -534,7 +534,9 @@ def icon_file():
         if size not in rendered:
             rendered[size] = logo_shape(size, light=False).rgba_bytes()
         rgba = rendered[size]
-        if size == 256:
+        # Large 32-bit images are stored PNG-compressed (read by every Windows since Vista): uncompressed they
+        # would add about 150 KiB to the installer.
+        if size >= 64 and bpp == 32:
             data = png_bytes(size, size, rgba)
         else:
             data = bmp_entry(size, rgba, bpp)

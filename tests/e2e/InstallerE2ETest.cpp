@@ -1,0 +1,449 @@
+// TunivoxSetup.exe end to end: the real executable under a debugger that reads its log, real X mouse input at the
+// centres of the controls (positions from the same skin resources the installer uses), the loopback nginx as the
+// package server and either the real demo package or the scriptable stand-in as the package.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <memory>
+#include <regex>
+
+#include "install/Folders.h"
+#include "tests/servers/TestServers.h"
+#include "tests/support/TestSupport.h"
+#include "tests/uikit/GuiDriver.h"
+#include "tools/dbgcapture/DebugSession.h"
+#include "ui/SkinFrameBase.h"
+#include "utils/ScopedWin.h"
+
+using TestSupport::FileExists;
+
+namespace {
+
+const wchar_t kTitle[] = L"Lumetra音频转换器";
+const char kRecordKey[] = "Software\\tovanique\\Tunivox";
+
+std::wstring SetupExe() { return TestServers::WinePath(SETUP_EXE_UNIX); }
+
+// A window on one of the skins, never shown: it lays the controls out exactly as the installer's windows do.
+class LayoutProbe : public CSkinFrameBase {
+public:
+    explicit LayoutProbe(const wchar_t* id) : CSkinFrameBase(L"probe.xml"), id_(id) {}
+    std::wstring GetSkinFile() const override { return id_; }
+
+private:
+    std::wstring id_;
+};
+
+// Centre of a control of skin `id` (page `page` of the main window's tabs) in client coordinates.
+POINT ControlCentre(const wchar_t* id, int page, const wchar_t* name) {
+    LayoutProbe probe(id);
+    EXPECT_TRUE(probe.Create(nullptr, L"probe", WS_POPUP, WS_EX_TOOLWINDOW));
+    if (page >= 0) {
+        if (auto* tabs = probe.Find<UiKit::TabLayout>(L"mainTabLayout")) {
+            tabs->SelectItem(page);
+        }
+    }
+    probe.UpdateLayout();
+    UiKit::Control* c = probe.FindControl(name);
+    EXPECT_NE(c, nullptr) << TestSupport::Utf8(name);
+    POINT p{};
+    if (c != nullptr) {
+        const RECT& r = c->GetPos();
+        p = POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    }
+    probe.Close(0);
+    return p;
+}
+
+struct FindData {
+    DWORD pid;
+    const wchar_t* title;
+    HWND found;
+};
+
+// A visible skinned window of process `pid` with this title.
+HWND FindWindowOf(DWORD pid, const wchar_t* title) {
+    FindData data{pid, title, nullptr};
+    ::EnumWindows(
+        [](HWND hwnd, LPARAM lp) -> BOOL {
+            auto* d = reinterpret_cast<FindData*>(lp);
+            DWORD owner = 0;
+            ::GetWindowThreadProcessId(hwnd, &owner);
+            wchar_t text[128] = {}, cls[64] = {};
+            ::GetWindowTextW(hwnd, text, 128);
+            ::GetClassNameW(hwnd, cls, 64);
+            if (owner == d->pid && ::IsWindowVisible(hwnd) && std::wstring(cls) == L"XMLWnd" && d->title == std::wstring(text)) {
+                d->found = hwnd;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&data));
+    return data.found;
+}
+
+// One run of the installer.
+class InstallerRun {
+public:
+    explicit InstallerRun(const std::wstring& arguments) {
+        session_ = std::make_unique<Tools::DebugSession>(SetupExe(), L"\"" + SetupExe() + L"\" " + arguments);
+    }
+    ~InstallerRun() {
+        if (session_->started() && !session_->WaitForExit(0)) {
+            session_->Kill();
+        }
+    }
+    Tools::DebugSession& log() { return *session_; }
+
+    HWND WaitForWindow(const wchar_t* title, DWORD ms = 30000) {
+        HWND found = nullptr;
+        GuiDriver::PumpUntil([&] { return (found = FindWindowOf(session_->processId(), title)) != nullptr; }, ms);
+        if (found != nullptr) {
+            GuiDriver::Pump(400); // let it paint before the pointer arrives
+        }
+        return found;
+    }
+    HWND Main() { return WaitForWindow(kTitle); }
+
+    // Clicks the control `name` of skin `id` inside `window`.
+    void Click(HWND window, const wchar_t* id, int page, const wchar_t* name) {
+        ASSERT_NE(window, nullptr) << "no window for " << TestSupport::Utf8(name);
+        POINT p = ControlCentre(id, page, name);
+        ::ClientToScreen(window, &p);
+        ASSERT_TRUE(GuiDriver::Click(p)) << TestSupport::Utf8(name);
+        GuiDriver::Pump(200);
+    }
+    void ClickMain(int page, const wchar_t* name) { Click(Main(), L"149", page, name); }
+
+    // Waits for a log line containing `needle` that arrives after the previous awaited one.
+    bool Expect(const std::string& needle, DWORD ms = 60000) {
+        int at = session_->WaitForLine(needle, ms, next_);
+        if (at < 0) {
+            return false;
+        }
+        next_ = static_cast<size_t>(at) + 1;
+        return true;
+    }
+    bool Seen(const std::string& needle) const {
+        for (const auto& line : session_->Lines()) {
+            if (line.find(needle) != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    }
+    DWORD ExitCode(DWORD ms = 30000) {
+        DWORD code = 12345;
+        EXPECT_TRUE(session_->WaitForExit(ms, &code)) << "the installer did not end";
+        return code;
+    }
+    std::string LogText() const {
+        std::string all;
+        for (const auto& line : session_->Lines()) {
+            all += line + "\n";
+        }
+        return all;
+    }
+
+private:
+    std::unique_ptr<Tools::DebugSession> session_;
+    size_t next_ = 0;
+};
+
+std::wstring RegistryValue(const wchar_t* name) {
+    Utils::UniqueHKey key;
+    if (::RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\tovanique\\Tunivox", 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
+        return L"<no key>";
+    }
+    wchar_t buffer[600] = {};
+    DWORD bytes = sizeof(buffer) - sizeof(wchar_t);
+    if (::RegQueryValueExW(key.get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &bytes) != ERROR_SUCCESS) {
+        return L"<no value>";
+    }
+    return buffer;
+}
+
+std::wstring Ini(const std::wstring& file, const wchar_t* section, const wchar_t* key) {
+    wchar_t buffer[300] = {};
+    ::GetPrivateProfileStringW(section, key, L"<missing>", buffer, 300, file.c_str());
+    return buffer;
+}
+
+std::wstring SpecialFolder(int csidl) {
+    wchar_t path[MAX_PATH] = {};
+    ::SHGetSpecialFolderPathW(nullptr, path, csidl, FALSE);
+    return path;
+}
+
+std::wstring DefaultFolder() { return SpecialFolder(CSIDL_PROGRAM_FILESX86) + L"\\Tunivox"; }
+
+// Publishes a file at a path of the package server.
+void Serve(const std::wstring& relative, const std::wstring& source) {
+    std::wstring target = TestServers::NginxFile(relative);
+    std::wstring folder = target.substr(0, target.find_last_of(L'\\'));
+    ASSERT_TRUE(CreateDirectoryChain(folder.c_str()));
+    ASSERT_TRUE(::CopyFileW(source.c_str(), target.c_str(), FALSE)) << TestSupport::Utf8(target);
+}
+
+std::wstring UrlArg(const std::string& path) {
+    std::string url = TestServers::NginxUrl(path);
+    return L"-downloadurl=" + std::wstring(url.begin(), url.end());
+}
+
+// A stand-in script for the package; its received command line lands in SCRIPT.cmdline.
+std::wstring StandinScript(const TestSupport::TempDir& dir, const std::string& text) {
+    std::wstring path = dir / L"package.script";
+    EXPECT_TRUE(TestSupport::WriteBytes(path, text));
+    return path;
+}
+
+class InstallerE2E : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // Every run starts on a machine without an earlier installation.
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\tovanique");
+        TestSupport::RemoveTree(DefaultFolder());
+        ::DeleteFileW((SpecialFolder(CSIDL_DESKTOPDIRECTORY) + L"\\Lumetra音频转换器.lnk").c_str());
+        Serve(L"tunivox\\package\\setup_tunivox.exe", TestServers::WinePath(DEMO_PACKAGE_UNIX));
+        Serve(L"tunivox\\standin\\setup.exe", TestServers::WinePath(STANDIN_UNIX));
+    }
+};
+
+} // namespace
+
+TEST_F(InstallerE2E, OneClickInstallWithTheDemoPackageRecordsEverythingAndStartsTheProductOnRequest) {
+    InstallerRun run(UrlArg("/tunivox/package/setup_tunivox.exe"));
+    HWND main = run.Main();
+    ASSERT_NE(main, nullptr) << run.LogText();
+    run.ClickMain(0, L"defaultInstallBtn");
+    // The box is not ticked: the agreement dialog asks first.
+    HWND agreement = run.WaitForWindow(L"用户协议");
+    run.Click(agreement, L"147", -1, L"okBtn");
+    ASSERT_TRUE(run.Expect("page=2")) << run.LogText();
+    ASSERT_TRUE(run.Expect("page=3", 120000)) << run.LogText();
+    ASSERT_TRUE(run.Expect("finished: ")) << run.LogText();
+
+    std::wstring folder = DefaultFolder();
+    EXPECT_EQ(RegistryValue(L"InstallPath"), folder);
+    EXPECT_EQ(RegistryValue(L"UnInstallEp"), folder + L"\\uninst.ep");
+    EXPECT_TRUE(FileExists(folder + L"\\Tunivox.exe"));
+    EXPECT_FALSE(FileExists(folder + L"\\__Package_Tunivox.exe")) << "the package is removed after the run";
+    std::wstring setIni = folder + L"\\set.ini";
+    EXPECT_EQ(Ini(setIni, L"Install", L"APPStore"), L"TunivoxSetup.exe");
+    EXPECT_EQ(Ini(setIni, L"Install", L"AppName"), L"Tunivox");
+    EXPECT_TRUE(std::regex_match(Ini(setIni, L"Install", L"DeviceID"), std::wregex(L"[0-9A-F]{12}[0-9a-f]{4}[0-9A-F]{16}")));
+    std::wstring tracker = Ini(setIni, L"Install", L"PellSoftTrackerIni");
+    EXPECT_EQ(tracker, SpecialFolder(CSIDL_APPDATA) + L"\\PellData\\Tunivox\\VetraTracker.ini");
+    EXPECT_TRUE(std::regex_match(Ini(tracker, L"Init", L"UpdateTime"), std::wregex(LR"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2})")));
+    // The one-click install asks for both shortcuts.
+    EXPECT_TRUE(FileExists(SpecialFolder(CSIDL_DESKTOPDIRECTORY) + L"\\Lumetra音频转换器.lnk"));
+    // UserStartup: nothing started yet; "立即体验" starts the product and closes the installer.
+    EXPECT_EQ(::FindWindowW(L"TunivoxDemoProduct", nullptr), nullptr);
+    run.ClickMain(3, L"openProduceBtn");
+    EXPECT_EQ(run.ExitCode(), 0u);
+    HWND product = nullptr;
+    GuiDriver::PumpUntil([&] { return (product = ::FindWindowW(L"TunivoxDemoProduct", nullptr)) != nullptr; }, 20000);
+    EXPECT_NE(product, nullptr) << "the product was started";
+    if (product != nullptr) {
+        ::PostMessageW(product, WM_CLOSE, 0, 0);
+    }
+}
+
+TEST_F(InstallerE2E, CustomInstallIntoAnotherFolderWithoutShortcuts) {
+    TestSupport::TempDir dir(L"custom");
+    std::wstring script = StandinScript(dir, "say Progress=0.5\\r\\n\nsay State=Success\\r\\n\n");
+    InstallerRun run(UrlArg("/tunivox/standin/setup.exe") + L" \"-instcmd=-standin=" + script + L"\"");
+    HWND main = run.Main();
+    ASSERT_NE(main, nullptr);
+    run.ClickMain(0, L"customeBtn");
+    ASSERT_TRUE(run.Expect("page=1"));
+    HWND edit = ::FindWindowExW(main, nullptr, L"Edit", nullptr);
+    ASSERT_NE(edit, nullptr);
+    std::wstring chosen = dir / L"my apps";
+    ::SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(chosen.c_str()));
+    run.ClickMain(1, L"createDSCb");
+    run.ClickMain(1, L"createQSCb");
+    run.ClickMain(1, L"treatyCb2");
+    run.ClickMain(1, L"customeInstallBtn");
+    ASSERT_TRUE(run.Expect("page=2")) << run.LogText();
+    ASSERT_TRUE(run.Expect("page=3", 120000)) << run.LogText();
+    ASSERT_TRUE(run.Expect("finished: ")) << run.LogText();
+    std::string cmdline = TestSupport::ReadBytes(script + L".cmdline");
+    std::string folder = TestSupport::Utf8(chosen + L"\\Tunivox");
+    EXPECT_NE(cmdline.find(" /S -console=show -version=1.0.0 -dsc=false -ssc=false -standin="), std::string::npos) << cmdline;
+    EXPECT_NE(cmdline.find(" -instdir=\"" + folder + "\" /D=" + folder), std::string::npos) << cmdline;
+    EXPECT_EQ(RegistryValue(L"InstallPath"), chosen + L"\\Tunivox");
+    run.ClickMain(3, L"closebtn"); // the done page closes without asking
+    EXPECT_EQ(run.ExitCode(), 0u);
+}
+
+TEST_F(InstallerE2E, DownloadFailureReturnsToTheStartPageAndASecondAttemptWorks) {
+    TestSupport::TempDir dir(L"dlfail");
+    std::wstring script = StandinScript(dir, "say State=Success\\r\\n\n");
+    ::DeleteFileW(TestServers::NginxFile(L"tunivox\\later\\setup.exe").c_str());
+    InstallerRun run(UrlArg("/tunivox/later/setup.exe") + L" \"-instcmd=-standin=" + script + L"\"");
+    ASSERT_NE(run.Main(), nullptr);
+    run.ClickMain(0, L"treatyCb");
+    run.ClickMain(0, L"defaultInstallBtn");
+    ASSERT_TRUE(run.Expect("page=2")) << run.LogText();
+    ASSERT_TRUE(run.Expect("message: 下载失败")) << run.LogText();
+    HWND message = run.WaitForWindow(L"消息框");
+    run.Click(message, L"150", -1, L"okBtn");
+    ASSERT_TRUE(run.Expect("page=0")) << run.LogText();
+    EXPECT_FALSE(FileExists(DefaultFolder() + L"\\__Package_Tunivox.exe"));
+    // Once the server has the file, the same window installs.
+    Serve(L"tunivox\\later\\setup.exe", TestServers::WinePath(STANDIN_UNIX));
+    run.ClickMain(0, L"defaultInstallBtn");
+    ASSERT_TRUE(run.Expect("page=2")) << run.LogText();
+    ASSERT_TRUE(run.Expect("page=3", 120000)) << run.LogText();
+    run.ClickMain(3, L"closebtn");
+    EXPECT_EQ(run.ExitCode(), 0u);
+}
+
+TEST_F(InstallerE2E, PackageFailureShowsTheWarningAndReturnsToTheStartPage) {
+    TestSupport::TempDir dir(L"pkgfail");
+    std::wstring script = StandinScript(dir, "say State=Fail\\r\\n\n");
+    InstallerRun run(UrlArg("/tunivox/standin/setup.exe") + L" \"-instcmd=-standin=" + script + L"\"");
+    ASSERT_NE(run.Main(), nullptr);
+    run.ClickMain(0, L"treatyCb");
+    run.ClickMain(0, L"defaultInstallBtn");
+    ASSERT_TRUE(run.Expect("warning: 安装包安装失败", 120000)) << run.LogText();
+    HWND warning = run.WaitForWindow(L"消息框");
+    run.Click(warning, L"151", -1, L"closebtn");
+    ASSERT_TRUE(run.Expect("page=0")) << run.LogText();
+    EXPECT_FALSE(FileExists(DefaultFolder() + L"\\__Package_Tunivox.exe"));
+    EXPECT_EQ(RegistryValue(L"InstallPath"), L"<no key>") << "a failed installation is not recorded";
+    // Closing from the start page asks first; "是" ends the installer.
+    run.ClickMain(0, L"closebtn");
+    HWND exitDialog = run.WaitForWindow(L"消息框");
+    run.Click(exitDialog, L"148", -1, L"okBtn");
+    EXPECT_EQ(run.ExitCode(), 0u);
+}
+
+TEST_F(InstallerE2E, ClosingIsRefusedWhileInstallingAndTheSecondInstanceExitsAtOnce) {
+    TestSupport::TempDir dir(L"close");
+    std::wstring gate = dir / L"go";
+    std::string script = "say Progress=0.2\\r\\n\nwaitfile " + TestSupport::Utf8(gate) + "\nsay State=Success\\r\\n\n";
+    std::wstring scriptPath = StandinScript(dir, script);
+    InstallerRun run(UrlArg("/tunivox/standin/setup.exe") + L" \"-instcmd=-standin=" + scriptPath + L"\"");
+    HWND main = run.Main();
+    ASSERT_NE(main, nullptr);
+
+    // A second installer, with options that would change its configuration, ends with -1 and shows nothing.
+    DWORD start = ::GetTickCount();
+    auto second = TestSupport::RunCommand(L"\"" + SetupExe() + L"\" -downloadtype=2", 30000);
+    EXPECT_EQ(second.exitCode, 0xFFFFFFFFu);
+    EXPECT_LT(::GetTickCount() - start, 20000u);
+
+    run.ClickMain(0, L"treatyCb");
+    run.ClickMain(0, L"defaultInstallBtn");
+    ASSERT_TRUE(run.Expect("page=2")) << run.LogText();
+    ASSERT_TRUE(run.Expect("IST_CODE_PROGRESS", 60000)) << run.LogText();
+    ::PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+    ::PostMessageW(main, WM_CLOSE, 0, 0);
+    GuiDriver::Pump(1500);
+    EXPECT_TRUE(::IsWindow(main)) << "page 2 cannot be closed";
+    EXPECT_EQ(FindWindowOf(run.log().processId(), L"消息框"), nullptr) << "no exit dialog on page 2";
+    EXPECT_FALSE(run.Seen("page=0"));
+    ASSERT_TRUE(TestSupport::WriteBytes(gate, "go"));
+    ASSERT_TRUE(run.Expect("page=3", 60000)) << run.LogText();
+    run.ClickMain(3, L"closebtn");
+    EXPECT_EQ(run.ExitCode(), 0u);
+
+    // With the first one gone, a new installer starts and shows its window.
+    InstallerRun again(L"");
+    HWND next = again.Main();
+    EXPECT_NE(next, nullptr);
+    ::PostMessageW(next, WM_SYSCOMMAND, SC_CLOSE, 0); // page 0: the exit dialog asks
+    HWND exitDialog = again.WaitForWindow(L"消息框");
+    again.Click(exitDialog, L"148", -1, L"okBtn");
+    EXPECT_EQ(again.ExitCode(), 0u);
+}
+
+TEST_F(InstallerE2E, InvalidFolderIsRefusedAndThePageStays) {
+    InstallerRun run(UrlArg("/tunivox/standin/setup.exe"));
+    HWND main = run.Main();
+    ASSERT_NE(main, nullptr);
+    run.ClickMain(0, L"customeBtn");
+    ASSERT_TRUE(run.Expect("page=1"));
+    HWND edit = ::FindWindowExW(main, nullptr, L"Edit", nullptr);
+    ASSERT_NE(edit, nullptr);
+    std::wstring invalid = L"C:\\" + std::wstring(270, L'x');
+    ::SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(invalid.c_str()));
+    run.ClickMain(1, L"treatyCb2");
+    run.ClickMain(1, L"customeInstallBtn");
+    ASSERT_TRUE(run.Expect("warning: 无效路径")) << run.LogText();
+    HWND warning = run.WaitForWindow(L"消息框");
+    run.Click(warning, L"151", -1, L"closebtn");
+    GuiDriver::Pump(500);
+    EXPECT_FALSE(run.Seen("page=2")) << "no installation started";
+    // Back on the custom page with the buttons usable: close through the exit dialog.
+    run.ClickMain(1, L"closebtn");
+    HWND exitDialog = run.WaitForWindow(L"消息框");
+    run.Click(exitDialog, L"148", -1, L"okBtn");
+    EXPECT_EQ(run.ExitCode(), 0u);
+}
+
+TEST_F(InstallerE2E, PreviousInstallationIsProposedKeptInPlaceAndRemovedBeforeInstallingElsewhere) {
+    TestSupport::TempDir dir(L"prev");
+    std::wstring previous = dir / L"old\\Tunivox";
+    ASSERT_TRUE(CreateDirectoryChain(previous.c_str()));
+    std::wstring marker = previous + L"\\uninst.ep";
+    ASSERT_TRUE(::CopyFileW(TestServers::WinePath(STANDIN_UNIX).c_str(), marker.c_str(), FALSE));
+    {
+        Utils::UniqueHKey key;
+        ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\tovanique\\Tunivox", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                    nullptr, key.put(), nullptr),
+                  ERROR_SUCCESS);
+        ::RegSetValueExW(key.get(), L"InstallPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(previous.c_str()),
+                         static_cast<DWORD>(previous.size() * 2));
+    }
+    // The old uninstaller is the stand-in too; its command line is fixed, so its script comes from the environment.
+    std::wstring removal = dir / L"removal.script";
+    ASSERT_TRUE(TestSupport::WriteBytes(removal, "say Progress=1\\r\\n\nsay State=Success\\r\\n\n"));
+    ::SetEnvironmentVariableW(L"TUNIVOX_STANDIN_SCRIPT", removal.c_str());
+    std::wstring package = StandinScript(dir, "say State=Success\\r\\n\n");
+    const std::wstring args = UrlArg("/tunivox/standin/setup.exe") + L" \"-instcmd=-standin=" + package + L"\"";
+    {
+        // Installing into the recorded folder, whose set.ini says nothing about IsOverride: nothing is removed.
+        InstallerRun run(args);
+        HWND main = run.Main();
+        ASSERT_NE(main, nullptr);
+        wchar_t proposed[MAX_PATH] = {};
+        // WM_GETTEXT itself: GetWindowTextW does not ask a control of another process for its text.
+        ::SendMessageW(::FindWindowExW(main, nullptr, L"Edit", nullptr), WM_GETTEXT, MAX_PATH,
+                       reinterpret_cast<LPARAM>(proposed));
+        EXPECT_EQ(std::wstring(proposed), previous) << "the recorded folder is proposed while its marker exists";
+        run.ClickMain(0, L"treatyCb");
+        run.ClickMain(0, L"defaultInstallBtn");
+        ASSERT_TRUE(run.Expect("finished: ", 120000)) << run.LogText();
+        EXPECT_FALSE(FileExists(removal + L".cmdline")) << "the old uninstaller did not run";
+        run.ClickMain(3, L"closebtn");
+        EXPECT_EQ(run.ExitCode(), 0u);
+    }
+    {
+        // The registry still names the old folder and its marker: installing elsewhere removes it first, from the
+        // private copy in the temporary folder.
+        InstallerRun run(args);
+        HWND main = run.Main();
+        ASSERT_NE(main, nullptr);
+        run.ClickMain(0, L"customeBtn");
+        ASSERT_TRUE(run.Expect("page=1"));
+        std::wstring elsewhere = dir / L"new";
+        ::SendMessageW(::FindWindowExW(main, nullptr, L"Edit", nullptr), WM_SETTEXT, 0,
+                       reinterpret_cast<LPARAM>(elsewhere.c_str()));
+        run.ClickMain(1, L"treatyCb2");
+        run.ClickMain(1, L"customeInstallBtn");
+        ASSERT_TRUE(run.Expect("finished: ", 120000)) << run.LogText();
+        std::string removalLine = TestSupport::ReadBytes(removal + L".cmdline");
+        EXPECT_NE(removalLine.find(" /S -console=show _?=" + TestSupport::Utf8(previous)), std::string::npos) << removalLine;
+        std::string ran = TestSupport::ReadBytes(removal + L".module");
+        EXPECT_NE(ran.find("~KadoTemp.92482B06FB471E17\\Tunivox_un_asa.exe"), std::string::npos) << ran;
+        EXPECT_EQ(RegistryValue(L"InstallPath"), elsewhere + L"\\Tunivox");
+        run.ClickMain(3, L"closebtn");
+        EXPECT_EQ(run.ExitCode(), 0u);
+    }
+    ::SetEnvironmentVariableW(L"TUNIVOX_STANDIN_SCRIPT", nullptr);
+}
