@@ -242,6 +242,10 @@ LRESULT Window::Dispatch(UINT msg, WPARAM wp, LPARAM lp) {
         [[fallthrough]];
     case WM_WINDOWPOSCHANGED:
     case WM_SHOWWINDOW:
+    case WM_ACTIVATE:
+    case WM_ENABLE:
+        // The shadow goes back just below the window whenever the window moves, shows, becomes active or is enabled
+        // again (a modal dialog ending): otherwise it can end up above the window and cover it.
         if (shadow_) {
             std::vector<uint32_t> pixels;
             SIZE size{};
@@ -252,8 +256,8 @@ LRESULT Window::Dispatch(UINT msg, WPARAM wp, LPARAM lp) {
                 shadow_->Follow(hwnd_, wr, visible, pixels, spec_.shadowSize);
             }
         }
-        if (msg == WM_WINDOWPOSCHANGED) {
-            break; // DefWindowProc sends WM_SIZE and WM_MOVE
+        if (msg == WM_WINDOWPOSCHANGED || msg == WM_ACTIVATE || msg == WM_ENABLE) {
+            break; // DefWindowProc sends WM_SIZE and WM_MOVE, and handles activation
         }
         return 0;
     case WM_SETCURSOR:
