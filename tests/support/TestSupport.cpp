@@ -145,10 +145,32 @@ ProcessResult RunCommand(const std::wstring& commandLine, DWORD timeoutMs, const
     }
     Utils::UniqueHandle process(pi.hProcess), thread(pi.hThread);
     writeEnd.reset();
+    // Reads until the pipe breaks or the child has ended and nothing is left. Waiting for end-of-file alone is not
+    // enough under Wine: a desktop process that the child starts on first use keeps a copy of the child's handles,
+    // so the pipe may never break.
     char buffer[4096];
-    DWORD n = 0;
-    while (::ReadFile(readEnd.get(), buffer, sizeof(buffer), &n, nullptr) && n > 0) {
-        result.output.append(buffer, n);
+    const DWORD start = ::GetTickCount();
+    for (;;) {
+        DWORD available = 0;
+        if (!::PeekNamedPipe(readEnd.get(), nullptr, 0, nullptr, &available, nullptr)) {
+            break; // broken: every writer is gone
+        }
+        if (available > 0) {
+            DWORD n = 0;
+            if (!::ReadFile(readEnd.get(), buffer, sizeof(buffer), &n, nullptr) || n == 0) {
+                break;
+            }
+            result.output.append(buffer, n);
+            continue;
+        }
+        if (::WaitForSingleObject(process.get(), 20) == WAIT_OBJECT_0) {
+            DWORD left = 0;
+            if (!::PeekNamedPipe(readEnd.get(), nullptr, 0, nullptr, &left, nullptr) || left == 0) {
+                break;
+            }
+        } else if (::GetTickCount() - start > timeoutMs) {
+            break;
+        }
     }
     if (::WaitForSingleObject(process.get(), timeoutMs) != WAIT_OBJECT_0) {
         ::TerminateProcess(process.get(), 99);

@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# The installer on a machine without a network: Wine runs inside a network namespace that has only loopback (with a
+# prefix of its own, since a wineserver belongs to one namespace), the user clicks "一键安装" with the agreement
+# ticked, and the network check must refuse with "当前网络环境较差，请在网络通畅时进行安装" while the start page stays.
+# Usage: no-network.sh BUILD_DIR. Exit 77 (skipped) when network namespaces cannot be made here (not root).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+build=$(cd "${1:?usage: no-network.sh BUILD_DIR}" && pwd)
+work=$build/nonet
+ns=tvx-nonet-$$
+say() { printf 'no-network: %s\n' "$*"; }
+die() {
+    printf 'no-network: FAILED: %s\n' "$*" >&2
+    exit 1
+}
+
+if [ "$(id -u)" -ne 0 ] || ! ip netns add "$ns" 2>/dev/null; then
+    say "network namespaces need root here: skipped"
+    exit 77
+fi
+prefix=$work/prefix
+in_ns() { ip netns exec "$ns" env WINEPREFIX="$prefix" WINEDEBUG=-all \
+    WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=d" LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 "$@"; }
+installer_pid=
+cleanup() {
+    set +e
+    [ -n "$installer_pid" ] && kill "$installer_pid" 2>/dev/null
+    in_ns wineserver -k 2>/dev/null
+    in_ns wineserver -w 2>/dev/null
+    "$root/scripts/xvfb-fixture" stop "$work/xvfb" >/dev/null 2>&1
+    ip netns del "$ns" 2>/dev/null
+}
+trap cleanup EXIT
+ip netns exec "$ns" ip link set lo up
+
+rm -rf "$work"
+mkdir -p "$work"
+"$root/scripts/xvfb-fixture" start "$work/xvfb" >/dev/null || die "Xvfb did not start"
+DISPLAY=$(cat "$work/xvfb/xvfb.display")
+export DISPLAY
+in_ns "$root/scripts/wine-prefix" "$prefix" || die "no Wine prefix in the namespace"
+
+log=$work/installer-debug.log
+layout() { in_ns wine "$build/tools/layoutdump/layoutdump.exe" "$@" 2>/dev/null | tr -d '\r'; }
+centre() { # centre LAYOUT PAGE NAME WINDOW -> "x y" on the screen
+    local rect x y w h
+    local pages=("$2")
+    [ "$2" != - ] || pages=()
+    rect=$(layout "$1" "${pages[@]}" | awk -v n="$3" '$1 == n { print $2, $3, $4, $5; exit }')
+    [ -n "$rect" ] || die "layout $1 has no control $3"
+    read -r x y w h <<<"$rect"
+    eval "$(xdotool getwindowgeometry --shell "$4")"
+    echo "$((X + x + w / 2)) $((Y + y + h / 2))"
+}
+click() { # click LAYOUT PAGE NAME WINDOW
+    local p
+    p=$(centre "$@")
+    # shellcheck disable=SC2086
+    xdotool mousemove --sync $p click 1
+    sleep 0.5
+}
+wait_for() { # wait_for SECONDS WHAT COMMAND...
+    local end=$((SECONDS + $1)) what=$2
+    shift 2
+    until "$@"; do
+        [ "$SECONDS" -lt "$end" ] || die "timed out waiting for $what (log: $log)"
+        sleep 0.2
+    done
+}
+window() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1; }
+has_window() { [ -n "$(window "$1")" ]; }
+logged() { [ -f "$log" ] && grep -q "$1" "$log"; }
+
+in_ns wine "$build/tools/dbgcapture/dbgcapture.exe" "$(in_ns winepath -w "$log" 2>/dev/null)" \
+    "$(in_ns winepath -w "$build/app/TunivoxSetup.exe" 2>/dev/null)" -downloadurl=http://127.0.0.1:9/tunivox/package/setup_tunivox.exe \
+    >"$work/installer-stdout.log" 2>&1 &
+installer_pid=$!
+wait_for 60 "the main window" has_window '^Lumetra音频转换器$'
+main=$(window '^Lumetra音频转换器$')
+sleep 1
+click 149 0 treatyCb "$main"
+click 149 0 defaultInstallBtn "$main"
+wait_for 60 "the network warning" logged "warning: 当前网络环境较差，请在网络通畅时进行安装"
+wait_for 30 "the warning dialog" has_window '^消息框$'
+warning=$(window '^消息框$')
+sleep 0.5
+eval "$(xdotool getwindowgeometry --shell "$main")"
+import -window root -crop 612x412+$((X - 6))+$((Y - 6)) +repage "$work/no-network-warning.png"
+say "screenshot $work/no-network-warning.png"
+click 151 - closebtn "$warning"
+sleep 1
+! logged "page=2" || die "an installation started without a network"
+# The start page is still there and usable: leave through the exit dialog.
+click 149 0 closebtn "$main"
+wait_for 30 "the exit dialog" has_window '^消息框$'
+click 148 - okBtn "$(window '^消息框$')"
+wait_for 30 "the installer to end" bash -c "! kill -0 $installer_pid 2>/dev/null"
+wait "$installer_pid" || die "the installer ended with $?"
+installer_pid=
+say "OK: refused with the network warning, start page kept ($(grep -c . "$log") log lines in $log)"
