@@ -13,32 +13,32 @@ std::wstring Wide(const char* utf8) {
     return Utils::MultiByteToWide(utf8, CP_UTF8);
 }
 
-void ApplyWindowAttribute(WindowSpec& spec, const std::wstring& n, const std::wstring& v) {
+void ApplyWindowAttribute(WindowSpec& look, const std::wstring& n, const std::wstring& v) {
     if (n == L"size") {
-        spec.size = ParseSize(v).value_or(spec.size);
+        look.size = ParseSize(v).value_or(look.size);
     } else if (n == L"caption") {
-        spec.caption = ParseRect(v).value_or(RECT{});
+        look.caption = ParseRect(v).value_or(RECT{});
     } else if (n == L"sizebox") {
-        spec.sizeBox = ParseRect(v).value_or(RECT{});
+        look.sizeBox = ParseRect(v).value_or(RECT{});
     } else if (n == L"roundcorner") {
-        spec.roundCorner = ParseSize(v).value_or(SIZE{});
+        look.roundCorner = ParseSize(v).value_or(SIZE{});
     } else if (n == L"bordersize") {
-        spec.borderSize = ParseInt(v, 0);
+        look.borderSize = ParseInt(v, 0);
     } else if (n == L"bordercolor") {
-        spec.borderColor = ParseColor(v).value_or(0);
+        look.borderColor = ParseColor(v).value_or(0);
     } else if (n == L"showshadow") {
-        spec.showShadow = ParseBool(v, false);
+        look.showShadow = ParseBool(v, false);
     } else if (n == L"shadowsize") {
-        spec.shadowSize = ParseInt(v, 0);
+        look.shadowSize = ParseInt(v, 0);
     } else if (n == L"shadowsharpness") {
-        spec.shadowSharpness = ParseInt(v, 0);
+        look.shadowSharpness = ParseInt(v, 0);
     } else if (n == L"shadowdarkness") {
-        spec.shadowDarkness = ParseInt(v, 0);
+        look.shadowDarkness = ParseInt(v, 0);
     } else if (n == L"shadowposition") {
         auto s = ParseSize(v).value_or(SIZE{});
-        spec.shadowPosition = POINT{s.cx, s.cy};
+        look.shadowPosition = POINT{s.cx, s.cy};
     } else if (n == L"shadowcolor") {
-        spec.shadowColor = ParseColor(v).value_or(spec.shadowColor);
+        look.shadowColor = ParseColor(v).value_or(look.shadowColor);
     }
 }
 
@@ -97,7 +97,7 @@ public:
             return false;
         }
         for (pugi::xml_attribute a : root.attributes()) {
-            ApplyWindowAttribute(window_.spec_, Wide(a.name()), Wide(a.value()));
+            ApplyWindowAttribute(window_.look_, Wide(a.name()), Wide(a.value()));
         }
         for (pugi::xml_node child : root.children()) {
             if (child.type() != pugi::node_element) {

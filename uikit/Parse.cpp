@@ -146,10 +146,10 @@ std::optional<ImageSpec> ParseImage(const std::wstring& raw) {
     if (text.empty()) {
         return std::nullopt;
     }
-    ImageSpec spec;
+    ImageSpec desc;
     if (text.find(L'=') == std::wstring::npos && text.find(L'\'') == std::wstring::npos) {
-        spec.res = text;
-        return spec;
+        desc.res = text;
+        return desc;
     }
     size_t pos = 0;
     while (pos < text.size()) {
@@ -171,33 +171,33 @@ std::optional<ImageSpec> ParseImage(const std::wstring& raw) {
         std::wstring value = text.substr(eq + 2, close - eq - 2);
         pos = close + 1;
         if (key == L"res" || key == L"file") {
-            spec.res = value;
+            desc.res = value;
         } else if (key == L"restype") {
-            spec.resType = value;
+            desc.resType = value;
         } else if (key == L"dest") {
-            spec.dest = ParseRect(value);
+            desc.dest = ParseRect(value);
         } else if (key == L"source") {
-            spec.source = ParseRect(value);
+            desc.source = ParseRect(value);
         } else if (key == L"corner") {
-            spec.corner = ParseRect(value).value_or(RECT{});
+            desc.corner = ParseRect(value).value_or(RECT{});
         } else if (key == L"mask") {
-            spec.mask = ParseColor(value);
+            desc.mask = ParseColor(value);
         } else if (key == L"fade") {
             int f = ParseInt(value, 255);
-            spec.fade = f < 0 ? 0 : (f > 255 ? 255 : f);
+            desc.fade = f < 0 ? 0 : (f > 255 ? 255 : f);
         } else if (key == L"hole") {
-            spec.hole = ParseBool(value, false);
+            desc.hole = ParseBool(value, false);
         } else if (key == L"xtiled") {
-            spec.xTiled = ParseBool(value, false);
+            desc.xTiled = ParseBool(value, false);
         } else if (key == L"ytiled") {
-            spec.yTiled = ParseBool(value, false);
+            desc.yTiled = ParseBool(value, false);
         }
         // Unknown keys are ignored so that newer skins still load.
     }
-    if (spec.res.empty()) {
+    if (desc.res.empty()) {
         return std::nullopt;
     }
-    return spec;
+    return desc;
 }
 
 } // namespace UiKit

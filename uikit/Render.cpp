@@ -102,27 +102,27 @@ void ImageCache::SetSource(HMODULE module, const std::wstring& skinFolder) {
     skinFolder_ = skinFolder;
 }
 
-Gdiplus::Bitmap* ImageCache::Get(const ImageSpec& spec) {
+Gdiplus::Bitmap* ImageCache::Get(const ImageSpec& desc) {
     wchar_t maskText[16] = L"";
-    if (spec.mask) {
-        Utils::FormatBounded(maskText, 16, L"%08X", *spec.mask);
+    if (desc.mask) {
+        Utils::FormatBounded(maskText, 16, L"%08X", *desc.mask);
     }
-    std::wstring key = spec.resType + L"|" + spec.res + L"|" + maskText;
+    std::wstring key = desc.resType + L"|" + desc.res + L"|" + maskText;
     auto it = images_.find(key);
     if (it != images_.end()) {
         return it->second.get();
     }
     std::unique_ptr<Gdiplus::Bitmap> bitmap;
-    if (spec.FromResource()) {
-        if (spec.ResourceId() > 0) {
-            bitmap = LoadPngResource(module_, spec.ResourceId());
+    if (desc.FromResource()) {
+        if (desc.ResourceId() > 0) {
+            bitmap = LoadPngResource(module_, desc.ResourceId());
         }
     } else {
         std::wstring path = skinFolder_;
         if (!path.empty() && path.back() != L'\\' && path.back() != L'/') {
             path += L'\\';
         }
-        path += spec.res;
+        path += desc.res;
         Gdiplus::Bitmap file(path.c_str());
         if (file.GetLastStatus() == Gdiplus::Ok) {
             bitmap = std::make_unique<Gdiplus::Bitmap>(file.GetWidth(), file.GetHeight(), PixelFormat32bppARGB);
@@ -133,8 +133,8 @@ Gdiplus::Bitmap* ImageCache::Get(const ImageSpec& spec) {
             DEBUG_LOG(L"image file %s cannot be read", path.c_str());
         }
     }
-    if (bitmap && spec.mask) {
-        ApplyMask(*bitmap, *spec.mask);
+    if (bitmap && desc.mask) {
+        ApplyMask(*bitmap, *desc.mask);
     }
     Gdiplus::Bitmap* raw = bitmap.get();
     images_[key] = std::move(bitmap); // failures are cached too: a missing image is looked up once
@@ -228,22 +228,22 @@ void Canvas::Frame(const RECT& rc, int size, Argb color, SIZE round) {
 }
 
 bool Canvas::DrawImage(const std::wstring& descriptor, const RECT& rc, int clipWidth) {
-    auto spec = ParseImage(descriptor);
-    if (!spec) {
+    auto desc = ParseImage(descriptor);
+    if (!desc) {
         return false;
     }
-    Gdiplus::Bitmap* bmp = images_.Get(*spec);
+    Gdiplus::Bitmap* bmp = images_.Get(*desc);
     if (bmp == nullptr) {
         return false;
     }
     RECT src =
-        spec->source.value_or(RECT{0, 0, static_cast<LONG>(bmp->GetWidth()), static_cast<LONG>(bmp->GetHeight())});
+        desc->source.value_or(RECT{0, 0, static_cast<LONG>(bmp->GetWidth()), static_cast<LONG>(bmp->GetHeight())});
     src.right = std::min<LONG>(src.right, static_cast<LONG>(bmp->GetWidth()));
     src.bottom = std::min<LONG>(src.bottom, static_cast<LONG>(bmp->GetHeight()));
     RECT dst = rc;
-    if (spec->dest) {
-        dst = RECT{rc.left + spec->dest->left, rc.top + spec->dest->top, rc.left + spec->dest->right,
-                   rc.top + spec->dest->bottom};
+    if (desc->dest) {
+        dst = RECT{rc.left + desc->dest->left, rc.top + desc->dest->top, rc.left + desc->dest->right,
+                   rc.top + desc->dest->bottom};
         dst.right = std::min(dst.right, rc.right);
         dst.bottom = std::min(dst.bottom, rc.bottom);
     }
@@ -252,19 +252,19 @@ bool Canvas::DrawImage(const std::wstring& descriptor, const RECT& rc, int clipW
         src.right = std::min<LONG>(src.right, src.left + clipWidth);
     }
     Gdiplus::ImageAttributes attrs;
-    if (spec->fade < 255) {
+    if (desc->fade < 255) {
         Gdiplus::ColorMatrix m = {{{1, 0, 0, 0, 0},
                                    {0, 1, 0, 0, 0},
                                    {0, 0, 1, 0, 0},
-                                   {0, 0, 0, static_cast<Gdiplus::REAL>(spec->fade) / 255.0f, 0},
+                                   {0, 0, 0, static_cast<Gdiplus::REAL>(desc->fade) / 255.0f, 0},
                                    {0, 0, 0, 0, 1}}};
         attrs.SetColorMatrix(&m);
     }
-    if (spec->xTiled || spec->yTiled) {
+    if (desc->xTiled || desc->yTiled) {
         attrs.SetWrapMode(Gdiplus::WrapModeTile);
     }
     SlicePiece pieces[9];
-    int n = SliceNine(src, dst, spec->corner, spec->hole, pieces);
+    int n = SliceNine(src, dst, desc->corner, desc->hole, pieces);
     for (int i = 0; i < n; ++i) {
         const RECT& s = pieces[i].src;
         const RECT& d = pieces[i].dst;

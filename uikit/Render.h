@@ -30,7 +30,7 @@ public:
     ImageCache& operator=(const ImageCache&) = delete;
     void SetSource(HMODULE module, const std::wstring& skinFolder);
     // Null when the image cannot be found or decoded.
-    Gdiplus::Bitmap* Get(const ImageSpec& spec);
+    Gdiplus::Bitmap* Get(const ImageSpec& desc);
 
 private:
     HMODULE module_ = nullptr;

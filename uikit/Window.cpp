@@ -121,15 +121,15 @@ bool Window::Create(HWND owner, const std::wstring& title, DWORD style, DWORD ex
         DEBUG_LOG(L"CreateWindowExW failed: %lu", ::GetLastError());
         return false;
     }
-    if (spec_.size.cx > 0 && spec_.size.cy > 0) {
-        ::SetWindowPos(hwnd, nullptr, 0, 0, spec_.size.cx, spec_.size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    if (look_.size.cx > 0 && look_.size.cy > 0) {
+        ::SetWindowPos(hwnd, nullptr, 0, 0, look_.size.cx, look_.size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
     ForEachControl(root_.get(), [&](Control* c) {
         if (auto* edit = dynamic_cast<Edit*>(c)) {
             edit->CreateHost(hwnd, GetFont(edit->FontId()));
         }
     });
-    if (spec_.showShadow && spec_.shadowSize > 0) {
+    if (look_.showShadow && look_.shadowSize > 0) {
         shadow_ = std::make_unique<ShadowWindow>();
         shadow_->Create(owner);
     }
@@ -407,23 +407,23 @@ bool Window::RenderTo(HDC dc) {
     Canvas canvas(dc, images_);
     canvas.Fill(client, 0xFFFFFFFF);
     root_->Paint(canvas);
-    if (spec_.borderSize > 0 && spec_.borderColor != 0) {
-        canvas.Frame(client, spec_.borderSize, spec_.borderColor, spec_.roundCorner);
+    if (look_.borderSize > 0 && look_.borderColor != 0) {
+        canvas.Frame(client, look_.borderSize, look_.borderColor, look_.roundCorner);
     }
     return true;
 }
 
 bool Window::RenderShadow(std::vector<uint32_t>& pixels, SIZE& size) const {
-    if (hwnd_ == nullptr || !spec_.showShadow) {
+    if (hwnd_ == nullptr || !look_.showShadow) {
         return false;
     }
     RECT wr{};
     ::GetWindowRect(hwnd_, &wr);
     int w = static_cast<int>(wr.right - wr.left);
     int h = static_cast<int>(wr.bottom - wr.top);
-    pixels = MakeShadow(w, h, spec_.roundCorner, spec_.shadowSize, spec_.shadowSharpness, spec_.shadowDarkness,
-                        spec_.shadowPosition, spec_.shadowColor);
-    size = SIZE{w + 2 * spec_.shadowSize, h + 2 * spec_.shadowSize};
+    pixels = MakeShadow(w, h, look_.roundCorner, look_.shadowSize, look_.shadowSharpness, look_.shadowDarkness,
+                        look_.shadowPosition, look_.shadowColor);
+    size = SIZE{w + 2 * look_.shadowSize, h + 2 * look_.shadowSize};
     return true;
 }
 
@@ -456,7 +456,7 @@ void Window::Paint() {
 }
 
 void Window::UpdateRegion() {
-    if (hwnd_ == nullptr || spec_.roundCorner.cx <= 0 || spec_.roundCorner.cy <= 0 || ::IsZoomed(hwnd_)) {
+    if (hwnd_ == nullptr || look_.roundCorner.cx <= 0 || look_.roundCorner.cy <= 0 || ::IsZoomed(hwnd_)) {
         if (hwnd_ != nullptr) {
             ::SetWindowRgn(hwnd_, nullptr, TRUE);
         }
@@ -464,8 +464,8 @@ void Window::UpdateRegion() {
     }
     RECT wr{};
     ::GetWindowRect(hwnd_, &wr);
-    HRGN rgn = ::CreateRoundRectRgn(0, 0, wr.right - wr.left + 1, wr.bottom - wr.top + 1, spec_.roundCorner.cx,
-                                    spec_.roundCorner.cy);
+    HRGN rgn = ::CreateRoundRectRgn(0, 0, wr.right - wr.left + 1, wr.bottom - wr.top + 1, look_.roundCorner.cx,
+                                    look_.roundCorner.cy);
     if (rgn != nullptr && ::SetWindowRgn(hwnd_, rgn, TRUE) == 0) {
         Utils::UniqueGdiObject discard(rgn); // the system owns the region only when SetWindowRgn succeeded
     }

@@ -84,7 +84,7 @@ public:
     Control* GetRoot() const { return root_.get(); }
     Control* FindControl(const std::wstring& name) const;
     template <class T> T* Find(const std::wstring& name) const { return dynamic_cast<T*>(FindControl(name)); }
-    const WindowSpec& Spec() const { return spec_; }
+    const WindowSpec& Look() const { return look_; }
 
     // Notifications: SendNotify delivers now; PostNotify (any thread) queues for delivery on the UI thread.
     void SendNotify(Control* sender, const std::wstring& type, WPARAM wp = 0, LPARAM lp = 0);
@@ -136,7 +136,7 @@ private:
 
     HWND hwnd_ = nullptr;
     HWND owner_ = nullptr;
-    WindowSpec spec_;
+    WindowSpec look_;
     std::unique_ptr<Control> root_;
     std::map<int, Utils::UniqueGdiObject> fonts_;
     int defaultFont_ = -1;

@@ -86,7 +86,7 @@ LRESULT Window::OnNcHitTest(POINT screen) {
     ::GetClientRect(hwnd_, &client);
     LONG style = ::GetWindowLongW(hwnd_, GWL_STYLE);
     if ((style & WS_THICKFRAME) != 0 && !::IsZoomed(hwnd_)) {
-        const RECT& b = spec_.sizeBox;
+        const RECT& b = look_.sizeBox;
         bool left = pt.x < b.left;
         bool right = pt.x >= client.right - b.right;
         bool top = pt.y < b.top;
@@ -108,7 +108,7 @@ LRESULT Window::OnNcHitTest(POINT screen) {
         if (right)
             return HTRIGHT;
     }
-    const RECT& c = spec_.caption;
+    const RECT& c = look_.caption;
     if (pt.x >= c.left && pt.x < client.right - c.right && pt.y >= c.top && pt.y < c.bottom) {
         Control* hit = HitTest(pt);
         if (hit == nullptr || !hit->IsEnabled()) {
@@ -253,7 +253,7 @@ LRESULT Window::Dispatch(UINT msg, WPARAM wp, LPARAM lp) {
             ::GetWindowRect(hwnd_, &wr);
             bool visible = msg == WM_SHOWWINDOW ? wp != 0 : ::IsWindowVisible(hwnd_) != FALSE;
             if (RenderShadow(pixels, size)) {
-                shadow_->Follow(hwnd_, wr, visible, pixels, spec_.shadowSize);
+                shadow_->Follow(hwnd_, wr, visible, pixels, look_.shadowSize);
             }
         }
         if (msg == WM_WINDOWPOSCHANGED || msg == WM_ACTIVATE || msg == WM_ENABLE) {

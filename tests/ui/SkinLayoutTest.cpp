@@ -59,7 +59,7 @@ void Screenshot(SkinWindow& w, const std::wstring& name) {
     GuiDriver::Pump(500);
     RECT wr{};
     ::GetWindowRect(w.GetHWND(), &wr);
-    int m = w.Spec().shadowSize + 4;
+    int m = w.Look().shadowSize + 4;
     RECT area{wr.left - m, wr.top - m, wr.right + m, wr.bottom + m};
     EXPECT_TRUE(GuiDriver::CaptureScreen(area, Shot(name + L".png"))) << TestSupport::Utf8(name);
     EXPECT_TRUE(GuiDriver::SaveComposite(w, Shot(name + L"-composite.png"))) << TestSupport::Utf8(name);
@@ -300,7 +300,7 @@ TEST(SkinScreenshots, EveryWindowAndEveryMainPage) {
         Screenshot(w, s.name);
         if (std::wstring(s.id) == L"150" || std::wstring(s.id) == L"147") {
             // The title bar in the X screenshot has the accent colour: the window really drew there.
-            int m = w.Spec().shadowSize + 4;
+            int m = w.Look().shadowSize + 4;
             EXPECT_TRUE(Near(GuiDriver::PixelOf(Shot(std::wstring(s.name) + L".png"), m + 200, m + 5), 0xFF556DEA))
                 << std::hex << GuiDriver::PixelOf(Shot(std::wstring(s.name) + L".png"), m + 200, m + 5);
         }

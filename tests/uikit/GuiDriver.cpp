@@ -146,8 +146,8 @@ bool SaveComposite(const UiKit::Window& window, const std::wstring& pngPath) {
     ::GetWindowRect(hwnd, &wr);
     int w = static_cast<int>(wr.right - wr.left);
     int h = static_cast<int>(wr.bottom - wr.top);
-    const UiKit::WindowSpec& spec = window.Spec();
-    int margin = spec.showShadow ? spec.shadowSize : 0;
+    const UiKit::WindowSpec& look = window.Look();
+    int margin = look.showShadow ? look.shadowSize : 0;
     int cw = w + 2 * margin;
     int ch = h + 2 * margin;
     std::vector<uint32_t> out(static_cast<size_t>(cw) * ch, 0xFFE8E8E8u);
@@ -176,8 +176,8 @@ bool SaveComposite(const UiKit::Window& window, const std::wstring& pngPath) {
     const_cast<UiKit::Window&>(window).RenderTo(dc.get());
     ::GdiFlush();
     Utils::UniqueGdiObject region;
-    if (spec.roundCorner.cx > 0) {
-        region.reset(::CreateRoundRectRgn(0, 0, w + 1, h + 1, spec.roundCorner.cx, spec.roundCorner.cy));
+    if (look.roundCorner.cx > 0) {
+        region.reset(::CreateRoundRectRgn(0, 0, w + 1, h + 1, look.roundCorner.cx, look.roundCorner.cy));
     }
     const auto* px = static_cast<const uint32_t*>(bits);
     for (int y = 0; y < h; ++y) {
