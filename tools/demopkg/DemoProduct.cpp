@@ -2,6 +2,8 @@
 // "-autoclose=N" closes it after N milliseconds (tests and the headless demo use it).
 #include <windows.h>
 
+#include "utils/ScopedWin.h"
+
 #include <string>
 
 namespace {
@@ -18,12 +20,13 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         HDC dc = BeginPaint(window, &ps);
         RECT client;
         GetClientRect(window, &client);
-        HBRUSH background = CreateSolidBrush(RGB(0x55, 0x6D, 0xEA));
-        FillRect(dc, &client, background);
-        DeleteObject(background);
-        HFONT font = CreateFontW(-18, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, CLEARTYPE_QUALITY,
-                                 0, L"\u5fae\u8f6f\u96c5\u9ed1");
-        HGDIOBJ old = SelectObject(dc, font);
+        {
+            Utils::UniqueGdiObject background(CreateSolidBrush(RGB(0x55, 0x6D, 0xEA)));
+            FillRect(dc, &client, static_cast<HBRUSH>(background.get()));
+        }
+        Utils::UniqueGdiObject font(CreateFontW(-18, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0,
+                                                CLEARTYPE_QUALITY, 0, L"\u5fae\u8f6f\u96c5\u9ed1"));
+        HGDIOBJ old = SelectObject(dc, font.get());
         SetBkMode(dc, TRANSPARENT);
         SetTextColor(dc, RGB(255, 255, 255));
         // DT_VCENTER works on single lines only: measure the wrapped text and centre the box by hand.
@@ -35,7 +38,6 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         box.top += ((box.bottom - box.top) - textHeight) / 2;
         DrawTextW(dc, g_text.c_str(), -1, &box, DT_CENTER | DT_WORDBREAK);
         SelectObject(dc, old);
-        DeleteObject(font);
         EndPaint(window, &ps);
         return 0;
     }

@@ -22,6 +22,10 @@
 // one write into the pipe.
 #include <windows.h>
 
+#include <utility>
+
+#include "utils/ScopedWin.h"
+
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -48,30 +52,28 @@ std::wstring FromUtf8(const std::string& text) {
 }
 
 std::string ReadFileBytes(const std::wstring& path) {
-    HANDLE f = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                             nullptr);
+    Utils::UniqueFileHandle f(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                            OPEN_EXISTING, 0, nullptr));
     std::string bytes;
-    if (f == INVALID_HANDLE_VALUE) {
+    if (!f) {
         return bytes;
     }
     char buffer[4096];
     DWORD got = 0;
-    while (::ReadFile(f, buffer, sizeof(buffer), &got, nullptr) && got > 0) {
+    while (::ReadFile(f.get(), buffer, sizeof(buffer), &got, nullptr) && got > 0) {
         bytes.append(buffer, got);
     }
-    ::CloseHandle(f);
     return bytes;
 }
 
 void AppendFile(const std::wstring& path, const std::string& bytes) {
-    HANDLE f = ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                             0, nullptr);
-    if (f == INVALID_HANDLE_VALUE) {
+    Utils::UniqueFileHandle f(::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                            OPEN_ALWAYS, 0, nullptr));
+    if (!f) {
         return;
     }
     DWORD written = 0;
-    ::WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    ::CloseHandle(f);
+    ::WriteFile(f.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
 void WriteAll(HANDLE h, const std::string& bytes) {
@@ -228,8 +230,7 @@ int main() {
             }
         } else if (op == "closeout") {
             flush();
-            ::CloseHandle(out);
-            out = INVALID_HANDLE_VALUE;
+            Utils::UniqueHandle(std::exchange(out, INVALID_HANDLE_VALUE)).reset();
         } else if (op == "exit") {
             flush();
             return static_cast<int>(std::strtol(arg.c_str(), nullptr, 10));
