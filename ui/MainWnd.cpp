@@ -224,6 +224,7 @@ void CMainWnd::ShowProgress(int percent) {
     std::wstring text = MainWndLogic::FormatProgressLabel(m_progressLb->GetUserData(), percent);
     m_progressLb->SetText(text);
     m_installPrg->SetValue(percent);
+    DEBUG_LOG(L"progress=%d %s", percent, text.c_str());
 }
 
 void CMainWnd::RemovePackageAfterFailedDownload() {

@@ -222,6 +222,8 @@ TEST_F(InstallerE2E, OneClickInstallWithTheDemoPackageRecordsEverythingAndStarts
     HWND agreement = run.WaitForWindow(L"用户协议");
     run.Click(agreement, L"147", -1, L"okBtn");
     ASSERT_TRUE(run.Expect("page=2")) << run.LogText();
+    // The label and the bar follow the package's progress to the end before the done page.
+    ASSERT_TRUE(run.Expect("progress=100 正在安装:100%", 120000)) << run.LogText();
     ASSERT_TRUE(run.Expect("page=3", 120000)) << run.LogText();
     ASSERT_TRUE(run.Expect("finished: ")) << run.LogText();
 
