@@ -4,6 +4,7 @@
 
 #include "config/InstallerConfig.h"
 #include "install/ConsoleProtocol.h"
+#include "install/JobLines.h"
 #include "install/StatusCodes.h"
 #include "utils/DebugLog.h"
 #include "utils/Exception.h"
@@ -76,26 +77,13 @@ int CPackageInstaller::ParseOutput(const std::wstring& text) {
                 DEBUG_LOG(L"unknown code page %ld ignored, keeping %d", *outcome.codePage, codePage);
             }
         }
-        if (outcome.report) {
-            callback(outcome.report->code, outcome.report->value, outcome.report->message.c_str());
-        }
-        if (outcome.result != ConsoleProtocol::kResultNone) {
-            result = outcome.result;
-        }
+        JobLines::Deliver(outcome, callback, result);
     }
     return result;
 }
 
 int CPackageInstaller::ParseLines(const std::vector<std::string>& lines) {
-    // Each line is decoded on its own, so an "Encode=" line applies from the next line on.
-    int result = ConsoleProtocol::kResultNone;
-    for (const std::string& line : lines) {
-        int r = ParseOutput(Utils::MultiByteToWide(line, static_cast<unsigned>(codePage)));
-        if (r != ConsoleProtocol::kResultNone) {
-            result = r;
-        }
-    }
-    return result;
+    return JobLines::DecodeEach(lines, codePage, [this](const std::wstring& text) { return ParseOutput(text); });
 }
 
 unsigned long CPackageInstaller::Run() {

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "install/ConsoleProtocol.h"
+#include "install/JobLines.h"
 #include "install/StatusCodes.h"
 #include "utils/DebugLog.h"
 #include "utils/Exception.h"
@@ -45,25 +46,13 @@ int CUnInstaller::ParseOutput(const std::wstring& text) {
         if (outcome.codePage) {
             codePage = static_cast<int>(*outcome.codePage);
         }
-        if (outcome.report) {
-            callback(outcome.report->code, outcome.report->value, outcome.report->message.c_str());
-        }
-        if (outcome.result != ConsoleProtocol::kResultNone) {
-            result = outcome.result;
-        }
+        JobLines::Deliver(outcome, callback, result);
     }
     return result;
 }
 
 int CUnInstaller::ParseLines(const std::vector<std::string>& lines) {
-    int result = ConsoleProtocol::kResultNone;
-    for (const std::string& line : lines) {
-        int r = ParseOutput(Utils::MultiByteToWide(line, static_cast<unsigned>(codePage)));
-        if (r != ConsoleProtocol::kResultNone) {
-            result = r;
-        }
-    }
-    return result;
+    return JobLines::DecodeEach(lines, codePage, [this](const std::wstring& text) { return ParseOutput(text); });
 }
 
 unsigned long CUnInstaller::Run() {
