@@ -47,6 +47,11 @@ int RunInstaller(HINSTANCE instance) {
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     ::SetUnhandledExceptionFilter(TopLevelFilter);
     App::PreloadSystemLibraries();
+    if (!App::RunsOnSupportedWindows()) {
+        // No window was run: -1, as for a refused second instance.
+        ::MessageBoxW(nullptr, App::kUnsupportedWindowsText, L"Lumetra音频转换器", MB_OK | MB_ICONERROR);
+        return -1;
+    }
     int exitCode = -1;
     {
         App::SingleInstance lock;

@@ -5,7 +5,7 @@
 namespace App {
 
 const wchar_t* const kPreloadedLibraries[9] = {
-    L"\\version.dll", L"\\ws2_32.dll",  L"\\sxs.dll",      L"\\dwmapi.dll",        L"\\msimg32.dll",
+    L"\\version.dll", L"\\ws2_32.dll",  L"\\sxs.dll",     L"\\dwmapi.dll",        L"\\msimg32.dll",
     L"\\d3d8.dll",    L"\\ieframe.dll", L"\\ws2help.dll", L"\\WindowsCodecs.dll",
 };
 
@@ -41,6 +41,32 @@ SingleInstance::~SingleInstance() {
     if (mutex_) {
         ::ReleaseMutex(mutex_.get());
     }
+}
+
+const wchar_t kUnsupportedWindowsText[] = L"此安装程序需要 Windows 7 SP1 或更高版本的 Windows，无法在当前系统上运行。";
+
+bool MeetsWindowsFloor(unsigned major, unsigned minor, unsigned servicePackMajor) {
+    if (major != 6) {
+        return major > 6;
+    }
+    return minor > 1 || (minor == 1 && servicePackMajor >= 1);
+}
+
+bool RunsOnSupportedWindows() {
+    OSVERSIONINFOEXW version{};
+    version.dwOSVersionInfoSize = sizeof(version);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    // The manifest declares every Windows up to 10, so the answer is not capped at 6.2; a capped answer would only
+    // be higher than the floor anyway.
+    if (!::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&version))) {
+#pragma GCC diagnostic pop
+        DEBUG_LOG(L"GetVersionExW failed: %lu", ::GetLastError());
+        return false;
+    }
+    DEBUG_LOG(L"Windows %lu.%lu.%lu SP%u", version.dwMajorVersion, version.dwMinorVersion, version.dwBuildNumber,
+              static_cast<unsigned>(version.wServicePackMajor));
+    return MeetsWindowsFloor(version.dwMajorVersion, version.dwMinorVersion, version.wServicePackMajor);
 }
 
 std::wstring AdminDiagnosticText(const std::wstring& userName, bool userIsAdmin, bool processIsAdmin) {

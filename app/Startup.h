@@ -31,6 +31,15 @@ private:
     Utils::UniqueHandle mutex_;
 };
 
+// Windows 7 SP1 is the oldest Windows the installer supports. Every function newer than the oldest Windows that can
+// load a 32-bit exe is looked up at run time, so an older Windows still starts the installer and is told why it
+// cannot go on, instead of refusing to load it.
+[[nodiscard]] bool MeetsWindowsFloor(unsigned major, unsigned minor, unsigned servicePackMajor);
+// The same for the running Windows (false when it cannot be asked).
+[[nodiscard]] bool RunsOnSupportedWindows();
+// The message shown on an older Windows.
+extern const wchar_t kUnsupportedWindowsText[];
+
 // "管理员权限：1.用户名=%s；2.用户权限=%s；3.进程权限=%s" with 是/否 for the two facts.
 std::wstring AdminDiagnosticText(const std::wstring& userName, bool userIsAdmin, bool processIsAdmin);
 

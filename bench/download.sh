@@ -6,26 +6,39 @@
 # Prints MB/s (10^6 bytes per second, wall time of the whole command, Wine start-up included for 1 and 2), the
 # ratio fetch.exe / curl.exe and the peak resident memory of each; fetch.exe's peak is also measured on a
 # 64 MiB file to show that memory does not grow with the download.
-# Usage: bench/download.sh [BUILD_DIR] [SIZE_MIB] [RUNS]   (build first: scripts/test, or cmake --build build)
+# Each build tree named is measured in the same run against the same server (the 32-bit build in build/ and the
+# x86_64 one in build-x86_64/ by default, when it exists); each is compared with curl.exe of its own architecture.
+# Usage: bench/download.sh [BUILD_DIR[,BUILD_DIR...]] [SIZE_MIB] [RUNS]   (build first: scripts/test)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:-$root/build}" && pwd)
+default_builds=$root/build
+[ -d "$root/build-x86_64" ] && default_builds+=",$root/build-x86_64"
+IFS=, read -r -a builds <<<"${1:-$default_builds}"
 size_mib=${2:-1024}
 runs=${3:-3}
-# shellcheck disable=SC1091
-. "${TUNIVOX_DEPS_CACHE:-/var/cache/tunivox-deps}/deps.env"
+deps_env=${TUNIVOX_DEPS_CACHE:-/var/cache/tunivox-deps}/deps.env
+[ -f "${builds[0]}/deps.env" ] && deps_env=${builds[0]}/deps.env
+# shellcheck disable=SC1090
+. "$deps_env"
 
-fetch_exe=$build/tools/fetch/fetch.exe
-curl_exe=$CURL_PREFIX/bin/curl.exe
-[ -f "$fetch_exe" ] || { echo "bench: $fetch_exe missing; build first" >&2; exit 1; }
-[ -f "$curl_exe" ] || { echo "bench: $curl_exe missing; run scripts/bootstrap" >&2; exit 1; }
+archs=() fetch_exes=() curl_exes=()
+for b in "${builds[@]}"; do
+    b=$(cd "$b" && pwd)
+    arch=$(sed -n 's/^CMAKE_SYSTEM_PROCESSOR:[A-Z]*=//p' "$b/CMakeCache.txt")
+    var=$(echo "$arch" | tr '[:lower:]' '[:upper:]')_CURL_PREFIX
+    archs+=("$arch")
+    fetch_exes+=("$b/tools/fetch/fetch.exe")
+    curl_exes+=("${!var}/bin/curl.exe")
+    [ -f "$b/tools/fetch/fetch.exe" ] || { echo "bench: $b/tools/fetch/fetch.exe missing; build first" >&2; exit 1; }
+    [ -f "${!var}/bin/curl.exe" ] || { echo "bench: ${!var}/bin/curl.exe missing; run scripts/bootstrap" >&2; exit 1; }
+done
 if ! command -v curl >/dev/null; then
     echo "bench: installing the native curl" >&2
     apt-get install -y -qq curl >/dev/null
 fi
 [ -x /usr/bin/time ] || apt-get install -y -qq time >/dev/null
 
-export WINEPREFIX=$build/wineprefix LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 WINEDEBUG=-all
+export WINEPREFIX=$(cd "${builds[0]}" && pwd)/wineprefix LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree=;mshtml="
 "$root/scripts/wine-prefix" "$WINEPREFIX"
 
@@ -66,19 +79,26 @@ measure() {
 }
 
 win_out="Z:${work//\//\\}\\out.bin"
-fetch=$(measure fetch.exe wine "$fetch_exe" "$url" "$win_out")
-curlexe=$(measure curl.exe wine "$curl_exe" -s -o "$win_out" "$url")
-native=$(measure curl curl -s -o "$work/out.bin" "$url")
-small_peak=$(/usr/bin/time -f '%M' wine "$fetch_exe" "http://127.0.0.1:$port/files/64m.bin" "$win_out" 2>&1 >/dev/null | tail -n 1)
+lines=() summary=()
+for i in "${!archs[@]}"; do
+    a=${archs[$i]}
+    fetch=$(measure "fetch.exe/$a" wine "${fetch_exes[$i]}" "$url" "$win_out")
+    curlexe=$(measure "curl.exe/$a" wine "${curl_exes[$i]}" -s -o "$win_out" "$url")
+    small_peak=$(/usr/bin/time -f '%M' wine "${fetch_exes[$i]}" "http://127.0.0.1:$port/files/64m.bin" "$win_out" 2>&1 >/dev/null | tail -n 1)
+    lines+=("$fetch" "$curlexe")
+    read -r _ fetch_mbs fetch_kib _ <<<"$fetch"
+    read -r _ curl_mbs _ _ <<<"$curlexe"
+    setup=$(dirname "$(dirname "$(dirname "${fetch_exes[$i]}")")")/app/TunivoxSetup.exe
+    summary+=("$(awk -v a="$fetch_mbs" -v b="$curl_mbs" -v n="$a" 'BEGIN { printf "%s: ratio fetch.exe / curl.exe %.3f (goal >= 0.95)", n, a / b }'); fetch.exe peak RSS ${fetch_kib} KiB for ${size_mib} MiB, ${small_peak} KiB for 64 MiB; TunivoxSetup.exe $(stat -c %s "$setup" 2>/dev/null || echo '?') bytes")
+done
+native=$(measure curl/native curl -s -o "$work/out.bin" "$url")
+lines+=("$native")
 
 echo
 echo "download of ${size_mib} MiB from loopback nginx, median of $runs runs (MB = 10^6 bytes, wall time)"
-printf '%-10s %10s %14s %8s\n' tool MB/s "peak RSS KiB" seconds
-for line in "$fetch" "$curlexe" "$native"; do
+printf '%-16s %10s %14s %8s\n' tool MB/s "peak RSS KiB" seconds
+for line in "${lines[@]}"; do
     read -r n mbs kib secs <<<"$line"
-    printf '%-10s %10s %14s %8s\n' "$n" "$mbs" "$kib" "$secs"
+    printf '%-16s %10s %14s %8s\n' "$n" "$mbs" "$kib" "$secs"
 done
-read -r _ fetch_mbs fetch_kib _ <<<"$fetch"
-read -r _ curl_mbs _ _ <<<"$curlexe"
-awk -v a="$fetch_mbs" -v b="$curl_mbs" 'BEGIN { printf "ratio fetch.exe / curl.exe: %.3f (goal >= 0.95)\n", a / b }'
-echo "fetch.exe peak RSS: ${fetch_kib} KiB for ${size_mib} MiB, ${small_peak} KiB for 64 MiB"
+printf '%s\n' "${summary[@]}"

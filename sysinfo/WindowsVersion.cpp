@@ -65,6 +65,13 @@ std::wstring VersionNameFromRecord(const std::optional<VersionRecord>& record) {
     return Dotted(r.major, r.minor, r.build);
 }
 
+unsigned NativeProcessorArchitecture() {
+    // GetSystemInfo answers for the emulated machine under WoW64 (always INTEL for this 32-bit program).
+    SYSTEM_INFO info{};
+    ::GetNativeSystemInfo(&info);
+    return info.wProcessorArchitecture;
+}
+
 } // namespace SysInfo
 
 std::wstring GetWindowsVersionName() {
@@ -82,8 +89,6 @@ std::wstring GetWindowsVersionName() {
         }
     }
 
-    SYSTEM_INFO info{};
-    ::GetSystemInfo(&info);
     OSVERSIONINFOEXW version{};
     version.dwOSVersionInfoSize = sizeof(version);
     std::optional<SysInfo::VersionRecord> record;
@@ -91,12 +96,9 @@ std::wstring GetWindowsVersionName() {
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
     if (::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&version))) {
 #pragma GCC diagnostic pop
-        record = SysInfo::VersionRecord{version.dwMajorVersion,
-                                        version.dwMinorVersion,
-                                        version.dwBuildNumber,
-                                        version.dwPlatformId,
-                                        version.wProductType,
-                                        info.wProcessorArchitecture,
+        record = SysInfo::VersionRecord{version.dwMajorVersion,         version.dwMinorVersion,
+                                        version.dwBuildNumber,          version.dwPlatformId,
+                                        version.wProductType,           SysInfo::NativeProcessorArchitecture(),
                                         ::GetSystemMetrics(SM_SERVERR2)};
     }
     return SysInfo::VersionNameFromRecord(record);

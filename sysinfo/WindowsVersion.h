@@ -15,13 +15,17 @@ struct VersionRecord {
     unsigned minor = 0;
     unsigned build = 0;
     unsigned platformId = 0;
-    unsigned productType = 0;       // VER_NT_WORKSTATION (1) or a server type
+    unsigned productType = 0; // VER_NT_WORKSTATION (1) or a server type
     unsigned processorArchitecture = 0;
-    int serverR2Metric = 0;         // GetSystemMetrics(SM_SERVERR2)
+    int serverR2Metric = 0; // GetSystemMetrics(SM_SERVERR2)
 };
 
 // Second stage: a name from the table, else the dotted number; "Unknown Version" without a record.
 std::wstring VersionNameFromRecord(const std::optional<VersionRecord>& record);
+
+// The machine's processor architecture (PROCESSOR_ARCHITECTURE_*), not the one the process is emulated as: a
+// 32-bit installer on 64-bit Windows sees AMD64, as "XP64" needs.
+unsigned NativeProcessorArchitecture();
 
 } // namespace SysInfo
 

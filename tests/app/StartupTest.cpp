@@ -28,8 +28,25 @@ std::wstring DbgCapturePath() {
 } // namespace
 
 TEST(Startup, AdminDiagnosticText) {
-    EXPECT_EQ(App::AdminDiagnosticText(L"alice", true, false), L"管理员权限：1.用户名=alice；2.用户权限=是；3.进程权限=否");
+    EXPECT_EQ(App::AdminDiagnosticText(L"alice", true, false),
+              L"管理员权限：1.用户名=alice；2.用户权限=是；3.进程权限=否");
     EXPECT_EQ(App::AdminDiagnosticText(L"", false, true), L"管理员权限：1.用户名=；2.用户权限=否；3.进程权限=是");
+}
+
+TEST(Startup, WindowsSevenServicePackOneIsTheFloor) {
+    struct Case {
+        unsigned major, minor, sp;
+        bool supported;
+    } cases[] = {
+        {5, 1, 3, false}, {5, 2, 2, false}, {6, 0, 2, false}, {6, 1, 0, false}, {6, 1, 1, true},
+        {6, 2, 0, true},  {6, 3, 0, true},  {10, 0, 0, true}, {11, 0, 0, true}, {4, 10, 0, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(App::MeetsWindowsFloor(c.major, c.minor, c.sp), c.supported)
+            << c.major << "." << c.minor << " SP" << c.sp;
+    }
+    // The test prefix reports Windows 7 SP1.
+    EXPECT_TRUE(App::RunsOnSupportedWindows());
 }
 
 TEST(Startup, OnlyOneInstanceOwnsTheLockAndItIsFreeAgainAfterwards) {

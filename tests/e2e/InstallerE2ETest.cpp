@@ -3,12 +3,14 @@
 // package server and either the real demo package or the scriptable stand-in as the package.
 #include <gtest/gtest.h>
 
-#include <windows.h>
 #include <shlobj.h>
+#include <windows.h>
 
+#include <cstdlib>
 #include <memory>
 #include <regex>
 
+#include "app/Startup.h"
 #include "install/Folders.h"
 #include "tests/servers/TestServers.h"
 #include "tests/support/TestSupport.h"
@@ -24,7 +26,9 @@ namespace {
 const wchar_t kTitle[] = L"Lumetra音频转换器";
 const char kRecordKey[] = "Software\\tovanique\\Tunivox";
 
-std::wstring SetupExe() { return TestServers::WinePath(SETUP_EXE_UNIX); }
+std::wstring SetupExe() {
+    return TestServers::WinePath(SETUP_EXE_UNIX);
+}
 
 // A window on one of the skins, never shown: it lays the controls out exactly as the installer's windows do.
 class LayoutProbe : public CSkinFrameBase {
@@ -63,24 +67,25 @@ struct FindData {
     HWND found;
 };
 
+BOOL CALLBACK MatchWindow(HWND hwnd, LPARAM lp) {
+    auto* d = reinterpret_cast<FindData*>(lp);
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(hwnd, &owner);
+    wchar_t text[128] = {}, cls[64] = {};
+    ::GetWindowTextW(hwnd, text, 128);
+    ::GetClassNameW(hwnd, cls, 64);
+    if (owner == d->pid && ::IsWindowVisible(hwnd) && std::wstring(cls) == L"XMLWnd" &&
+        d->title == std::wstring(text)) {
+        d->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 // A visible skinned window of process `pid` with this title.
 HWND FindWindowOf(DWORD pid, const wchar_t* title) {
     FindData data{pid, title, nullptr};
-    ::EnumWindows(
-        [](HWND hwnd, LPARAM lp) -> BOOL {
-            auto* d = reinterpret_cast<FindData*>(lp);
-            DWORD owner = 0;
-            ::GetWindowThreadProcessId(hwnd, &owner);
-            wchar_t text[128] = {}, cls[64] = {};
-            ::GetWindowTextW(hwnd, text, 128);
-            ::GetClassNameW(hwnd, cls, 64);
-            if (owner == d->pid && ::IsWindowVisible(hwnd) && std::wstring(cls) == L"XMLWnd" && d->title == std::wstring(text)) {
-                d->found = hwnd;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&data));
+    ::EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&data));
     return data.found;
 }
 
@@ -159,7 +164,8 @@ std::wstring RegistryValue(const wchar_t* name) {
     }
     wchar_t buffer[600] = {};
     DWORD bytes = sizeof(buffer) - sizeof(wchar_t);
-    if (::RegQueryValueExW(key.get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &bytes) != ERROR_SUCCESS) {
+    if (::RegQueryValueExW(key.get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &bytes) !=
+        ERROR_SUCCESS) {
         return L"<no value>";
     }
     return buffer;
@@ -177,7 +183,9 @@ std::wstring SpecialFolder(int csidl) {
     return path;
 }
 
-std::wstring DefaultFolder() { return SpecialFolder(CSIDL_PROGRAM_FILESX86) + L"\\Tunivox"; }
+std::wstring DefaultFolder() {
+    return SpecialFolder(CSIDL_PROGRAM_FILESX86) + L"\\Tunivox";
+}
 
 // Publishes a file at a path of the package server.
 void Serve(const std::wstring& relative, const std::wstring& source) {
@@ -228,6 +236,12 @@ TEST_F(InstallerE2E, OneClickInstallWithTheDemoPackageRecordsEverythingAndStarts
     ASSERT_TRUE(run.Expect("finished: ")) << run.LogText();
 
     std::wstring folder = DefaultFolder();
+    // The 32-bit installer on 64-bit Windows: the 32-bit program folder, whatever Windows the prefix reports
+    // (TUNIVOX_EXPECT_WINDOWS names the one this run's prefix is set to).
+    EXPECT_EQ(folder, L"C:\\Program Files (x86)\\Tunivox");
+    if (const char* windows = std::getenv("TUNIVOX_EXPECT_WINDOWS")) {
+        EXPECT_TRUE(run.Seen(std::string("Windows ") + windows + ".")) << run.LogText();
+    }
     EXPECT_EQ(RegistryValue(L"InstallPath"), folder);
     EXPECT_EQ(RegistryValue(L"UnInstallEp"), folder + L"\\uninst.ep");
     EXPECT_TRUE(FileExists(folder + L"\\Tunivox.exe"));
@@ -235,10 +249,12 @@ TEST_F(InstallerE2E, OneClickInstallWithTheDemoPackageRecordsEverythingAndStarts
     std::wstring setIni = folder + L"\\set.ini";
     EXPECT_EQ(Ini(setIni, L"Install", L"APPStore"), L"TunivoxSetup.exe");
     EXPECT_EQ(Ini(setIni, L"Install", L"AppName"), L"Tunivox");
-    EXPECT_TRUE(std::regex_match(Ini(setIni, L"Install", L"DeviceID"), std::wregex(L"[0-9A-F]{12}[0-9a-f]{4}[0-9A-F]{16}")));
+    EXPECT_TRUE(
+        std::regex_match(Ini(setIni, L"Install", L"DeviceID"), std::wregex(L"[0-9A-F]{12}[0-9a-f]{4}[0-9A-F]{16}")));
     std::wstring tracker = Ini(setIni, L"Install", L"PellSoftTrackerIni");
     EXPECT_EQ(tracker, SpecialFolder(CSIDL_APPDATA) + L"\\PellData\\Tunivox\\VetraTracker.ini");
-    EXPECT_TRUE(std::regex_match(Ini(tracker, L"Init", L"UpdateTime"), std::wregex(LR"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2})")));
+    EXPECT_TRUE(
+        std::regex_match(Ini(tracker, L"Init", L"UpdateTime"), std::wregex(LR"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2})")));
     // The one-click install asks for both shortcuts.
     EXPECT_TRUE(FileExists(SpecialFolder(CSIDL_DESKTOPDIRECTORY) + L"\\Lumetra音频转换器.lnk"));
     // UserStartup: nothing started yet; "立即体验" starts the product and closes the installer.
@@ -274,7 +290,8 @@ TEST_F(InstallerE2E, CustomInstallIntoAnotherFolderWithoutShortcuts) {
     ASSERT_TRUE(run.Expect("finished: ")) << run.LogText();
     std::string cmdline = TestSupport::ReadBytes(script + L".cmdline");
     std::string folder = TestSupport::Utf8(chosen + L"\\Tunivox");
-    EXPECT_NE(cmdline.find(" /S -console=show -version=1.0.0 -dsc=false -ssc=false -standin="), std::string::npos) << cmdline;
+    EXPECT_NE(cmdline.find(" /S -console=show -version=1.0.0 -dsc=false -ssc=false -standin="), std::string::npos)
+        << cmdline;
     EXPECT_NE(cmdline.find(" -instdir=\"" + folder + "\" /D=" + folder), std::string::npos) << cmdline;
     EXPECT_EQ(RegistryValue(L"InstallPath"), chosen + L"\\Tunivox");
     run.ClickMain(3, L"closebtn"); // the done page closes without asking
@@ -440,7 +457,8 @@ TEST_F(InstallerE2E, PreviousInstallationIsProposedKeptInPlaceAndRemovedBeforeIn
         run.ClickMain(1, L"customeInstallBtn");
         ASSERT_TRUE(run.Expect("finished: ", 120000)) << run.LogText();
         std::string removalLine = TestSupport::ReadBytes(removal + L".cmdline");
-        EXPECT_NE(removalLine.find(" /S -console=show _?=" + TestSupport::Utf8(previous)), std::string::npos) << removalLine;
+        EXPECT_NE(removalLine.find(" /S -console=show _?=" + TestSupport::Utf8(previous)), std::string::npos)
+            << removalLine;
         std::string ran = TestSupport::ReadBytes(removal + L".module");
         EXPECT_NE(ran.find("~KadoTemp.92482B06FB471E17\\Tunivox_un_asa.exe"), std::string::npos) << ran;
         EXPECT_EQ(RegistryValue(L"InstallPath"), elsewhere + L"\\Tunivox");
@@ -480,4 +498,35 @@ TEST_F(InstallerE2E, TooLittleFreeSpaceIsRefusedAndThePageStays) {
     HWND exitDialog = run.WaitForWindow(L"消息框");
     run.Click(exitDialog, L"148", -1, L"okBtn");
     EXPECT_EQ(run.ExitCode(), 0u);
+}
+
+// Below Windows 7 SP1 the installer only says which Windows it needs (run in a prefix set to an older Windows).
+TEST_F(InstallerE2E, AnOlderWindowsIsToldWhichWindowsTheInstallerNeeds) {
+    if (App::RunsOnSupportedWindows()) {
+        GTEST_SKIP() << "the prefix reports a supported Windows";
+    }
+    InstallerRun run(UrlArg("/tunivox/package/setup_tunivox.exe"));
+    HWND box = nullptr;
+    GuiDriver::PumpUntil(
+        [&] {
+            box = ::FindWindowW(L"#32770", kTitle);
+            return box != nullptr && ::IsWindowVisible(box);
+        },
+        30000);
+    ASSERT_NE(box, nullptr) << run.LogText();
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(box, &owner);
+    EXPECT_EQ(owner, run.log().processId());
+    // The message box's text is its static control (id 0xFFFF).
+    wchar_t text[256] = {};
+    ::GetDlgItemTextW(box, 0xFFFF, text, 256);
+    EXPECT_STREQ(text, App::kUnsupportedWindowsText);
+    EXPECT_EQ(FindWindowOf(run.log().processId(), kTitle), nullptr) << "no installer window";
+    RECT button{};
+    HWND ok = ::GetDlgItem(box, IDOK);
+    ASSERT_NE(ok, nullptr);
+    ::GetWindowRect(ok, &button);
+    ASSERT_TRUE(GuiDriver::Click(POINT{(button.left + button.right) / 2, (button.top + button.bottom) / 2}));
+    EXPECT_EQ(run.ExitCode(), 0xFFFFFFFFu) << "no window was run";
+    EXPECT_FALSE(FileExists(DefaultFolder())) << "nothing was installed";
 }

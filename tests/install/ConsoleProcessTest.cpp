@@ -68,3 +68,22 @@ TEST(ConsoleProcess, FailedLaunchThrowsAndKeepsNothing) {
         EXPECT_EQ(child.commandLine[0], L'\0');
     }
 }
+
+TEST(ConsoleProcess, ASixtyFourBitChildOfThisThirtyTwoBitParentIsFollowedToo) {
+    // The package or an earlier uninstaller may be 64-bit programs. From this 32-bit process system32 is the
+    // 32-bit folder (redirected); the 64-bit system programs are reached through "sysnative".
+    BOOL wow64 = FALSE;
+    ASSERT_TRUE(::IsWow64Process(::GetCurrentProcess(), &wow64));
+    if (!wow64) {
+        GTEST_SKIP() << "not a 32-bit process on 64-bit Windows";
+    }
+    wchar_t windows[MAX_PATH] = {};
+    ASSERT_GT(::GetWindowsDirectoryW(windows, MAX_PATH), 0u);
+    CConsoleProcess child;
+    child.Launch(L"\"" + std::wstring(windows) + L"\\sysnative\\cmd.exe\" /c echo State=Success");
+    BOOL childWow64 = TRUE;
+    ASSERT_TRUE(::IsWow64Process(child.Process(), &childWow64));
+    EXPECT_FALSE(childWow64) << "the child is a native 64-bit process";
+    EXPECT_EQ(ReadAll(child), "State=Success\r\n");
+    EXPECT_EQ(child.WaitForExit(), 0u);
+}

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <windows.h>
 #include <shlobj.h>
+#include <windows.h>
 
 #include <cstdlib>
 #include <cwctype>
@@ -15,7 +15,9 @@ using TestSupport::TempDir;
 
 namespace {
 
-void ClearRecord() { ::RegDeleteKeyW(HKEY_CURRENT_USER, Records::kRegistryKey); }
+void ClearRecord() {
+    ::RegDeleteKeyW(HKEY_CURRENT_USER, Records::kRegistryKey);
+}
 
 // Stores a value the way another writer might: with or without its terminating null.
 void PutValue(const wchar_t* name, const std::wstring& value, bool withNull) {
@@ -28,9 +30,10 @@ void PutValue(const wchar_t* name, const std::wstring& value, bool withNull) {
               ERROR_SUCCESS);
 }
 
-std::wstring RawValue(const wchar_t* name, DWORD* bytesOut = nullptr) {
+// `view`: KEY_WOW64_64KEY or KEY_WOW64_32KEY reads that registry view explicitly.
+std::wstring RawValue(const wchar_t* name, DWORD* bytesOut = nullptr, REGSAM view = 0) {
     Utils::UniqueHKey key;
-    if (::RegOpenKeyExW(HKEY_CURRENT_USER, Records::kRegistryKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
+    if (::RegOpenKeyExW(HKEY_CURRENT_USER, Records::kRegistryKey, 0, KEY_READ | view, key.put()) != ERROR_SUCCESS) {
         return L"<no key>";
     }
     wchar_t buffer[600] = {};
@@ -120,6 +123,10 @@ TEST(Registry, WriteRecordsTheMarkerOnlyWhenItExists) {
     std::wstring reported; // the package reported no UninstEp and made no marker
     Records::WriteInstallRecord(dir.path(), reported);
     EXPECT_EQ(RawValue(L"InstallPath"), dir.path());
+    // Written by this 32-bit process, read by 64-bit programs (the product, a 64-bit successor): the key must not
+    // be redirected into a 32-bit view.
+    EXPECT_EQ(RawValue(L"InstallPath", nullptr, KEY_WOW64_64KEY), dir.path());
+    EXPECT_EQ(RawValue(L"InstallPath", nullptr, KEY_WOW64_32KEY), dir.path());
     EXPECT_EQ(reported, dir / L"uninst.ep");
     EXPECT_EQ(RawValue(L"UnInstallEp"), L"C:\\earlier\\uninst.ep") << "a missing marker is not recorded";
 
@@ -147,7 +154,8 @@ TEST(SetIni, WritesIdentityTrackerPathAndTrackerTime) {
     std::wstring tracker = appData.path() + L"\\PellData\\Tunivox\\VetraTracker.ini";
     EXPECT_EQ(IniValue(ini, L"Install", L"PellSoftTrackerIni"), tracker);
     std::wstring time = IniValue(tracker, L"Init", L"UpdateTime");
-    EXPECT_TRUE(std::regex_match(time, std::wregex(LR"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2})"))) << TestSupport::Utf8(time);
+    EXPECT_TRUE(std::regex_match(time, std::wregex(LR"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2})")))
+        << TestSupport::Utf8(time);
 
     Records::WriteSetIni(dir.path());
     EXPECT_NE(IniValue(ini, L"Install", L"DeviceID"), id) << "every write makes a new device id";

@@ -55,9 +55,16 @@ TEST(WindowsVersion, RecordStageTable) {
     EXPECT_EQ(SysInfo::VersionNameFromRecord(std::nullopt), L"Unknown Version");
 }
 
-TEST(WindowsVersion, TheTestPrefixReportsWindows7) {
+TEST(WindowsVersion, TheTestPrefixReportsWindows7OnA64BitMachine) {
     // A new Wine prefix reports 6.1, which the runtime stage leaves to the record stage.
     EXPECT_EQ(GetWindowsVersionName(), L"7");
+    // The prefix is 64-bit: the record stage must see AMD64 even from this 32-bit process, which WoW64 shows an
+    // INTEL machine (that is what would hide "XP64").
+    EXPECT_EQ(SysInfo::NativeProcessorArchitecture(), static_cast<unsigned>(PROCESSOR_ARCHITECTURE_AMD64));
+    SYSTEM_INFO emulated{};
+    ::GetSystemInfo(&emulated);
+    EXPECT_EQ(emulated.wProcessorArchitecture,
+              sizeof(void*) == 4 ? PROCESSOR_ARCHITECTURE_INTEL : PROCESSOR_ARCHITECTURE_AMD64);
 }
 
 TEST(Accounts, UnknownOrEmptyAccountsAreNotAdministrators) {

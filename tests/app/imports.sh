@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Reads the import table of the built installer and fails on any function that Windows XP SP3 lacks: the loader
+# refuses such an exe before our code runs, so an older Windows would never hear which Windows it needs.
+# Usage: imports.sh OBJDUMP EXE
+set -euo pipefail
+objdump=${1:?usage: imports.sh OBJDUMP EXE}
+exe=${2:?usage: imports.sh OBJDUMP EXE}
+
+# DLL:function of every static import (lower-case DLL names).
+imports=$("$objdump" -p "$exe" | awk '/DLL Name:/ {dll = tolower($3); next}
+    /^[[:space:]]*$/ {dll = ""}
+    dll != "" && NF == 3 && $1 ~ /^[0-9a-f]+$/ {print dll ":" $3}')
+[ -n "$imports" ] || { echo "no imports read from $exe"; exit 1; }
+
+# Libraries that do not exist before Vista at all.
+newer_dlls='^(bcrypt|ncrypt|dwmapi|api-ms-win-[^:]*|ext-ms-win-[^:]*|winhttp_vista)\.dll:'
+# Functions added after XP SP3 that toolchains and libraries tend to pull in.
+newer_functions=(
+    GetTickCount64 InitializeSRWLock AcquireSRWLockExclusive AcquireSRWLockShared ReleaseSRWLockExclusive
+    ReleaseSRWLockShared TryAcquireSRWLockExclusive TryAcquireSRWLockShared InitializeConditionVariable
+    SleepConditionVariableCS SleepConditionVariableSRW WakeConditionVariable WakeAllConditionVariable
+    InitOnceExecuteOnce InitOnceBeginInitialize InitOnceComplete InitializeCriticalSectionEx FlsAlloc FlsFree
+    FlsGetValue FlsSetValue CreateEventExW CreateMutexExW CreateSemaphoreExW InitializeProcThreadAttributeList
+    UpdateProcThreadAttribute DeleteProcThreadAttributeList SetDefaultDllDirectories AddDllDirectory
+    RemoveDllDirectory GetFileInformationByHandleEx SetFileInformationByHandle CreateSymbolicLinkW
+    GetFinalPathNameByHandleW QueryFullProcessImageNameW CancelIoEx GetLocaleInfoEx LCIDToLocaleName
+    LocaleNameToLCID CompareStringEx LCMapStringEx GetUserDefaultLocaleName GetErrorMode GetCurrentProcessorNumber
+    GetSystemTimePreciseAsFileTime CreateThreadpoolWork SubmitThreadpoolWork inet_pton inet_ntop InetPtonW
+    InetNtopW WSAPoll GetAddrInfoExW RegGetValueW RegGetValueA RegDeleteTreeW RegSetKeyValueW RegDeleteKeyExW
+    SetProcessDPIAware IsProcessDPIAware ChangeWindowMessageFilter ChangeWindowMessageFilterEx GetDpiForWindow
+    SetProcessDpiAwarenessContext SHGetKnownFolderPath SHCreateItemFromParsingName WerRegisterRuntimeExceptionModule
+)
+pattern="^[^:]*:($(IFS='|'; echo "${newer_functions[*]}"))\$"
+
+found=$(printf '%s\n' "$imports" | grep -E -e "$newer_dlls" -e "$pattern" || true)
+count=$(printf '%s\n' "$imports" | wc -l)
+if [ -n "$found" ]; then
+    echo "imports that Windows XP lacks (look them up at run time instead):"
+    printf '  %s\n' $found
+    exit 1
+fi
+echo "$count imports, none newer than Windows XP SP3"
