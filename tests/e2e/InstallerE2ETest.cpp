@@ -3,8 +3,8 @@
 // package server and either the real demo package or the scriptable stand-in as the package.
 #include <gtest/gtest.h>
 
-#include <shlobj.h>
 #include <windows.h>
+#include <shlobj.h>
 
 #include <cstdlib>
 #include <memory>
@@ -26,9 +26,7 @@ namespace {
 const wchar_t kTitle[] = L"Lumetra音频转换器";
 const char kRecordKey[] = "Software\\tovanique\\Tunivox";
 
-std::wstring SetupExe() {
-    return TestServers::WinePath(SETUP_EXE_UNIX);
-}
+std::wstring SetupExe() { return TestServers::WinePath(SETUP_EXE_UNIX); }
 
 // A window on one of the skins, never shown: it lays the controls out exactly as the installer's windows do.
 class LayoutProbe : public CSkinFrameBase {
@@ -74,8 +72,7 @@ BOOL CALLBACK MatchWindow(HWND hwnd, LPARAM lp) {
     wchar_t text[128] = {}, cls[64] = {};
     ::GetWindowTextW(hwnd, text, 128);
     ::GetClassNameW(hwnd, cls, 64);
-    if (owner == d->pid && ::IsWindowVisible(hwnd) && std::wstring(cls) == L"XMLWnd" &&
-        d->title == std::wstring(text)) {
+    if (owner == d->pid && ::IsWindowVisible(hwnd) && std::wstring(cls) == L"XMLWnd" && d->title == std::wstring(text)) {
         d->found = hwnd;
         return FALSE;
     }
@@ -164,8 +161,7 @@ std::wstring RegistryValue(const wchar_t* name) {
     }
     wchar_t buffer[600] = {};
     DWORD bytes = sizeof(buffer) - sizeof(wchar_t);
-    if (::RegQueryValueExW(key.get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &bytes) !=
-        ERROR_SUCCESS) {
+    if (::RegQueryValueExW(key.get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &bytes) != ERROR_SUCCESS) {
         return L"<no value>";
     }
     return buffer;
@@ -183,9 +179,7 @@ std::wstring SpecialFolder(int csidl) {
     return path;
 }
 
-std::wstring DefaultFolder() {
-    return SpecialFolder(CSIDL_PROGRAM_FILESX86) + L"\\Tunivox";
-}
+std::wstring DefaultFolder() { return SpecialFolder(CSIDL_PROGRAM_FILESX86) + L"\\Tunivox"; }
 
 // Publishes a file at a path of the package server.
 void Serve(const std::wstring& relative, const std::wstring& source) {
@@ -249,12 +243,10 @@ TEST_F(InstallerE2E, OneClickInstallWithTheDemoPackageRecordsEverythingAndStarts
     std::wstring setIni = folder + L"\\set.ini";
     EXPECT_EQ(Ini(setIni, L"Install", L"APPStore"), L"TunivoxSetup.exe");
     EXPECT_EQ(Ini(setIni, L"Install", L"AppName"), L"Tunivox");
-    EXPECT_TRUE(
-        std::regex_match(Ini(setIni, L"Install", L"DeviceID"), std::wregex(L"[0-9A-F]{12}[0-9a-f]{4}[0-9A-F]{16}")));
+    EXPECT_TRUE(std::regex_match(Ini(setIni, L"Install", L"DeviceID"), std::wregex(L"[0-9A-F]{12}[0-9a-f]{4}[0-9A-F]{16}")));
     std::wstring tracker = Ini(setIni, L"Install", L"PellSoftTrackerIni");
     EXPECT_EQ(tracker, SpecialFolder(CSIDL_APPDATA) + L"\\PellData\\Tunivox\\VetraTracker.ini");
-    EXPECT_TRUE(
-        std::regex_match(Ini(tracker, L"Init", L"UpdateTime"), std::wregex(LR"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2})")));
+    EXPECT_TRUE(std::regex_match(Ini(tracker, L"Init", L"UpdateTime"), std::wregex(LR"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2})")));
     // The one-click install asks for both shortcuts.
     EXPECT_TRUE(FileExists(SpecialFolder(CSIDL_DESKTOPDIRECTORY) + L"\\Lumetra音频转换器.lnk"));
     // UserStartup: nothing started yet; "立即体验" starts the product and closes the installer.
@@ -290,8 +282,7 @@ TEST_F(InstallerE2E, CustomInstallIntoAnotherFolderWithoutShortcuts) {
     ASSERT_TRUE(run.Expect("finished: ")) << run.LogText();
     std::string cmdline = TestSupport::ReadBytes(script + L".cmdline");
     std::string folder = TestSupport::Utf8(chosen + L"\\Tunivox");
-    EXPECT_NE(cmdline.find(" /S -console=show -version=1.0.0 -dsc=false -ssc=false -standin="), std::string::npos)
-        << cmdline;
+    EXPECT_NE(cmdline.find(" /S -console=show -version=1.0.0 -dsc=false -ssc=false -standin="), std::string::npos) << cmdline;
     EXPECT_NE(cmdline.find(" -instdir=\"" + folder + "\" /D=" + folder), std::string::npos) << cmdline;
     EXPECT_EQ(RegistryValue(L"InstallPath"), chosen + L"\\Tunivox");
     run.ClickMain(3, L"closebtn"); // the done page closes without asking
@@ -457,8 +448,7 @@ TEST_F(InstallerE2E, PreviousInstallationIsProposedKeptInPlaceAndRemovedBeforeIn
         run.ClickMain(1, L"customeInstallBtn");
         ASSERT_TRUE(run.Expect("finished: ", 120000)) << run.LogText();
         std::string removalLine = TestSupport::ReadBytes(removal + L".cmdline");
-        EXPECT_NE(removalLine.find(" /S -console=show _?=" + TestSupport::Utf8(previous)), std::string::npos)
-            << removalLine;
+        EXPECT_NE(removalLine.find(" /S -console=show _?=" + TestSupport::Utf8(previous)), std::string::npos) << removalLine;
         std::string ran = TestSupport::ReadBytes(removal + L".module");
         EXPECT_NE(ran.find("~KadoTemp.92482B06FB471E17\\Tunivox_un_asa.exe"), std::string::npos) << ran;
         EXPECT_EQ(RegistryValue(L"InstallPath"), elsewhere + L"\\Tunivox");
