@@ -24,7 +24,7 @@ deps_env=${TUNIVOX_DEPS_CACHE:-/var/cache/tunivox-deps}/deps.env
 archs=() fetch_exes=() curl_exes=()
 for b in "${builds[@]}"; do
     b=$(cd "$b" && pwd)
-    arch=$(sed -n 's/^CMAKE_SYSTEM_PROCESSOR:[A-Z]*=//p' "$b/CMakeCache.txt")
+    arch=$(sed -n 's/^CMAKE_TOOLCHAIN_FILE:[A-Z]*=.*mingw-w64-\(.*\)\.cmake$/\1/p' "$b/CMakeCache.txt")
     var=$(echo "$arch" | tr '[:lower:]' '[:upper:]')_CURL_PREFIX
     archs+=("$arch")
     fetch_exes+=("$b/tools/fetch/fetch.exe")
