@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <utility>
+#include <vector>
 
 #include <curl/curl.h>
 
@@ -129,6 +130,37 @@ using UniqueCoTaskMem = Unique<CoTaskMemTraits>;
 using UniqueFile = Unique<StdioFileTraits>;
 using UniqueCurl = Unique<CurlEasyTraits>;
 using UniqueCurlSlist = Unique<CurlSlistTraits>;
+
+// A process-creation attribute list with room for `count` attributes; deleted on destruction. `get()` is null
+// when it could not be initialised.
+class ProcThreadAttributes {
+public:
+    explicit ProcThreadAttributes(DWORD count) noexcept {
+        SIZE_T size = 0;
+        ::InitializeProcThreadAttributeList(nullptr, count, 0, &size);
+        try {
+            buffer_.resize(size);
+        } catch (...) {
+            return;
+        }
+        auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer_.data());
+        if (size != 0 && ::InitializeProcThreadAttributeList(list, count, 0, &size)) {
+            list_ = list;
+        }
+    }
+    ProcThreadAttributes(const ProcThreadAttributes&) = delete;
+    ProcThreadAttributes& operator=(const ProcThreadAttributes&) = delete;
+    ~ProcThreadAttributes() {
+        if (list_ != nullptr) {
+            ::DeleteProcThreadAttributeList(list_);
+        }
+    }
+    [[nodiscard]] LPPROC_THREAD_ATTRIBUTE_LIST get() const noexcept { return list_; }
+
+private:
+    std::vector<char> buffer_;
+    LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
+};
 
 // COM interface pointer: one reference, released on destruction.
 template <class T>
