@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <regex>
+#include <vector>
 
 #include "install/Folders.h"
 #include "tests/servers/TestServers.h"
@@ -88,8 +89,9 @@ HWND FindWindowOf(DWORD pid, const wchar_t* title) {
 // One run of the installer.
 class InstallerRun {
 public:
-    explicit InstallerRun(const std::wstring& arguments) {
-        session_ = std::make_unique<Tools::DebugSession>(SetupExe(), L"\"" + SetupExe() + L"\" " + arguments);
+    explicit InstallerRun(const std::wstring& arguments) : InstallerRun(SetupExe(), arguments) {}
+    InstallerRun(const std::wstring& exe, const std::wstring& arguments) {
+        session_ = std::make_unique<Tools::DebugSession>(exe, L"\"" + exe + L"\" " + arguments);
     }
     ~InstallerRun() {
         if (session_->started() && !session_->WaitForExit(0)) {
@@ -251,6 +253,55 @@ TEST_F(InstallerE2E, OneClickInstallWithTheDemoPackageRecordsEverythingAndStarts
     EXPECT_NE(product, nullptr) << "the product was started";
     if (product != nullptr) {
         ::PostMessageW(product, WM_CLOSE, 0, 0);
+    }
+}
+
+// Wine's per-program library overrides (what WINEDLLOVERRIDES sets for one process, which a Windows parent cannot
+// hand to its child) for TunivoxSetup.exe, removed again on destruction.
+class NativeFirst {
+public:
+    explicit NativeFirst(const std::vector<std::wstring>& names) {
+        Utils::UniqueHKey key;
+        ::RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr);
+        for (const std::wstring& name : names) {
+            const wchar_t value[] = L"native,builtin";
+            ::RegSetValueExW(key.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value), sizeof(value));
+        }
+    }
+    ~NativeFirst() { ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\TunivoxSetup.exe"); }
+
+private:
+    static constexpr const wchar_t* kKey = L"Software\\Wine\\AppDefaults\\TunivoxSetup.exe\\DllOverrides";
+};
+
+TEST_F(InstallerE2E, LibrariesPlantedBesideTheInstallerAreNeverLoaded) {
+    // Every library the installer or a system library it uses might look for by name, saved beside it in a
+    // Downloads-like folder; Wine is told to prefer such copies, as Windows searches the program's folder first.
+    // Not in the list: version and uxtheme, which Wine's own user32 takes from the program's folder while the
+    // process starts, before any code of the program runs (on Windows user32 is a KnownDLL and does not).
+    const std::vector<std::wstring> names = {L"bcrypt",  L"crypt32",  L"gdiplus",  L"msimg32", L"netapi32", L"urlmon",
+                                             L"winmm",   L"wtsapi32", L"wintrust", L"secur32", L"iphlpapi", L"dwmapi",
+                                             L"winhttp", L"wininet",  L"cryptnet", L"userenv"};
+    TestSupport::TempDir downloads(L"planted");
+    std::wstring exe = downloads / L"TunivoxSetup.exe";
+    ASSERT_TRUE(::CopyFileW(SetupExe().c_str(), exe.c_str(), FALSE));
+    for (const std::wstring& name : names) {
+        ASSERT_TRUE(
+            ::CopyFileW(TestServers::WinePath(PLANTED_DLL_UNIX).c_str(), (downloads / name + L".dll").c_str(), FALSE));
+    }
+    NativeFirst overrides(names);
+    TestSupport::TempDir dir(L"plantpkg");
+    std::wstring script = StandinScript(dir, "say State=Success\\r\\n\n");
+    InstallerRun run(exe, UrlArg("/tunivox/standin/setup.exe") + L" \"-instcmd=-standin=" + script + L"\"");
+    ASSERT_NE(run.Main(), nullptr) << run.LogText();
+    run.ClickMain(0, L"treatyCb");
+    run.ClickMain(0, L"defaultInstallBtn");
+    ASSERT_TRUE(run.Expect("page=3", 120000)) << run.LogText();
+    EXPECT_EQ(RegistryValue(L"InstallPath"), DefaultFolder());
+    run.ClickMain(3, L"closebtn");
+    EXPECT_EQ(run.ExitCode(), 0u);
+    for (const std::wstring& name : names) {
+        EXPECT_FALSE(FileExists(downloads / name + L".dll.loaded")) << TestSupport::Utf8(name) << " was loaded";
     }
 }
 
