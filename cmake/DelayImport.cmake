@@ -50,6 +50,10 @@ foreach(name IN LISTS TUNIVOX_DELAY_LOADED)
     tunivox_delay_import(${name})
 endforeach()
 
+# GNU ld drops the stubs of delay-loaded functions that are reached through dllimport pointers only: every link
+# goes through cmake/delay-link, which keeps them.
+set_property(GLOBAL PROPERTY RULE_LAUNCH_LINK "${CMAKE_SOURCE_DIR}/cmake/delay-link")
+
 # libcurl's own link interface names some of them: point it at the delay-load libraries as well.
 get_target_property(curl_libs CURL::libcurl INTERFACE_LINK_LIBRARIES)
 foreach(name IN LISTS TUNIVOX_DELAY_LOADED)

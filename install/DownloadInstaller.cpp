@@ -200,6 +200,11 @@ void CDownloadInstaller::OnInstallEvent(int code, double value, const wchar_t* m
         status = 13;
         DeletePackage();
         break;
+    case IST_CODE_REFUSED:
+        DEBUG_LOG(L"package refused, deleted");
+        status = 13;
+        DeletePackage();
+        break;
     default:
         break; // 3000-3009: passed on only
     }

@@ -3,7 +3,12 @@
 #pragma once
 
 #include <windows.h>
+
 #include <objbase.h>
+#include <wincrypt.h>
+
+#include <bcrypt.h>
+#include <wintrust.h>
 
 #include <cstdio>
 #include <utility>
@@ -118,6 +123,32 @@ struct CurlSlistTraits {
     static void Close(Type l) noexcept { ::curl_slist_free_all(l); }
 };
 
+struct CertStoreTraits {
+    using Type = HCERTSTORE;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type s) noexcept { ::CertCloseStore(s, 0); }
+};
+struct CertContextTraits {
+    using Type = PCCERT_CONTEXT;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type c) noexcept { ::CertFreeCertificateContext(c); }
+};
+struct CertChainTraits {
+    using Type = PCCERT_CHAIN_CONTEXT;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type c) noexcept { ::CertFreeCertificateChain(c); }
+};
+struct BCryptAlgorithmTraits {
+    using Type = BCRYPT_ALG_HANDLE;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type a) noexcept { ::BCryptCloseAlgorithmProvider(a, 0); }
+};
+struct BCryptHashTraits {
+    using Type = BCRYPT_HASH_HANDLE;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type h) noexcept { ::BCryptDestroyHash(h); }
+};
+
 using UniqueHandle = Unique<HandleTraits>;
 using UniqueFileHandle = Unique<FileHandleTraits>;
 using UniqueFindHandle = Unique<FindHandleTraits>;
@@ -130,6 +161,11 @@ using UniqueCoTaskMem = Unique<CoTaskMemTraits>;
 using UniqueFile = Unique<StdioFileTraits>;
 using UniqueCurl = Unique<CurlEasyTraits>;
 using UniqueCurlSlist = Unique<CurlSlistTraits>;
+using UniqueCertStore = Unique<CertStoreTraits>;
+using UniqueCertContext = Unique<CertContextTraits>;
+using UniqueCertChain = Unique<CertChainTraits>;
+using UniqueBCryptAlgorithm = Unique<BCryptAlgorithmTraits>;
+using UniqueBCryptHash = Unique<BCryptHashTraits>;
 
 // A process-creation attribute list with room for `count` attributes; deleted on destruction. `get()` is null
 // when it could not be initialised.
@@ -160,6 +196,25 @@ public:
 private:
     std::vector<char> buffer_;
     LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
+};
+
+// The provider state of one WinVerifyTrust verification (WTD_STATEACTION_VERIFY), closed on destruction.
+// `data` must outlive the owner.
+class WinTrustState {
+public:
+    WinTrustState(GUID action, WINTRUST_DATA& data) noexcept : action_(action), data_(&data) {}
+    WinTrustState(const WinTrustState&) = delete;
+    WinTrustState& operator=(const WinTrustState&) = delete;
+    ~WinTrustState() {
+        if (data_->hWVTStateData != nullptr) {
+            data_->dwStateAction = WTD_STATEACTION_CLOSE;
+            ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action_, data_);
+        }
+    }
+
+private:
+    GUID action_;
+    WINTRUST_DATA* data_;
 };
 
 // COM interface pointer: one reference, released on destruction.
