@@ -376,6 +376,56 @@ TEST_F(InstallerE2E, PackageFailureShowsTheWarningAndReturnsToTheStartPage) {
     EXPECT_EQ(run.ExitCode(), 0u);
 }
 
+// The stand-in signed otherwise, beside the signed one: "unsigned", "rogue" (a CA nobody trusts).
+std::wstring StandinVariant(const wchar_t* name) {
+    std::wstring standin = TestServers::WinePath(STANDIN_UNIX);
+    return standin.substr(0, standin.size() - 4) + L"-" + name + L".exe";
+}
+
+TEST_F(InstallerE2E, PackageThatFailsItsCheckIsNeverStartedAndTheWindowWarns) {
+    TestSupport::TempDir dir(L"refused");
+    std::wstring changed = dir / L"changed.exe";
+    ASSERT_TRUE(::CopyFileW(TestServers::WinePath(STANDIN_UNIX).c_str(), changed.c_str(), FALSE));
+    {
+        std::string bytes = TestSupport::ReadBytes(changed);
+        ASSERT_GT(bytes.size(), 0x801u);
+        bytes[0x800] = static_cast<char>(bytes[0x800] ^ 0x5A);
+        ASSERT_TRUE(TestSupport::WriteBytes(changed, bytes));
+    }
+    const struct {
+        const char* name;
+        std::wstring package;
+        std::wstring extra;
+    } cases[] = {
+        {"one byte changed", changed, L""},
+        {"unsigned", StandinVariant(L"unsigned"), L""},
+        {"signed by an untrusted CA", StandinVariant(L"rogue"), L""},
+        {"signer other than -packagesigner", TestServers::WinePath(STANDIN_UNIX), L" \"-packagesigner=Someone Else\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Serve(L"tunivox\\refused\\setup.exe", c.package);
+        std::wstring script = StandinScript(dir, "say State=Success\\r\\n\n");
+        ::DeleteFileW((script + L".cmdline").c_str());
+        InstallerRun run(UrlArg("/tunivox/refused/setup.exe") + L" \"-instcmd=-standin=" + script + L"\"" + c.extra);
+        ASSERT_NE(run.Main(), nullptr) << run.LogText();
+        run.ClickMain(0, L"treatyCb");
+        run.ClickMain(0, L"defaultInstallBtn");
+        ASSERT_TRUE(run.Expect("warning: 安装包校验失败，请重新下载", 120000)) << run.LogText();
+        EXPECT_TRUE(run.Seen("package refused: ")) << "the log names the check";
+        HWND warning = run.WaitForWindow(L"消息框");
+        run.Click(warning, L"151", -1, L"closebtn");
+        ASSERT_TRUE(run.Expect("page=0")) << run.LogText();
+        EXPECT_FALSE(FileExists(script + L".cmdline")) << "the package never started";
+        EXPECT_FALSE(FileExists(DefaultFolder() + L"\\__Package_Tunivox.exe")) << "the package is deleted";
+        EXPECT_EQ(RegistryValue(L"InstallPath"), L"<no key>") << "nothing is recorded";
+        run.ClickMain(0, L"closebtn");
+        HWND exitDialog = run.WaitForWindow(L"消息框");
+        run.Click(exitDialog, L"148", -1, L"okBtn");
+        EXPECT_EQ(run.ExitCode(), 0u);
+    }
+}
+
 TEST_F(InstallerE2E, ClosingIsRefusedWhileInstallingAndTheSecondInstanceExitsAtOnce) {
     TestSupport::TempDir dir(L"close");
     std::wstring gate = dir / L"go";
