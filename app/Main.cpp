@@ -44,9 +44,15 @@ int RunInstaller(HINSTANCE instance) {
 
 } // namespace
 
+// Library loading is hardened before any other static constructor runs (the configuration record is built
+// during static construction and reads the Windows version and the ini file), so that nothing the process loads
+// can come from the installer's own folder.
+__attribute__((constructor(101))) static void HardenLibraryLoading() {
+    App::PreloadSystemLibraries();
+}
+
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     ::SetUnhandledExceptionFilter(TopLevelFilter);
-    App::PreloadSystemLibraries();
     if (!App::RunsOnSupportedWindows()) {
         // No window was run: -1, as for a refused second instance.
         ::MessageBoxW(nullptr, App::kUnsupportedWindowsText, L"Lumetra音频转换器", MB_OK | MB_ICONERROR);

@@ -1,5 +1,9 @@
 #include "app/Startup.h"
 
+#include <delayimp.h>
+
+#include <cstring>
+
 #include "utils/DebugLog.h"
 
 namespace App {
@@ -9,7 +13,34 @@ const wchar_t* const kPreloadedLibraries[9] = {
     L"\\d3d8.dll",    L"\\ieframe.dll", L"\\ws2help.dll", L"\\WindowsCodecs.dll",
 };
 
+namespace {
+
+// Delay-load notification hook: every delay-loaded library comes from the system folder, whatever the search
+// order is when the first call into it happens. Without SetDefaultDllDirectories (Windows 7 without its loader
+// update) the full path is used, with the library's own folder searched first for its dependencies.
+FARPROC WINAPI LoadFromSystemFolder(unsigned notify, PDelayLoadInfo info) {
+    if (notify != dliNotePreLoadLibrary || info == nullptr || info->szDll == nullptr) {
+        return nullptr;
+    }
+    HMODULE module = ::LoadLibraryExA(info->szDll, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (module == nullptr && ::GetLastError() == ERROR_INVALID_PARAMETER) {
+        char path[MAX_PATH] = {};
+        UINT n = ::GetSystemDirectoryA(path, MAX_PATH);
+        if (n != 0 && n + 1 + std::strlen(info->szDll) < MAX_PATH) {
+            path[n] = '\\';
+            std::strcpy(path + n + 1, info->szDll);
+            module = ::LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+        }
+    }
+    // On null the helper tries LoadLibraryA itself, which the default directories set below also keep to the
+    // system folder.
+    return reinterpret_cast<FARPROC>(module);
+}
+
+} // namespace
+
 void PreloadSystemLibraries() {
+    __pfnDliNotifyHook2 = LoadFromSystemFolder;
     if (HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll")) {
         using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
         auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(

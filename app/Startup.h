@@ -9,8 +9,10 @@
 
 namespace App {
 
-// Library loads by name come from the system folder only; the current folder leaves the search order; a fixed
-// list of system libraries is loaded by full path and kept for the process's life.
+// Library loads by name come from the system folder only; the current folder leaves the search order; every
+// delay-loaded library is loaded from the system folder; a fixed list of system libraries is loaded by full path
+// and kept for the process's life. Runs during static construction, before anything else that could load a
+// library: only KnownDLLs are imported statically, everything else is delay-loaded through this.
 void PreloadSystemLibraries();
 
 // The names PreloadSystemLibraries loads, in order, each appended to the system folder.

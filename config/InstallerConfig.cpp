@@ -29,6 +29,13 @@ std::wstring ExecutablePath() {
     return path;
 }
 
+// An empty value adds nothing: it cannot mean "no check".
+void AddPin(std::vector<std::wstring>& pins, const std::wstring& value) {
+    if (!value.empty()) {
+        pins.push_back(value);
+    }
+}
+
 } // namespace
 
 std::wstring ExpandUrlRoute(const std::wstring& url) {
@@ -86,6 +93,8 @@ void InstallerConfig::LoadDefaults() {
     DownloadType = 1;
     IsCheckNet = true;
     DownloadScale = 0.7;
+    PackageSigners.clear();
+    PackageSha256s.clear();
 }
 
 void InstallerConfig::LoadIni(const std::wstring& path) {
@@ -101,6 +110,8 @@ void InstallerConfig::LoadIni(const std::wstring& path) {
     // An ini share that does not convert is 0.0, not the default.
     DownloadScale = Config::ParseReal(ReadIniText(path, L"DownloadScale", L"0.7")).value_or(0.0);
     SetInstCmd(ReadIniText(path, L"InstCmd", L""));
+    AddPin(PackageSigners, ReadIniText(path, L"PackageSigner", L""));
+    AddPin(PackageSha256s, ReadIniText(path, L"PackageSha256", L""));
 }
 
 void InstallerConfig::ApplyCommandLine(const wchar_t* commandLine) { ApplyArguments(SplitCommandLine(commandLine)); }
@@ -135,6 +146,12 @@ void InstallerConfig::ApplyArguments(const std::vector<std::wstring>& args) {
     }
     if (const std::wstring* v = find(L"-instcmd")) {
         SetInstCmd(*v);
+    }
+    if (const std::wstring* v = find(L"-packagesigner")) {
+        AddPin(PackageSigners, *v);
+    }
+    if (const std::wstring* v = find(L"-packagesha256")) {
+        AddPin(PackageSha256s, *v);
     }
 }
 

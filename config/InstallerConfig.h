@@ -32,6 +32,11 @@ public:
     int DownloadType = 1;
     bool IsCheckNet = true;
     double DownloadScale = 0.7;
+    // Narrowings of which package may run, each layer adding its own: PackageSigner (a signer's subject simple
+    // name or the SHA-256 thumbprint of a certificate in its chain) and PackageSha256 (the file's SHA-256).
+    // Every entry must hold; nothing here can widen what is trusted.
+    std::vector<std::wstring> PackageSigners;
+    std::vector<std::wstring> PackageSha256s;
 
     // Carried without a consumer: accepted and stored by the same rules, read by nobody.
     bool IsEnableAppSensors = true;

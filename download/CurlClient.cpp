@@ -36,6 +36,9 @@ std::optional<double> ProgressPercent(int64_t dlnow, int64_t dltotal, int64_t re
 namespace {
 
 std::wstring CurlErrorText(int code) {
+    if (code == ERR_SERVER_CERTIFICATE) {
+        return L"server certificate refused";
+    }
     return Utils::MultiByteToWide(::curl_easy_strerror(static_cast<CURLcode>(code)), Utils::kCodePageAnsi);
 }
 
@@ -72,7 +75,9 @@ int CurlClient::Start() {
     int result = 0;
     Utils::UniqueFile part;
     Utils::UniqueCurlSlist headers;
-    if (contentLength < 0) {
+    if (!serverCheck.problem.empty()) {
+        result = ERR_SERVER_CERTIFICATE; // the HEAD request met a server that is not who it claims to be
+    } else if (contentLength < 0) {
         result = ERR_NO_CONTENT_LENGTH;
     } else {
         handle.reset(::curl_easy_init());
@@ -107,6 +112,7 @@ int CurlClient::Start() {
         options |= ::curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedLimitBytes);
         options |= ::curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, lowSpeedTime);
         options |= ::curl_easy_setopt(h, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
+        options |= EnableServerCheck(h, serverCheck);
 
         struct _stat64 status;
         resumeOffset = ::_wstat64(partPath.c_str(), &status) == 0 ? status.st_size : -1;
@@ -114,6 +120,9 @@ int CurlClient::Start() {
             options |= ::curl_easy_setopt(h, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(resumeOffset));
         }
         result = options != 0 ? options : ::curl_easy_perform(h);
+        if (result == CURLE_ABORTED_BY_CALLBACK && !serverCheck.problem.empty()) {
+            result = ERR_SERVER_CERTIFICATE;
+        }
     }
 
     DEBUG_LOG(L"error:%d:%s", result, CurlErrorText(result).c_str());
@@ -146,6 +155,7 @@ Utils::UniqueCurl CurlClient::Head(std::string narrowUrl) {
         options |= ::curl_easy_setopt(h.get(), CURLOPT_NOPROGRESS, 0L);
         options |= ::curl_easy_setopt(h.get(), CURLOPT_XFERINFOFUNCTION, &CurlClient::HeadProgressCallback);
         options |= ::curl_easy_setopt(h.get(), CURLOPT_XFERINFODATA, this);
+        options |= EnableServerCheck(h.get(), serverCheck);
         if (options != 0) {
             result = options;
         } else {

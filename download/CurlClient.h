@@ -10,12 +10,14 @@
 
 #include <curl/curl.h>
 
+#include "download/ServerCertificate.h"
 #include "utils/ScopedWin.h"
 
 // Result codes of an attempt besides libcurl's own CURLcode values.
 constexpr int ERR_NO_CONTENT_LENGTH = -998; // the HEAD request gave no length (or failed)
 constexpr int ERR_EASY_INIT = -997;         // curl_easy_init returned no handle
 constexpr int ERR_OPEN_PART_FILE = -996;    // the partial file could not be opened for appending
+constexpr int ERR_SERVER_CERTIFICATE = -995; // the HTTPS server's certificate was refused (serverCheck.problem)
 
 // A connected server that sends less than kLowSpeedLimitBytes per second for this long ends the attempt with
 // CURLE_OPERATION_TIMEDOUT, so a stalled server cannot hold the installer for ever.
@@ -80,4 +82,6 @@ public:
     // URL after redirections, kept only from a HEAD request that produced a length; empty means "ask again".
     std::string effectiveUrl;
     long lowSpeedTime = kLowSpeedTimeSeconds;
+    // The certificate check of the request under way (HEAD or GET); `problem` says why the last one was refused.
+    ServerCheck serverCheck;
 };

@@ -38,6 +38,9 @@ unsigned long CCurlDownloader::dlThreadFun(void* param) {
     int code = self->client.Start();
     int budget = kRetryBudget;
     while (code != 0) {
+        if (code == ERR_SERVER_CERTIFICATE) {
+            break; // another attempt would meet the same certificate
+        }
         budget -= RetryCost(code);
         if (budget <= 0 || self->client.cancelled) {
             break;
@@ -52,7 +55,11 @@ unsigned long CCurlDownloader::dlThreadFun(void* param) {
     if (code == 0) {
         self->callback(DL_CODE_SUCCESS, 0.0, L"LibCurl");
     } else {
-        self->callback(DL_CODE_FAIL, static_cast<double>(code), L"LibCurl");
+        std::wstring message = L"LibCurl";
+        if (code == ERR_SERVER_CERTIFICATE) {
+            message += L": " + self->client.serverCheck.problem;
+        }
+        self->callback(DL_CODE_FAIL, static_cast<double>(code), message.c_str());
     }
     return 0;
 }

@@ -59,20 +59,31 @@ void CConsoleProcess::Launch(const std::wstring& line, const std::wstring& appli
     NotInheritable(err.read);
     NotInheritable(in.write);
 
-    STARTUPINFOW si{};
-    si.cb = sizeof(si);
-    si.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
-    si.wShowWindow = SW_HIDE;
-    si.hStdInput = in.read.get();
-    si.hStdOutput = out.write.get();
-    si.hStdError = err.write.get();
+    // The child inherits its three pipe ends and nothing else, whatever else the installer holds inheritable
+    // (another job's pipes included).
+    HANDLE inherited[3] = {in.read.get(), out.write.get(), err.write.get()};
+    Utils::ProcThreadAttributes attributes(1);
+    if (!attributes.Update(PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited, sizeof(inherited))) {
+        DWORD error = ::GetLastError();
+        DEBUG_LOG(L"handle list not set: %lu", error);
+        throw Utils::Exception(L"UpdateProcThreadAttribute failed");
+    }
+
+    STARTUPINFOEXW si{};
+    si.StartupInfo.cb = sizeof(si);
+    si.StartupInfo.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+    si.StartupInfo.wShowWindow = SW_HIDE;
+    si.StartupInfo.hStdInput = in.read.get();
+    si.StartupInfo.hStdOutput = out.write.get();
+    si.StartupInfo.hStdError = err.write.get();
+    si.lpAttributeList = attributes.get();
 
     // CreateProcessW may write into the command line buffer, so it gets a copy; `commandLine` keeps the text.
     wchar_t mutableLine[kCommandLineCapacity];
     std::wmemcpy(mutableLine, buffer, kCommandLineCapacity);
     PROCESS_INFORMATION pi{};
     if (!::CreateProcessW(applicationName.empty() ? nullptr : applicationName.c_str(), mutableLine, nullptr, nullptr,
-                          TRUE, 0, nullptr, nullptr, &si, &pi)) {
+                          TRUE, EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr, &si.StartupInfo, &pi)) {
         DWORD error = ::GetLastError();
         DEBUG_LOG(L"CreateProcessW failed: %lu", error);
         throw Utils::Exception(L"CreateProcessW failed");

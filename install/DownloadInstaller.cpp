@@ -87,7 +87,9 @@ void CDownloadInstaller::Start() {
 }
 
 void CDownloadInstaller::StartRemoval() {
-    // The uninstaller removes the folder it lives in, so a private copy of it runs.
+    // The uninstaller removes the folder it lives in, so a private copy of it runs, from a folder made for this
+    // run alone. Whatever goes wrong on the way leaves the job without a file to run: it then reports the missing
+    // uninstaller, and nothing that happened to lie in the temporary folder ever runs.
     wchar_t folder[MAX_PATH] = {};
     if (GetPrivateTempFolder(folder)) {
         folder[0] = L'\0';
@@ -99,13 +101,14 @@ void CDownloadInstaller::StartRemoval() {
     std::wcsncpy(oldDir, uninstallerPath.c_str(), MAX_PATH - 1);
     ::PathRemoveFileSpecW(oldDir);
 
-    // A failed copy shows up as the removal job's "missing uninstaller".
-    if (!::CopyFileW(uninstallerPath.c_str(), copy.c_str(), FALSE)) {
+    if (!copy.empty() && !::CopyFileW(uninstallerPath.c_str(), copy.c_str(), TRUE)) {
         DWORD error = ::GetLastError();
         DEBUG_LOG(L"CopyFileW(%s) failed: %lu", copy.c_str(), error);
+        copy.clear();
     }
     unInstaller = std::make_unique<CUnInstaller>(
         [this](int code, double value, const wchar_t* message) { OnRemovalEvent(code, value, message); }, copy, oldDir);
+    unInstaller->privateFolder = folder;
     unInstaller->Start();
 }
 
@@ -194,6 +197,11 @@ void CDownloadInstaller::OnInstallEvent(int code, double value, const wchar_t* m
         break;
     case IST_CODE_FAIL:
         TaggedLog(kInstallTag, 117, L"IST_CODE_FAIL\r\n");
+        status = 13;
+        DeletePackage();
+        break;
+    case IST_CODE_REFUSED:
+        DEBUG_LOG(L"package refused, deleted");
         status = 13;
         DeletePackage();
         break;

@@ -5,6 +5,7 @@
 #include "config/InstallerConfig.h"
 #include "install/ConsoleProtocol.h"
 #include "install/JobLines.h"
+#include "install/PackageVerifier.h"
 #include "install/StatusCodes.h"
 #include "utils/DebugLog.h"
 #include "utils/Exception.h"
@@ -25,7 +26,12 @@ bool IsUsableCodePage(long codePage) {
 CPackageInstaller::CPackageInstaller(DownloadCallback callback_, const std::wstring& packagePath_,
                                      const std::wstring& installDir_, bool desktopShortcut_, bool quickLaunch_)
     : callback(std::move(callback_)), packagePath(packagePath_), installDir(installDir_), quickLaunch(quickLaunch_),
-      desktopShortcut(desktopShortcut_) {}
+      desktopShortcut(desktopShortcut_) {
+    verify = [](HANDLE file, const std::wstring& path) {
+        Trust::Pins pins{g_installerConfig.PackageSigners, g_installerConfig.PackageSha256s};
+        return Trust::VerifyPackage(file, path, Trust::InstallerPublisher(), pins);
+    };
+}
 
 CPackageInstaller::~CPackageInstaller() {
     thread.reset();
@@ -87,6 +93,25 @@ int CPackageInstaller::ParseLines(const std::vector<std::string>& lines) {
 }
 
 unsigned long CPackageInstaller::Run() {
+    // Opened for reading with nobody else allowed to write, rename or delete it, checked through this handle, and
+    // held until the package's process exists: what was verified is what runs.
+    Utils::UniqueFileHandle held(::CreateFileW(packagePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::wstring rejection;
+    if (!held) {
+        DWORD error = ::GetLastError();
+        rejection = L"the package cannot be opened: " + std::to_wstring(error);
+    } else if (verify) {
+        rejection = verify(held.get(), packagePath);
+    }
+    if (!rejection.empty()) {
+        DEBUG_LOG(L"package refused: %s", rejection.c_str());
+        held.reset();
+        callback(IST_CODE_REFUSED, 1.0, kRefusedText);
+        NotifyEnded();
+        return 0;
+    }
+    DEBUG_LOG(L"package verified");
     callback(IST_CODE_START, 0.0, L"");
     callback(IST_CODE_PROGRESS, 0.0, L"");
     process.reset();
@@ -94,6 +119,7 @@ unsigned long CPackageInstaller::Run() {
         auto child = std::make_unique<CConsoleProcess>();
         child->Launch(commandLine, packagePath);
         process = std::move(child);
+        held.reset();
     } catch (const Utils::Exception& e) {
         DEBUG_LOG(L"package not launched: %hs", e.what());
         callback(IST_CODE_FAIL, 2.0, L"");

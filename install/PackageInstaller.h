@@ -6,6 +6,8 @@
 // it starts the download, that is before Start reads them.
 #pragma once
 
+#include <windows.h>
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -39,6 +41,8 @@ public:
     // rest of the output is only drained, in larger reads.
     static constexpr size_t kReadSize = 1024;
     static constexpr size_t kDrainReadSize = 65536;
+    // The message of IST_CODE_REFUSED.
+    static constexpr const wchar_t* kRefusedText = L"安装包校验失败，请重新下载";
 
     DownloadCallback callback;
     std::wstring packagePath;
@@ -51,6 +55,9 @@ public:
     std::unique_ptr<CConsoleProcess> process;
     // Called on the install thread as its last act, once the package has ended and its handles are closed.
     std::function<void()> ended;
+    // Checks the package behind the held handle; empty when it may run, else why not. The default is the full
+    // check of install/PackageVerifier.h with the configuration's pins.
+    std::function<std::wstring(HANDLE file, const std::wstring& path)> verify;
 
 private:
     int ParseLines(const std::vector<std::string>& lines);

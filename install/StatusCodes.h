@@ -10,6 +10,8 @@ enum InstallCode : int {
     IST_CODE_PROGRESS = 2002,
     IST_CODE_SUCCESS = 2003,
     IST_CODE_FAIL = 2004,
+    // The package failed its verification and was not run (the message is the text the window shows).
+    IST_CODE_REFUSED = 2005,
     IST_CODE_INST_PATH = 3000,
     IST_CODE_EXE_PATH = 3001,
     IST_CODE_UNINST_EXE = 3002,

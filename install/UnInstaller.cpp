@@ -35,6 +35,7 @@ void CUnInstaller::Start() {
     if (!thread->Resume()) {
         DEBUG_LOG(L"removal thread could not be started");
         thread.reset();
+        RemovePrivateCopy();
         callback(UNI_CODE_FAIL, 2.0, L"");
     }
 }
@@ -56,7 +57,27 @@ int CUnInstaller::ParseLines(const std::vector<std::string>& lines) {
 }
 
 unsigned long CUnInstaller::Run() {
-    if (!::PathFileExistsW(uninstallerExe.c_str())) {
+    unsigned long result = RunUninstaller();
+    RemovePrivateCopy();
+    return result;
+}
+
+void CUnInstaller::RemovePrivateCopy() {
+    if (privateFolder.empty()) {
+        return;
+    }
+    if (!uninstallerExe.empty() && !::DeleteFileW(uninstallerExe.c_str()) && ::GetLastError() != ERROR_FILE_NOT_FOUND) {
+        DWORD error = ::GetLastError();
+        DEBUG_LOG(L"DeleteFileW(%s) failed: %lu", uninstallerExe.c_str(), error);
+    }
+    if (!::RemoveDirectoryW(privateFolder.c_str())) {
+        DWORD error = ::GetLastError();
+        DEBUG_LOG(L"RemoveDirectoryW(%s) failed: %lu", privateFolder.c_str(), error);
+    }
+}
+
+unsigned long CUnInstaller::RunUninstaller() {
+    if (uninstallerExe.empty() || !::PathFileExistsW(uninstallerExe.c_str())) {
         callback(UNI_CODE_FAIL, 1.0, L"可执行卸载文件不存在");
         return 0;
     }

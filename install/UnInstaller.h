@@ -35,10 +35,15 @@ public:
     std::wstring commandLine;
     std::wstring uninstallerExe;
     std::wstring oldInstallDir;
+    // The folder made for this run's copy of the uninstaller: when set, the copy and the folder are deleted as
+    // the job ends, however it ends.
+    std::wstring privateFolder;
     int codePage = 0;
     std::unique_ptr<Utils::Thread> thread;
     std::unique_ptr<CConsoleProcess> process;
 
 private:
+    unsigned long RunUninstaller();
+    void RemovePrivateCopy();
     int ParseLines(const std::vector<std::string>& lines);
 };

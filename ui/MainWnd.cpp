@@ -276,6 +276,10 @@ LRESULT CMainWnd::OnStatus(const StatusRecord& r) {
         Warn(GetHWND(), r.message);
         m_mainTabLayout->SelectItem(kPageStart);
         break;
+    case 2005: // the package failed its verification; the orchestrator has deleted it
+        Warn(GetHWND(), L"安装包校验失败，请重新下载");
+        m_mainTabLayout->SelectItem(m_pageBeforeInstall);
+        break;
     case 3000:
         m_installPath = r.message;
         break;

@@ -3,10 +3,16 @@
 #pragma once
 
 #include <windows.h>
+
 #include <objbase.h>
+#include <wincrypt.h>
+
+#include <bcrypt.h>
+#include <wintrust.h>
 
 #include <cstdio>
 #include <utility>
+#include <vector>
 
 #include <curl/curl.h>
 
@@ -117,6 +123,32 @@ struct CurlSlistTraits {
     static void Close(Type l) noexcept { ::curl_slist_free_all(l); }
 };
 
+struct CertStoreTraits {
+    using Type = HCERTSTORE;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type s) noexcept { ::CertCloseStore(s, 0); }
+};
+struct CertContextTraits {
+    using Type = PCCERT_CONTEXT;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type c) noexcept { ::CertFreeCertificateContext(c); }
+};
+struct CertChainTraits {
+    using Type = PCCERT_CHAIN_CONTEXT;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type c) noexcept { ::CertFreeCertificateChain(c); }
+};
+struct BCryptAlgorithmTraits {
+    using Type = BCRYPT_ALG_HANDLE;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type a) noexcept { ::BCryptCloseAlgorithmProvider(a, 0); }
+};
+struct BCryptHashTraits {
+    using Type = BCRYPT_HASH_HANDLE;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type h) noexcept { ::BCryptDestroyHash(h); }
+};
+
 using UniqueHandle = Unique<HandleTraits>;
 using UniqueFileHandle = Unique<FileHandleTraits>;
 using UniqueFindHandle = Unique<FindHandleTraits>;
@@ -129,6 +161,88 @@ using UniqueCoTaskMem = Unique<CoTaskMemTraits>;
 using UniqueFile = Unique<StdioFileTraits>;
 using UniqueCurl = Unique<CurlEasyTraits>;
 using UniqueCurlSlist = Unique<CurlSlistTraits>;
+using UniqueCertStore = Unique<CertStoreTraits>;
+using UniqueCertContext = Unique<CertContextTraits>;
+using UniqueCertChain = Unique<CertChainTraits>;
+using UniqueBCryptAlgorithm = Unique<BCryptAlgorithmTraits>;
+using UniqueBCryptHash = Unique<BCryptHashTraits>;
+
+// A process-creation attribute list with room for `count` attributes; deleted on destruction. `get()` is null
+// when it could not be initialised. The list functions (Vista and later) are looked up at run time, so that the
+// import table holds nothing an older Windows lacks (such a Windows is only told which one the installer needs).
+class ProcThreadAttributes {
+public:
+    explicit ProcThreadAttributes(DWORD count) noexcept {
+        HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+        initialize_ = Lookup<InitializeFn>(kernel, "InitializeProcThreadAttributeList");
+        update_ = Lookup<UpdateFn>(kernel, "UpdateProcThreadAttribute");
+        delete_ = Lookup<DeleteFn>(kernel, "DeleteProcThreadAttributeList");
+        if (initialize_ == nullptr || update_ == nullptr || delete_ == nullptr) {
+            return;
+        }
+        SIZE_T size = 0;
+        initialize_(nullptr, count, 0, &size);
+        try {
+            buffer_.resize(size);
+        } catch (...) {
+            return;
+        }
+        auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer_.data());
+        if (size != 0 && initialize_(list, count, 0, &size)) {
+            list_ = list;
+        }
+    }
+    ProcThreadAttributes(const ProcThreadAttributes&) = delete;
+    ProcThreadAttributes& operator=(const ProcThreadAttributes&) = delete;
+    ~ProcThreadAttributes() {
+        if (list_ != nullptr) {
+            delete_(list_);
+        }
+    }
+    [[nodiscard]] LPPROC_THREAD_ATTRIBUTE_LIST get() const noexcept { return list_; }
+    // UpdateProcThreadAttribute on this list; false (with the last error set) when the list does not exist.
+    [[nodiscard]] bool Update(DWORD_PTR attribute, void* value, SIZE_T size) const noexcept {
+        if (list_ == nullptr) {
+            ::SetLastError(ERROR_PROC_NOT_FOUND);
+            return false;
+        }
+        return update_(list_, 0, attribute, value, size, nullptr, nullptr) != FALSE;
+    }
+
+private:
+    using InitializeFn = BOOL(WINAPI*)(LPPROC_THREAD_ATTRIBUTE_LIST, DWORD, DWORD, PSIZE_T);
+    using UpdateFn = BOOL(WINAPI*)(LPPROC_THREAD_ATTRIBUTE_LIST, DWORD, DWORD_PTR, PVOID, SIZE_T, PVOID, PSIZE_T);
+    using DeleteFn = VOID(WINAPI*)(LPPROC_THREAD_ATTRIBUTE_LIST);
+    template <class Fn> static Fn Lookup(HMODULE module, const char* name) noexcept {
+        return module == nullptr ? nullptr
+                                 : reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
+    }
+
+    InitializeFn initialize_ = nullptr;
+    UpdateFn update_ = nullptr;
+    DeleteFn delete_ = nullptr;
+    std::vector<char> buffer_;
+    LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
+};
+
+// The provider state of one WinVerifyTrust verification (WTD_STATEACTION_VERIFY), closed on destruction.
+// `data` must outlive the owner.
+class WinTrustState {
+public:
+    WinTrustState(GUID action, WINTRUST_DATA& data) noexcept : action_(action), data_(&data) {}
+    WinTrustState(const WinTrustState&) = delete;
+    WinTrustState& operator=(const WinTrustState&) = delete;
+    ~WinTrustState() {
+        if (data_->hWVTStateData != nullptr) {
+            data_->dwStateAction = WTD_STATEACTION_CLOSE;
+            ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action_, data_);
+        }
+    }
+
+private:
+    GUID action_;
+    WINTRUST_DATA* data_;
+};
 
 // COM interface pointer: one reference, released on destruction.
 template <class T>

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Reads the import table of the built installer and fails on any function that Windows XP SP3 lacks: the loader
-# refuses such an exe before our code runs, so an older Windows would never hear which Windows it needs.
+# Reads the import table of the built installer and fails on
+#  - any library that is not a KnownDLL on every Windows it supports (7 SP1 to 11): the loader takes any other name
+#    from the executable's own folder first, before the entry point runs (those are delay-loaded instead);
+#  - any function that Windows XP SP3 lacks: the loader refuses such an exe before our code runs, so an older
+#    Windows would never hear which Windows it needs.
 # Usage: imports.sh OBJDUMP EXE
 set -euo pipefail
 objdump=${1:?usage: imports.sh OBJDUMP EXE}
@@ -11,6 +14,16 @@ imports=$("$objdump" -p "$exe" | awk '/DLL Name:/ {dll = tolower($3); next}
     /^[[:space:]]*$/ {dll = ""}
     dll != "" && NF == 3 && $1 ~ /^[0-9a-f]+$/ {print dll ":" $3}')
 [ -n "$imports" ] || { echo "no imports read from $exe"; exit 1; }
+
+known=" kernel32 user32 gdi32 advapi32 shell32 ole32 oleaut32 shlwapi ws2_32 msvcrt comdlg32 imm32 rpcrt4 sechost
+ setupapi psapi normaliz nsi wldap32 msctf imagehlp clbcatq difxapi "
+bad=0
+for name in $(printf '%s\n' "$imports" | cut -d: -f1 | sed 's/\.dll$//' | sort -u); do
+    case "$known" in
+    *[[:space:]]"$name"[[:space:]]*) echo "ok      $name" ;;
+    *) echo "NOT A KNOWNDLL: $name"; bad=1 ;;
+    esac
+done
 
 # Libraries that do not exist before Vista at all.
 newer_dlls='^(bcrypt|ncrypt|dwmapi|api-ms-win-[^:]*|ext-ms-win-[^:]*|winhttp_vista)\.dll:'
@@ -40,3 +53,4 @@ if [ -n "$found" ]; then
     exit 1
 fi
 echo "$count imports, none newer than Windows XP SP3"
+exit $bad

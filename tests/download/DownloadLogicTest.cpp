@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "download/CurlClient.h"
+#include "download/ServerCertificate.h"
 #include "download/WinDownloader.h"
 
 TEST(DownloadLogic, ProgressPercent) {
@@ -80,5 +81,21 @@ TEST(DownloadLogic, UrlForms) {
     for (const Case& c : cases) {
         EXPECT_EQ(NarrowUrl(c.url), c.curl);
         EXPECT_EQ(WinRequestUrl(c.url), c.win);
+    }
+}
+
+TEST(DownloadLogic, HostTheServerCertificateMustNameIsTheUrls) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"https://dl.example.com/tunivox/x.exe", "dl.example.com"},
+        {"https://localhost:8443/x", "localhost"},
+        {"https://user:pw@host.example:1/x?y=https://other/", "host.example"},
+        {"https://[::1]:443/x", "::1"},
+        {"https://host?x", "host"},
+        {"https://host#frag", "host"},
+        {"HTTPS://Host.Example/", "Host.Example"}, // the policy compares names without regard to case
+        {"no scheme", ""},
+    };
+    for (const auto& [url, host] : cases) {
+        EXPECT_EQ(UrlHost(url), host) << url;
     }
 }

@@ -58,6 +58,40 @@ TEST(FetchTool, PrintsEveryReportAndExitsByTheLast) {
     }
 }
 
+TEST(FetchTool, HttpsFinishesOnlyWithAGoodCertificateForTheHost) {
+    ASSERT_TRUE(TrustNginxTlsCa());
+    struct Case {
+        const char* server;
+        std::string options;
+        DWORD exitCode;
+        std::string last; // the start of the last line
+    } cases[] = {
+        {"good", "", 0, "1003\t0\tLibCurl"},
+        {"selfsigned", "", 1, "1004\t-995\tLibCurl: server certificate issued by an untrusted authority"},
+        {"wronghost", "", 1, "1004\t-995\tLibCurl: server certificate not issued for localhost"},
+        {"expired", "", 1, "1004\t-995\tLibCurl: server certificate expired or not yet valid"},
+        {"good", "-downloadtype=2 ", 0, "1003\t0\tURLDownloadToFile"},
+        // INET_E_INVALID_CERTIFICATE
+        {"selfsigned", "-downloadtype=2 ", 1, "1004\t-2146697191\tURLDownloadToFile"},
+        {"wronghost", "-downloadtype=2 ", 1, "1004\t-2146697191\tURLDownloadToFile"},
+        {"expired", "-downloadtype=2 ", 1, "1004\t-2146697191\tURLDownloadToFile"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.server) + " " + c.options);
+        TestSupport::TempDir dir(L"https");
+        std::wstring target = dir / L"out.bin";
+        std::wstring command = L"\"" + WinePath(TUNIVOX_FETCH_EXE) + L"\" " + Utils::MultiByteToWide(c.options, 65001) +
+                               Utils::MultiByteToWide(NginxTlsUrl(c.server, "/files/small.bin"), 65001) + L" \"" +
+                               target + L"\"";
+        auto result = TestSupport::RunCommand(command);
+        EXPECT_EQ(result.exitCode, c.exitCode) << result.output;
+        auto lines = Lines(result.output);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.back().rfind(c.last, 0), 0u) << lines.back();
+        EXPECT_EQ(TestSupport::FileExists(target), c.exitCode == 0);
+    }
+}
+
 TEST(FetchTool, UsageErrors) {
     std::wstring exe = L"\"" + WinePath(TUNIVOX_FETCH_EXE) + L"\"";
     for (const wchar_t* args : {L"", L" http://127.0.0.1/x", L" -downloadtype=x http://127.0.0.1/x C:\\x", L" a b c"}) {

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <memory>
 #include <regex>
+#include <vector>
 
 #include "app/Startup.h"
 #include "install/Folders.h"
@@ -18,6 +19,7 @@
 #include "tools/dbgcapture/DebugSession.h"
 #include "ui/SkinFrameBase.h"
 #include "utils/ScopedWin.h"
+#include "utils/TextConv.h"
 
 using TestSupport::FileExists;
 
@@ -72,7 +74,8 @@ BOOL CALLBACK MatchWindow(HWND hwnd, LPARAM lp) {
     wchar_t text[128] = {}, cls[64] = {};
     ::GetWindowTextW(hwnd, text, 128);
     ::GetClassNameW(hwnd, cls, 64);
-    if (owner == d->pid && ::IsWindowVisible(hwnd) && std::wstring(cls) == L"XMLWnd" && d->title == std::wstring(text)) {
+    if (owner == d->pid && ::IsWindowVisible(hwnd) && std::wstring(cls) == L"XMLWnd" &&
+        d->title == std::wstring(text)) {
         d->found = hwnd;
         return FALSE;
     }
@@ -89,8 +92,9 @@ HWND FindWindowOf(DWORD pid, const wchar_t* title) {
 // One run of the installer.
 class InstallerRun {
 public:
-    explicit InstallerRun(const std::wstring& arguments) {
-        session_ = std::make_unique<Tools::DebugSession>(SetupExe(), L"\"" + SetupExe() + L"\" " + arguments);
+    explicit InstallerRun(const std::wstring& arguments) : InstallerRun(SetupExe(), arguments) {}
+    InstallerRun(const std::wstring& exe, const std::wstring& arguments) {
+        session_ = std::make_unique<Tools::DebugSession>(exe, L"\"" + exe + L"\" " + arguments);
     }
     ~InstallerRun() {
         if (session_->started() && !session_->WaitForExit(0)) {
@@ -261,6 +265,55 @@ TEST_F(InstallerE2E, OneClickInstallWithTheDemoPackageRecordsEverythingAndStarts
     }
 }
 
+// Wine's per-program library overrides (what WINEDLLOVERRIDES sets for one process, which a Windows parent cannot
+// hand to its child) for TunivoxSetup.exe, removed again on destruction.
+class NativeFirst {
+public:
+    explicit NativeFirst(const std::vector<std::wstring>& names) {
+        Utils::UniqueHKey key;
+        ::RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr);
+        for (const std::wstring& name : names) {
+            const wchar_t value[] = L"native,builtin";
+            ::RegSetValueExW(key.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value), sizeof(value));
+        }
+    }
+    ~NativeFirst() { ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\TunivoxSetup.exe"); }
+
+private:
+    static constexpr const wchar_t* kKey = L"Software\\Wine\\AppDefaults\\TunivoxSetup.exe\\DllOverrides";
+};
+
+TEST_F(InstallerE2E, LibrariesPlantedBesideTheInstallerAreNeverLoaded) {
+    // Every library the installer or a system library it uses might look for by name, saved beside it in a
+    // Downloads-like folder; Wine is told to prefer such copies, as Windows searches the program's folder first.
+    // Not in the list: version and uxtheme, which Wine's own user32 takes from the program's folder while the
+    // process starts, before any code of the program runs (on Windows user32 is a KnownDLL and does not).
+    const std::vector<std::wstring> names = {L"bcrypt",  L"crypt32",  L"gdiplus",  L"msimg32", L"netapi32", L"urlmon",
+                                             L"winmm",   L"wtsapi32", L"wintrust", L"secur32", L"iphlpapi", L"dwmapi",
+                                             L"winhttp", L"wininet",  L"cryptnet", L"userenv"};
+    TestSupport::TempDir downloads(L"planted");
+    std::wstring exe = downloads / L"TunivoxSetup.exe";
+    ASSERT_TRUE(::CopyFileW(SetupExe().c_str(), exe.c_str(), FALSE));
+    for (const std::wstring& name : names) {
+        ASSERT_TRUE(
+            ::CopyFileW(TestServers::WinePath(PLANTED_DLL_UNIX).c_str(), (downloads / name + L".dll").c_str(), FALSE));
+    }
+    NativeFirst overrides(names);
+    TestSupport::TempDir dir(L"plantpkg");
+    std::wstring script = StandinScript(dir, "say State=Success\\r\\n\n");
+    InstallerRun run(exe, UrlArg("/tunivox/standin/setup.exe") + L" \"-instcmd=-standin=" + script + L"\"");
+    ASSERT_NE(run.Main(), nullptr) << run.LogText();
+    run.ClickMain(0, L"treatyCb");
+    run.ClickMain(0, L"defaultInstallBtn");
+    ASSERT_TRUE(run.Expect("finished: ", 120000)) << run.LogText();
+    EXPECT_EQ(RegistryValue(L"InstallPath"), DefaultFolder());
+    run.ClickMain(3, L"closebtn");
+    EXPECT_EQ(run.ExitCode(), 0u);
+    for (const std::wstring& name : names) {
+        EXPECT_FALSE(FileExists(downloads / name + L".dll.loaded")) << TestSupport::Utf8(name) << " was loaded";
+    }
+}
+
 TEST_F(InstallerE2E, CustomInstallIntoAnotherFolderWithoutShortcuts) {
     TestSupport::TempDir dir(L"custom");
     std::wstring script = StandinScript(dir, "say Progress=0.5\\r\\n\nsay State=Success\\r\\n\n");
@@ -330,6 +383,56 @@ TEST_F(InstallerE2E, PackageFailureShowsTheWarningAndReturnsToTheStartPage) {
     HWND exitDialog = run.WaitForWindow(L"消息框");
     run.Click(exitDialog, L"148", -1, L"okBtn");
     EXPECT_EQ(run.ExitCode(), 0u);
+}
+
+// The stand-in signed otherwise, beside the signed one: "unsigned", "rogue" (a CA nobody trusts).
+std::wstring StandinVariant(const wchar_t* name) {
+    std::wstring standin = TestServers::WinePath(STANDIN_UNIX);
+    return standin.substr(0, standin.size() - 4) + L"-" + name + L".exe";
+}
+
+TEST_F(InstallerE2E, PackageThatFailsItsCheckIsNeverStartedAndTheWindowWarns) {
+    TestSupport::TempDir dir(L"refused");
+    std::wstring changed = dir / L"changed.exe";
+    ASSERT_TRUE(::CopyFileW(TestServers::WinePath(STANDIN_UNIX).c_str(), changed.c_str(), FALSE));
+    {
+        std::string bytes = TestSupport::ReadBytes(changed);
+        ASSERT_GT(bytes.size(), 0x801u);
+        bytes[0x800] = static_cast<char>(bytes[0x800] ^ 0x5A);
+        ASSERT_TRUE(TestSupport::WriteBytes(changed, bytes));
+    }
+    const struct {
+        const char* name;
+        std::wstring package;
+        std::wstring extra;
+    } cases[] = {
+        {"one byte changed", changed, L""},
+        {"unsigned", StandinVariant(L"unsigned"), L""},
+        {"signed by an untrusted CA", StandinVariant(L"rogue"), L""},
+        {"signer other than -packagesigner", TestServers::WinePath(STANDIN_UNIX), L" \"-packagesigner=Someone Else\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Serve(L"tunivox\\refused\\setup.exe", c.package);
+        std::wstring script = StandinScript(dir, "say State=Success\\r\\n\n");
+        ::DeleteFileW((script + L".cmdline").c_str());
+        InstallerRun run(UrlArg("/tunivox/refused/setup.exe") + L" \"-instcmd=-standin=" + script + L"\"" + c.extra);
+        ASSERT_NE(run.Main(), nullptr) << run.LogText();
+        run.ClickMain(0, L"treatyCb");
+        run.ClickMain(0, L"defaultInstallBtn");
+        ASSERT_TRUE(run.Expect("warning: 安装包校验失败，请重新下载", 120000)) << run.LogText();
+        EXPECT_TRUE(run.Seen("package refused: ")) << "the log names the check";
+        HWND warning = run.WaitForWindow(L"消息框");
+        run.Click(warning, L"151", -1, L"closebtn");
+        ASSERT_TRUE(run.Expect("page=0")) << run.LogText();
+        EXPECT_FALSE(FileExists(script + L".cmdline")) << "the package never started";
+        EXPECT_FALSE(FileExists(DefaultFolder() + L"\\__Package_Tunivox.exe")) << "the package is deleted";
+        EXPECT_EQ(RegistryValue(L"InstallPath"), L"<no key>") << "nothing is recorded";
+        run.ClickMain(0, L"closebtn");
+        HWND exitDialog = run.WaitForWindow(L"消息框");
+        run.Click(exitDialog, L"148", -1, L"okBtn");
+        EXPECT_EQ(run.ExitCode(), 0u);
+    }
 }
 
 TEST_F(InstallerE2E, ClosingIsRefusedWhileInstallingAndTheSecondInstanceExitsAtOnce) {
@@ -450,7 +553,9 @@ TEST_F(InstallerE2E, PreviousInstallationIsProposedKeptInPlaceAndRemovedBeforeIn
         std::string removalLine = TestSupport::ReadBytes(removal + L".cmdline");
         EXPECT_NE(removalLine.find(" /S -console=show _?=" + TestSupport::Utf8(previous)), std::string::npos) << removalLine;
         std::string ran = TestSupport::ReadBytes(removal + L".module");
-        EXPECT_NE(ran.find("~KadoTemp.92482B06FB471E17\\Tunivox_un_asa.exe"), std::string::npos) << ran;
+        EXPECT_TRUE(std::regex_search(ran, std::regex(R"(\\~KadoTemp\.[0-9A-F]{16}\\Tunivox_un_asa\.exe)"))) << ran;
+        std::string folder = ran.substr(0, ran.find("\\Tunivox_un_asa.exe"));
+        EXPECT_FALSE(FileExists(Utils::MultiByteToWide(folder, 65001))) << "the private folder is gone afterwards";
         EXPECT_EQ(RegistryValue(L"InstallPath"), elsewhere + L"\\Tunivox");
         run.ClickMain(3, L"closebtn");
         EXPECT_EQ(run.ExitCode(), 0u);

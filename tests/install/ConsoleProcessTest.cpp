@@ -44,6 +44,22 @@ TEST(ConsoleProcess, KeepsOnlyTheParentsEndsAndThoseAreNotInherited) {
     EXPECT_FALSE(child.process || child.stdOutPipe.read);
 }
 
+TEST(ConsoleProcess, ChildInheritsOnlyItsOwnPipeEnds) {
+    // An inheritable handle the installer holds for something else (another job's pipe, say) stays out of reach.
+    SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
+    Utils::UniqueHandle event(::CreateEventW(&sa, TRUE, FALSE, nullptr));
+    ASSERT_TRUE(event);
+    TempDir dir(L"cp");
+    std::string value = std::to_string(reinterpret_cast<uintptr_t>(event.get()));
+    std::wstring script = StandIn::WriteScript(dir / L"s.txt", "setevent " + value + "\nsay done\\n\n");
+    CConsoleProcess child;
+    child.Launch(L"\"" + StandIn::Exe() + L"\" " + StandIn::Argument(script));
+    EXPECT_EQ(ReadAll(child), "done\n");
+    EXPECT_EQ(child.WaitForExit(), 0u);
+    EXPECT_EQ(::WaitForSingleObject(event.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT))
+        << "the child could signal an event it should never have received";
+}
+
 TEST(ConsoleProcess, OutputWrittenJustBeforeTheEndIsReadAfterIt) {
     TempDir dir(L"cp");
     std::wstring script = StandIn::WriteScript(dir / L"s.txt", "print last words\nexit 0\n");

@@ -216,19 +216,24 @@ TEST(DownloadInstallerEndToEnd, PreviousInstallationIsRemovedFirst) {
     ASSERT_TRUE(StandIn::CopyTo(uninstaller));
     std::wstring removalScript = StandIn::WriteScript(dir / L"un.txt", "say Progress=0.5\\n\nsay State=Success\\n\n");
     StandIn::ScriptEnvironment env(removalScript);
-    wchar_t folder[MAX_PATH];
-    ASSERT_FALSE(GetPrivateTempFolder(folder));
-    std::wstring copy = std::wstring(folder) + L"Tunivox_un_asa.exe";
-    ::DeleteFileW(copy.c_str());
+    wchar_t temp[MAX_PATH] = {};
+    ASSERT_GT(::GetTempPathW(MAX_PATH, temp), 0u);
 
     RealAttempt a(1);
     a.orchestrator->uninstallerPath = uninstaller;
     ASSERT_TRUE(a.Run(package.url, dir / L"New", "say State=Success\\n\n", IST_CODE_SUCCESS));
     EXPECT_EQ(a.Codes(), (std::vector<int>{5002, 5002, 5003, 1001, 1003, 2001, 2002, 2003}));
-    EXPECT_TRUE(TestSupport::FileExists(copy)) << "copied into the private temporary folder";
-    EXPECT_EQ(StandIn::Modules(removalScript), std::vector<std::wstring>{copy});
+    std::vector<std::wstring> modules = StandIn::Modules(removalScript);
+    ASSERT_EQ(modules.size(), 1u);
+    // <temp>~KadoTemp.<16 hex digits>\Tunivox_un_asa.exe, run with the doubled backslash it was built with.
+    const std::wstring prefix = std::wstring(temp) + L"~KadoTemp.";
+    const std::wstring name = L"\\Tunivox_un_asa.exe";
+    EXPECT_EQ(modules[0].rfind(prefix, 0), 0u) << "copied into a private temporary folder";
+    EXPECT_EQ(modules[0].size(), prefix.size() + 16 + name.size());
+    std::wstring folder = modules[0].substr(0, modules[0].size() - name.size() + 1);
     EXPECT_EQ(StandIn::CommandLines(removalScript),
-              std::vector<std::wstring>{std::wstring(folder) + L"\\Tunivox_un_asa.exe /S -console=show _?=" + oldDir});
+              std::vector<std::wstring>{folder + name + L" /S -console=show _?=" + oldDir});
+    EXPECT_FALSE(TestSupport::FileExists(folder)) << "the copy and its folder are deleted when the job ends";
 }
 
 TEST(DownloadInstallerEndToEnd, RemovalFailureStartsNoDownload) {

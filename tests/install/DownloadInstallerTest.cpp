@@ -59,6 +59,19 @@ private:
     std::thread worker;
 };
 
+// Folders named like a private temporary folder in `temp`.
+size_t PrivateFolderCount(const std::wstring& temp) {
+    WIN32_FIND_DATAW data;
+    Utils::UniqueFindHandle find(::FindFirstFileW((temp + L"~KadoTemp.*").c_str(), &data));
+    size_t count = 0;
+    if (find) {
+        do {
+            ++count;
+        } while (::FindNextFileW(find.get(), &data));
+    }
+    return count;
+}
+
 struct Seen {
     Event event;
     int statusBefore;
@@ -189,14 +202,26 @@ TEST(Folders, CreateDirectoryChainCreatesEachMissingLevel) {
     EXPECT_TRUE(CreateDirectoryChain(L"C:\\"));
 }
 
-TEST(Folders, PrivateTempFolderWithItsInvertedResult) {
+TEST(Folders, PrivateTempFolderIsNewForEveryRunWithItsInvertedResult) {
+    EXPECT_EQ(PrivateTempFolderName(0x92482B06FB471E17ull), L"~KadoTemp.92482B06FB471E17\\");
+    EXPECT_EQ(PrivateTempFolderName(0x1ull), L"~KadoTemp.0000000000000001\\");
+
     wchar_t temp[MAX_PATH] = {};
     ASSERT_GT(::GetTempPathW(MAX_PATH, temp), 0u);
-    wchar_t folder[MAX_PATH] = L"untouched";
-    EXPECT_FALSE(GetPrivateTempFolder(folder)) << "false means success";
-    EXPECT_EQ(std::wstring(folder), std::wstring(temp) + L"~KadoTemp.92482B06FB471E17\\");
-    EXPECT_TRUE(TestSupport::FileExists(folder));
-    EXPECT_FALSE(GetPrivateTempFolder(folder)) << "an existing folder is fine";
+    wchar_t first[MAX_PATH] = L"untouched";
+    wchar_t second[MAX_PATH] = L"untouched";
+    EXPECT_FALSE(GetPrivateTempFolder(first)) << "false means success";
+    EXPECT_FALSE(GetPrivateTempFolder(second));
+    for (const wchar_t* folder : {first, second}) {
+        std::wstring name = std::wstring(folder).substr(std::wcslen(temp));
+        EXPECT_EQ(std::wstring(folder).substr(0, std::wcslen(temp)), temp);
+        EXPECT_EQ(name.size(), PrivateTempFolderName(0).size());
+        EXPECT_EQ(name.rfind(L"~KadoTemp.", 0), 0u);
+        EXPECT_TRUE(TestSupport::FileExists(folder));
+    }
+    EXPECT_NE(std::wstring(first), std::wstring(second)) << "a folder somebody made before is never taken";
+    ::RemoveDirectoryW(first);
+    ::RemoveDirectoryW(second);
 
     // A temporary folder that cannot hold a new folder: true, and the buffer is left as it was.
     TempPathOverride unusable(L"C:\\no\\such\\folder\\");
@@ -281,40 +306,45 @@ TEST(DownloadInstaller, SecondAttemptInAnotherFolderDeletesTheFileTheDownloadWro
 }
 
 TEST(DownloadInstaller, RemovalOutcomesDecideTheDownload) {
+    enum class Copy { made, noFolder, fails };
     struct Case {
         const char* name;
         const char* script;
-        bool copyExists;
+        Copy copy;
         std::vector<int> codes;
         int downloads;
         int status;
     };
     const Case cases[] = {
-        {"a removal failure starts no download", "say State=Fail\\n\n", true, {5002, 5004}, 0, 9},
-        {"a missing copy: exactly one 5004", "exit 0\n", false, {5004}, 0, 9},
+        {"a removal failure starts no download", "say State=Fail\\n\n", Copy::made, {5002, 5004}, 0, 9},
+        {"no private folder: exactly one 5004", "exit 0\n", Copy::noFolder, {5004}, 0, 9},
+        // The recorded uninstaller cannot be copied (here it is a folder): nothing runs in its place.
+        {"a failed copy: exactly one 5004", "exit 0\n", Copy::fails, {5004}, 0, 9},
         // Two success lines in separate reads start the download twice; the second start waits for the first.
         {"double success",
          "say State=Success\\n\nsleep 1500\nsay State=Success\\n\nsleep 300\n",
-         true,
+         Copy::made,
          {5002, 5003, 1001, 1002, 1003, 2001, 2002, 2003, 5003, 1001, 1002, 1003, 2001, 2002, 2003},
          2,
          12},
     };
+    wchar_t temp[MAX_PATH] = {};
+    ASSERT_GT(::GetTempPathW(MAX_PATH, temp), 0u);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TempDir dir(L"orch");
         std::wstring uninstaller = dir / L"uninst.exe";
-        ASSERT_TRUE(StandIn::CopyTo(uninstaller));
+        if (c.copy == Copy::fails) {
+            ASSERT_TRUE(::CreateDirectoryW(uninstaller.c_str(), nullptr));
+        } else {
+            ASSERT_TRUE(StandIn::CopyTo(uninstaller));
+        }
         std::wstring removalScript = StandIn::WriteScript(dir / L"un.txt", c.script);
         StandIn::ScriptEnvironment env(removalScript);
-        wchar_t folder[MAX_PATH];
-        ASSERT_FALSE(GetPrivateTempFolder(folder));
-        std::wstring copy = std::wstring(folder) + L"\\Tunivox_un_asa.exe";
-        ::DeleteFileW(copy.c_str());
+        size_t foldersBefore = PrivateFolderCount(temp);
         Attempts a;
-        // Without a private temporary folder the copy target is empty and the copy fails.
         std::unique_ptr<TempPathOverride> unusable;
-        if (!c.copyExists) {
+        if (c.copy == Copy::noFolder) {
             unusable = std::make_unique<TempPathOverride>(L"C:\\no\\such\\folder\\");
         }
         a.orchestrator->uninstallerPath = uninstaller;
@@ -322,6 +352,13 @@ TEST(DownloadInstaller, RemovalOutcomesDecideTheDownload) {
         EXPECT_EQ(CodesOf(a.log.Events()), c.codes);
         EXPECT_EQ(a.plan.starts, c.downloads);
         EXPECT_EQ(a.orchestrator->status, c.status);
+        if (c.copy != Copy::made) {
+            EXPECT_TRUE(StandIn::CommandLines(removalScript).empty()) << "nothing ran";
+            EXPECT_EQ(a.log.Events().front().message, L"可执行卸载文件不存在");
+        }
+        unusable.reset();
+        EXPECT_EQ(PrivateFolderCount(temp), foldersBefore)
+            << "the private folder is gone when the removal job has ended";
     }
 }
 

@@ -7,6 +7,7 @@
 #include "install/StatusCodes.h"
 #include "tests/install/StandIn.h"
 #include "tests/support/TestSupport.h"
+#include "utils/ScopedWin.h"
 
 using TestSupport::TempDir;
 
@@ -301,11 +302,35 @@ TEST(PackageInstaller, CommandLineThatDoesNotFitIsALaunchFailure) {
     }
 }
 
-TEST(PackageInstaller, MissingPackageIsALaunchFailure) {
+TEST(PackageInstaller, PackageThatFailsItsCheckIsRefusedAndNeverRuns) {
+    const Event refused{IST_CODE_REFUSED, 1.0, L"安装包校验失败，请重新下载"};
+    TempDir dir(L"pkg");
+    {
+        PackageRun run(dir.path());
+        ASSERT_TRUE(::DeleteFileW(run.packagePath.c_str()));
+        EXPECT_EQ(run.Play("exit 0\n"), std::vector<Event>{refused}) << "a missing package cannot be checked";
+    }
+    PackageRun run(dir.path());
+    ASSERT_TRUE(::CopyFileW(StandIn::Variant(L"unsigned").c_str(), run.packagePath.c_str(), FALSE));
+    EXPECT_EQ(run.Play("exit 0\n"), std::vector<Event>{refused});
+    EXPECT_TRUE(StandIn::CommandLines(run.script).empty()) << "the package never started";
+}
+
+TEST(PackageInstaller, FileCheckedIsHeldAgainstChangesUntilThePackageRuns) {
     TempDir dir(L"pkg");
     PackageRun run(dir.path());
-    ASSERT_TRUE(::DeleteFileW(run.packagePath.c_str()));
-    EXPECT_EQ(run.Play("exit 0\n"), (std::vector<Event>{kStart, kProgress0, {IST_CODE_FAIL, 2.0, L""}}));
+    DWORD writeError = 0;
+    auto check = run.installer->verify;
+    run.installer->verify = [&](HANDLE file, const std::wstring& path) {
+        std::wstring verdict = check(file, path);
+        // Another program trying to swap the file between the check and the start.
+        Utils::UniqueFileHandle writer(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                     nullptr, OPEN_EXISTING, 0, nullptr));
+        writeError = writer ? 0 : ::GetLastError();
+        return verdict;
+    };
+    EXPECT_EQ(run.Play("exit 0\n"), (std::vector<Event>{kStart, kProgress0, kEndedUndecided}));
+    EXPECT_EQ(writeError, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
 }
 
 TEST(PackageInstaller, SecondStartWaitsForTheFirstAndKeepsTheCodePage) {

@@ -12,6 +12,10 @@ std::wstring Exe() {
     return TestSupport::ExeFolder() + L"\\standin.exe";
 }
 
+std::wstring Variant(const wchar_t* name) {
+    return TestSupport::ExeFolder() + L"\\standin-" + name + L".exe";
+}
+
 bool CopyTo(const std::wstring& target) {
     return ::CopyFileW(Exe().c_str(), target.c_str(), FALSE) != FALSE;
 }

@@ -14,6 +14,9 @@ namespace StandIn {
 
 // The stand-in copied beside the test executable by the build.
 std::wstring Exe();
+// The stand-in signed otherwise, copied beside the test executable by the build: "unsigned", "other" (another
+// publisher of the trusted test CA), "rogue" (the same publisher name from a CA nobody trusts).
+std::wstring Variant(const wchar_t* name);
 // Copies the stand-in to `target` (a package or an uninstaller).
 bool CopyTo(const std::wstring& target);
 // Writes a script; returns its path.

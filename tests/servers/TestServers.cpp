@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "tests/support/TestSupport.h"
+#include "utils/ScopedWin.h"
 #include "utils/TextConv.h"
 
 namespace TestServers {
@@ -66,6 +67,27 @@ int NginxPort() {
 
 std::string NginxUrl(const std::string& pathAndQuery) {
     return "http://127.0.0.1:" + std::to_string(NginxPort()) + pathAndQuery;
+}
+
+std::string NginxTlsUrl(const std::string& name, const std::string& pathAndQuery) {
+    std::istringstream in(TestSupport::ReadBytes(ServersDir() + L"\\nginx\\tls-ports"));
+    std::string key;
+    int port = 0;
+    while (in >> key >> port) {
+        if (key == name) {
+            return "https://localhost:" + std::to_string(port) + pathAndQuery;
+        }
+    }
+    return "https://localhost:1" + pathAndQuery;
+}
+
+bool TrustNginxTlsCa() {
+    std::string der = TestSupport::ReadBytes(ServersDir() + L"\\nginx\\tls\\ca.der");
+    Utils::UniqueCertStore root(::CertOpenSystemStoreW(0, L"ROOT"));
+    return !der.empty() && root &&
+           ::CertAddEncodedCertificateToStore(root.get(), X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
+                                              static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING,
+                                              nullptr);
 }
 
 std::wstring NginxFile(const std::wstring& relative) {

@@ -20,6 +20,10 @@ std::string UniqueToken(const std::string& hint);
 int NginxPort();
 std::string NginxUrl(const std::string& pathAndQuery); // pathAndQuery begins with "/"
 std::wstring NginxFile(const std::wstring& relative);  // a file under the document root, e.g. L"files\\pkg.bin"
+// The same root over HTTPS at https://localhost:PORT with the server certificate `name` ("good", "selfsigned",
+// "wronghost", "expired"); the test server CA that issued the good one becomes a trusted root of the prefix.
+std::string NginxTlsUrl(const std::string& name, const std::string& pathAndQuery);
+bool TrustNginxTlsCa();
 
 struct AccessEntry {
     std::string method, uri, range, status, bytes, requestLine;

@@ -18,6 +18,7 @@
 //   closeout          flush and close standard output (the program goes on)
 //   exit CODE         flush and exit with CODE
 //   hang              flush and wait until killed
+//   setevent HANDLE   SetEvent on that handle value (decimal): shows whether the handle was inherited
 // The end of the script flushes and exits with 0. Standard output is written with WriteFile, so each flush is
 // one write into the pipe.
 #include <windows.h>
@@ -26,6 +27,7 @@
 
 #include "utils/ScopedWin.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -234,6 +236,8 @@ int main() {
         } else if (op == "exit") {
             flush();
             return static_cast<int>(std::strtol(arg.c_str(), nullptr, 10));
+        } else if (op == "setevent") {
+            ::SetEvent(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(std::strtoull(arg.c_str(), nullptr, 10))));
         } else if (op == "hang") {
             flush();
             for (;;) {

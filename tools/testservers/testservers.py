@@ -8,6 +8,12 @@
 
 Both listen on 127.0.0.1 only, on a free port that `start` writes to DIR/port once the server answers.
 
+nginx also serves the same root over HTTPS on four more ports, one per server certificate, all for the host name
+"localhost" unless said otherwise: "good" (issued by the test server CA DIR/tls/ca.der, which a test adds to the
+prefix's trusted roots), "selfsigned", "wronghost" (issued by that CA for other.example) and "expired" (issued by
+that CA, valid only in 2020). DIR/tls-ports lists "NAME PORT" per line. The certificates are made with openssl
+on the first start and kept in DIR/tls.
+
 nginx layout: DIR/html is the document root (DIR/html/files/* are generated random files), DIR/logs/access.log
 holds one line per request: method TAB request-uri TAB Range header ("-" when absent) TAB status TAB body bytes
 TAB the raw request line. /redirect/X answers 302 to /X (query kept); a missing file is an ordinary 404.
@@ -132,8 +138,54 @@ http {{
             rewrite ^/redirect/(.*)$ /$1 redirect;
         }}
     }}
+{tls_servers}
 }}
 """
+
+NGINX_TLS_SERVER = """    server {{
+        listen 127.0.0.1:{port} ssl;
+        ssl_certificate {dir}/tls/{name}.crt;
+        ssl_certificate_key {dir}/tls/{name}.key;
+        root {dir}/html;
+    }}
+"""
+
+TLS_CERTIFICATES = ("good", "selfsigned", "wronghost", "expired")
+
+
+def make_tls(d):
+    """The server certificates of the HTTPS ports, made once with openssl."""
+    tls = os.path.join(d, "tls")
+    if os.path.exists(os.path.join(tls, "ready")):
+        return
+    os.makedirs(tls, exist_ok=True)
+
+    def run(*args):
+        subprocess.run(["openssl", *args], cwd=tls, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    run("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out", "ca.crt", "-days", "3650",
+        "-subj", "/CN=Tunivox Test Server CA", "-addext", "basicConstraints=critical,CA:TRUE",
+        "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+    run("x509", "-in", "ca.crt", "-outform", "DER", "-out", "ca.der")
+    run("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "selfsigned.key", "-out", "selfsigned.crt",
+        "-days", "3650", "-subj", "/CN=localhost", "-addext", "subjectAltName=DNS:localhost")
+    with open(os.path.join(tls, "ca.cnf"), "w") as f:
+        f.write("[ca]\ndefault_ca = test\n[test]\ndatabase = index.txt\nnew_certs_dir = .\nserial = serial\n"
+                "default_md = sha256\npolicy = any\ncopy_extensions = copy\nunique_subject = no\n"
+                "[any]\ncommonName = supplied\n[server]\nbasicConstraints = CA:FALSE\n"
+                "extendedKeyUsage = serverAuth\nkeyUsage = critical, digitalSignature, keyEncipherment\n")
+    open(os.path.join(tls, "index.txt"), "w").close()
+    with open(os.path.join(tls, "serial"), "w") as f:
+        f.write("1000\n")
+    valid = {"good": ("localhost", None), "wronghost": ("other.example", None),
+             "expired": ("localhost", ("20200101000000Z", "20200201000000Z"))}
+    for name, (host, dates) in valid.items():
+        run("req", "-newkey", "rsa:2048", "-nodes", "-keyout", name + ".key", "-out", name + ".csr",
+            "-subj", "/CN=" + host, "-addext", "subjectAltName=DNS:" + host)
+        period = ["-startdate", dates[0], "-enddate", dates[1]] if dates else ["-days", "3650"]
+        run("ca", "-batch", "-config", "ca.cnf", "-extensions", "server", "-cert", "ca.crt", "-keyfile", "ca.key",
+            "-in", name + ".csr", "-out", name + ".crt", "-notext", *period)
+    open(os.path.join(tls, "ready"), "w").close()
 
 
 def nginx_binary():
@@ -158,11 +210,14 @@ def nginx_start(d, files):
         import grp
         import pwd
         user = "user {} {};".format(pwd.getpwuid(os.geteuid()).pw_name, grp.getgrgid(os.getegid()).gr_name)
+    make_tls(d)
     for _ in range(10):
         port = free_port()
+        tls_ports = {name: free_port() for name in TLS_CERTIFICATES}
+        tls_servers = "".join(NGINX_TLS_SERVER.format(dir=d, port=p, name=n) for n, p in tls_ports.items())
         conf = os.path.join(d, "nginx.conf")
         with open(conf, "w") as f:
-            f.write(NGINX_CONF.format(dir=d, port=port, user=user))
+            f.write(NGINX_CONF.format(dir=d, port=port, user=user, tls_servers=tls_servers))
         out = open(os.path.join(d, "logs", "stdout.log"), "ab")
         proc = subprocess.Popen([nginx_binary(), "-p", d, "-c", conf, "-e", os.path.join(d, "logs", "error.log")],
                                 stdin=subprocess.DEVNULL, stdout=out, stderr=out, start_new_session=True)
@@ -170,7 +225,9 @@ def nginx_start(d, files):
             if proc.poll() is not None or answers(port):
                 break
             time.sleep(0.05)
-        if proc.poll() is None and answers(port):
+        if proc.poll() is None and answers(port) and all(answers(p) for p in tls_ports.values()):
+            with open(os.path.join(d, "tls-ports"), "w") as f:
+                f.write("".join(f"{n} {p}\n" for n, p in tls_ports.items()))
             with open(os.path.join(d, "port"), "w") as f:
                 f.write(f"{port}\n")
             print(f"nginx on 127.0.0.1:{port}, root {d}/html, pid {proc.pid}")

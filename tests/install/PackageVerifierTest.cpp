@@ -1,0 +1,185 @@
+// The package check: the rule over what the signature says (a table of facts), then the real check of signed,
+// changed, unsigned and otherwise signed stand-ins through a held handle.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <wintrust.h>
+
+#include <softpub.h>
+
+#include <functional>
+
+#include "install/PackageVerifier.h"
+#include "tests/install/StandIn.h"
+#include "tests/support/TestSupport.h"
+#include "utils/ScopedWin.h"
+
+using TestSupport::TempDir;
+using Trust::Pins;
+using Trust::Publisher;
+using Trust::SignatureFacts;
+
+namespace {
+
+const std::wstring kCaThumbprint(64, L'C');
+
+SignatureFacts GoodFacts() {
+    SignatureFacts f;
+    f.verifyResult = 0;
+    f.chainErrors = 0;
+    f.signerName = L"Tunivox Test Publisher";
+    f.signerSubject = {1, 2, 3};
+    f.chainThumbprints = {std::wstring(64, L'A'), kCaThumbprint};
+    return f;
+}
+
+Publisher SignedBy(std::vector<uint8_t> subject) {
+    Publisher p;
+    p.kind = Publisher::Kind::Signed;
+    p.name = L"Whoever";
+    p.subject = std::move(subject);
+    return p;
+}
+
+// The first word of a rejection names the check; empty means the package may run.
+std::wstring CheckOf(const std::wstring& rejection) {
+    return rejection.substr(0, rejection.find(L':'));
+}
+
+} // namespace
+
+TEST(PackageVerifier, OnlyAnIntactTrustedSignatureOfTheRightPublisherPassesAndPinsOnlyNarrow) {
+    const std::wstring sha(64, L'D');
+    struct Case {
+        const char* name;
+        std::function<void(SignatureFacts&)> change;
+        Publisher installer;
+        Pins pins;
+        const wchar_t* check;
+    };
+    Publisher unsignedInstaller;
+    Publisher unreadable;
+    unreadable.kind = Publisher::Kind::Unreadable;
+    const Case cases[] = {
+        {"development build: any trusted signature", nullptr, unsignedInstaller, {}, L""},
+        {"changed bytes",
+         [](SignatureFacts& f) { f.verifyResult = TRUST_E_BAD_DIGEST; },
+         unsignedInstaller,
+         {},
+         L"signature"},
+        {"unsigned",
+         [](SignatureFacts& f) { f.verifyResult = TRUST_E_NOSIGNATURE; },
+         unsignedInstaller,
+         {},
+         L"signature"},
+        {"untrusted root (Wine's WinVerifyTrust passes it)",
+         [](SignatureFacts& f) { f.chainErrors = 0x20; },
+         unsignedInstaller,
+         {},
+         L"signer chain of \"Tunivox Test Publisher\""},
+        {"not for code signing",
+         [](SignatureFacts& f) { f.chainErrors = 0x10; },
+         unsignedInstaller,
+         {},
+         L"signer chain of \"Tunivox Test Publisher\""},
+        {"same publisher as the installer", nullptr, SignedBy({1, 2, 3}), {}, L""},
+        {"another publisher than the installer", nullptr, SignedBy({1, 2, 4}), {}, L"publisher"},
+        {"installer's own signature unreadable", nullptr, unreadable, {}, L"publisher"},
+        {"pin by name, any letter case", nullptr, unsignedInstaller, {{L"tunivox TEST publisher"}, {}}, L""},
+        {"pin by a chain thumbprint as viewers write it",
+         nullptr,
+         unsignedInstaller,
+         {{L"cc:cc:cc:cc:cc:cc:cc:cc:cc:cc:cc:cc:cc:cc:cc:cc:cc:cc:cc:cc:cc:cc:cc:cc:cc:cc:cc:cc:cc:cc:cc:cc"}, {}},
+         L""},
+        {"pin naming someone else", nullptr, unsignedInstaller, {{L"Someone Else"}, {}}, L"PackageSigner"},
+        {"a thumbprint outside the chain",
+         nullptr,
+         unsignedInstaller,
+         {{std::wstring(64, L'E')}, {}},
+         L"PackageSigner"},
+        {"every pin must hold (ini and command line)",
+         nullptr,
+         unsignedInstaller,
+         {{L"Tunivox Test Publisher", L"Someone Else"}, {}},
+         L"PackageSigner"},
+        {"a pin never replaces the publisher rule",
+         nullptr,
+         SignedBy({9}),
+         {{L"Tunivox Test Publisher"}, {}},
+         L"publisher"},
+        {"file digest pinned", nullptr, unsignedInstaller, {{}, {std::wstring(64, L'd')}}, L""},
+        {"file digest differs", nullptr, unsignedInstaller, {{}, {std::wstring(64, L'0')}}, L"PackageSha256"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SignatureFacts facts = GoodFacts();
+        if (c.change) {
+            c.change(facts);
+        }
+        EXPECT_EQ(CheckOf(Trust::Rejection(facts, sha, c.installer, c.pins)), c.check);
+    }
+}
+
+TEST(PackageVerifier, RealSignaturesThroughTheHeldHandle) {
+    TempDir dir(L"verify");
+    std::wstring changed = dir / L"changed.exe";
+    ASSERT_TRUE(StandIn::CopyTo(changed));
+    {
+        // One byte of the code, well past the headers, the signature does not cover otherwise.
+        Utils::UniqueFileHandle f(
+            ::CreateFileW(changed.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(f);
+        ASSERT_NE(::SetFilePointer(f.get(), 0x800, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
+        BYTE b = 0;
+        DWORD n = 0;
+        ASSERT_TRUE(::ReadFile(f.get(), &b, 1, &n, nullptr) && n == 1);
+        b ^= 0x5A;
+        ASSERT_NE(::SetFilePointer(f.get(), 0x800, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
+        ASSERT_TRUE(::WriteFile(f.get(), &b, 1, &n, nullptr) && n == 1);
+    }
+    const Publisher test = Trust::ReadPublisher(StandIn::Exe());
+    ASSERT_EQ(test.kind, Publisher::Kind::Signed);
+    EXPECT_EQ(test.name, L"Tunivox Test Publisher");
+    EXPECT_EQ(Trust::ReadPublisher(StandIn::Variant(L"unsigned")).kind, Publisher::Kind::Unsigned);
+    const Publisher none;
+
+    struct Case {
+        std::wstring file;
+        Publisher installer;
+        Pins pins;
+        const wchar_t* check;
+    };
+    const Case cases[] = {
+        {StandIn::Exe(), none, {}, L""},
+        {StandIn::Exe(), test, {}, L""},
+        {changed, none, {}, L"signature"},
+        {StandIn::Variant(L"unsigned"), none, {}, L"signature"},
+        {StandIn::Variant(L"rogue"), none, {}, L"signer chain of \"Tunivox Test Publisher\""},
+        {StandIn::Variant(L"other"), none, {}, L""},
+        {StandIn::Variant(L"other"), test, {}, L"publisher"},
+        {StandIn::Exe(), none, {{L"Other Test Publisher"}, {}}, L"PackageSigner"},
+        {StandIn::Exe(), none, {{L"Tunivox Test Publisher"}, {}}, L""},
+        {StandIn::Exe(), none, {{}, {std::wstring(64, L'0')}}, L"PackageSha256"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(TestSupport::Utf8(c.file + L" pins " + std::to_wstring(c.pins.signers.size())));
+        Utils::UniqueFileHandle held(
+            ::CreateFileW(c.file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held);
+        std::wstring rejection = Trust::VerifyPackage(held.get(), c.file, c.installer, c.pins);
+        EXPECT_EQ(CheckOf(rejection), c.check) << TestSupport::Utf8(rejection);
+    }
+
+    // The file's own digest, read through the handle, pins it; and a known digest comes out right.
+    Utils::UniqueFileHandle held(
+        ::CreateFileW(StandIn::Exe().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    std::wstring own = Trust::FileSha256(held.get());
+    ASSERT_EQ(own.size(), 64u);
+    EXPECT_EQ(Trust::VerifyPackage(held.get(), StandIn::Exe(), none, {{}, {own}}), L"");
+    std::wstring abc = dir / L"abc";
+    ASSERT_TRUE(TestSupport::WriteBytes(abc, "abc"));
+    Utils::UniqueFileHandle abcFile(
+        ::CreateFileW(abc.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_EQ(Trust::FileSha256(abcFile.get()), L"BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD");
+}
