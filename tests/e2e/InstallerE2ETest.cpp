@@ -63,24 +63,25 @@ struct FindData {
     HWND found;
 };
 
+BOOL CALLBACK MatchWindow(HWND hwnd, LPARAM lp) {
+    auto* d = reinterpret_cast<FindData*>(lp);
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(hwnd, &owner);
+    wchar_t text[128] = {}, cls[64] = {};
+    ::GetWindowTextW(hwnd, text, 128);
+    ::GetClassNameW(hwnd, cls, 64);
+    if (owner == d->pid && ::IsWindowVisible(hwnd) && std::wstring(cls) == L"XMLWnd" &&
+        d->title == std::wstring(text)) {
+        d->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 // A visible skinned window of process `pid` with this title.
 HWND FindWindowOf(DWORD pid, const wchar_t* title) {
     FindData data{pid, title, nullptr};
-    ::EnumWindows(
-        [](HWND hwnd, LPARAM lp) -> BOOL {
-            auto* d = reinterpret_cast<FindData*>(lp);
-            DWORD owner = 0;
-            ::GetWindowThreadProcessId(hwnd, &owner);
-            wchar_t text[128] = {}, cls[64] = {};
-            ::GetWindowTextW(hwnd, text, 128);
-            ::GetClassNameW(hwnd, cls, 64);
-            if (owner == d->pid && ::IsWindowVisible(hwnd) && std::wstring(cls) == L"XMLWnd" && d->title == std::wstring(text)) {
-                d->found = hwnd;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&data));
+    ::EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&data));
     return data.found;
 }
 
