@@ -592,6 +592,15 @@ std::wstring ProductStandIn(const TestSupport::TempDir& dir) {
     return product;
 }
 
+// A path as stand-in script text (its backslashes escaped).
+std::string ScriptText(const std::wstring& path) {
+    std::string text;
+    for (char ch : TestSupport::Utf8(path)) {
+        text += ch == '\\' ? std::string("\\\\") : std::string(1, ch);
+    }
+    return text;
+}
+
 size_t LineCount(const std::string& text) {
     size_t n = 0;
     for (char ch : text) {
@@ -622,11 +631,7 @@ TEST_F(InstallerE2E, VerdictIsHeardWhileThePackageStillRuns) {
         std::string output = c.output;
         size_t at = output.find("PRODUCT");
         if (at != std::string::npos) {
-            std::string path;
-            for (char ch : TestSupport::Utf8(product)) {
-                path += ch == '\\' ? std::string("\\\\") : std::string(1, ch);
-            }
-            output.replace(at, 7, path);
+            output.replace(at, 7, ScriptText(product));
         }
         // The package waits for the test: it ends only after the window has shown the done page.
         std::wstring script =
@@ -654,12 +659,8 @@ TEST_F(InstallerE2E, ProductStartsOnceFromTheDonePage) {
     std::wstring product = ProductStandIn(dir);
     std::wstring productScript = dir / L"product.script";
     ScopedEnvironment env(L"TUNIVOX_STANDIN_SCRIPT", productScript);
-    std::string path;
-    for (char ch : TestSupport::Utf8(product)) {
-        path += ch == '\\' ? std::string("\\\\") : std::string(1, ch);
-    }
     std::wstring script = StandinScript(
-        dir, "say ExePath=" + path + "\\r\\nStartupStyle=UserStartup\\r\\n\nsay State=Success\\r\\n\n");
+        dir, "say ExePath=" + ScriptText(product) + "\\r\\nStartupStyle=UserStartup\\r\\n\nsay State=Success\\r\\n\n");
     InstallerRun run(UrlArg("/tunivox/standin/setup.exe") + L" \"-instcmd=-standin=" + script + L"\"");
     HWND main = run.Main();
     ASSERT_NE(main, nullptr);
