@@ -5,8 +5,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <random>
 #include <memory>
+#include <random>
 
 #include <curl/curl.h>
 
@@ -393,11 +393,10 @@ TEST(CurlDownloader, RandomCutsResumeToTheSameBytesOrFail) {
         std::wstring target = dir / L"pkg.exe";
         Recorder rec;
         {
-            CCurlDownloader dl(rec.Callback(),
-                               W(FaultUrl(UniqueToken("cuts"), "repeat=11&size=" + std::to_string(kSize) +
-                                                                    "&plan=" + plan))
-                                   .c_str(),
-                               target.c_str());
+            CCurlDownloader dl(
+                rec.Callback(),
+                W(FaultUrl(UniqueToken("cuts"), "repeat=11&size=" + std::to_string(kSize) + "&plan=" + plan)).c_str(),
+                target.c_str());
             dl.Start();
             ASSERT_TRUE(rec.WaitTerminals(1, 120000));
         }

@@ -506,8 +506,8 @@ void RecordEarlierInstallation(const std::wstring& folder, const std::string* un
     }
     ASSERT_TRUE(::WritePrivateProfileStringW(L"Uninstall", L"IsOverride", L"false", (folder + L"\\set.ini").c_str()));
     Utils::UniqueHKey key;
-    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\tovanique\\Tunivox", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                key.put(), nullptr),
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\tovanique\\Tunivox", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                nullptr, key.put(), nullptr),
               ERROR_SUCCESS);
     ::RegSetValueExW(key.get(), L"InstallPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
                      static_cast<DWORD>(folder.size() * 2));
@@ -634,8 +634,7 @@ TEST_F(InstallerE2E, VerdictIsHeardWhileThePackageStillRuns) {
             output.replace(at, 7, ScriptText(product));
         }
         // The package waits for the test: it ends only after the window has shown the done page.
-        std::wstring script =
-            StandinScript(dir, "say " + output + "\nwaitfile " + TestSupport::Utf8(gate) + "\n");
+        std::wstring script = StandinScript(dir, "say " + output + "\nwaitfile " + TestSupport::Utf8(gate) + "\n");
         InstallerRun run(UrlArg("/tunivox/standin/setup.exe") + L" \"-instcmd=-standin=" + script + L"\"");
         ASSERT_NE(run.Main(), nullptr);
         run.ClickMain(0, L"treatyCb");
@@ -659,8 +658,8 @@ TEST_F(InstallerE2E, ProductStartsOnceFromTheDonePage) {
     std::wstring product = ProductStandIn(dir);
     std::wstring productScript = dir / L"product.script";
     ScopedEnvironment env(L"TUNIVOX_STANDIN_SCRIPT", productScript);
-    std::wstring script = StandinScript(
-        dir, "say ExePath=" + ScriptText(product) + "\\r\\nStartupStyle=UserStartup\\r\\n\nsay State=Success\\r\\n\n");
+    std::wstring script = StandinScript(dir, "say ExePath=" + ScriptText(product) +
+                                                 "\\r\\nStartupStyle=UserStartup\\r\\n\nsay State=Success\\r\\n\n");
     InstallerRun run(UrlArg("/tunivox/standin/setup.exe") + L" \"-instcmd=-standin=" + script + L"\"");
     HWND main = run.Main();
     ASSERT_NE(main, nullptr);

@@ -224,7 +224,8 @@ TEST(PackageInstaller, VerdictWithoutALineEndIsHeardWhileThePackageStillRuns) {
     });
     std::vector<Event> events =
         run.Play("say Progress=0.5\\r\\nState=Success\nwaitfile " + TestSupport::Utf8(gate) + "\n", 30000);
-    EXPECT_EQ(events, (std::vector<Event>{kStart, kProgress0, {IST_CODE_PROGRESS, 0.5, L""}, {IST_CODE_SUCCESS, 0.0, L""}}));
+    EXPECT_EQ(events,
+              (std::vector<Event>{kStart, kProgress0, {IST_CODE_PROGRESS, 0.5, L""}, {IST_CODE_SUCCESS, 0.0, L""}}));
 }
 
 TEST(PackageInstaller, VerdictPrintedJustBeforeExitIsStillRead) {

@@ -83,7 +83,9 @@ TEST(UnInstaller, OutcomesOfTheWholeRun) {
         {"success, then an error in a later read",
          "say State=Success\\n\nsleep 200\nsay Error=x\\n\n",
          {{UNI_CODE_SUCCESS, 0.0, L""}}},
-        {"failure, then success in the same read", "say State=Fail\\nState=Success\\n\n", {{UNI_CODE_FAIL, 0.0, kFailText}}},
+        {"failure, then success in the same read",
+         "say State=Fail\\nState=Success\\n\n",
+         {{UNI_CODE_FAIL, 0.0, kFailText}}},
         // A zero byte inside a line swallows neither the rest of the line nor the line end.
         {"zero byte inside a line",
          "say Progress=0.25\\nX=a\\0b\\n\nsleep 200\nsay State=Fail\\n\n",
