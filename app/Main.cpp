@@ -10,6 +10,7 @@
 #include "ui/MainWnd.h"
 #include "uikit/Toolkit.h"
 #include "utils/DebugLog.h"
+#include "utils/ScopedWin.h"
 
 namespace {
 
@@ -33,6 +34,12 @@ int RunInstaller(HINSTANCE instance) {
 
     UiKit::SetInstance(instance);
     UiKit::SetResourcePath(SkinFolder());
+    // The UI thread is a single-threaded apartment for its whole life: the folder picker needs it and the shell
+    // calls that start the product expect it. Released after the window is gone.
+    Utils::ComInit com(COINIT_APARTMENTTHREADED);
+    if (FAILED(com.result())) {
+        DEBUG_LOG(L"CoInitializeEx failed: 0x%08lx", static_cast<unsigned long>(com.result()));
+    }
     {
         CMainWnd window;
         window.Create(nullptr, L"Lumetra音频转换器", WS_VISIBLE | WS_OVERLAPPEDWINDOW, 0);

@@ -24,13 +24,28 @@ std::string NarrowUrl(const std::wstring& url) {
 }
 
 std::optional<double> ProgressPercent(int64_t dlnow, int64_t dltotal, int64_t resumeOffset, double contentLength) {
+    double percent = 0.0;
     if (contentLength > 0) {
-        return (static_cast<double>(dlnow) + static_cast<double>(resumeOffset)) / contentLength * 100.0;
-    }
-    if (dltotal == 0) {
+        percent = (static_cast<double>(dlnow) + static_cast<double>(resumeOffset)) / contentLength * 100.0;
+    } else if (dltotal == 0) {
         return std::nullopt;
+    } else {
+        percent = static_cast<double>(dlnow) * 100.0 / static_cast<double>(dltotal);
     }
-    return static_cast<double>(dlnow) * 100.0 / static_cast<double>(dltotal);
+    // A server that sends more than it announced cannot make the bar run past its end.
+    return percent < 0.0 ? 0.0 : (percent > 100.0 ? 100.0 : percent);
+}
+
+bool IsSuccessfulHead(const char* scheme, long responseCode) {
+    // Only HTTP and HTTPS answer with a status; a FILE URL that could be read is an answer in itself.
+    std::string s = scheme != nullptr ? scheme : "";
+    for (char& c : s) {
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    }
+    if (s != "http" && s != "https") {
+        return true;
+    }
+    return responseCode >= 200 && responseCode <= 299;
 }
 
 namespace {
@@ -66,7 +81,18 @@ int CurlClient::Start() {
             named = effective;
         }
         contentLength = GetDownloadFileLength(h.get());
-        // Only a HEAD that produced a length settles the URL; after a failed one the next attempt asks again.
+        long status = 0;
+        char* scheme = nullptr;
+        if (h) {
+            ::curl_easy_getinfo(h.get(), CURLINFO_RESPONSE_CODE, &status);
+            ::curl_easy_getinfo(h.get(), CURLINFO_SCHEME, &scheme);
+        }
+        // The length of an error page is not the package's: only a successful HEAD settles the length and the
+        // URL; after any other the next attempt asks again.
+        if (!h || !IsSuccessfulHead(scheme, status)) {
+            DEBUG_LOG(L"HEAD answered %ld: no length", status);
+            contentLength = -1.0;
+        }
         if (contentLength >= 0) {
             effectiveUrl = named;
         }
@@ -93,7 +119,8 @@ int CurlClient::Start() {
     if (result == 0) {
         CURL* h = handle.get();
         headers.reset(::curl_slist_append(headers.release(), "Connection: keep-alive"));
-        headers.reset(::curl_slist_append(headers.release(), "Accept-Encoding: gzip, deflate"));
+        // The package is saved as sent, and a range is a range of the file itself: no content coding.
+        headers.reset(::curl_slist_append(headers.release(), "Accept-Encoding: identity"));
         ::curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
         ::curl_easy_setopt(h, CURLOPT_TCP_KEEPALIVE, 1L);
         ::curl_easy_setopt(h, CURLOPT_TCP_KEEPIDLE, 10L);
@@ -119,9 +146,16 @@ int CurlClient::Start() {
         if (resumeOffset > 0) {
             options |= ::curl_easy_setopt(h, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(resumeOffset));
         }
-        result = options != 0 ? options : ::curl_easy_perform(h);
-        if (result == CURLE_ABORTED_BY_CALLBACK && !serverCheck.problem.empty()) {
-            result = ERR_SERVER_CERTIFICATE;
+        if (options != 0) {
+            result = options;
+        } else if (contentLength > 0 && static_cast<double>(resumeOffset) == contentLength) {
+            // An earlier attempt fetched everything and only its rename failed: nothing is left to fetch.
+            DEBUG_LOG(L"partial file complete");
+        } else {
+            result = ::curl_easy_perform(h);
+            if (result == CURLE_ABORTED_BY_CALLBACK && !serverCheck.problem.empty()) {
+                result = ERR_SERVER_CERTIFICATE;
+            }
         }
     }
 
@@ -131,9 +165,13 @@ int CurlClient::Start() {
     headers.reset();
 
     if (result == 0) {
-        // Neither result is checked: success is reported even when the rename fails.
-        ::_wremove(path.c_str());
-        ::_wrename(partPath.c_str(), path.c_str());
+        // The package must be the file just fetched: a target that cannot be replaced (held open by a scanner,
+        // say) fails the attempt, and the part file stays for the next one.
+        if (!::MoveFileExW(partPath.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+            DWORD error = ::GetLastError();
+            DEBUG_LOG(L"MoveFileExW(%s) failed: %lu", path.c_str(), error);
+            result = ERR_RENAME_PART_FILE;
+        }
     }
     DEBUG_LOG(L"end download");
     return result;

@@ -18,6 +18,7 @@ constexpr int ERR_NO_CONTENT_LENGTH = -998; // the HEAD request gave no length (
 constexpr int ERR_EASY_INIT = -997;         // curl_easy_init returned no handle
 constexpr int ERR_OPEN_PART_FILE = -996;    // the partial file could not be opened for appending
 constexpr int ERR_SERVER_CERTIFICATE = -995; // the HTTPS server's certificate was refused (serverCheck.problem)
+constexpr int ERR_RENAME_PART_FILE = -994;  // the finished partial file could not replace the target
 
 // A connected server that sends less than kLowSpeedLimitBytes per second for this long ends the attempt with
 // CURLE_OPERATION_TIMEDOUT, so a stalled server cannot hold the installer for ever.
@@ -40,8 +41,13 @@ std::wstring PartPath(const std::wstring& path);
 std::string NarrowUrl(const std::wstring& url);
 
 // Percent done of the whole file: with a known length, the bytes of this transfer plus the resumed part against
-// it; otherwise this transfer's own count against its total. Nothing when neither total is known (both 0).
+// it; otherwise this transfer's own count against its total; never beyond 0..100. Nothing when neither total is
+// known (both 0).
 std::optional<double> ProgressPercent(int64_t dlnow, int64_t dltotal, int64_t resumeOffset, double contentLength);
+
+// Whether a finished HEAD request may settle the length: a 2xx status (after redirections) for HTTP(S); any
+// answer of another scheme (a FILE URL has no status).
+bool IsSuccessfulHead(const char* scheme, long responseCode);
 
 using ClientProgressFn = void (*)(void* owner, double speed, double reserved, double percent);
 

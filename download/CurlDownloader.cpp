@@ -18,11 +18,17 @@ CCurlDownloader::~CCurlDownloader() {
 }
 
 void CCurlDownloader::Start() {
+    // Two threads may ask (the removal job and the window): a sequence under way is never started again.
+    if (running.exchange(true)) {
+        DEBUG_LOG(L"already running: start ignored");
+        return;
+    }
     thread.reset();
     thread = DownloadWorker::Create(this, &CCurlDownloader::dlThreadFun);
     if (!thread || !thread->Resume()) {
         // No worker will ever report: the owner still gets its start and its one terminal report.
         DEBUG_LOG(L"no worker thread (%lu)", ::GetLastError());
+        running = false;
         callback(DL_CODE_START, 1.0, L"");
         callback(DL_CODE_FAIL, DL_ERR_THREAD_CREATE, L"LibCurl");
     }
@@ -32,6 +38,7 @@ unsigned long CCurlDownloader::dlThreadFun(void* param) {
     auto* self = static_cast<CCurlDownloader*>(param);
     self->callback(DL_CODE_START, 1.0, L"");
     if (self->path.empty()) {
+        self->running = false;
         self->callback(DL_CODE_FAIL, 1.0, L"");
         return 0;
     }
@@ -52,6 +59,8 @@ unsigned long CCurlDownloader::dlThreadFun(void* param) {
         }
         code = self->client.Start();
     }
+    // Cleared before the terminal report: the owner may start the next sequence as soon as it hears it.
+    self->running = false;
     if (code == 0) {
         self->callback(DL_CODE_SUCCESS, 0.0, L"LibCurl");
     } else {

@@ -3,6 +3,7 @@
 // DL_CODE_SUCCESS ("LibCurl") or DL_CODE_FAIL (the last attempt's code, "LibCurl").
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -21,7 +22,8 @@ public:
     CCurlDownloader(const CCurlDownloader&) = delete;
     CCurlDownloader& operator=(const CCurlDownloader&) = delete;
 
-    // Waits for a previous worker of this object, then runs a new sequence on a new worker.
+    // Waits for a previous worker of this object, then runs a new sequence on a new worker; ignored while a
+    // sequence is under way (until its terminal report).
     void Start() override;
 
     static unsigned long dlThreadFun(void* self);
@@ -32,4 +34,5 @@ public:
     std::wstring url;
     CurlClient client;
     std::unique_ptr<Utils::Thread> thread;
+    std::atomic<bool> running{false};
 };

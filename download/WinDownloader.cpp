@@ -114,6 +114,11 @@ CWinDownloader::~CWinDownloader() {
 }
 
 void CWinDownloader::Start() {
+    // Two threads may ask (the removal job and the window): a sequence under way is never started again.
+    if (running.exchange(true)) {
+        DEBUG_LOG(L"already running: start ignored");
+        return;
+    }
     if (started || !thread) {
         thread.reset();
         thread = DownloadWorker::Create(this, &RunWorker);
@@ -123,6 +128,7 @@ void CWinDownloader::Start() {
     started = true;
     if (!thread || !thread->Resume()) {
         DEBUG_LOG(L"no worker thread (%lu)", ::GetLastError());
+        running = false;
         callback(DL_CODE_START, 1.0, L"");
         callback(DL_CODE_FAIL, DL_ERR_THREAD_CREATE, L"URLDownloadToFile");
     }
@@ -136,6 +142,7 @@ unsigned long __stdcall CWinDownloader::dlThreadFun(void* param) {
     Utils::ComInit com;
     self->callback(DL_CODE_START, 1.0, L"");
     if (self->path.empty()) {
+        self->running = false;
         self->callback(DL_CODE_FAIL, 1.0, L"");
         return 0;
     }
@@ -151,6 +158,8 @@ unsigned long __stdcall CWinDownloader::dlThreadFun(void* param) {
             break;
         }
     }
+    // Cleared before the terminal report: the owner may start the next sequence as soon as it hears it.
+    self->running = false;
     if (result == S_OK) {
         self->callback(DL_CODE_SUCCESS, 0.0, L"URLDownloadToFile");
     } else {

@@ -55,7 +55,7 @@ public:
     CWinDownloader& operator=(const CWinDownloader&) = delete;
 
     // The first start resumes the worker made at construction; every later start waits for the previous worker
-    // and runs a new sequence on a new one.
+    // and runs a new sequence on a new one. Ignored while a sequence is under way (until its terminal report).
     void Start() override;
 
     static unsigned long __stdcall dlThreadFun(void* self);
@@ -66,4 +66,6 @@ public:
     std::wstring url;
     std::unique_ptr<Utils::Thread> thread;
     bool started = false; // written only by the starting thread before it resumes a worker
+    // Set by Start, cleared before the terminal report: a sequence under way is never started again.
+    std::atomic<bool> running{false};
 };

@@ -116,26 +116,30 @@ void CConsoleProcess::DrainStdErr() {
     }
 }
 
-bool CConsoleProcess::ReadOutput(std::string& chunk, size_t maxBytes) {
+CConsoleProcess::Read CConsoleProcess::ReadOutput(std::string& chunk, size_t maxBytes, DWORD silenceMs) {
     chunk.clear();
     if (!stdOutPipe.read || !process || maxBytes == 0) {
-        return false;
+        return Read::kEnded;
     }
+    const ULONGLONG since = ::GetTickCount64();
     for (;;) {
         DrainStdErr();
         DWORD available = 0;
         if (!Available(stdOutPipe.read.get(), available)) {
-            return false; // broken: the child and everything that inherited its output have ended
+            return Read::kEnded; // broken: the child and everything that inherited its output have ended
         }
         if (available == 0) {
             if (::WaitForSingleObject(process.get(), 0) != WAIT_OBJECT_0) {
+                if (silenceMs != INFINITE && ::GetTickCount64() - since >= silenceMs) {
+                    return Read::kSilent;
+                }
                 ::WaitForSingleObject(process.get(), kIdleWaitMs);
                 continue;
             }
             // The child has ended: whatever it wrote before is in the pipe by now.
             if (!Available(stdOutPipe.read.get(), available) || available == 0) {
                 DrainStdErr();
-                return false;
+                return Read::kEnded;
             }
         }
         DWORD want = available < maxBytes ? available : static_cast<DWORD>(maxBytes);
@@ -143,10 +147,10 @@ bool CConsoleProcess::ReadOutput(std::string& chunk, size_t maxBytes) {
         DWORD got = 0;
         if (!::ReadFile(stdOutPipe.read.get(), chunk.data(), want, &got, nullptr)) {
             chunk.clear();
-            return false;
+            return Read::kEnded;
         }
         chunk.resize(got);
-        return true;
+        return Read::kData;
     }
 }
 

@@ -40,7 +40,14 @@ public:
     // output has ended: the pipe is broken, or the child has ended and nothing it wrote is left in the pipe
     // (a grandchild that inherited the pipe cannot keep the job waiting). Standard error is drained and
     // discarded on the way, so a child that writes much to it never blocks on a full pipe.
-    bool ReadOutput(std::string& chunk, size_t maxBytes);
+    bool ReadOutput(std::string& chunk, size_t maxBytes) {
+        return ReadOutput(chunk, maxBytes, INFINITE) == Read::kData;
+    }
+
+    enum class Read { kData, kEnded, kSilent };
+    // The same, but gives up with kSilent (and an empty chunk) once the running child has written nothing for
+    // `silenceMs` milliseconds.
+    Read ReadOutput(std::string& chunk, size_t maxBytes, DWORD silenceMs);
 
     // Waits without limit for the child to end, draining standard error meanwhile; its exit code, or
     // STILL_ACTIVE when there is no child.

@@ -180,15 +180,17 @@ std::vector<std::wstring> SplitLines(std::wstring_view text) {
 }
 
 void LineSplitter::Append(std::string_view piece) {
-    size_t room = pending.size() < kMaxLineBytes ? kMaxLineBytes - pending.size() : 0;
-    pending.append(piece.substr(0, room));
+    for (char c : piece) {
+        if (pending.size() >= kMaxLineBytes) {
+            break;
+        }
+        if (c != '\0') {
+            pending += c;
+        }
+    }
 }
 
 std::vector<std::string> LineSplitter::Feed(std::string_view bytes) {
-    size_t zero = bytes.find('\0');
-    if (zero != std::string_view::npos) {
-        bytes = bytes.substr(0, zero);
-    }
     std::vector<std::string> lines;
     for (;;) {
         size_t feed = bytes.find('\n');

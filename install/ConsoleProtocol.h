@@ -59,14 +59,16 @@ std::vector<std::wstring> SplitLines(std::wstring_view text);
 // Frames the bytes of successive pipe reads into lines before anything is decoded. A read may end in the middle
 // of a line or of a multi-byte character; the unfinished tail is kept and joined with the next read. Splitting
 // at the line-feed byte is safe for the code pages in use: no trail byte of UTF-8 or of the double-byte ANSI
-// code pages is 0x0A.
+// code pages is 0x0A. A zero byte is dropped and nothing else: it ends no line and hides none of the bytes after
+// it (decoding would stop at it).
 class LineSplitter {
 public:
-    // Takes the bytes of one read, up to the first zero byte among them, and returns the lines this read
-    // completed, without their line feeds.
+    // Takes the bytes of one read and returns the lines this read completed, without their line feeds.
     std::vector<std::string> Feed(std::string_view bytes);
     // At the end of output: the unfinished tail as a last line, if any.
     std::optional<std::string> Finish();
+    // Whether an unfinished line is held.
+    [[nodiscard]] bool Holding() const { return !pending.empty(); }
 
 private:
     void Append(std::string_view piece);

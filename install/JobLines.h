@@ -1,38 +1,59 @@
-// Line handling shared by the install job and the removal job: both decode the framed lines of their child's
-// output with the code page in force and report what each line says.
+// Line handling shared by the install job and the removal job: both frame their child's output into lines, decode
+// each line with the code page in force when it is reached, and report what the lines say.
 #pragma once
 
+#include <windows.h>
+
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "download/Downloader.h"
 #include "install/ConsoleProtocol.h"
-#include "utils/TextConv.h"
 
 namespace JobLines {
 
-// Decodes each line with `codePage` as it stands when the line is reached (an "Encode=" line applies from the next
-// line on) and hands it to `parse`; returns the last decisive result.
-template <class Parse>
-int DecodeEach(const std::vector<std::string>& lines, const int& codePage, Parse parse) {
-    int result = ConsoleProtocol::kResultNone;
-    for (const std::string& line : lines) {
-        int r = parse(Utils::MultiByteToWide(line, static_cast<unsigned>(codePage)));
-        if (r != ConsoleProtocol::kResultNone) {
-            result = r;
-        }
-    }
-    return result;
-}
+// How long an unfinished line is held for the rest of it. A line cut between two reads is joined when the rest
+// comes soon; text that stays without a line end (a verdict written last, with no line end, by a child that then
+// keeps running) is parsed as a line once the output has been silent this long.
+constexpr DWORD kTailHoldMs = 300;
 
-// Reports a line's event, if it has one, and keeps its result when it is decisive.
-inline void Deliver(const ConsoleProtocol::LineOutcome& outcome, const DownloadCallback& callback, int& result) {
-    if (outcome.report) {
-        callback(outcome.report->code, outcome.report->value, outcome.report->message.c_str());
-    }
-    if (outcome.result != ConsoleProtocol::kResultNone) {
-        result = outcome.result;
-    }
-}
+// Which decisive line decides.
+enum class Verdict {
+    // The install job: the last decisive line of the read that holds the first one; the rest of that read, its
+    // unfinished tail included, is still parsed, and its other events are reported before the verdict so that
+    // the window knows every fact of the read when it hears the outcome.
+    LastOfDecidingRead,
+    // The removal job: the first decisive line; nothing after it is parsed.
+    FirstLine,
+};
+
+class Reader {
+public:
+    // Takes one decoded line (without its line end) and says what it means; applies code-page changes itself.
+    using ParseLine = std::function<ConsoleProtocol::LineOutcome(const std::wstring& line)>;
+
+    // `codePage` is read for every line as it stands then: an "Encode=" line applies from the next line on.
+    Reader(Verdict rule, const int& codePage, ParseLine parse, DownloadCallback callback);
+
+    // The bytes of one read. Nothing more is parsed once the outcome is decided.
+    void Feed(std::string_view bytes);
+    // The output has paused or ended: the unfinished line, if any, is parsed as a read ending there would have been.
+    void FlushTail();
+    [[nodiscard]] bool HoldingTail() const { return splitter.Holding(); }
+    // ConsoleProtocol::kResultNone until a decisive line was reported, then its result.
+    [[nodiscard]] int Decided() const { return decided; }
+
+private:
+    void ParseRead(const std::vector<std::string>& lines, bool tailBelongsToRead);
+
+    Verdict rule;
+    const int& codePage;
+    ParseLine parse;
+    DownloadCallback callback;
+    ConsoleProtocol::LineSplitter splitter;
+    int decided = ConsoleProtocol::kResultNone;
+};
 
 } // namespace JobLines

@@ -71,25 +71,23 @@ void CPackageInstaller::Start() {
     }
 }
 
-int CPackageInstaller::ParseOutput(const std::wstring& text) {
-    int result = ConsoleProtocol::kResultNone;
-    for (const std::wstring& line : ConsoleProtocol::SplitLines(text)) {
-        ConsoleProtocol::LineOutcome outcome = ConsoleProtocol::ParsePackageLine(line);
-        if (outcome.codePage) {
-            if (IsUsableCodePage(*outcome.codePage)) {
-                codePage = static_cast<int>(*outcome.codePage);
-            } else {
-                // Decoding with it would turn every later line into nothing, and a failure with it.
-                DEBUG_LOG(L"unknown code page %ld ignored, keeping %d", *outcome.codePage, codePage);
-            }
+ConsoleProtocol::LineOutcome CPackageInstaller::ParseLine(const std::wstring& line) {
+    ConsoleProtocol::LineOutcome outcome = ConsoleProtocol::ParsePackageLine(line);
+    if (outcome.codePage) {
+        if (IsUsableCodePage(*outcome.codePage)) {
+            codePage = static_cast<int>(*outcome.codePage);
+        } else {
+            // Decoding with it would turn every later line into nothing, and a failure with it.
+            DEBUG_LOG(L"unknown code page %ld ignored, keeping %d", *outcome.codePage, codePage);
         }
-        JobLines::Deliver(outcome, callback, result);
     }
-    return result;
+    return outcome;
 }
 
-int CPackageInstaller::ParseLines(const std::vector<std::string>& lines) {
-    return JobLines::DecodeEach(lines, codePage, [this](const std::wstring& text) { return ParseOutput(text); });
+JobLines::Reader CPackageInstaller::MakeReader() {
+    return JobLines::Reader(
+        JobLines::Verdict::LastOfDecidingRead, codePage, [this](const std::wstring& line) { return ParseLine(line); },
+        callback);
 }
 
 unsigned long CPackageInstaller::Run() {
@@ -132,21 +130,25 @@ unsigned long CPackageInstaller::Run() {
     }
     DEBUG_LOG(L"package started, pid %lu", process->ProcessId());
 
-    // The lines of one read are parsed together and the last decisive one decides. After that the output is
-    // still read to its end, unparsed, so the package cannot block on a full pipe while the job waits for it.
-    ConsoleProtocol::LineSplitter splitter;
-    int decided = ConsoleProtocol::kResultNone;
+    // The read that decides ends the parsing. After that the output is still read to its end, unparsed, so the
+    // package cannot block on a full pipe while the job waits for it.
+    JobLines::Reader reader = MakeReader();
     std::string chunk;
-    while (process->ReadOutput(chunk, decided == ConsoleProtocol::kResultNone ? kReadSize : kDrainReadSize)) {
-        if (decided == ConsoleProtocol::kResultNone) {
-            decided = ParseLines(splitter.Feed(chunk));
+    for (;;) {
+        const bool open = reader.Decided() == ConsoleProtocol::kResultNone;
+        DWORD silence = open && reader.HoldingTail() ? JobLines::kTailHoldMs : INFINITE;
+        CConsoleProcess::Read read = process->ReadOutput(chunk, open ? kReadSize : kDrainReadSize, silence);
+        if (read == CConsoleProcess::Read::kEnded) {
+            break;
+        }
+        if (read == CConsoleProcess::Read::kSilent) {
+            reader.FlushTail();
+        } else {
+            reader.Feed(chunk);
         }
     }
-    if (decided == ConsoleProtocol::kResultNone) {
-        if (std::optional<std::string> tail = splitter.Finish()) {
-            decided = ParseLines({*tail});
-        }
-    }
+    reader.FlushTail();
+    int decided = reader.Decided();
     DWORD exitCode = process->WaitForExit();
     DEBUG_LOG(L"package ended with %lu, outcome %d", exitCode, decided);
     process->Close();

@@ -1,7 +1,7 @@
 // The install job: runs the downloaded package hidden with the user's choices on its command line and turns the
 // lines it prints into status events (install/StatusCodes.h) on the orchestrator's install relay.
 //
-// Threads: Start runs on the download worker; Run and ParseOutput on the install thread ("ABDEF"), which alone
+// Threads: Start runs on the download worker; Run and ParseLine on the install thread ("ABDEF"), which alone
 // touches `codePage` and `process` while it runs. The orchestrator writes installDir and the two options before
 // it starts the download, that is before Start reads them.
 #pragma once
@@ -15,6 +15,8 @@
 
 #include "download/Downloader.h"
 #include "install/ConsoleProcess.h"
+#include "install/ConsoleProtocol.h"
+#include "install/JobLines.h"
 #include "utils/Thread.h"
 
 class CPackageInstaller {
@@ -34,8 +36,10 @@ public:
                                          bool desktopShortcut, bool quickLaunch, const std::wstring& instCmd);
     // Body of the install thread.
     unsigned long Run();
-    // Parses decoded output (whole lines); reports each recognised line; returns the last decisive result.
-    int ParseOutput(const std::wstring& text);
+    // What one decoded line of the package says; an "Encode=" line changes `codePage` here.
+    ConsoleProtocol::LineOutcome ParseLine(const std::wstring& line);
+    // The line handling of one run of the package (tests feed it reads of their own).
+    JobLines::Reader MakeReader();
 
     // Reads while nothing is decided: the protocol's reads are at most this size. Once the outcome is known the
     // rest of the output is only drained, in larger reads.
@@ -60,7 +64,6 @@ public:
     std::function<std::wstring(HANDLE file, const std::wstring& path)> verify;
 
 private:
-    int ParseLines(const std::vector<std::string>& lines);
     void NotifyEnded();
 };
 

@@ -40,20 +40,17 @@ void CUnInstaller::Start() {
     }
 }
 
-int CUnInstaller::ParseOutput(const std::wstring& text) {
-    int result = ConsoleProtocol::kResultNone;
-    for (const std::wstring& line : ConsoleProtocol::SplitLines(text)) {
-        ConsoleProtocol::LineOutcome outcome = ConsoleProtocol::ParseUninstallerLine(line);
-        if (outcome.codePage) {
-            codePage = static_cast<int>(*outcome.codePage);
-        }
-        JobLines::Deliver(outcome, callback, result);
+ConsoleProtocol::LineOutcome CUnInstaller::ParseLine(const std::wstring& line) {
+    ConsoleProtocol::LineOutcome outcome = ConsoleProtocol::ParseUninstallerLine(line);
+    if (outcome.codePage) {
+        codePage = static_cast<int>(*outcome.codePage);
     }
-    return result;
+    return outcome;
 }
 
-int CUnInstaller::ParseLines(const std::vector<std::string>& lines) {
-    return JobLines::DecodeEach(lines, codePage, [this](const std::wstring& text) { return ParseOutput(text); });
+JobLines::Reader CUnInstaller::MakeReader() {
+    return JobLines::Reader(
+        JobLines::Verdict::FirstLine, codePage, [this](const std::wstring& line) { return ParseLine(line); }, callback);
 }
 
 unsigned long CUnInstaller::Run() {
@@ -99,20 +96,25 @@ unsigned long CUnInstaller::RunUninstaller() {
         return 0;
     }
 
-    // Every line is parsed until the uninstaller ends, also after a decisive one.
-    ConsoleProtocol::LineSplitter splitter;
-    bool decided = false;
+    // Only the first decisive line counts: the download it starts must not be started again by a later one. The
+    // output is still read to its end, so the uninstaller never blocks on a full pipe.
+    JobLines::Reader reader = MakeReader();
     std::string chunk;
-    while (process->ReadOutput(chunk, 1024)) {
-        if (ParseLines(splitter.Feed(chunk)) != ConsoleProtocol::kResultNone) {
-            decided = true;
+    for (;;) {
+        const bool open = reader.Decided() == ConsoleProtocol::kResultNone;
+        DWORD silence = open && reader.HoldingTail() ? JobLines::kTailHoldMs : INFINITE;
+        CConsoleProcess::Read read = process->ReadOutput(chunk, kReadSize, silence);
+        if (read == CConsoleProcess::Read::kEnded) {
+            break;
+        }
+        if (read == CConsoleProcess::Read::kSilent) {
+            reader.FlushTail();
+        } else {
+            reader.Feed(chunk);
         }
     }
-    if (std::optional<std::string> tail = splitter.Finish()) {
-        if (ParseLines({*tail}) != ConsoleProtocol::kResultNone) {
-            decided = true;
-        }
-    }
+    reader.FlushTail();
+    const bool decided = reader.Decided() != ConsoleProtocol::kResultNone;
     DWORD exitCode = process->WaitForExit();
     DEBUG_LOG(L"uninstaller ended with %lu", exitCode);
     process->Close();

@@ -1,9 +1,10 @@
 // The removal job: runs a private copy of the previous installation's uninstaller hidden, with the old folder,
 // and follows it through the four keys of the console protocol (5000-series events on the removal relay).
 //
-// Threads: Start runs on the UI thread; Run and ParseOutput on the removal thread ("UnInstaller"), which alone
-// touches `codePage` and `process`. A success line is reported at once (the orchestrator then starts the
-// download from this thread) while the job keeps reading until the uninstaller has ended.
+// Threads: Start runs on the UI thread; Run and ParseLine on the removal thread ("UnInstaller"), which alone
+// touches `codePage` and `process`. The first decisive line is reported at once (after a success the orchestrator
+// starts the download from this thread); the job then reads the rest of the output unparsed until the
+// uninstaller has ended.
 #pragma once
 
 #include <memory>
@@ -12,6 +13,8 @@
 
 #include "download/Downloader.h"
 #include "install/ConsoleProcess.h"
+#include "install/ConsoleProtocol.h"
+#include "install/JobLines.h"
 #include "utils/Thread.h"
 
 class CUnInstaller {
@@ -29,7 +32,12 @@ public:
     // "%s /S -console=show _?=%s"; empty when the line does not fit its buffer.
     static std::wstring BuildCommandLine(const std::wstring& uninstallerExe, const std::wstring& oldInstallDir);
     unsigned long Run();
-    int ParseOutput(const std::wstring& text);
+    // What one decoded line of the uninstaller says; an "Encode=" line changes `codePage` here.
+    ConsoleProtocol::LineOutcome ParseLine(const std::wstring& line);
+    // The line handling of one run of the uninstaller (tests feed it reads of their own).
+    JobLines::Reader MakeReader();
+
+    static constexpr size_t kReadSize = 1024;
 
     DownloadCallback callback;
     std::wstring commandLine;
@@ -45,5 +53,4 @@ public:
 private:
     unsigned long RunUninstaller();
     void RemovePrivateCopy();
-    int ParseLines(const std::vector<std::string>& lines);
 };

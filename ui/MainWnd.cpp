@@ -39,17 +39,6 @@ bool IsSameFolder(const std::wstring& from, const std::wstring& to) {
 
 void LogDownloadUrl() { ::OutputDebugStringW(g_installerConfig.DownloadUrl.c_str()); }
 
-// Every dialog the window shows leaves its text in the log: support reads what the user was told.
-int Warn(HWND owner, const std::wstring& text) {
-    DEBUG_LOG(L"warning: %s", text.c_str());
-    return ShowWarnDialog(owner, text.c_str());
-}
-
-int Message(HWND owner, const std::wstring& text, const wchar_t* caption) {
-    DEBUG_LOG(L"message: %s", text.c_str());
-    return ShowMessageDialog(owner, text.c_str(), caption);
-}
-
 } // namespace
 
 CMainWnd::CMainWnd() : CSkinFrameBase(L"MainWnd.xml") {}
@@ -58,6 +47,65 @@ CMainWnd::~CMainWnd() {
     // The orchestrator first (it joins its jobs), then the network-check worker.
     m_installer.reset();
     m_netCheckThread.reset();
+    // Results that arrived behind a dialog that ended the window are dropped with their records.
+    for (const MSG& m : m_deferred) {
+        if (m.message == WM_INSTALLER_STATUS) {
+            delete reinterpret_cast<StatusRecord*>(m.lParam);
+        } else if (m.message == UiKit::WM_UIKIT_NOTIFY) {
+            delete reinterpret_cast<UiKit::Notify*>(m.lParam);
+        }
+    }
+}
+
+bool CMainWnd::Defer(UINT msg, WPARAM wp, LPARAM lp) {
+    const bool ownResult = msg == WM_INSTALLER_STATUS || msg == UiKit::WM_UIKIT_NOTIFY || msg == WM_TIMER;
+    if (!ownResult || m_replaying || (m_dialogs == 0 && !m_replayPosted)) {
+        return false;
+    }
+    for (const MSG& m : m_deferred) {
+        if (msg == WM_TIMER && m.message == WM_TIMER && m.wParam == wp) {
+            return true; // a timer that fired again while it waited: once is enough
+        }
+    }
+    MSG queued{};
+    queued.message = msg;
+    queued.wParam = wp;
+    queued.lParam = lp;
+    m_deferred.push_back(queued);
+    return true;
+}
+
+void CMainWnd::ReplayDeferred() {
+    m_replayPosted = false;
+    m_replaying = true;
+    while (!m_deferred.empty() && m_dialogs == 0 && GetHWND() != nullptr) {
+        MSG m = m_deferred.front();
+        m_deferred.pop_front();
+        Dispatch(m.message, m.wParam, m.lParam);
+    }
+    m_replaying = false;
+}
+
+int CMainWnd::RunDialog(const std::function<int()>& show) {
+    ++m_dialogs;
+    int result = show();
+    --m_dialogs;
+    // Replayed once the handler that showed the dialog has finished, before anything that arrives later.
+    if (m_dialogs == 0 && !m_deferred.empty() && !m_replayPosted && GetHWND() != nullptr) {
+        m_replayPosted = ::PostMessageW(GetHWND(), WM_REPLAY_DEFERRED, 0, 0) != FALSE;
+    }
+    return result;
+}
+
+// Every dialog the window shows leaves its text in the log: support reads what the user was told.
+int CMainWnd::Warn(const std::wstring& text) {
+    DEBUG_LOG(L"warning: %s", text.c_str());
+    return RunDialog([&] { return ShowWarnDialog(GetHWND(), text.c_str()); });
+}
+
+int CMainWnd::Message(const std::wstring& text, const wchar_t* caption) {
+    DEBUG_LOG(L"message: %s", text.c_str());
+    return RunDialog([&] { return ShowMessageDialog(GetHWND(), text.c_str(), caption); });
 }
 
 void CMainWnd::InitWindow() {
@@ -154,15 +202,15 @@ bool CMainWnd::StartInstall(const std::wstring& folder, bool createDesktopShortc
     m_defaultInstallBtn->SetEnabled(false);
     m_customeInstallBtn->SetEnabled(false);
 
-    if (folder.empty() || !CreateDirectoryChain(folder.c_str())) {
-        Warn(GetHWND(), L"无效路径");
+    if (!MainWndLogic::IsAbsoluteFolder(folder) || !CreateDirectoryChain(folder.c_str())) {
+        Warn(L"无效路径");
         SendNotify(nullptr, L"install", 0);
         return false;
     }
     Utils::HardDiskManager disk;
     uint64_t freeBytes = disk.CheckFreeSpace(MainWndLogic::DriveOf(folder).c_str()) ? disk.freeBytesAvailable : 0;
     if (!MainWndLogic::HasEnoughFreeSpace(freeBytes)) {
-        Warn(GetHWND(), L"当前磁盘剩余空间低于1GB，请修改安装路径");
+        Warn(L"当前磁盘剩余空间低于1GB，请修改安装路径");
         SendNotify(nullptr, L"install", 0);
         return false;
     }
@@ -203,7 +251,7 @@ bool CMainWnd::StartInstall(const std::wstring& folder, bool createDesktopShortc
 
 void CMainWnd::OnCheckNet(int result) {
     if (MainWndLogic::IsNetworkPoor(result)) {
-        Warn(GetHWND(), L"当前网络环境较差，请在网络通畅时进行安装");
+        Warn(L"当前网络环境较差，请在网络通畅时进行安装");
         SendNotify(nullptr, L"install", 0);
     } else {
         SendNotify(nullptr, L"install", 1);
@@ -258,7 +306,7 @@ LRESULT CMainWnd::OnStatus(const StatusRecord& r) {
         break;
     case 1004:
         RemovePackageAfterFailedDownload();
-        Message(GetHWND(), L"下载失败", L"温馨提示");
+        Message(L"下载失败", L"温馨提示");
         m_mainTabLayout->SelectItem(m_pageBeforeInstall);
         break;
     case 2001:
@@ -273,15 +321,26 @@ LRESULT CMainWnd::OnStatus(const StatusRecord& r) {
         FinishInstall();
         break;
     case 2004:
-        Warn(GetHWND(), r.message);
+        Warn(r.message);
+        m_mainTabLayout->SelectItem(kPageStart);
+        break;
+    case 5004:
+        // The previous installation could not be removed: nothing was downloaded, the user may try again.
+        Warn(r.message.empty() ? std::wstring(L"卸载旧版本失败") : r.message);
         m_mainTabLayout->SelectItem(kPageStart);
         break;
     case 2005: // the package failed its verification; the orchestrator has deleted it
-        Warn(GetHWND(), L"安装包校验失败，请重新下载");
+        Warn(L"安装包校验失败，请重新下载");
         m_mainTabLayout->SelectItem(m_pageBeforeInstall);
         break;
     case 3000:
-        m_installPath = r.message;
+        // Only a full folder can replace the one chosen: an empty or relative one would send the records to the
+        // current folder.
+        if (MainWndLogic::IsAbsoluteFolder(r.message)) {
+            m_installPath = r.message;
+        } else {
+            DEBUG_LOG(L"InstPath ignored: %s", r.message.c_str());
+        }
         break;
     case 3001:
         m_startExePath = r.message;
@@ -302,7 +361,7 @@ LRESULT CMainWnd::OnStatus(const StatusRecord& r) {
         m_finishCloseDelay = MainWndLogic::DelayFromValue(r.value);
         break;
     case 3009:
-        Message(GetHWND(), r.message, L"消息");
+        Message(r.message, L"消息");
         break;
     default:
         break;
@@ -329,6 +388,15 @@ void CMainWnd::FinishInstall() {
 LRESULT CMainWnd::OnTimer(WPARAM, LPARAM) { return 0; }
 
 LRESULT CMainWnd::HandleMessage(UINT msg, WPARAM wp, LPARAM lp, bool& handled) {
+    if (msg == WM_REPLAY_DEFERRED) {
+        handled = true;
+        ReplayDeferred();
+        return 0;
+    }
+    if (Defer(msg, wp, lp)) {
+        handled = true;
+        return 0;
+    }
     if (msg == WM_INSTALLER_STATUS) {
         std::unique_ptr<StatusRecord> record(reinterpret_cast<StatusRecord*>(lp));
         handled = true;
@@ -342,7 +410,8 @@ LRESULT CMainWnd::HandleMessage(UINT msg, WPARAM wp, LPARAM lp, bool& handled) {
         // or installed, the exit dialog first on the start and custom pages.
         handled = true;
         int page = CurrentPage();
-        if (page == kPageDone || (page != kPageInstalling && ShowExitDialog(GetHWND()) == 1)) {
+        if (page == kPageDone ||
+            (page != kPageInstalling && RunDialog([this] { return ShowExitDialog(GetHWND()); }) == 1)) {
             Close(1);
         }
         return 0;
@@ -401,7 +470,7 @@ void CMainWnd::OnClick(const UiKit::Notify& msg) {
     UiKit::Control* sender = msg.sender;
     const std::wstring name = sender != nullptr ? sender->GetName() : L"";
     if (sender == m_defaultInstallBtn) {
-        if (m_treatyCb->IsSelected() || ShowAgreementDialog(GetHWND()) == 1) {
+        if (m_treatyCb->IsSelected() || RunDialog([this] { return ShowAgreementDialog(GetHWND()); }) == 1) {
             StartInstall(GetDefaultInstallPath(), true, true);
         }
     } else if (sender == m_customeBtn) {
@@ -418,16 +487,22 @@ void CMainWnd::OnClick(const UiKit::Notify& msg) {
         info.pszDisplayName = display;
         info.lpszTitle = L"选择一个文件夹";
         info.ulFlags = BIF_NEWDIALOGSTYLE;
-        Utils::UniqueCoTaskMem chosen(::SHBrowseForFolderW(&info));
+        Utils::UniqueCoTaskMem chosen;
+        RunDialog([&] {
+            chosen.reset(::SHBrowseForFolderW(&info));
+            return 0;
+        });
         wchar_t path[MAX_PATH] = {};
         if (chosen && ::SHGetPathFromIDListW(static_cast<PCIDLIST_ABSOLUTE>(chosen.get()), path)) {
             m_installDirEdit->SetText(path);
         }
     } else if (sender == m_customeInstallBtn) {
-        if (m_treatyCb2->IsSelected() || ShowAgreementDialog(GetHWND()) == 1) {
+        if (m_treatyCb2->IsSelected() || RunDialog([this] { return ShowAgreementDialog(GetHWND()); }) == 1) {
             StartInstall(GetCustomInstallPath(), m_createDSCb->IsSelected(), m_createQSCb->IsSelected());
         }
     } else if (sender == m_openProduceBtn) {
+        // Starting the product lets pending input through: a second click must find the button dead.
+        m_openProduceBtn->SetEnabled(false);
         if (m_startupStyle == 2) {
             Records::LaunchProduct(GetHWND(), m_startUrl, m_startExePath);
         }
@@ -435,7 +510,7 @@ void CMainWnd::OnClick(const UiKit::Notify& msg) {
     } else if (name == L"treatyBtn" || name == L"treatyBtn2") {
         OpenLicencePage(GetHWND());
     } else if (name == L"closebtn") {
-        if (CurrentPage() == kPageDone || ShowExitDialog(GetHWND()) == 1) {
+        if (CurrentPage() == kPageDone || RunDialog([this] { return ShowExitDialog(GetHWND()); }) == 1) {
             Close(1);
         }
     } else {

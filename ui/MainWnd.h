@@ -2,9 +2,11 @@
 //
 // Threads: everything here runs on the UI thread. The orchestrator's workers reach the window only through
 // OnStatus (which posts a heap StatusRecord as WM_INSTALLER_STATUS), the network-check worker only through a
-// queued "checknet" notification.
+// queued "checknet" notification. Both wait while a dialog of the window is up.
 #pragma once
 
+#include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -32,6 +34,8 @@ struct StatusRecord {
 };
 
 constexpr UINT WM_INSTALLER_STATUS = WM_USER + 1000;
+// Posted to itself when a dialog of the window has ended and results wait behind it.
+constexpr UINT WM_REPLAY_DEFERRED = WM_USER + 1001;
 
 constexpr UINT TIMER_INSTALLING_TIP = 10; // on "installingTipLbl"
 constexpr UINT TIMER_BRING_TO_FRONT = 10; // on the root control
@@ -62,6 +66,13 @@ public:
     int CurrentPage() const;
 
 private:
+    // While a modal dialog of the window is up (its loop delivers the window's messages too), results, queued
+    // notifications and timers wait; they are replayed in order once the handler that showed the dialog is done.
+    int RunDialog(const std::function<int()>& show);
+    bool Defer(UINT msg, WPARAM wp, LPARAM lp);
+    void ReplayDeferred();
+    int Warn(const std::wstring& text);
+    int Message(const std::wstring& text, const wchar_t* caption);
     void ShowProgress(int percent);
     void RemovePackageAfterFailedDownload();
     void OnCheckNet(int result);
@@ -100,4 +111,8 @@ private:
     std::unique_ptr<CDownloadInstaller> m_installer;
     std::unique_ptr<Utils::Thread> m_netCheckThread;
     int m_pageBeforeInstall = 0;
+    int m_dialogs = 0;
+    bool m_replayPosted = false;
+    bool m_replaying = false;
+    std::deque<MSG> m_deferred;
 };

@@ -43,11 +43,29 @@ bool IsSafeTemplate(const std::wstring& t) {
     return numbers == 1;
 }
 
+int ClampPercent(int percent) {
+    return percent < 0 ? 0 : (percent > 100 ? 100 : percent);
+}
+
 } // namespace
 
-int DownloadPercent(double fraction, double scale) { return Truncate(fraction * scale * 100.0); }
+int DownloadPercent(double fraction, double scale) {
+    return ClampPercent(Truncate(fraction * scale * 100.0));
+}
 
-int InstallPercent(double fraction, double scale) { return Truncate(((1.0 - scale) * fraction + scale) * 100.0); }
+int InstallPercent(double fraction, double scale) {
+    return ClampPercent(Truncate(((1.0 - scale) * fraction + scale) * 100.0));
+}
+
+bool IsAbsoluteFolder(const std::wstring& folder) {
+    auto slash = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+    if (folder.size() >= 3 && ((folder[0] >= L'A' && folder[0] <= L'Z') || (folder[0] >= L'a' && folder[0] <= L'z')) &&
+        folder[1] == L':' && slash(folder[2])) {
+        return true;
+    }
+    // \\server\share: a server name follows the two slashes.
+    return folder.size() >= 3 && slash(folder[0]) && slash(folder[1]) && !slash(folder[2]);
+}
 
 bool IsNetworkPoor(int checkResult) { return (checkResult >> 16) != 0; }
 

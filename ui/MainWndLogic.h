@@ -7,7 +7,8 @@
 
 namespace MainWndLogic {
 
-// The bar's share: the download fills 0..scale, the installation scale..1; truncated toward zero.
+// The bar's share: the download fills 0..scale, the installation scale..1; truncated toward zero and kept within
+// 0..100 whatever fraction a downloader or a package reports.
 int DownloadPercent(double fraction, double scale);
 int InstallPercent(double fraction, double scale);
 
@@ -19,6 +20,10 @@ bool HasEnoughFreeSpace(uint64_t freeBytesAvailable);
 
 // The label text from its template ("正在安装:%d%%" unless the skin gives one) and the percent; 250 characters.
 std::wstring FormatProgressLabel(const std::wstring& labelTemplate, int percent);
+
+// A folder the installer may use: a drive letter with its root ("C:\...") or a UNC path ("\\server\...").
+// Empty, relative ("Tunivox", "a\b") and drive-relative ("C:Tunivox") folders would depend on the current folder.
+bool IsAbsoluteFolder(const std::wstring& folder);
 
 // "C:" of "C:\Program Files\Tunivox", as the C runtime splits paths; empty for a path without a drive.
 std::wstring DriveOf(const std::wstring& folder);

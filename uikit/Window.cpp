@@ -198,9 +198,8 @@ int Window::ShowModal() {
         return -1;
     }
     modal_ = true;
-    if (owner_ != nullptr) {
-        ::EnableWindow(owner_, FALSE);
-    }
+    // A dialog stacked on another finds the owner disabled already: only the one that disabled it enables it.
+    disabledOwner_ = owner_ != nullptr && ::EnableWindow(owner_, FALSE) == 0;
     ::ShowWindow(hwnd_, SW_SHOW);
     ::SetForegroundWindow(hwnd_);
     MSG msg{};
@@ -228,10 +227,15 @@ void Window::Close(int result) {
     modalResult_ = result;
     closing_ = true;
     // The owner is enabled before this window goes, so that activation returns to it.
-    if (modal_ && owner_ != nullptr) {
+    EnableOwnerAgain();
+    ::DestroyWindow(hwnd_);
+}
+
+void Window::EnableOwnerAgain() {
+    if (modal_ && disabledOwner_) {
+        disabledOwner_ = false;
         ::EnableWindow(owner_, TRUE);
     }
-    ::DestroyWindow(hwnd_);
 }
 
 void Window::SendNotify(Control* sender, const std::wstring& type, WPARAM wp, LPARAM lp) {

@@ -75,7 +75,8 @@ public:
     HWND GetHWND() const { return hwnd_; }
     void CenterWindow();
     void ShowWindow(bool show = true);
-    // Runs a modal loop (owner disabled meanwhile) until Close; returns the result given to Close, or -1 when the
+    // Runs a modal loop (owner disabled meanwhile, and enabled again at the end only when this loop disabled it)
+    // until Close; returns the result given to Close, or -1 when the
     // window does not exist.
     int ShowModal();
     // Ends the modal loop with `result` and destroys the window.
@@ -133,6 +134,7 @@ private:
     void Paint();
     void UpdateRegion();
     void ReleaseTimers();
+    void EnableOwnerAgain();
 
     HWND hwnd_ = nullptr;
     HWND owner_ = nullptr;
@@ -147,6 +149,7 @@ private:
     bool tracking_ = false;
     bool layoutDirty_ = true;
     bool modal_ = false;
+    bool disabledOwner_ = false; // this window's modal loop disabled the owner
     bool closing_ = false;
     int modalResult_ = 0;
     struct TimerKey {

@@ -369,9 +369,7 @@ LRESULT Window::Dispatch(UINT msg, WPARAM wp, LPARAM lp) {
         if (shadow_) {
             shadow_.reset();
         }
-        if (modal_ && owner_ != nullptr) {
-            ::EnableWindow(owner_, TRUE);
-        }
+        EnableOwnerAgain();
         hot_ = pushed_ = focus_ = nullptr;
         break;
     default:

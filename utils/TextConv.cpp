@@ -7,15 +7,22 @@
 namespace Utils {
 
 std::wstring MultiByteToWide(const std::string& text, unsigned codePage) {
-    int needed = ::MultiByteToWideChar(codePage, 0, text.c_str(), -1, nullptr, 0);
+    // The length is given, not the terminator: a double-byte lead byte at the very end would otherwise take the
+    // terminator as its trail byte and the conversion would read on past the text.
+    const std::string head = text.substr(0, text.find('\0'));
+    if (head.empty()) {
+        return {};
+    }
+    const int length = static_cast<int>(head.size());
+    int needed = ::MultiByteToWideChar(codePage, 0, head.data(), length, nullptr, 0);
     if (needed <= 0) {
         return {};
     }
-    std::vector<wchar_t> buffer(static_cast<size_t>(needed));
-    if (::MultiByteToWideChar(codePage, 0, text.c_str(), -1, buffer.data(), needed) <= 0) {
+    std::wstring out(static_cast<size_t>(needed), L'\0');
+    if (::MultiByteToWideChar(codePage, 0, head.data(), length, out.data(), needed) <= 0) {
         return {};
     }
-    return std::wstring(buffer.data());
+    return out.substr(0, out.find(L'\0'));
 }
 
 std::string WideToMultiByte(const std::wstring& text, unsigned codePage) {

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <random>
 
 #include <curl/curl.h>
 
@@ -101,7 +104,8 @@ TEST(CurlDownloader, FailuresSpendTheRetryBudget) {
         std::vector<std::string> ranges; // of the GETs, in order
     } cases[] = {
         // Ordinary failures cost 2 of 6: three attempts.
-        {"http 404", true, "/files/missing.bin", 1, 3, 22, {"-", "-", "-"}},
+        // A HEAD answered 404 settles nothing: each attempt asks again and never GETs an error page.
+        {"http 404", true, "/files/missing.bin", 3, 0, ERR_NO_CONTENT_LENGTH, {}},
         {"http 500", false, "get500=1", 1, 3, 22, {"-", "-", "-"}},
         // A broken-off body costs 1: six attempts, each resuming where the part file ends.
         {"six cut bodies",
@@ -256,6 +260,9 @@ TEST(CurlDownloader, FailedHeadIsAskedAgain) {
     } cases[] = {
         {"headfail=1", {DL_CODE_SUCCESS}, 2, 1},
         {"headfail=3", {DL_CODE_FAIL, DL_CODE_SUCCESS}, 4, 1},
+        // An error page's length is not the package's: the attempt fails and the next one asks again. Slow enough
+        // for progress reports, which would run to thousands of percent against the error page's 1234 bytes.
+        {"headerr=1&rate=1500000", {DL_CODE_SUCCESS}, 2, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.params);
@@ -276,7 +283,139 @@ TEST(CurlDownloader, FailedHeadIsAskedAgain) {
         auto seen = FaultRequests(token, c.heads + c.gets);
         EXPECT_EQ(CountMethod(seen, "HEAD"), c.heads);
         EXPECT_EQ(CountMethod(seen, "GET"), c.gets);
+        for (const Report& r : rec.Progress()) {
+            EXPECT_LE(r.value, 1.0);
+        }
     }
+}
+
+// A target held open by another program (a scanner, say) cannot be replaced: that is a failed attempt, never a
+// success with a missing or stale package. The finished part file is kept, so a later start only renames it.
+TEST(CurlDownloader, TargetThatCannotBeReplacedFailsTheAttempts) {
+    TempDir dir(L"dl");
+    std::string token = UniqueToken("held");
+    std::wstring target = dir / L"pkg.exe";
+    Recorder rec;
+    CCurlDownloader dl(rec.Callback(), W(FaultUrl(token)).c_str(), target.c_str());
+    {
+        Utils::UniqueFileHandle holder(::CreateFileW(target.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                                     nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(holder);
+        dl.Start();
+        ASSERT_TRUE(rec.WaitTerminals(1));
+    }
+    EXPECT_EQ(rec.Codes(), (std::vector<int>{DL_CODE_START, DL_CODE_FAIL}));
+    EXPECT_EQ(rec.Last().value, static_cast<double>(ERR_RENAME_PART_FILE));
+    EXPECT_EQ(ReadBytes(target), "") << "the stale file is left as it was";
+    dl.Start();
+    ASSERT_TRUE(rec.WaitTerminals(2));
+    EXPECT_EQ(rec.Last().code, DL_CODE_SUCCESS);
+    ExpectSameBytes(FaultBlob(), target);
+    EXPECT_EQ(CountMethod(FaultRequests(token, 2), "GET"), 1u) << "the complete part file is not fetched again";
+}
+
+// The package is saved as the server holds it: a server that would compress it is asked not to.
+TEST(CurlDownloader, CompressingServerStillGivesThePackageItself) {
+    TempDir dir(L"dl");
+    std::string token = UniqueToken("gzip");
+    std::wstring target = dir / L"pkg.exe";
+    Recorder rec;
+    {
+        CCurlDownloader dl(rec.Callback(), W(FaultUrl(token, "gzip=1")).c_str(), target.c_str());
+        dl.Start();
+        ASSERT_TRUE(rec.WaitTerminals(1));
+    }
+    EXPECT_EQ(rec.Last().code, DL_CODE_SUCCESS);
+    ExpectSameBytes(FaultBlob(), target);
+}
+
+// The removal job and the window may both start the download: a sequence under way is not started again.
+TEST(CurlDownloader, StartWhileRunningIsIgnored) {
+    TempDir dir(L"dl");
+    std::string token = UniqueToken("twice");
+    std::wstring target = dir / L"pkg.exe";
+    Recorder rec;
+    {
+        CCurlDownloader dl(rec.Callback(), W(FaultUrl(token, "rate=3000000")).c_str(), target.c_str());
+        dl.Start();
+        dl.Start();
+        ASSERT_TRUE(rec.WaitTerminals(1));
+    } // a second sequence, had one started, would end here (cancelled) with its own start and failure
+    EXPECT_EQ(rec.Codes(), (std::vector<int>{DL_CODE_START, DL_CODE_SUCCESS}));
+    ExpectSameBytes(FaultBlob(), target);
+    EXPECT_EQ(CountMethod(FaultRequests(token, 2), "GET"), 1u);
+}
+
+// A 32 MiB package whose body the server cuts at random offsets (and sometimes refuses with 503) several times in
+// one start: the file is byte for byte the package whenever the retry budget allows, and a failure otherwise.
+// Replay with TUNIVOX_PROPERTY_SEED=<seed>.
+TEST(CurlDownloader, RandomCutsResumeToTheSameBytesOrFail) {
+    unsigned seed = 20261208;
+    if (const char* given = std::getenv("TUNIVOX_PROPERTY_SEED")) {
+        seed = static_cast<unsigned>(std::strtoul(given, nullptr, 10));
+    }
+    std::mt19937 rng(seed);
+    constexpr size_t kSize = 32u << 20;
+    const std::string blob = FaultBlob();
+    ASSERT_FALSE(blob.empty());
+    std::string expected;
+    for (size_t k = 0; expected.size() < kSize; ++k) {
+        std::string copy = blob;
+        for (char& b : copy) {
+            b = static_cast<char>(static_cast<unsigned char>(b) ^ static_cast<unsigned char>(k));
+        }
+        expected += copy;
+    }
+    expected.resize(kSize);
+    const int kRuns = 6;
+    int succeeded = 0, failed = 0, steps = 0;
+    for (int run = 0; run < kRuns; ++run) {
+        // 1 to 5 faults: a cut at a later offset costs 1 of the budget of 6, a refusal costs 2.
+        int count = 1 + static_cast<int>(rng() % 5);
+        std::string plan;
+        size_t offset = 0;
+        int budget = kRetryBudget;
+        bool allowed = true;
+        for (int i = 0; i < count; ++i) {
+            bool cut = rng() % 10 < 7;
+            if (cut) {
+                offset += 1 + rng() % ((kSize - offset) / 2);
+                plan += (plan.empty() ? "c" : ",c") + std::to_string(offset);
+            } else {
+                plan += plan.empty() ? "e" : ",e";
+            }
+            budget -= cut ? 1 : 2;
+            allowed = allowed && budget > 0;
+        }
+        steps += count;
+        SCOPED_TRACE("seed " + std::to_string(seed) + " run " + std::to_string(run) + " plan " + plan);
+        TempDir dir(L"dl");
+        std::wstring target = dir / L"pkg.exe";
+        Recorder rec;
+        {
+            CCurlDownloader dl(
+                rec.Callback(),
+                W(FaultUrl(UniqueToken("cuts"), "repeat=11&size=" + std::to_string(kSize) + "&plan=" + plan)).c_str(),
+                target.c_str());
+            dl.Start();
+            ASSERT_TRUE(rec.WaitTerminals(1, 120000));
+        }
+        if (allowed) {
+            ++succeeded;
+            EXPECT_EQ(rec.Codes(), (std::vector<int>{DL_CODE_START, DL_CODE_SUCCESS}));
+            std::string actual = ReadBytes(target);
+            EXPECT_EQ(actual.size(), expected.size());
+            EXPECT_TRUE(actual == expected) << "the file differs from the package";
+        } else {
+            ++failed;
+            EXPECT_EQ(rec.Codes(), (std::vector<int>{DL_CODE_START, DL_CODE_FAIL}));
+            EXPECT_FALSE(FileExists(target)) << "no file is left as the package after a failure";
+        }
+        EXPECT_FALSE(FileExists(target + L".part"));
+    }
+    std::printf("seed %u: %d runs of a 32 MiB download with %d faults in all; %d ended complete, %d failed as the "
+                "budget required\n",
+                seed, kRuns, steps, succeeded, failed);
 }
 
 TEST(CurlDownloader, FileUrlTakesTheAnsiCodePage) {

@@ -24,6 +24,8 @@ TEST(DownloadLogic, ProgressPercent) {
         {300, 0, 0, 0.0, false, 0.0},                               // neither total known: no percent, not inf
         {0, 0, 0, 0.0, false, 0.0},                                 // not 0/0
         {3000000000LL, 0, 3000000000LL, 6000000000.0, true, 100.0}, // beyond 32 bits
+        {3000000, 3000000, 0, 1234.0, true, 100.0},                 // more than announced: never beyond 100
+        {900, 600, 0, 0.0, true, 100.0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.dlnow << "/" << c.dltotal << " +" << c.resumeOffset << " of "

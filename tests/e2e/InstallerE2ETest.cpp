@@ -316,7 +316,9 @@ TEST_F(InstallerE2E, LibrariesPlantedBesideTheInstallerAreNeverLoaded) {
 
 TEST_F(InstallerE2E, CustomInstallIntoAnotherFolderWithoutShortcuts) {
     TestSupport::TempDir dir(L"custom");
-    std::wstring script = StandinScript(dir, "say Progress=0.5\\r\\n\nsay State=Success\\r\\n\n");
+    // An empty or relative InstPath from the package cannot replace the folder chosen.
+    std::wstring script = StandinScript(
+        dir, "say Progress=0.5\\r\\nInstPath=\\r\\n\nsay InstPath=Tunivox\\r\\n\nsay State=Success\\r\\n\n");
     InstallerRun run(UrlArg("/tunivox/standin/setup.exe") + L" \"-instcmd=-standin=" + script + L"\"");
     HWND main = run.Main();
     ASSERT_NE(main, nullptr);
@@ -338,6 +340,7 @@ TEST_F(InstallerE2E, CustomInstallIntoAnotherFolderWithoutShortcuts) {
     EXPECT_NE(cmdline.find(" /S -console=show -version=1.0.0 -dsc=false -ssc=false -standin="), std::string::npos) << cmdline;
     EXPECT_NE(cmdline.find(" -instdir=\"" + folder + "\" /D=" + folder), std::string::npos) << cmdline;
     EXPECT_EQ(RegistryValue(L"InstallPath"), chosen + L"\\Tunivox");
+    EXPECT_EQ(Ini(chosen + L"\\Tunivox\\set.ini", L"Install", L"AppName"), L"Tunivox");
     run.ClickMain(3, L"closebtn"); // the done page closes without asking
     EXPECT_EQ(run.ExitCode(), 0u);
 }
@@ -367,7 +370,9 @@ TEST_F(InstallerE2E, DownloadFailureReturnsToTheStartPageAndASecondAttemptWorks)
 
 TEST_F(InstallerE2E, PackageFailureShowsTheWarningAndReturnsToTheStartPage) {
     TestSupport::TempDir dir(L"pkgfail");
-    std::wstring script = StandinScript(dir, "say State=Fail\\r\\n\n");
+    // A zero byte inside a line swallows nothing: the verdict after it in a later write still counts.
+    std::wstring script =
+        StandinScript(dir, "say Progress=0.3\\r\\nStartUrl=x\\0yz\\r\\n\nsleep 500\nsay State=Fail\\r\\n\n");
     InstallerRun run(UrlArg("/tunivox/standin/setup.exe") + L" \"-instcmd=-standin=" + script + L"\"");
     ASSERT_NE(run.Main(), nullptr);
     run.ClickMain(0, L"treatyCb");
@@ -483,15 +488,19 @@ TEST_F(InstallerE2E, InvalidFolderIsRefusedAndThePageStays) {
     ASSERT_TRUE(run.Expect("page=1"));
     HWND edit = ::FindWindowExW(main, nullptr, L"Edit", nullptr);
     ASSERT_NE(edit, nullptr);
-    std::wstring invalid = L"C:\\" + std::wstring(270, L'x');
-    ::SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(invalid.c_str()));
     run.ClickMain(1, L"treatyCb2");
-    run.ClickMain(1, L"customeInstallBtn");
-    ASSERT_TRUE(run.Expect("warning: 无效路径")) << run.LogText();
-    HWND warning = run.WaitForWindow(L"消息框");
-    run.Click(warning, L"151", -1, L"closebtn");
-    GuiDriver::Pump(500);
-    EXPECT_FALSE(run.Seen("page=2")) << "no installation started";
+    // Too long, empty (it would become the relative folder "Tunivox"), relative, drive-relative.
+    const std::wstring invalid[] = {L"C:\\" + std::wstring(270, L'x'), L"", L"apps\\here", L"C:apps"};
+    for (const std::wstring& folder : invalid) {
+        SCOPED_TRACE(TestSupport::Utf8(folder));
+        ::SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(folder.c_str()));
+        run.ClickMain(1, L"customeInstallBtn");
+        ASSERT_TRUE(run.Expect("warning: 无效路径")) << run.LogText();
+        HWND warning = run.WaitForWindow(L"消息框");
+        run.Click(warning, L"151", -1, L"closebtn");
+        GuiDriver::Pump(500);
+        EXPECT_FALSE(run.Seen("page=2")) << "no installation started";
+    }
     // Back on the custom page with the buttons usable: close through the exit dialog.
     run.ClickMain(1, L"closebtn");
     HWND exitDialog = run.WaitForWindow(L"消息框");
@@ -624,4 +633,226 @@ TEST_F(InstallerE2E, AnOlderWindowsIsToldWhichWindowsTheInstallerNeeds) {
     ASSERT_TRUE(GuiDriver::Click(POINT{(button.left + button.right) / 2, (button.top + button.bottom) / 2}));
     EXPECT_EQ(run.ExitCode(), 0xFFFFFFFFu) << "no window was run";
     EXPECT_FALSE(FileExists(DefaultFolder())) << "nothing was installed";
+}
+
+namespace {
+
+// Records an earlier installation in `folder` with the stand-in (or `uninstaller` bytes) as its uninstaller and a
+// set.ini that asks for its removal before installing over it.
+void RecordEarlierInstallation(const std::wstring& folder, const std::string* uninstallerBytes = nullptr) {
+    ASSERT_TRUE(CreateDirectoryChain(folder.c_str()));
+    std::wstring uninstaller = folder + L"\\uninst.ep";
+    if (uninstallerBytes != nullptr) {
+        ASSERT_TRUE(TestSupport::WriteBytes(uninstaller, *uninstallerBytes));
+    } else {
+        ASSERT_TRUE(::CopyFileW(TestServers::WinePath(STANDIN_UNIX).c_str(), uninstaller.c_str(), FALSE));
+    }
+    ASSERT_TRUE(::WritePrivateProfileStringW(L"Uninstall", L"IsOverride", L"false", (folder + L"\\set.ini").c_str()));
+    Utils::UniqueHKey key;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\tovanique\\Tunivox", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                nullptr, key.put(), nullptr),
+              ERROR_SUCCESS);
+    ::RegSetValueExW(key.get(), L"InstallPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
+                     static_cast<DWORD>(folder.size() * 2));
+}
+
+// Sets an environment variable of this process (and so of the installers it starts) for one scope.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(const wchar_t* name, const std::wstring& value) : name_(name) {
+        wchar_t old[1024] = {};
+        DWORD n = ::GetEnvironmentVariableW(name, old, 1024);
+        had_ = n > 0 && n < 1024;
+        old_ = had_ ? old : L"";
+        ::SetEnvironmentVariableW(name, value.c_str());
+    }
+    ~ScopedEnvironment() { ::SetEnvironmentVariableW(name_, had_ ? old_.c_str() : nullptr); }
+
+private:
+    const wchar_t* name_;
+    bool had_ = false;
+    std::wstring old_;
+};
+
+} // namespace
+
+// One-click install over an earlier installation whose removal fails in each way it can: the warning names the
+// failure and the window goes back to the start page, where closing works again.
+TEST_F(InstallerE2E, RemovalFailureWarnsAndReturnsToTheStartPage) {
+    const std::string notAProgram = "this is not a program";
+    struct Case {
+        const char* name;
+        const char* removalScript;
+        const std::string* uninstallerBytes;
+        bool noTempFolder; // the private copy cannot be made
+        const char* warning;
+    } cases[] = {
+        {"the uninstaller says State=Fail", "say Progress=0.5\\r\\n\nsay State=Fail\\r\\n\n", nullptr, false,
+         "warning: 安装包卸载失败"},
+        {"the copy cannot be started", "", &notAProgram, false, "warning: 卸载旧版本失败"},
+        {"no copy could be made", "", nullptr, true, "warning: 可执行卸载文件不存在"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\tovanique");
+        TestSupport::TempDir dir(L"rmfail");
+        std::wstring previous = dir / L"old\\Tunivox";
+        RecordEarlierInstallation(previous, c.uninstallerBytes);
+        std::wstring removal = dir / L"removal.script";
+        ASSERT_TRUE(TestSupport::WriteBytes(removal, c.removalScript));
+        ScopedEnvironment script(L"TUNIVOX_STANDIN_SCRIPT", removal);
+        std::wstring package = StandinScript(dir, "say State=Success\\r\\n\n");
+        std::unique_ptr<InstallerRun> run;
+        {
+            std::unique_ptr<ScopedEnvironment> tmp, temp;
+            if (c.noTempFolder) {
+                tmp = std::make_unique<ScopedEnvironment>(L"TMP", L"C:\\no\\such\\folder\\");
+                temp = std::make_unique<ScopedEnvironment>(L"TEMP", L"C:\\no\\such\\folder\\");
+            }
+            run = std::make_unique<InstallerRun>(UrlArg("/tunivox/standin/setup.exe") + L" \"-instcmd=-standin=" +
+                                                 package + L"\"");
+        }
+        ASSERT_NE(run->Main(), nullptr);
+        run->ClickMain(0, L"treatyCb");
+        run->ClickMain(0, L"defaultInstallBtn");
+        ASSERT_TRUE(run->Expect("page=2")) << run->LogText();
+        ASSERT_TRUE(run->Expect(c.warning, 60000)) << run->LogText();
+        HWND warning = run->WaitForWindow(L"消息框");
+        run->Click(warning, L"151", -1, L"closebtn");
+        ASSERT_TRUE(run->Expect("page=0")) << run->LogText();
+        EXPECT_FALSE(run->Seen("DL_CODE_START")) << "nothing was downloaded";
+        run->ClickMain(0, L"closebtn");
+        HWND exitDialog = run->WaitForWindow(L"消息框");
+        run->Click(exitDialog, L"148", -1, L"okBtn");
+        EXPECT_EQ(run->ExitCode(), 0u);
+    }
+}
+
+// The product stand-in: a copy of the stand-in whose command lines land in `script`.cmdline.
+std::wstring ProductStandIn(const TestSupport::TempDir& dir) {
+    std::wstring product = dir / L"product.exe";
+    EXPECT_TRUE(::CopyFileW(TestServers::WinePath(STANDIN_UNIX).c_str(), product.c_str(), FALSE));
+    return product;
+}
+
+// A path as stand-in script text (its backslashes escaped).
+std::string ScriptText(const std::wstring& path) {
+    std::string text;
+    for (char ch : TestSupport::Utf8(path)) {
+        text += ch == '\\' ? std::string("\\\\") : std::string(1, ch);
+    }
+    return text;
+}
+
+size_t LineCount(const std::string& text) {
+    size_t n = 0;
+    for (char ch : text) {
+        n += ch == '\n' ? 1 : 0;
+    }
+    return n;
+}
+
+// The package's verdict is heard while the package still runs, however it ends its output: a verdict written last
+// without a line end, and facts written after the verdict in the same write (here: start the product at once).
+TEST_F(InstallerE2E, VerdictIsHeardWhileThePackageStillRuns) {
+    struct Case {
+        const char* name;
+        const char* output; // stand-in text; PRODUCT is replaced by the product's path
+        bool productStarts;
+    } cases[] = {
+        {"a verdict without a line end", "Progress=0.5\\r\\nState=Success", false},
+        {"facts after the verdict in the same write",
+         "ExePath=PRODUCT\\r\\nState=Success\\r\\nStartupStyle=AutoStartup", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestSupport::TempDir dir(L"held");
+        std::wstring product = ProductStandIn(dir);
+        std::wstring productScript = dir / L"product.script";
+        ScopedEnvironment env(L"TUNIVOX_STANDIN_SCRIPT", productScript);
+        std::wstring gate = dir / L"gate";
+        std::string output = c.output;
+        size_t at = output.find("PRODUCT");
+        if (at != std::string::npos) {
+            output.replace(at, 7, ScriptText(product));
+        }
+        // The package waits for the test: it ends only after the window has shown the done page.
+        std::wstring script = StandinScript(dir, "say " + output + "\nwaitfile " + TestSupport::Utf8(gate) + "\n");
+        InstallerRun run(UrlArg("/tunivox/standin/setup.exe") + L" \"-instcmd=-standin=" + script + L"\"");
+        ASSERT_NE(run.Main(), nullptr);
+        run.ClickMain(0, L"treatyCb");
+        run.ClickMain(0, L"defaultInstallBtn");
+        bool done = run.Expect("page=3", 30000);
+        ASSERT_TRUE(TestSupport::WriteBytes(gate, "go"));
+        ASSERT_TRUE(done) << "the done page came only when the package ended\n" << run.LogText();
+        ASSERT_TRUE(run.Expect("finished: ")) << run.LogText();
+        if (c.productStarts) {
+            GuiDriver::PumpUntil([&] { return FileExists(productScript + L".cmdline"); }, 20000);
+        }
+        EXPECT_EQ(FileExists(productScript + L".cmdline"), c.productStarts);
+        run.ClickMain(3, L"closebtn");
+        EXPECT_EQ(run.ExitCode(), 0u);
+    }
+}
+
+// "立即体验" clicked twice in quick succession starts the product once.
+TEST_F(InstallerE2E, ProductStartsOnceFromTheDonePage) {
+    TestSupport::TempDir dir(L"once");
+    std::wstring product = ProductStandIn(dir);
+    std::wstring productScript = dir / L"product.script";
+    ScopedEnvironment env(L"TUNIVOX_STANDIN_SCRIPT", productScript);
+    std::wstring script = StandinScript(dir, "say ExePath=" + ScriptText(product) +
+                                                 "\\r\\nStartupStyle=UserStartup\\r\\n\nsay State=Success\\r\\n\n");
+    InstallerRun run(UrlArg("/tunivox/standin/setup.exe") + L" \"-instcmd=-standin=" + script + L"\"");
+    HWND main = run.Main();
+    ASSERT_NE(main, nullptr);
+    run.ClickMain(0, L"treatyCb");
+    run.ClickMain(0, L"defaultInstallBtn");
+    ASSERT_TRUE(run.Expect("page=3", 120000)) << run.LogText();
+    GuiDriver::Pump(500);
+    POINT p = ControlCentre(L"149", 3, L"openProduceBtn");
+    ::ClientToScreen(main, &p);
+    ASSERT_TRUE(GuiDriver::Click(p, 2));
+    EXPECT_EQ(run.ExitCode(), 0u);
+    GuiDriver::PumpUntil([&] { return FileExists(productScript + L".cmdline"); }, 20000);
+    GuiDriver::Pump(2000); // a second start, if any, has written its line by now
+    EXPECT_EQ(LineCount(TestSupport::ReadBytes(productScript + L".cmdline")), 1u);
+}
+
+// "修改" opens the system's folder picker on the UI thread; the folder picked there becomes the chosen folder.
+TEST_F(InstallerE2E, ChangeButtonPicksAFolder) {
+    InstallerRun run(UrlArg("/tunivox/standin/setup.exe"));
+    HWND main = run.Main();
+    ASSERT_NE(main, nullptr);
+    run.ClickMain(0, L"customeBtn");
+    ASSERT_TRUE(run.Expect("page=1"));
+    HWND edit = ::FindWindowExW(main, nullptr, L"Edit", nullptr);
+    ASSERT_NE(edit, nullptr);
+    ::SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
+    run.ClickMain(1, L"chDirBtn");
+    HWND picker = nullptr;
+    GuiDriver::PumpUntil(
+        [&] {
+            picker = ::FindWindowW(L"#32770", nullptr);
+            DWORD pid = 0;
+            ::GetWindowThreadProcessId(picker, &pid);
+            return picker != nullptr && pid == run.log().processId() && ::IsWindowVisible(picker);
+        },
+        20000);
+    ASSERT_NE(picker, nullptr) << "the folder picker did not open\n" << run.LogText();
+    GuiDriver::Pump(1000);
+    wchar_t title[200] = {};
+    ::GetWindowTextW(picker, title, 200);
+    HWND ok = ::GetDlgItem(picker, IDOK);
+    ASSERT_NE(ok, nullptr);
+    ::SendMessageW(ok, BM_CLICK, 0, 0);
+    GuiDriver::PumpUntil([&] { return !::IsWindow(picker); }, 10000);
+    wchar_t chosen[MAX_PATH] = {};
+    ::SendMessageW(edit, WM_GETTEXT, MAX_PATH, reinterpret_cast<LPARAM>(chosen));
+    EXPECT_NE(std::wstring(chosen), L"") << "the picked folder is shown";
+    EXPECT_NE(::GetFileAttributesW(chosen), INVALID_FILE_ATTRIBUTES) << TestSupport::Utf8(chosen);
+    run.ClickMain(1, L"closebtn");
+    HWND exitDialog = run.WaitForWindow(L"消息框");
+    run.Click(exitDialog, L"148", -1, L"okBtn");
+    EXPECT_EQ(run.ExitCode(), 0u);
 }

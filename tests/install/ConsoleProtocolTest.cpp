@@ -172,7 +172,8 @@ TEST(ConsoleProtocol, LineSplitterJoinsLinesThatReadsCut) {
         {"CRLF cut between CR and LF", {"State=Fail\r", "\nX"}, {{}, {"State=Fail\r"}}, "X"},
         {"tail at the end", {"a\nState=Fail"}, {{"a"}}, "State=Fail"},
         {"three pieces", {"Pro", "gress", "=0.5\nMe"}, {{}, {}, {"Progress=0.5"}}, "Me"},
-        {"bytes after a zero are not output", {std::string("ab\0cd\n", 6), "ef\n"}, {{}, {"abef"}}, std::nullopt},
+        // A zero byte is dropped and nothing else: the line end after it still ends its line.
+        {"zero bytes", {std::string("ab\0cd\n", 6), std::string("\0ef\n\0", 5)}, {{"abcd"}, {"ef"}}, std::nullopt},
         {"empty reads", {"", "a", "", "\n"}, {{}, {}, {}, {"a"}}, std::nullopt},
         {"empty lines", {"\n\n"}, {{"", ""}}, std::nullopt},
     };
@@ -214,4 +215,392 @@ TEST(ConsoleProtocol, AnOverlongLineIsCutNotHeld) {
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0].size(), kMaxLineBytes);
     EXPECT_EQ(lines[1], "State=Fail");
+}
+
+// ------------------------------------------------------------------------------------------ generated streams
+//
+// Both jobs' real line handling (JobLines::Reader with each job's own line parser and code-page rule) against a
+// model, on generated output streams cut into reads at random points. Each line of a stream is generated with the
+// event it stands for, so the model knows the truth without parsing; only the unfinished tail of the deciding
+// read (a prefix of some line) is judged by the line parser. Replay a failure with TUNIVOX_PROPERTY_SEED=<seed>.
+
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+
+#include "install/PackageInstaller.h"
+#include "install/UnInstaller.h"
+#include "utils/TextConv.h"
+
+namespace {
+
+struct Event {
+    int code;
+    double value;
+    std::wstring message;
+    bool operator==(const Event&) const = default;
+};
+
+void PrintTo(const Event& e, std::ostream* os) {
+    *os << "{" << e.code << ", " << e.value << ", " << testing::PrintToString(e.message) << "}";
+}
+
+enum class Kind { Progress, Message, Unknown, Encode, Success, Fail, Error, Spoiled };
+enum class End { Lf, CrLf, Pause, None };
+
+struct GenLine {
+    Kind kind;
+    std::string bytes; // without the line end
+    End end;
+    double number = 0;     // Progress
+    std::string encode;    // Encode value
+    std::string errorText; // Error
+};
+
+struct Stream {
+    std::vector<GenLine> lines;
+};
+
+constexpr size_t kKeyLen = 8; // "Message=" and the unknown key "#Unknown" have the same length
+
+std::string RandomBytes(std::mt19937& rng, size_t n) {
+    static const std::string pieces[] = {"a",
+                                         "Z",
+                                         "0",
+                                         " ",
+                                         "=",
+                                         "\xE5\xAE\x89",
+                                         "\xB0\xB2",
+                                         "\xFF",
+                                         "\x80",
+                                         "\xC3",
+                                         std::string(1, '\0'),
+                                         "\\",
+                                         "State=Success",
+                                         "\xE8"};
+    std::string out;
+    while (out.size() < n) {
+        out += pieces[rng() % (sizeof(pieces) / sizeof(pieces[0]))];
+    }
+    return out;
+}
+
+Stream Generate(std::mt19937& rng) {
+    Stream s;
+    size_t count = 1 + rng() % 14;
+    for (size_t i = 0; i < count; ++i) {
+        GenLine l{};
+        unsigned pick = rng() % 100;
+        bool longLine = rng() % 40 == 0;
+        if (pick < 25) {
+            l.kind = Kind::Progress;
+            l.number = static_cast<double>(rng() % 9) / 8.0;
+            char text[32];
+            std::snprintf(text, sizeof(text), "Progress=%g", l.number);
+            l.bytes = text;
+        } else if (pick < 45) {
+            l.kind = Kind::Message;
+            l.bytes = "Message=" + RandomBytes(rng, longLine ? 1 + rng() % 65536 : rng() % 40);
+        } else if (pick < 60) {
+            l.kind = Kind::Unknown;
+            l.bytes = "#Unknown" + RandomBytes(rng, longLine ? 1 + rng() % 65536 : rng() % 40);
+        } else if (pick < 72) {
+            static const char* values[] = {"UTF8", "ACP", "936", "junk", "99999", "65001"};
+            l.kind = Kind::Encode;
+            l.encode = values[rng() % 6];
+            l.bytes = "Encode=" + l.encode;
+        } else if (pick < 80) {
+            l.kind = Kind::Success;
+            l.bytes = "State=Success";
+            if (rng() % 3 == 0) {
+                l.bytes.insert(6 + rng() % 7, 1, '\0'); // a zero byte inside changes nothing
+            }
+        } else if (pick < 86) {
+            l.kind = Kind::Fail;
+            l.bytes = "State=Fail";
+        } else if (pick < 92) {
+            l.kind = Kind::Error;
+            l.errorText = "disk " + std::to_string(rng() % 1000);
+            l.bytes = "Error=" + l.errorText;
+        } else {
+            static const char* spoiled[] = {"State=success", "State=Success ", "State=", " State=Fail", "Stat"};
+            l.kind = Kind::Spoiled;
+            l.bytes = spoiled[rng() % 5];
+        }
+        unsigned e = rng() % 10;
+        l.end = e < 4 ? End::CrLf : (e < 8 ? End::Lf : End::Pause);
+        s.lines.push_back(std::move(l));
+    }
+    if (rng() % 4 == 0) {
+        s.lines.back().end = End::None;
+    }
+    return s;
+}
+
+std::string WithoutZeros(const std::string& bytes) {
+    std::string out;
+    for (char c : bytes) {
+        if (c != '\0') {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// The text a line gives after framing: zeros dropped, at most kMaxLineBytes, decoded, one final CR removed.
+std::wstring Framed(const std::string& lineBytes, int codePage) {
+    std::string bytes = WithoutZeros(lineBytes).substr(0, kMaxLineBytes);
+    std::wstring text = Utils::MultiByteToWide(bytes, static_cast<unsigned>(codePage));
+    if (!text.empty() && text.back() == L'\r') {
+        text.pop_back();
+    }
+    return text;
+}
+
+struct Expected {
+    std::optional<Event> event;
+    int result = kResultNone;
+};
+
+// What a whole generated line means to a job, from its kind alone; updates the code page.
+Expected Meaning(const GenLine& l, bool package, int& codePage) {
+    Expected x;
+    std::string withEnd = l.bytes + (l.end == End::CrLf ? "\r" : "");
+    switch (l.kind) {
+    case Kind::Progress:
+        x.event = Event{package ? int{IST_CODE_PROGRESS} : int{UNI_CODE_PROGRESS}, l.number, L""};
+        break;
+    case Kind::Message:
+        if (package) {
+            x.event = Event{IST_CODE_MESSAGE, 0.0, Framed(withEnd, codePage).substr(kKeyLen, kMaxValueLength)};
+        }
+        break;
+    case Kind::Encode:
+        if (!package) {
+            codePage = l.encode == "UTF8" ? 65001 : 0;
+        } else if (l.encode == "UTF8" || l.encode == "65001") {
+            codePage = 65001;
+        } else if (l.encode == "936") {
+            codePage = 936;
+        } else if (l.encode == "ACP" || l.encode == "junk") {
+            codePage = 0;
+        } // 99999: unknown to Windows, ignored
+        break;
+    case Kind::Success:
+        x.event = Event{package ? int{IST_CODE_SUCCESS} : int{UNI_CODE_SUCCESS}, 0.0, L""};
+        x.result = kResultSuccess;
+        break;
+    case Kind::Fail:
+        x.event = package ? Event{IST_CODE_FAIL, 0.0, L"安装包安装失败"} : Event{UNI_CODE_FAIL, 0.0, L"安装包卸载失败"};
+        x.result = kResultFailure;
+        break;
+    case Kind::Error:
+        x.event = Event{package ? int{IST_CODE_FAIL} : int{UNI_CODE_FAIL}, package ? 1000.0 : 0.0,
+                        std::wstring(l.errorText.begin(), l.errorText.end())};
+        x.result = kResultFailure;
+        break;
+    case Kind::Unknown:
+    case Kind::Spoiled:
+        break;
+    }
+    return x;
+}
+
+// A prefix of a line, as the deciding read left it: judged by the job's own line parser.
+Expected PrefixMeaning(const std::string& bytes, bool package, int codePage) {
+    std::wstring text = Framed(bytes, codePage);
+    LineOutcome o = package ? ParsePackageLine(text) : ParseUninstallerLine(text);
+    Expected x;
+    if (o.report) {
+        x.event = Event{o.report->code, o.report->value, o.report->message};
+    }
+    x.result = o.result;
+    return x;
+}
+
+// One unit of work for the reader: a read, or a pause in the output (the held line is parsed).
+struct Unit {
+    bool pause;
+    size_t begin, end; // bytes of a read
+};
+
+struct Plan {
+    std::string all;
+    std::vector<Unit> units;
+    std::vector<size_t> lineEnd; // per line: offset just past its line end (pause and none: past its bytes)
+    std::vector<size_t> lineBegin;
+};
+
+Plan Cut(const Stream& s, std::mt19937& rng) {
+    Plan p;
+    std::vector<size_t> pauses;
+    for (const GenLine& l : s.lines) {
+        p.lineBegin.push_back(p.all.size());
+        p.all += l.bytes;
+        if (l.end == End::CrLf) {
+            p.all += "\r\n";
+        } else if (l.end == End::Lf) {
+            p.all += "\n";
+        }
+        p.lineEnd.push_back(p.all.size());
+        if (l.end == End::Pause) {
+            pauses.push_back(p.all.size());
+        }
+    }
+    size_t at = 0;
+    size_t nextPause = 0;
+    while (at < p.all.size() || nextPause < pauses.size()) {
+        size_t limit = nextPause < pauses.size() ? pauses[nextPause] : p.all.size();
+        if (at < limit) {
+            size_t span = 1 + rng() % (rng() % 2 ? 16 : 3000);
+            size_t end = std::min(limit, at + span);
+            p.units.push_back({false, at, end});
+            at = end;
+        }
+        if (at == limit && nextPause < pauses.size() && pauses[nextPause] == at) {
+            p.units.push_back({true, at, at});
+            ++nextPause;
+        }
+    }
+    return p;
+}
+
+struct ModelResult {
+    std::vector<Event> events;
+    int result = kResultNone;
+};
+
+// The install job: the read (or pause, or end) that completes the first decisive line decides with its last
+// decisive line; its other events come first, its unfinished tail is parsed too, and nothing after it counts.
+// The removal job: the first decisive line decides; nothing after it counts.
+ModelResult Model(const Stream& s, const Plan& p, bool package) {
+    ModelResult m;
+    int codePage = 0;
+    size_t next = 0; // the next line not yet complete
+    auto completesIn = [&](size_t i, const Unit& u) {
+        const End end = s.lines[i].end;
+        if (end == End::Pause) {
+            return u.pause && p.lineEnd[i] == u.end;
+        }
+        if (end == End::None) {
+            return false;
+        }
+        return !u.pause && p.lineEnd[i] > u.begin && p.lineEnd[i] <= u.end;
+    };
+    auto judge = [&](std::vector<Expected> unit) {
+        if (!package) {
+            for (const Expected& x : unit) {
+                if (x.event) {
+                    m.events.push_back(*x.event);
+                }
+                if (x.result != kResultNone) {
+                    m.result = x.result;
+                    return true;
+                }
+            }
+            return false;
+        }
+        bool deciding = false;
+        for (const Expected& x : unit) {
+            if (x.result == kResultNone && x.event) {
+                m.events.push_back(*x.event);
+            }
+            deciding = deciding || x.result != kResultNone;
+        }
+        for (const Expected& x : unit) {
+            if (x.result != kResultNone) {
+                m.events.push_back(*x.event);
+                m.result = x.result;
+            }
+        }
+        return deciding;
+    };
+    for (const Unit& u : p.units) {
+        std::vector<Expected> unit;
+        while (next < s.lines.size() && completesIn(next, u)) {
+            // A line whose bytes are all zeros holds nothing at a pause: no line.
+            if (!(s.lines[next].end == End::Pause && WithoutZeros(s.lines[next].bytes).empty())) {
+                unit.push_back(Meaning(s.lines[next], package, codePage));
+            }
+            ++next;
+        }
+        bool deciding = false;
+        for (const Expected& x : unit) {
+            deciding = deciding || x.result != kResultNone;
+        }
+        if (package && deciding && !u.pause && next < s.lines.size()) {
+            if (p.lineBegin[next] < u.end) {
+                std::string tail = WithoutZeros(p.all.substr(p.lineBegin[next], u.end - p.lineBegin[next]));
+                if (!tail.empty()) {
+                    unit.push_back(PrefixMeaning(tail, package, codePage));
+                }
+            }
+        }
+        if (judge(std::move(unit))) {
+            return m;
+        }
+    }
+    if (next < s.lines.size() && s.lines[next].end == End::None && !WithoutZeros(s.lines[next].bytes).empty()) {
+        judge({Meaning(s.lines[next], package, codePage)});
+    }
+    return m;
+}
+
+template <class Job> ModelResult Feed(Job& job, const Plan& p, std::vector<Event>& events) {
+    JobLines::Reader reader = job.MakeReader();
+    for (const Unit& u : p.units) {
+        if (u.pause) {
+            reader.FlushTail();
+        } else {
+            reader.Feed(std::string_view(p.all).substr(u.begin, u.end - u.begin));
+        }
+    }
+    reader.FlushTail();
+    return ModelResult{events, reader.Decided()};
+}
+
+} // namespace
+
+TEST(ConsoleProtocol, GeneratedStreamsCutAtRandomGiveTheModelsOutcomeAndEvents) {
+    unsigned seed = 20261208;
+    if (const char* given = std::getenv("TUNIVOX_PROPERTY_SEED")) {
+        seed = static_cast<unsigned>(std::strtoul(given, nullptr, 10));
+    }
+    const int kStreams = 10000;
+    std::mt19937 rng(seed);
+    int decidedCount[2] = {0, 0};
+    size_t lines = 0, reads = 0, failures = 0;
+    for (int i = 0; i < kStreams && failures < 5; ++i) {
+        Stream s = Generate(rng);
+        Plan p = Cut(s, rng);
+        lines += s.lines.size();
+        reads += p.units.size();
+        for (bool package : {true, false}) {
+            std::vector<Event> events;
+            DownloadCallback record = [&](int code, double value, const wchar_t* message) {
+                events.push_back(Event{code, value, message != nullptr ? message : L""});
+            };
+            ModelResult got;
+            if (package) {
+                CPackageInstaller job(record, L"C:\\p.exe", L"C:\\d", true, true);
+                got = Feed(job, p, events);
+            } else {
+                CUnInstaller job(record, L"C:\\u.exe", L"C:\\d");
+                got = Feed(job, p, events);
+            }
+            ModelResult want = Model(s, p, package);
+            decidedCount[package ? 0 : 1] += want.result != kResultNone ? 1 : 0;
+            if (got.result != want.result || got.events != want.events) {
+                ++failures;
+                ADD_FAILURE() << (package ? "install" : "removal") << " job, stream " << i << " of seed " << seed
+                              << ": result " << got.result << " want " << want.result << "\n events "
+                              << testing::PrintToString(got.events) << "\n want   "
+                              << testing::PrintToString(want.events);
+            }
+        }
+    }
+    std::printf("seed %u: %d streams (%lu lines, %lu reads and pauses) through both jobs; decided: install %d, "
+                "removal %d\n",
+                seed, kStreams, static_cast<unsigned long>(lines), static_cast<unsigned long>(reads), decidedCount[0],
+                decidedCount[1]);
 }

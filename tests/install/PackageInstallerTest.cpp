@@ -191,6 +191,17 @@ TEST(PackageInstaller, OutcomesOfTheWholeRun) {
          {{IST_CODE_FAIL, 0.0, kFailText}}},
         // Standard error is not part of the protocol.
         {"standard error is not parsed", "stderr State=Fail\\n\nexit 0\n", {kEndedUndecided}},
+        // A zero byte inside a line swallows neither the rest of the line nor the line end.
+        {"zero byte inside a line",
+         "say Progress=0.3\\r\\nStartUrl=x\\0yz\\r\\n\nsleep 200\nsay State=Fail\\r\\n\n",
+         {{IST_CODE_PROGRESS, 0.3, L""}, {IST_CODE_START_URL, 0.0, L"xyz"}, {IST_CODE_FAIL, 0.0, kFailText}}},
+        // The deciding read is parsed to its end, unfinished tail included, and its facts come before the verdict.
+        {"facts and tail of the deciding read",
+         "say Message=m\\r\\nState=Success\\r\\nExePath=C:\\\\a.exe\\r\\nStartupStyle=AutoStartup\nsleep 500\n",
+         {{IST_CODE_MESSAGE, 0.0, L"m"},
+          {IST_CODE_EXE_PATH, 0.0, L"C:\\a.exe"},
+          {IST_CODE_STARTUP_STYLE, 1.0, L""},
+          {IST_CODE_SUCCESS, 0.0, L""}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -200,6 +211,22 @@ TEST(PackageInstaller, OutcomesOfTheWholeRun) {
         expected.insert(expected.end(), c.tail.begin(), c.tail.end());
         EXPECT_EQ(run.Play(c.script), expected);
     }
+}
+
+TEST(PackageInstaller, VerdictWithoutALineEndIsHeardWhileThePackageStillRuns) {
+    TempDir dir(L"pkg");
+    std::wstring gate = dir / L"gate";
+    // The package goes on only once the job has reported its verdict: a job that waited for the package to end
+    // would never report it (and the run would be cut off by the limit).
+    PackageRun run(dir.path(), [&](CPackageInstaller&, int code, double) {
+        if (code == IST_CODE_SUCCESS) {
+            TestSupport::WriteBytes(gate, "go");
+        }
+    });
+    std::vector<Event> events =
+        run.Play("say Progress=0.5\\r\\nState=Success\nwaitfile " + TestSupport::Utf8(gate) + "\n", 30000);
+    EXPECT_EQ(events,
+              (std::vector<Event>{kStart, kProgress0, {IST_CODE_PROGRESS, 0.5, L""}, {IST_CODE_SUCCESS, 0.0, L""}}));
 }
 
 TEST(PackageInstaller, VerdictPrintedJustBeforeExitIsStillRead) {

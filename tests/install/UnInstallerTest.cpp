@@ -79,10 +79,17 @@ TEST(UnInstaller, OutcomesOfTheWholeRun) {
         {"progress, then success",
          "say Progress=0.5\\nProgress=x\\n\nsay State=Success\\n\n",
          {{UNI_CODE_PROGRESS, 0.5, L""}, {UNI_CODE_PROGRESS, 0.0, L""}, {UNI_CODE_SUCCESS, 0.0, L""}}},
-        // Reading goes on after the decisive line: a later error is reported too, and no final 5003 follows.
+        // Only the first decisive line counts: nothing after it is reported, and no final 5003 follows.
         {"success, then an error in a later read",
          "say State=Success\\n\nsleep 200\nsay Error=x\\n\n",
-         {{UNI_CODE_SUCCESS, 0.0, L""}, {UNI_CODE_FAIL, 0.0, L"x"}}},
+         {{UNI_CODE_SUCCESS, 0.0, L""}}},
+        {"failure, then success in the same read",
+         "say State=Fail\\nState=Success\\n\n",
+         {{UNI_CODE_FAIL, 0.0, kFailText}}},
+        // A zero byte inside a line swallows neither the rest of the line nor the line end.
+        {"zero byte inside a line",
+         "say Progress=0.25\\nX=a\\0b\\n\nsleep 200\nsay State=Fail\\n\n",
+         {{UNI_CODE_PROGRESS, 0.25, L""}, {UNI_CODE_FAIL, 0.0, kFailText}}},
         {"the package's keys are ignored",
          "say InstPath=C:\\\\x\\nExePath=C:\\\\x\\\\a.exe\\nMessage=m\\n\n",
          {kEndedUndecided}},
@@ -94,9 +101,9 @@ TEST(UnInstaller, OutcomesOfTheWholeRun) {
         {"Encode=936 means the ANSI code page",
          "say Encode=936\\nError=\\xCA\\xA7\\xB0\\xDC\\n\n",
          {{UNI_CODE_FAIL, 0.0, L"失败"}}},
-        {"two successes in different reads are both reported",
+        {"two successes in different reads: the download is started once",
          "say State=Success\\n\nsleep 200\nsay State=Success\\n\n",
-         {{UNI_CODE_SUCCESS, 0.0, L""}, {UNI_CODE_SUCCESS, 0.0, L""}}},
+         {{UNI_CODE_SUCCESS, 0.0, L""}}},
         {"standard error is drained, not parsed", "chatter 20 err\nstderr State=Fail\\n\n", {kEndedUndecided}},
     };
     for (const Case& c : cases) {

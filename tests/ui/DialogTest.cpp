@@ -10,6 +10,7 @@
 #include "tests/support/TestSupport.h"
 #include "tests/uikit/GuiDriver.h"
 #include "ui/Licence.h"
+#include "ui/MainWnd.h"
 #include "ui/TipDialogs.h"
 
 namespace {
@@ -187,4 +188,41 @@ TEST(Dialogs, ModalOverAnOwnerThatIsEnabledAgainAfterwards) {
     EXPECT_TRUE(::IsWindowEnabled(owner));
     EXPECT_EQ(::GetWindow(s.hwnd, GW_OWNER), nullptr); // gone
     ::DestroyWindow(owner);
+}
+
+// The exit dialog's modal loop delivers the main window's messages too. A network-check result that arrives
+// while it is up waits: "是" ends the installer without starting the download behind it, "否" lets it through.
+TEST(Dialogs, ResultsBehindTheExitDialogWaitUntilItIsGone) {
+    struct Case {
+        const wchar_t* button;
+        bool windowStays;
+    } cases[] = {{L"okBtn", false}, {L"cancelBtn", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(TestSupport::Utf8(c.button));
+        CMainWnd main;
+        ASSERT_TRUE(main.Create(nullptr, L"main", WS_VISIBLE | WS_OVERLAPPEDWINDOW, 0));
+        GuiDriver::Pump(300);
+        Session s;
+        s.clicks = {c.button};
+        int pageBehindDialog = -1;
+        s.whenShown = [&] {
+            main.PostNotify(nullptr, L"checknet", 0); // a good network, as the check's worker posts it
+            ::Sleep(500);
+            pageBehindDialog = main.CurrentPage();
+        };
+        Drive(s, [&] {
+            ::SendMessageW(main.GetHWND(), WM_CLOSE, 0, 0);
+            return 0;
+        });
+        EXPECT_FALSE(s.timedOut);
+        EXPECT_EQ(pageBehindDialog, 0) << "the result was handled behind the dialog";
+        EXPECT_EQ(main.GetHWND() != nullptr, c.windowStays);
+        if (c.windowStays) {
+            GuiDriver::PumpUntil([&] { return main.CurrentPage() == 2; }, 10000);
+            EXPECT_EQ(main.CurrentPage(), 2) << "the result waited and was handled after the dialog";
+            main.Close(0);
+        } else {
+            EXPECT_NE(main.CurrentPage(), 2);
+        }
+    }
 }

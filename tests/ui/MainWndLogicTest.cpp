@@ -13,8 +13,19 @@ TEST(MainWndLogic, ProgressShares) {
         double fraction, scale;
         int download, install;
     } cases[] = {
-        {0.5, 0.7, 35, 85},  {0.0, 0.7, 0, 70},   {1.0, 0.7, 70, 100}, {0.999, 0.7, 69, 99},
-        {0.5, 0.0, 0, 50},   {0.5, 1.0, 50, 100}, {0.3, 0.5, 15, 65},  {1.0, 0.0, 0, 100},
+        {0.5, 0.7, 35, 85},
+        {0.0, 0.7, 0, 70},
+        {1.0, 0.7, 70, 100},
+        {0.999, 0.7, 69, 99},
+        {0.5, 0.0, 0, 50},
+        {0.5, 1.0, 50, 100},
+        {0.3, 0.5, 15, 65},
+        {1.0, 0.0, 0, 100},
+        // Whatever a downloader or a package reports, the label never passes 100 nor goes below 0.
+        {1.5, 0.7, 100, 100},
+        {40.0, 1.0, 100, 100},
+        {-0.5, 0.5, 0, 25},
+        {-3.0, 0.7, 0, 0},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(DownloadPercent(c.fraction, c.scale), c.download) << c.fraction << " " << c.scale;
@@ -22,6 +33,29 @@ TEST(MainWndLogic, ProgressShares) {
     }
     EXPECT_EQ(DownloadPercent(std::nan(""), 0.7), 0);
     EXPECT_EQ(InstallPercent(0.5, std::numeric_limits<double>::infinity()), 0);
+}
+
+TEST(MainWndLogic, OnlyFullFoldersAreUsable) {
+    struct {
+        const wchar_t* folder;
+        bool usable;
+    } cases[] = {
+        {L"C:\\Program Files\\Tunivox", true},
+        {L"d:/apps", true},
+        {L"Q:\\", true},
+        {L"\\\\server\\share\\Tunivox", true},
+        {L"", false},
+        {L"Tunivox", false},
+        {L"apps\\Tunivox", false},
+        {L"C:Tunivox", false},
+        {L"C:", false},
+        {L"\\Tunivox", false},
+        {L"\\\\\\x", false},
+        {L"1:\\x", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(IsAbsoluteFolder(c.folder), c.usable) << TestSupport::Utf8(c.folder);
+    }
 }
 
 TEST(MainWndLogic, NetworkAndSpaceRules) {

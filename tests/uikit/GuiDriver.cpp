@@ -66,9 +66,10 @@ bool MoveMouse(POINT p) {
     return ok;
 }
 
-bool Click(POINT p) {
+bool Click(POINT p, int times) {
     wchar_t cmd[200];
-    Utils::FormatBounded(cmd, L"/usr/bin/xdotool mousemove %ld %ld click 1", p.x, p.y);
+    // Repeated clicks follow each other as fast as a quick double click.
+    Utils::FormatBounded(cmd, L"/usr/bin/xdotool mousemove %ld %ld click --repeat %d --delay 30 1", p.x, p.y, times);
     bool ok = RunHost(cmd);
     return ok;
 }

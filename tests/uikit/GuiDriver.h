@@ -18,7 +18,7 @@ std::wstring UnixPath(const std::wstring& windowsPath);
 
 // Real pointer input on the X display.
 bool MoveMouse(POINT screen);
-bool Click(POINT screen);
+bool Click(POINT screen, int times = 1);
 // Centre of a control in screen coordinates.
 POINT CenterOf(const UiKit::Window& window, const UiKit::Control& control);
 

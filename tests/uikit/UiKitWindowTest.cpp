@@ -310,18 +310,36 @@ TEST_F(WindowTest, ModalRunDisablesTheOwnerAndReturnsTheResult) {
     HWND owner = ::CreateWindowExW(0, L"STATIC", L"owner", WS_POPUP | WS_VISIBLE, 10, 10, 50, 50, nullptr, nullptr,
                                    nullptr, nullptr);
     ASSERT_NE(owner, nullptr);
+    // A second dialog of the same owner stacked on the first (a warning over a message box): closing it must
+    // leave the owner disabled under the first, which enables it when it closes.
     TestWindow dialog(dir_.path());
+    TestWindow stacked(dir_.path());
     ASSERT_TRUE(dialog.Create(owner, L"modal", WS_POPUP, 0));
     bool ownerEnabledInside = true;
+    bool ownerEnabledAfterStacked = true;
+    int stackedResult = 0;
     dialog.onNotify = [&](const UiKit::Notify& n) {
-        if (n.type == L"timer") {
-            ownerEnabledInside = ::IsWindowEnabled(owner) != FALSE;
-            dialog.Close(7);
+        if (n.type != L"timer") {
+            return;
         }
+        dialog.KillTimer(dialog.FindControl(L"a"), 1);
+        ownerEnabledInside = ::IsWindowEnabled(owner) != FALSE;
+        ASSERT_TRUE(stacked.Create(owner, L"stacked", WS_POPUP, 0));
+        stacked.onNotify = [&](const UiKit::Notify& m) {
+            if (m.type == L"timer") {
+                stacked.Close(3);
+            }
+        };
+        stacked.SetTimer(stacked.FindControl(L"a"), 1, 50);
+        stackedResult = stacked.ShowModal();
+        ownerEnabledAfterStacked = ::IsWindowEnabled(owner) != FALSE;
+        dialog.Close(7);
     };
     dialog.SetTimer(dialog.FindControl(L"a"), 1, 50);
     EXPECT_EQ(dialog.ShowModal(), 7);
     EXPECT_FALSE(ownerEnabledInside);
+    EXPECT_EQ(stackedResult, 3);
+    EXPECT_FALSE(ownerEnabledAfterStacked) << "the stacked dialog enabled the owner under the first one";
     EXPECT_TRUE(::IsWindowEnabled(owner));
     EXPECT_EQ(dialog.ShowModal(), -1); // the window is gone
     ::DestroyWindow(owner);

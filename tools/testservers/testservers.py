@@ -24,6 +24,7 @@ token TAB method TAB request line TAB Range header ("-" when absent) TAB status.
 Each server is stopped through the pid it wrote to DIR, after checking that the pid still belongs to it.
 """
 import argparse
+import gzip
 import http.server
 import os
 import select
@@ -259,6 +260,11 @@ class FaultHandler(http.server.BaseHTTPRequestHandler):
     headnolen=1 HEAD answers without Content-Length
     headfail=K  the first K HEADs answer 503 without Content-Length
     headlen0=1  HEAD says Content-Length: 0, GET sends the body without a length (ended by closing)
+    headerr=K   the first K HEADs answer 503 with the Content-Length of an error page (1234)
+    gzip=1      a request that accepts gzip gets the body gzip-compressed (Content-Encoding: gzip)
+    repeat=K    the body is K copies of the blob, copy k with every byte XOR k (k = 0..K-1)
+    plan=A,B,.. the n-th GET follows the n-th step: cOFFSET sends the body up to that offset of the whole file
+                and closes the connection; e answers 503; GETs after the plan are served normally
     """
 
     protocol_version = "HTTP/1.1"
@@ -292,13 +298,26 @@ class FaultHandler(http.server.BaseHTTPRequestHandler):
         q = {k: v[-1] for k, v in urllib.parse.parse_qs(url.query).items()}
         num = lambda k, dflt=0: int(q.get(k, dflt))
         blob = self.server.blob
+        if num("repeat"):
+            blob = self.server.repeated(num("repeat"))
         body = blob[: num("size", len(blob))]
+        if num("gzip") and "gzip" in self.headers.get("Accept-Encoding", ""):
+            body = self.server.gzipped(body)
+            coding = "gzip"
+        else:
+            coding = None
         if token == "-":
             self.record(token, 404)
             return self.send_simple(404, b"not found")
         n = self.count(token, "HEAD" if head else "GET")
 
         if head:
+            if n <= num("headerr"):
+                self.record(token, 503)
+                self.send_response(503)
+                self.send_header("Content-Length", "1234")
+                self.end_headers()
+                return
             if n <= num("headfail"):
                 self.record(token, 503)
                 self.send_response(503)
@@ -316,9 +335,16 @@ class FaultHandler(http.server.BaseHTTPRequestHandler):
                 self.send_header("Connection", "close")
                 self.close_connection = True
             self.send_header("Accept-Ranges", "bytes")
+            if coding:
+                self.send_header("Content-Encoding", coding)
             self.end_headers()
             return
 
+        plan = [step for step in q.get("plan", "").split(",") if step]
+        step = plan[n - 1] if n <= len(plan) else ""
+        if step == "e":
+            self.record(token, 503)
+            return self.send_simple(503, b"busy")
         if num("get500"):
             self.record(token, 500)
             return self.send_simple(500, b"server error")
@@ -346,9 +372,14 @@ class FaultHandler(http.server.BaseHTTPRequestHandler):
         if status == 206:
             self.send_header("Content-Range", f"bytes {start}-{start + len(piece) - 1}/{len(body)}")
         self.send_header("Accept-Ranges", "bytes")
+        if coding:
+            self.send_header("Content-Encoding", coding)
         self.end_headers()
 
         limit = len(piece)
+        if step.startswith("c"):
+            limit = max(0, min(limit, int(step[1:]) - start))
+            self.close_connection = True
         stall = False
         if "cut" in q and n <= num("cuts", 1):
             limit = min(limit, num("cut"))
@@ -403,12 +434,27 @@ class FaultServer(socketserver.ThreadingMixIn, http.server.HTTPServer):
     daemon_threads = True
     allow_reuse_address = True
 
+    def repeated(self, k):
+        with self.lock:
+            if k not in self.cache:
+                self.cache[k] = b"".join(self.blob.translate(bytes(b ^ (i & 0xFF) for b in range(256)))
+                                         for i in range(k))
+            return self.cache[k]
+
+    def gzipped(self, body):
+        key = ("gzip", len(body), body[:32])
+        with self.lock:
+            if key not in self.cache:
+                self.cache[key] = gzip.compress(body, compresslevel=1)
+            return self.cache[key]
+
 
 def fault_serve(d):
     d = os.path.abspath(d)
     server = FaultServer(("127.0.0.1", 0), FaultHandler)
     server.lock = threading.Lock()
     server.counts = {}
+    server.cache = {}
     server.log_path = os.path.join(d, "requests.log")
     with open(os.path.join(d, "blob.bin"), "rb") as f:
         server.blob = f.read()

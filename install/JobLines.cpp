@@ -1,0 +1,77 @@
+#include "install/JobLines.h"
+
+#include "utils/TextConv.h"
+
+namespace JobLines {
+
+Reader::Reader(Verdict rule_, const int& codePage_, ParseLine parse_, DownloadCallback callback_)
+    : rule(rule_), codePage(codePage_), parse(std::move(parse_)), callback(std::move(callback_)) {}
+
+void Reader::Feed(std::string_view bytes) {
+    if (decided != ConsoleProtocol::kResultNone) {
+        return;
+    }
+    ParseRead(splitter.Feed(bytes), true);
+}
+
+void Reader::FlushTail() {
+    if (decided != ConsoleProtocol::kResultNone) {
+        return;
+    }
+    if (std::optional<std::string> tail = splitter.Finish()) {
+        ParseRead({*tail}, false);
+    }
+}
+
+void Reader::ParseRead(const std::vector<std::string>& lines, bool tailBelongsToRead) {
+    auto outcomeOf = [this](const std::string& line) {
+        std::wstring text = Utils::MultiByteToWide(line, static_cast<unsigned>(codePage));
+        // The package writes CRLF: the carriage return is not part of the value.
+        if (!text.empty() && text.back() == L'\r') {
+            text.pop_back();
+        }
+        return parse(text);
+    };
+    auto report = [this](const ConsoleProtocol::LineOutcome& outcome) {
+        if (outcome.report) {
+            callback(outcome.report->code, outcome.report->value, outcome.report->message.c_str());
+        }
+    };
+    if (rule == Verdict::FirstLine) {
+        for (const std::string& line : lines) {
+            ConsoleProtocol::LineOutcome outcome = outcomeOf(line);
+            report(outcome);
+            if (outcome.result != ConsoleProtocol::kResultNone) {
+                decided = outcome.result;
+                return;
+            }
+        }
+        return;
+    }
+
+    std::vector<ConsoleProtocol::LineOutcome> outcomes;
+    bool deciding = false;
+    for (const std::string& line : lines) {
+        outcomes.push_back(outcomeOf(line));
+        deciding = deciding || outcomes.back().result != ConsoleProtocol::kResultNone;
+    }
+    if (deciding && tailBelongsToRead) {
+        // Nothing is read after this read: its unfinished tail is all there is of that line.
+        if (std::optional<std::string> tail = splitter.Finish()) {
+            outcomes.push_back(outcomeOf(*tail));
+        }
+    }
+    for (const ConsoleProtocol::LineOutcome& outcome : outcomes) {
+        if (outcome.result == ConsoleProtocol::kResultNone) {
+            report(outcome);
+        }
+    }
+    for (const ConsoleProtocol::LineOutcome& outcome : outcomes) {
+        if (outcome.result != ConsoleProtocol::kResultNone) {
+            report(outcome);
+            decided = outcome.result;
+        }
+    }
+}
+
+} // namespace JobLines
