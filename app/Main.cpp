@@ -7,9 +7,11 @@
 #include "app/Startup.h"
 #include "config/InstallerConfig.h"
 #include "sysinfo/Accounts.h"
+#include "sysinfo/WindowsVersion.h"
 #include "ui/MainWnd.h"
 #include "uikit/Toolkit.h"
 #include "utils/DebugLog.h"
+#include "utils/LogFile.h"
 #include "utils/ScopedWin.h"
 
 namespace {
@@ -28,9 +30,17 @@ std::wstring SkinFolder() {
 int RunInstaller(HINSTANCE instance) {
     // Configuration from the command line, then the account facts for whoever reads the log.
     ApplyCommandLine();
+    // The log file exists from here on; what was logged before it (the start-up checks) is only on the debug
+    // channel. Its first lines say what support needs to know first.
+    std::wstring logPath = Utils::OpenLogFile(g_installerConfig.LogPath);
+    DEBUG_LOG(L"log file: %s", logPath.empty() ? L"none" : logPath.c_str());
     std::wstring user;
     GetConsoleUserName(user);
-    DEBUG_LOG(L"%s", App::AdminDiagnosticText(user, IsUserAdmin(user), IsProcessAdmin()).c_str());
+    const std::wstring account = App::AdminDiagnosticText(user, IsUserAdmin(user), IsProcessAdmin());
+    for (const std::wstring& line :
+         App::LogHeaderLines(g_installerConfig, App::InstallerVersion(), GetWindowsVersionName(), account)) {
+        DEBUG_LOG(L"%s", line.c_str());
+    }
 
     UiKit::SetInstance(instance);
     UiKit::SetResourcePath(SkinFolder());
@@ -46,6 +56,8 @@ int RunInstaller(HINSTANCE instance) {
         window.CenterWindow();
         window.ShowModal();
     } // the window's orchestrator and network-check worker are joined here
+    DEBUG_LOG(L"the installer ends");
+    Utils::CloseLogFile();
     return 0;
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "utils/DebugLog.h"
+#include "utils/LogFile.h"
 
 namespace App {
 
@@ -98,6 +99,59 @@ bool RunsOnSupportedWindows() {
     DEBUG_LOG(L"Windows %lu.%lu.%lu SP%u", version.dwMajorVersion, version.dwMinorVersion, version.dwBuildNumber,
               static_cast<unsigned>(version.wServicePackMajor));
     return MeetsWindowsFloor(version.dwMajorVersion, version.dwMinorVersion, version.wServicePackMajor);
+}
+
+namespace {
+
+const wchar_t* LayerName(InstallerConfig::Layer layer) {
+    switch (layer) {
+    case InstallerConfig::Layer::Ini:
+        return L"ini";
+    case InstallerConfig::Layer::CommandLine:
+        return L"command line";
+    case InstallerConfig::Layer::Default:
+        break;
+    }
+    return L"default";
+}
+
+} // namespace
+
+std::vector<std::wstring> LogHeaderLines(const InstallerConfig& config, const std::wstring& installerVersion,
+                                         const std::wstring& windowsName, const std::wstring& accountLine) {
+    const InstallerConfig::Sources& from = config.sources;
+    wchar_t scale[64];
+    Utils::FormatBounded(scale, L"%g", config.DownloadScale);
+    return {
+        L"TunivoxSetup " + installerVersion + L", Windows " + windowsName,
+        accountLine,
+        L"DownloadUrl=" + Utils::UrlForLog(config.DownloadUrl) + L" (" + LayerName(from.DownloadUrl) + L")",
+        L"DownloadType=" + std::to_wstring(config.DownloadType) + L" (" + LayerName(from.DownloadType) + L")",
+        std::wstring(L"IsCheckNet=") + (config.IsCheckNet ? L"true" : L"false") + L" (" + LayerName(from.IsCheckNet) +
+            L")",
+        L"DownloadScale=" + std::wstring(scale) + L" (" + LayerName(from.DownloadScale) + L")",
+        L"InstCmd=" + config.InstCmd + L" (" + LayerName(from.InstCmd) + L")",
+        L"ini file: " + (config.IniPath.empty() ? std::wstring(L"none") : config.IniPath),
+    };
+}
+
+std::wstring InstallerVersion() {
+    // The fixed part of the version block starts with its signature; no version library is needed to find it.
+    HRSRC found = ::FindResourceW(nullptr, MAKEINTRESOURCEW(VS_VERSION_INFO), MAKEINTRESOURCEW(16));
+    HGLOBAL loaded = found != nullptr ? ::LoadResource(nullptr, found) : nullptr;
+    const BYTE* data = loaded != nullptr ? static_cast<const BYTE*>(::LockResource(loaded)) : nullptr;
+    const DWORD size = found != nullptr ? ::SizeofResource(nullptr, found) : 0;
+    for (DWORD at = 0; data != nullptr && at + sizeof(VS_FIXEDFILEINFO) <= size; at += 4) {
+        VS_FIXEDFILEINFO fixed;
+        memcpy(&fixed, data + at, sizeof(fixed));
+        if (fixed.dwSignature == 0xFEEF04BD) {
+            wchar_t text[48];
+            Utils::FormatBounded(text, L"%u.%u.%u.%u", HIWORD(fixed.dwFileVersionMS), LOWORD(fixed.dwFileVersionMS),
+                                 HIWORD(fixed.dwFileVersionLS), LOWORD(fixed.dwFileVersionLS));
+            return text;
+        }
+    }
+    return L"?";
 }
 
 std::wstring AdminDiagnosticText(const std::wstring& userName, bool userIsAdmin, bool processIsAdmin) {

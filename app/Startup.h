@@ -4,6 +4,9 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
+
+#include "config/InstallerConfig.h"
 
 #include "utils/ScopedWin.h"
 
@@ -41,6 +44,13 @@ private:
 [[nodiscard]] bool RunsOnSupportedWindows();
 // The message shown on an older Windows.
 extern const wchar_t kUnsupportedWindowsText[];
+
+// The first lines of the log: installer version, Windows, the account line, the configuration in effect (the URL
+// without user information or query) and the layer each value came from.
+std::vector<std::wstring> LogHeaderLines(const InstallerConfig& config, const std::wstring& installerVersion,
+                                         const std::wstring& windowsName, const std::wstring& accountLine);
+// "1.2.3.4" from this executable's version resource; "?" without one.
+std::wstring InstallerVersion();
 
 // "管理员权限：1.用户名=%s；2.用户权限=%s；3.进程权限=%s" with 是/否 for the two facts.
 std::wstring AdminDiagnosticText(const std::wstring& userName, bool userIsAdmin, bool processIsAdmin);

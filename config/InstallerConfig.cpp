@@ -20,6 +20,12 @@ std::wstring ReadIniText(const std::wstring& path, const wchar_t* key, const wch
     return buffer;
 }
 
+// Whether the ini file gives `key` at all (a missing key takes the default but is not the ini's choice).
+bool IniHasKey(const std::wstring& path, const wchar_t* key) {
+    constexpr wchar_t kAbsent[] = L"\x01" L"absent";
+    return ReadIniText(path, key, kAbsent) != kAbsent;
+}
+
 std::wstring ExecutablePath() {
     wchar_t path[MAX_PATH] = {};
     DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
@@ -95,6 +101,8 @@ void InstallerConfig::LoadDefaults() {
     DownloadScale = 0.7;
     PackageSigners.clear();
     PackageSha256s.clear();
+    sources = Sources{};
+    IniPath.clear();
 }
 
 void InstallerConfig::LoadIni(const std::wstring& path) {
@@ -112,6 +120,17 @@ void InstallerConfig::LoadIni(const std::wstring& path) {
     SetInstCmd(ReadIniText(path, L"InstCmd", L""));
     AddPin(PackageSigners, ReadIniText(path, L"PackageSigner", L""));
     AddPin(PackageSha256s, ReadIniText(path, L"PackageSha256", L""));
+    IniPath = path;
+    const std::pair<const wchar_t*, Layer*> keys[] = {
+        {L"InstCmd", &sources.InstCmd},           {L"DownloadUrl", &sources.DownloadUrl},
+        {L"DownloadType", &sources.DownloadType}, {L"IsCheckNet", &sources.IsCheckNet},
+        {L"DownloadScale", &sources.DownloadScale},
+    };
+    for (const auto& [key, layer] : keys) {
+        if (IniHasKey(path, key)) {
+            *layer = Layer::Ini;
+        }
+    }
 }
 
 void InstallerConfig::ApplyCommandLine(const wchar_t* commandLine) { ApplyArguments(SplitCommandLine(commandLine)); }
@@ -124,16 +143,25 @@ void InstallerConfig::ApplyArguments(const std::vector<std::wstring>& args) {
     };
     if (const std::wstring* v = find(L"-downloadurl")) {
         SetDownloadUrl(*v);
+        sources.DownloadUrl = Layer::CommandLine;
     }
     if (const std::wstring* v = find(L"-downloadtype")) {
         DownloadType = Config::ParseInt32(*v).value_or(0);
+        sources.DownloadType = Layer::CommandLine;
     }
     if (const std::wstring* v = find(L"-downloadscale")) {
-        // A share that does not convert keeps the value the earlier layers gave.
-        DownloadScale = Config::ParseReal(*v).value_or(DownloadScale);
+        // A share that does not convert keeps the value (and the layer) the earlier layers gave.
+        if (auto share = Config::ParseReal(*v)) {
+            DownloadScale = *share;
+            sources.DownloadScale = Layer::CommandLine;
+        }
     }
     if (const std::wstring* v = find(L"-ischecknet")) {
         IsCheckNet = *v == L"true";
+        sources.IsCheckNet = Layer::CommandLine;
+    }
+    if (const std::wstring* v = find(L"-log")) {
+        LogPath = *v;
     }
     if (const std::wstring* v = find(L"-isenableappsensors")) {
         IsEnableAppSensors = *v == L"true";
@@ -146,6 +174,7 @@ void InstallerConfig::ApplyArguments(const std::vector<std::wstring>& args) {
     }
     if (const std::wstring* v = find(L"-instcmd")) {
         SetInstCmd(*v);
+        sources.InstCmd = Layer::CommandLine;
     }
     if (const std::wstring* v = find(L"-packagesigner")) {
         AddPin(PackageSigners, *v);

@@ -27,6 +27,16 @@ public:
     void SetDownloadUrl(const std::wstring& url);
     void SetInstCmd(const std::wstring& cmd);
 
+    // The layer that gave each of the five fields the rest of the installer reads, for the log's first lines.
+    enum class Layer { Default, Ini, CommandLine };
+    struct Sources {
+        Layer InstCmd = Layer::Default;
+        Layer DownloadUrl = Layer::Default;
+        Layer DownloadType = Layer::Default;
+        Layer IsCheckNet = Layer::Default;
+        Layer DownloadScale = Layer::Default;
+    };
+
     std::wstring InstCmd;
     std::wstring DownloadUrl;
     int DownloadType = 1;
@@ -37,6 +47,12 @@ public:
     // Every entry must hold; nothing here can widen what is trusted.
     std::vector<std::wstring> PackageSigners;
     std::vector<std::wstring> PackageSha256s;
+
+    Sources sources;
+    // The ini file that was read (empty: none was there).
+    std::wstring IniPath;
+    // "-log=PATH": the log file to write instead of a new one in the temporary folder (command line only).
+    std::wstring LogPath;
 
     // Carried without a consumer: accepted and stored by the same rules, read by nobody.
     bool IsEnableAppSensors = true;

@@ -1,5 +1,6 @@
 #include "utils/DebugLog.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cwchar>
 #include <memory>
@@ -14,6 +15,8 @@ void DebugOutputSink(const wchar_t* line, void*) { ::OutputDebugStringW(line); }
 // Swapped only by tests, before the threads that log are started.
 LogSink g_sink = DebugOutputSink;
 void* g_sinkContext = nullptr;
+// Set once the log file is open, while worker threads may already log.
+std::atomic<LogTee> g_tee{nullptr};
 
 } // namespace
 
@@ -55,6 +58,9 @@ void WriteDebugLog(const wchar_t* format, ...) {
         std::unique_ptr<wchar_t[]> line(new (std::nothrow) wchar_t[capacity]);
         if (line && FormatBoundedV(line.get(), capacity, format, args) >= 0) {
             g_sink(line.get(), g_sinkContext);
+            if (LogTee tee = g_tee.load()) {
+                tee(line.get());
+            }
         }
     }
     va_end(args);
@@ -66,6 +72,8 @@ void SetLogSink(LogSink sink, void* context) {
 }
 
 void ResetLogSink() { SetLogSink(nullptr, nullptr); }
+
+void SetLogTee(LogTee tee) { g_tee.store(tee); }
 
 namespace {
 

@@ -37,6 +37,9 @@ std::wstring LogTagFromSignature(std::string_view signature);
 using LogSink = void (*)(const wchar_t* line, void* context);
 void SetLogSink(LogSink sink, void* context);
 void ResetLogSink();
+// A second destination that every finished line also goes to, whatever the sink (the log file); null: none.
+using LogTee = void (*)(const wchar_t* line);
+void SetLogTee(LogTee tee);
 
 } // namespace Utils
 

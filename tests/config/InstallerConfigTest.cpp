@@ -112,8 +112,17 @@ TEST(InstallerConfig, IniLayerValuesAndFallbacks) {
     EXPECT_DOUBLE_EQ(c.DownloadScale, 0.5);
     EXPECT_EQ(c.InstCmd, L"");
     // The command line beats the ini.
-    c.ApplyCommandLine(L"setup.exe -downloadtype=1");
+    c.ApplyCommandLine(L"setup.exe -downloadtype=1 -downloadscale=abc \"-log=C:\\a b.log\"");
     EXPECT_EQ(c.DownloadType, 1);
+    EXPECT_EQ(c.LogPath, L"C:\\a b.log");
+    // The log says where each value came from: a rejected option leaves the ini's value and layer.
+    using L = InstallerConfig::Layer;
+    EXPECT_EQ(c.IniPath, ini);
+    EXPECT_EQ(c.sources.DownloadUrl, L::Ini);
+    EXPECT_EQ(c.sources.DownloadType, L::CommandLine);
+    EXPECT_EQ(c.sources.DownloadScale, L::Ini);
+    EXPECT_EQ(c.sources.IsCheckNet, L::Ini);
+    EXPECT_EQ(c.sources.InstCmd, L::Ini) << "an empty value is still the ini's";
 
     WriteIni(ini, L"[Install]\r\nIsCheckNet=true\r\nDownloadScale=abc\r\nDownloadType=x\r\nInstCmd=/q\r\n");
     InstallerConfig d = Defaults();
@@ -123,6 +132,7 @@ TEST(InstallerConfig, IniLayerValuesAndFallbacks) {
     EXPECT_EQ(d.DownloadType, 0);
     EXPECT_EQ(d.InstCmd, L"/q");
     EXPECT_EQ(d.DownloadUrl, INSTALLER_DEFAULT_DOWNLOAD_URL) << "missing key: the default";
+    EXPECT_EQ(d.sources.DownloadUrl, L::Default) << "and the default's layer";
 
     WriteIni(ini, L"[Other]\r\nDownloadScale=0.1\r\n");
     InstallerConfig e = Defaults();
@@ -134,6 +144,8 @@ TEST(InstallerConfig, IniLayerValuesAndFallbacks) {
     InstallerConfig f = Defaults();
     f.LoadIni(dir / L"missing.ini");
     EXPECT_EQ(f.DownloadType, 1);
+    EXPECT_EQ(f.IniPath, L"");
+    EXPECT_EQ(f.sources.DownloadType, L::Default);
 }
 
 TEST(InstallerConfig, StaticConstructionReadsTheIniBesideTheExecutable) {

@@ -856,3 +856,61 @@ TEST_F(InstallerE2E, ChangeButtonPicksAFolder) {
     run.Click(exitDialog, L"148", -1, L"okBtn");
     EXPECT_EQ(run.ExitCode(), 0u);
 }
+
+// What support asks a customer for: the log file in the temporary folder. It holds every line logged up to the
+// moment the installer was killed mid-download, starts with the configuration (URL without its query), and the
+// folder keeps ten of them.
+TEST_F(InstallerE2E, LogFileHoldsEverythingLoggedUpToAKillAndTenAreKept) {
+    TestSupport::TempDir temp(L"logs");
+    ScopedEnvironment tmp(L"TMP", temp.path());
+    ScopedEnvironment tempVar(L"TEMP", temp.path());
+    for (int day = 10; day < 22; ++day) {
+        ASSERT_TRUE(TestSupport::WriteBytes(temp / (L"TunivoxSetup_200001" + std::to_wstring(day) + L"_000000_1.log"), "x"));
+    }
+    // The package server sends a little and then holds the connection: the download is under way when it is killed.
+    std::string url = TestServers::FaultUrl("logkill", "stall=100000&secret=1");
+    InstallerRun run(L"-ischecknet=false \"-downloadurl=" + std::wstring(url.begin(), url.end()) + L"\"");
+    ASSERT_NE(run.Main(), nullptr) << run.LogText();
+    run.ClickMain(0, L"treatyCb");
+    run.ClickMain(0, L"defaultInstallBtn");
+    ASSERT_TRUE(run.Expect("page=2")) << run.LogText();
+    ASSERT_TRUE(run.Expect("progress=")) << run.LogText();
+    GuiDriver::Pump(300);
+    run.log().Kill();
+    std::vector<std::string> seen = run.log().Lines();
+
+    std::vector<std::wstring> logs;
+    WIN32_FIND_DATAW found{};
+    Utils::UniqueFindHandle search(::FindFirstFileW((temp / L"TunivoxSetup_*.log").c_str(), &found));
+    ASSERT_TRUE(search);
+    do {
+        logs.emplace_back(found.cFileName);
+    } while (::FindNextFileW(search.get(), &found));
+    EXPECT_EQ(logs.size(), 10u) << "nine earlier ones and this run's";
+    EXPECT_FALSE(FileExists(temp / L"TunivoxSetup_20000110_000000_1.log")) << "the oldest went first";
+    const std::wstring ours = temp / (L"TunivoxSetup_*_" + std::to_wstring(run.log().processId()) + L".log");
+    Utils::UniqueFindHandle mine(::FindFirstFileW(ours.c_str(), &found));
+    ASSERT_TRUE(mine) << "this run's log is named by its process id";
+    const std::string text = TestSupport::ReadBytes(temp / found.cFileName);
+
+    // Every line the debug log wrote from the opening of the file to the kill is in the file, in order (the window's
+    // bare URL writes go to the debug channel only, so a token in the URL never reaches the file).
+    size_t from = 0, at = 0, checked = 0;
+    for (const std::string& line : seen) {
+        if (line.find("log file: ") != std::string::npos) {
+            from = 1;
+        }
+        if (from == 0 || line.rfind("<P", 0) != 0) {
+            continue;
+        }
+        size_t next = text.find(line, at);
+        ASSERT_NE(next, std::string::npos) << "missing from the file: " << line;
+        at = next + line.size();
+        ++checked;
+    }
+    EXPECT_GT(checked, 10u);
+    EXPECT_NE(text.find("progress="), std::string::npos);
+    EXPECT_NE(text.find("DownloadUrl=" + url.substr(0, url.find('?')) + " (command line)"), std::string::npos) << text;
+    EXPECT_EQ(text.find("secret=1"), std::string::npos) << "no query string in the log";
+    EXPECT_NE(text.find("IsCheckNet=false (command line)"), std::string::npos);
+}
