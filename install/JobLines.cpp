@@ -74,4 +74,23 @@ void Reader::ParseRead(const std::vector<std::string>& lines, bool tailBelongsTo
     }
 }
 
+int FollowOutput(CConsoleProcess& process, Reader& reader, size_t readSize, size_t drainReadSize) {
+    std::string chunk;
+    for (;;) {
+        const bool open = reader.Decided() == ConsoleProtocol::kResultNone;
+        DWORD silence = open && reader.HoldingTail() ? kTailHoldMs : INFINITE;
+        CConsoleProcess::Read read = process.ReadOutput(chunk, open ? readSize : drainReadSize, silence);
+        if (read == CConsoleProcess::Read::kEnded) {
+            break;
+        }
+        if (read == CConsoleProcess::Read::kSilent) {
+            reader.FlushTail();
+        } else {
+            reader.Feed(chunk);
+        }
+    }
+    reader.FlushTail();
+    return reader.Decided();
+}
+
 } // namespace JobLines

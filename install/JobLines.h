@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "download/Downloader.h"
+#include "install/ConsoleProcess.h"
 #include "install/ConsoleProtocol.h"
 
 namespace JobLines {
@@ -55,5 +56,10 @@ private:
     ConsoleProtocol::LineSplitter splitter;
     int decided = ConsoleProtocol::kResultNone;
 };
+
+// Reads `process`'s output to its end through `reader`: an unfinished line is parsed after kTailHoldMs of silence;
+// once the outcome is decided the rest is read unparsed, in pieces of `drainReadSize`, so that the child never
+// blocks on a full pipe while the job waits for it. Returns the decided result (kResultNone: no decisive line).
+int FollowOutput(CConsoleProcess& process, Reader& reader, size_t readSize, size_t drainReadSize);
 
 } // namespace JobLines

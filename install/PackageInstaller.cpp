@@ -133,22 +133,7 @@ unsigned long CPackageInstaller::Run() {
     // The read that decides ends the parsing. After that the output is still read to its end, unparsed, so the
     // package cannot block on a full pipe while the job waits for it.
     JobLines::Reader reader = MakeReader();
-    std::string chunk;
-    for (;;) {
-        const bool open = reader.Decided() == ConsoleProtocol::kResultNone;
-        DWORD silence = open && reader.HoldingTail() ? JobLines::kTailHoldMs : INFINITE;
-        CConsoleProcess::Read read = process->ReadOutput(chunk, open ? kReadSize : kDrainReadSize, silence);
-        if (read == CConsoleProcess::Read::kEnded) {
-            break;
-        }
-        if (read == CConsoleProcess::Read::kSilent) {
-            reader.FlushTail();
-        } else {
-            reader.Feed(chunk);
-        }
-    }
-    reader.FlushTail();
-    int decided = reader.Decided();
+    int decided = JobLines::FollowOutput(*process, reader, kReadSize, kDrainReadSize);
     DWORD exitCode = process->WaitForExit();
     DEBUG_LOG(L"package ended with %lu, outcome %d", exitCode, decided);
     process->Close();

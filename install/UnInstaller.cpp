@@ -99,22 +99,7 @@ unsigned long CUnInstaller::RunUninstaller() {
     // Only the first decisive line counts: the download it starts must not be started again by a later one. The
     // output is still read to its end, so the uninstaller never blocks on a full pipe.
     JobLines::Reader reader = MakeReader();
-    std::string chunk;
-    for (;;) {
-        const bool open = reader.Decided() == ConsoleProtocol::kResultNone;
-        DWORD silence = open && reader.HoldingTail() ? JobLines::kTailHoldMs : INFINITE;
-        CConsoleProcess::Read read = process->ReadOutput(chunk, kReadSize, silence);
-        if (read == CConsoleProcess::Read::kEnded) {
-            break;
-        }
-        if (read == CConsoleProcess::Read::kSilent) {
-            reader.FlushTail();
-        } else {
-            reader.Feed(chunk);
-        }
-    }
-    reader.FlushTail();
-    const bool decided = reader.Decided() != ConsoleProtocol::kResultNone;
+    const bool decided = JobLines::FollowOutput(*process, reader, kReadSize, kReadSize) != ConsoleProtocol::kResultNone;
     DWORD exitCode = process->WaitForExit();
     DEBUG_LOG(L"uninstaller ended with %lu", exitCode);
     process->Close();
