@@ -8,6 +8,7 @@
 #include "config/InstallerConfig.h"
 #include "sysinfo/Accounts.h"
 #include "ui/MainWnd.h"
+#include "ui/SilentInstall.h"
 #include "uikit/Toolkit.h"
 #include "utils/DebugLog.h"
 #include "utils/ScopedWin.h"
@@ -15,7 +16,9 @@
 namespace {
 
 // Takes no action: the system's own crash handling still applies.
-LONG WINAPI TopLevelFilter(EXCEPTION_POINTERS*) { return EXCEPTION_CONTINUE_SEARCH; }
+LONG WINAPI TopLevelFilter(EXCEPTION_POINTERS*) {
+    return EXCEPTION_CONTINUE_SEARCH;
+}
 
 std::wstring SkinFolder() {
     wchar_t path[MAX_PATH] = {};
@@ -32,14 +35,17 @@ int RunInstaller(HINSTANCE instance) {
     GetConsoleUserName(user);
     DEBUG_LOG(L"%s", App::AdminDiagnosticText(user, IsUserAdmin(user), IsProcessAdmin()).c_str());
 
-    UiKit::SetInstance(instance);
-    UiKit::SetResourcePath(SkinFolder());
     // The UI thread is a single-threaded apartment for its whole life: the folder picker needs it and the shell
     // calls that start the product expect it. Released after the window is gone.
     Utils::ComInit com(COINIT_APARTMENTTHREADED);
     if (FAILED(com.result())) {
         DEBUG_LOG(L"CoInitializeEx failed: 0x%08lx", static_cast<unsigned long>(com.result()));
     }
+    if (g_installerConfig.Silent) {
+        return RunSilentInstall();
+    }
+    UiKit::SetInstance(instance);
+    UiKit::SetResourcePath(SkinFolder());
     {
         CMainWnd window;
         window.Create(nullptr, L"Lumetra音频转换器", WS_VISIBLE | WS_OVERLAPPEDWINDOW, 0);
