@@ -1,8 +1,9 @@
 #include "config/InstallerConfig.h"
 
+#include <windows.h>
+
 #include <shellapi.h>
 #include <shlwapi.h>
-#include <windows.h>
 
 #include "config/ConfigValues.h"
 #include "sysinfo/WindowsVersion.h"

@@ -1,8 +1,9 @@
 #include "ui/MainWnd.h"
 
+#include <windows.h>
+
 #include <shlobj.h>
 #include <shlwapi.h>
-#include <windows.h>
 
 #include "config/InstallerConfig.h"
 #include "install/DownloadInstaller.h"

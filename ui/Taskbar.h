@@ -5,8 +5,9 @@
 // Threads: UI thread only (the window's apartment).
 #pragma once
 
-#include <shobjidl.h>
 #include <windows.h>
+
+#include <shobjidl.h>
 
 #include "ui/MainWndLogic.h"
 #include "utils/ScopedWin.h"
