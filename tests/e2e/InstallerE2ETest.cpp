@@ -379,6 +379,11 @@ TEST_F(InstallerE2E, PackageFailureShowsTheWarningAndReturnsToTheStartPage) {
     run.ClickMain(0, L"treatyCb");
     run.ClickMain(0, L"defaultInstallBtn");
     ASSERT_TRUE(run.Expect("warning: 安装包安装失败", 120000)) << run.LogText();
+    // The taskbar button followed the bar (Progress=0.3 is 78 there) and shows the error state at that value;
+    // its calls did not fail.
+    EXPECT_TRUE(run.Seen("progress=78 ")) << run.LogText();
+    EXPECT_TRUE(run.Seen("taskbar: error 78%")) << run.LogText();
+    EXPECT_FALSE(run.Seen("taskbar: call failed")) << run.LogText();
     HWND warning = run.WaitForWindow(L"消息框");
     run.Click(warning, L"151", -1, L"closebtn");
     ASSERT_TRUE(run.Expect("page=0")) << run.LogText();
