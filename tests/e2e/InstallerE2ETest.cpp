@@ -927,10 +927,10 @@ TEST_F(InstallerE2E, SilentRunEndsWithTheExitCodeOfItsOutcome) {
     struct Case {
         const char* name;
         std::wstring args;
-        const char* packageScript;         // for the stand-in served at /tunivox/standin/setup.exe
-        std::function<void()> before;      // state the run starts from
+        const char* packageScript;    // for the stand-in served at /tunivox/standin/setup.exe
+        std::function<void()> before; // state the run starts from
         int exitCode;
-        const char* logged;                // a line the run must log
+        const char* logged; // a line the run must log
         std::function<void(const std::wstring& script)> check;
     } cases[] = {
         {"installed with the demo package into -instdir, no desktop shortcut",
@@ -1018,8 +1018,8 @@ TEST_F(InstallerE2E, SilentRunEndsWithTheExitCodeOfItsOutcome) {
     {
         ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\tovanique");
         std::wstring gate = dir / L"gate";
-        std::wstring script =
-            StandinScript(dir, "say Progress=0.2\\r\\n\nwaitfile " + TestSupport::Utf8(gate) + "\nsay State=Success\\r\\n\n");
+        std::wstring script = StandinScript(dir, "say Progress=0.2\\r\\n\nwaitfile " + TestSupport::Utf8(gate) +
+                                                     "\nsay State=Success\\r\\n\n");
         InstallerRun first(L"-silent " + UrlArg("/tunivox/standin/setup.exe") + L" \"-instcmd=-standin=" + script +
                            L"\"");
         ASSERT_TRUE(first.Expect("IST_CODE_PROGRESS", 120000)) << first.LogText();
