@@ -9,6 +9,7 @@
 #include "sysinfo/Accounts.h"
 #include "sysinfo/WindowsVersion.h"
 #include "ui/MainWnd.h"
+#include "ui/SilentInstall.h"
 #include "uikit/Toolkit.h"
 #include "utils/DebugLog.h"
 #include "utils/LogFile.h"
@@ -17,7 +18,9 @@
 namespace {
 
 // Takes no action: the system's own crash handling still applies.
-LONG WINAPI TopLevelFilter(EXCEPTION_POINTERS*) { return EXCEPTION_CONTINUE_SEARCH; }
+LONG WINAPI TopLevelFilter(EXCEPTION_POINTERS*) {
+    return EXCEPTION_CONTINUE_SEARCH;
+}
 
 std::wstring SkinFolder() {
     wchar_t path[MAX_PATH] = {};
@@ -42,14 +45,20 @@ int RunInstaller(HINSTANCE instance) {
         DEBUG_LOG(L"%s", line.c_str());
     }
 
-    UiKit::SetInstance(instance);
-    UiKit::SetResourcePath(SkinFolder());
     // The UI thread is a single-threaded apartment for its whole life: the folder picker needs it and the shell
     // calls that start the product expect it. Released after the window is gone.
     Utils::ComInit com(COINIT_APARTMENTTHREADED);
     if (FAILED(com.result())) {
         DEBUG_LOG(L"CoInitializeEx failed: 0x%08lx", static_cast<unsigned long>(com.result()));
     }
+    if (g_installerConfig.Silent) {
+        const int exitCode = RunSilentInstall();
+        DEBUG_LOG(L"the silent installer ends with exit code %d", exitCode);
+        Utils::CloseLogFile();
+        return exitCode;
+    }
+    UiKit::SetInstance(instance);
+    UiKit::SetResourcePath(SkinFolder());
     {
         CMainWnd window;
         window.Create(nullptr, L"Lumetra音频转换器", WS_VISIBLE | WS_OVERLAPPEDWINDOW, 0);

@@ -1,6 +1,7 @@
 #include "config/InstallerConfig.h"
 
 #include <windows.h>
+
 #include <shellapi.h>
 #include <shlwapi.h>
 
@@ -39,6 +40,15 @@ std::wstring ExecutablePath() {
 void AddPin(std::vector<std::wstring>& pins, const std::wstring& value) {
     if (!value.empty()) {
         pins.push_back(value);
+    }
+}
+
+// "true" or "false", nothing else: a deployment script that says "yes" or "0" is told so rather than guessed at.
+void ApplyTrueFalse(const std::wstring& key, const std::wstring& value, bool& out, std::vector<std::wstring>& bad) {
+    if (value == L"true" || value == L"false") {
+        out = value == L"true";
+    } else {
+        bad.push_back(key + L"=" + value);
     }
 }
 
@@ -91,7 +101,9 @@ InstallerConfig::InstallerConfig() {
     }
 }
 
-InstallerConfig::InstallerConfig(DefaultsOnly) { LoadDefaults(); }
+InstallerConfig::InstallerConfig(DefaultsOnly) {
+    LoadDefaults();
+}
 
 void InstallerConfig::LoadDefaults() {
     SetInstCmd(L"");
@@ -133,7 +145,9 @@ void InstallerConfig::LoadIni(const std::wstring& path) {
     }
 }
 
-void InstallerConfig::ApplyCommandLine(const wchar_t* commandLine) { ApplyArguments(SplitCommandLine(commandLine)); }
+void InstallerConfig::ApplyCommandLine(const wchar_t* commandLine) {
+    ApplyArguments(SplitCommandLine(commandLine));
+}
 
 void InstallerConfig::ApplyArguments(const std::vector<std::wstring>& args) {
     const Config::OptionMap options = Config::ParseOptions(args);
@@ -182,10 +196,35 @@ void InstallerConfig::ApplyArguments(const std::vector<std::wstring>& args) {
     if (const std::wstring* v = find(L"-packagesha256")) {
         AddPin(PackageSha256s, *v);
     }
+    // Any -silent means no window, even with a value it cannot take: an unattended run must never wait for a click.
+    if (const std::wstring* v = find(L"-silent")) {
+        Silent = true;
+        if (!v->empty() && *v != L"true") {
+            BadOptions.push_back(L"-silent=" + *v);
+        }
+    }
+    if (const std::wstring* v = find(L"-instdir")) {
+        SilentInstDir = *v;
+        if (v->empty()) {
+            BadOptions.push_back(L"-instdir=");
+        }
+    }
+    if (const std::wstring* v = find(L"-desktopshortcut")) {
+        ApplyTrueFalse(L"-desktopshortcut", *v, SilentDesktopShortcut, BadOptions);
+    }
+    if (const std::wstring* v = find(L"-quicklaunch")) {
+        ApplyTrueFalse(L"-quicklaunch", *v, SilentQuickLaunch, BadOptions);
+    }
 }
 
-void InstallerConfig::SetDownloadUrl(const std::wstring& url) { DownloadUrl = ExpandUrlRoute(url); }
+void InstallerConfig::SetDownloadUrl(const std::wstring& url) {
+    DownloadUrl = ExpandUrlRoute(url);
+}
 
-void InstallerConfig::SetInstCmd(const std::wstring& cmd) { InstCmd = cmd; }
+void InstallerConfig::SetInstCmd(const std::wstring& cmd) {
+    InstCmd = cmd;
+}
 
-void ApplyCommandLine() { g_installerConfig.ApplyCommandLine(::GetCommandLineW()); }
+void ApplyCommandLine() {
+    g_installerConfig.ApplyCommandLine(::GetCommandLineW());
+}

@@ -54,6 +54,15 @@ public:
     // "-log=PATH": the log file to write instead of a new one in the temporary folder (command line only).
     std::wstring LogPath;
 
+    // Silent mode (-silent): no window and no dialog. The folder (-instdir; empty: the one-click default) and the
+    // two shortcut choices (-desktopshortcut, -quicklaunch: exactly true or false) come from the command line.
+    bool Silent = false;
+    std::wstring SilentInstDir;
+    bool SilentDesktopShortcut = true;
+    bool SilentQuickLaunch = true;
+    // Options given a value they cannot take, as "-option=value"; silent mode refuses to run with any.
+    std::vector<std::wstring> BadOptions;
+
     // Carried without a consumer: accepted and stored by the same rules, read by nobody.
     bool IsEnableAppSensors = true;
     std::wstring DlAppNameSuffix = L".downloader";

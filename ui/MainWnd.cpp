@@ -1,6 +1,7 @@
 #include "ui/MainWnd.h"
 
 #include <windows.h>
+
 #include <shlobj.h>
 #include <shlwapi.h>
 
@@ -9,9 +10,9 @@
 #include "install/Folders.h"
 #include "records/Records.h"
 #include "sysinfo/Accounts.h"
+#include "ui/InstallFlow.h"
 #include "ui/Licence.h"
 #include "ui/TipDialogs.h"
-#include "ui/MainWndLogic.h"
 #include "uikit/Control.h"
 #include "utils/DebugLog.h"
 #include "utils/Paths.h"
@@ -21,23 +22,6 @@
 namespace {
 
 enum Page { kPageStart = 0, kPageCustom = 1, kPageInstalling = 2, kPageDone = 3 };
-
-bool FileExists(const std::wstring& path) {
-    return !path.empty() && ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-// Whether two folders are the same folder by the shell's relative-path rule ("." between them).
-bool IsSameFolder(const std::wstring& from, const std::wstring& to) {
-    wchar_t relative[MAX_PATH] = {};
-    if (from.empty() || to.empty() ||
-        !::PathRelativePathToW(relative, from.c_str(), FILE_ATTRIBUTE_DIRECTORY, to.c_str(),
-                               FILE_ATTRIBUTE_DIRECTORY)) {
-        return false;
-    }
-    return std::wstring(relative) == L".";
-}
-
-void LogDownloadUrl() { ::OutputDebugStringW(g_installerConfig.DownloadUrl.c_str()); }
 
 } // namespace
 
@@ -111,14 +95,14 @@ int CMainWnd::Message(const std::wstring& text, const wchar_t* caption) {
 void CMainWnd::InitWindow() {
     CSkinFrameBase::InitWindow();
     HINSTANCE instance = ::GetModuleHandleW(nullptr);
-    if (HICON big = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(145), IMAGE_ICON,
-                                                    ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON),
-                                                    LR_DEFAULTCOLOR | LR_SHARED))) {
+    if (HICON big =
+            static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(145), IMAGE_ICON, ::GetSystemMetrics(SM_CXICON),
+                                            ::GetSystemMetrics(SM_CYICON), LR_DEFAULTCOLOR | LR_SHARED))) {
         ::SendMessageW(GetHWND(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
     }
     if (HICON small = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(145), IMAGE_ICON,
-                                                      ::GetSystemMetrics(SM_CXSMICON),
-                                                      ::GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR | LR_SHARED))) {
+                                                      ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON),
+                                                      LR_DEFAULTCOLOR | LR_SHARED))) {
         ::SendMessageW(GetHWND(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
     }
 
@@ -151,43 +135,23 @@ void CMainWnd::InitWindow() {
         }
     });
 
-    Records::InstallRecord record = Records::ReadInstallRecord();
-    m_prevInstallPath = record.installPath;
-    m_prevUninstallerPath = record.uninstallerPath;
+    m_previous = Records::ReadInstallRecord();
     m_installDirEdit->SetText(GetDefaultInstallPath());
+    m_taskbar.Attach(hwnd);
 }
 
-int CMainWnd::CurrentPage() const { return m_mainTabLayout != nullptr ? m_mainTabLayout->GetCurSel() : -1; }
+int CMainWnd::CurrentPage() const {
+    return m_mainTabLayout != nullptr ? m_mainTabLayout->GetCurSel() : -1;
+}
 
 std::wstring CMainWnd::GetDefaultInstallPath() const {
-    if (!m_prevInstallPath.empty() && FileExists(m_prevUninstallerPath)) {
-        return m_prevInstallPath;
-    }
-    std::wstring user;
-    GetConsoleUserName(user);
-    bool useProgramFiles = !IsUserAdmin(user) && IsProcessAdmin();
-    wchar_t appData[MAX_PATH] = {};
-    DWORD n = ::GetEnvironmentVariableW(L"APPDATA", appData, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) {
-        useProgramFiles = true;
-    }
-    std::wstring base;
-    if (useProgramFiles) {
-        wchar_t programFiles[MAX_PATH] = {};
-        if (!::SHGetSpecialFolderPathW(nullptr, programFiles, CSIDL_PROGRAM_FILESX86, FALSE)) {
-            ::SHGetSpecialFolderPathW(nullptr, programFiles, CSIDL_PROGRAM_FILES, FALSE);
-        }
-        base = programFiles;
-    } else {
-        base = Utils::JoinPath(appData, L"PellSoft");
-    }
-    return Utils::JoinPath(base, L"Tunivox");
+    return InstallFlow::DefaultInstallPath(m_previous);
 }
 
 std::wstring CMainWnd::GetCustomInstallPath() const {
     std::wstring chosen = m_installDirEdit->GetText();
     std::wstring defaultPath = GetDefaultInstallPath();
-    if (IsSameFolder(defaultPath, chosen)) {
+    if (InstallFlow::IsSameFolder(defaultPath, chosen)) {
         return defaultPath;
     }
     return Utils::JoinPath(chosen, L"Tunivox");
@@ -198,47 +162,29 @@ void CMainWnd::EnableInstallButtons() {
     m_customeInstallBtn->SetEnabled(true);
 }
 
+void CMainWnd::Refuse(MainWndLogic::Refusal refusal) {
+    Warn(MainWndLogic::RefusalText(refusal));
+    SendNotify(nullptr, L"install", 0);
+}
+
 bool CMainWnd::StartInstall(const std::wstring& folder, bool createDesktopShortcut, bool createQuickLaunch) {
     m_defaultInstallBtn->SetEnabled(false);
     m_customeInstallBtn->SetEnabled(false);
 
-    if (!MainWndLogic::IsAbsoluteFolder(folder) || !CreateDirectoryChain(folder.c_str())) {
-        Warn(L"无效路径");
-        SendNotify(nullptr, L"install", 0);
+    MainWndLogic::Refusal refusal = InstallFlow::CheckFolder(folder);
+    if (refusal != MainWndLogic::Refusal::None) {
+        Refuse(refusal);
         return false;
     }
-    Utils::HardDiskManager disk;
-    uint64_t freeBytes = disk.CheckFreeSpace(MainWndLogic::DriveOf(folder).c_str()) ? disk.freeBytesAvailable : 0;
-    if (!MainWndLogic::HasEnoughFreeSpace(freeBytes)) {
-        Warn(L"当前磁盘剩余空间低于1GB，请修改安装路径");
-        SendNotify(nullptr, L"install", 0);
-        return false;
-    }
-
-    m_installPath = folder;
-    std::wstring uninstaller = m_prevUninstallerPath;
-    if (IsSameFolder(m_prevInstallPath, folder)) {
-        // Installing over the recorded installation: it is kept unless its set.ini asks for a removal.
-        wchar_t overrideValue[20] = {};
-        ::GetPrivateProfileStringW(L"Uninstall", L"IsOverride", L"true", overrideValue, 20,
-                                   Utils::JoinPath(folder, L"set.ini").c_str());
-        if (std::wstring(overrideValue) == L"true") {
-            uninstaller.clear();
-        }
-    }
-    LogDownloadUrl();
-    m_installer->url = g_installerConfig.DownloadUrl;
-    m_installer->uninstallerPath = uninstaller;
-    m_installer->installDir = folder;
-    m_installer->desktopShortcut = createDesktopShortcut;
-    m_installer->quickLaunch = createQuickLaunch;
+    m_facts.installPath = folder;
+    InstallFlow::PrepareAttempt(*m_installer, folder, InstallFlow::UninstallerToRun(m_previous, folder),
+                                createDesktopShortcut, createQuickLaunch);
 
     if (g_installerConfig.IsCheckNet) {
         m_netCheckThread.reset(); // waits for an earlier check
         m_netCheckThread = std::make_unique<Utils::Thread>(this, L"ABDEF", [](void* self) -> unsigned long {
             Utils::ComInit com(COINIT_APARTMENTTHREADED);
-            LogDownloadUrl();
-            int result = Utils::CheckNetwork();
+            MainWndLogic::Refusal result = InstallFlow::CheckNetwork();
             static_cast<CMainWnd*>(self)->PostNotify(nullptr, L"checknet", static_cast<WPARAM>(result), 0);
             return 0;
         });
@@ -250,9 +196,9 @@ bool CMainWnd::StartInstall(const std::wstring& folder, bool createDesktopShortc
 }
 
 void CMainWnd::OnCheckNet(int result) {
-    if (MainWndLogic::IsNetworkPoor(result)) {
-        Warn(L"当前网络环境较差，请在网络通畅时进行安装");
-        SendNotify(nullptr, L"install", 0);
+    auto refusal = static_cast<MainWndLogic::Refusal>(result);
+    if (refusal != MainWndLogic::Refusal::None) {
+        Refuse(refusal);
     } else {
         SendNotify(nullptr, L"install", 1);
     }
@@ -275,45 +221,24 @@ void CMainWnd::ShowProgress(int percent) {
     DEBUG_LOG(L"progress=%d %s", percent, text.c_str());
 }
 
-void CMainWnd::RemovePackageAfterFailedDownload() {
-    // The download job keeps the path of its first attempt (a partial download resumes there); that is the file
-    // to remove, whatever folder this attempt named.
-    std::wstring package = m_installer->jobPackagePath.empty() ? m_installer->GetPackagePath()
-                                                               : m_installer->jobPackagePath;
-    LogDownloadUrl();
-    // The probes leave their own debug lines behind; the results only help whoever reads the log.
-    (void)Utils::CheckNetwork();
-    bool existed = FileExists(package);
-    bool deleted = existed && ::DeleteFileW(package.c_str());
-    if (!existed || deleted) {
-        Utils::UniqueFileHandle probe(::CreateFileW(package.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
-                                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (probe) {
-            probe.reset();
-            ::DeleteFileW(package.c_str());
-        }
-    }
-    Utils::HardDiskManager disk;
-    (void)disk.CheckFreeSpace(MainWndLogic::DriveOf(package).c_str());
-}
-
 LRESULT CMainWnd::OnStatus(const StatusRecord& r) {
     const double scale = g_installerConfig.DownloadScale;
+    m_taskbar.Show(MainWndLogic::TaskbarProgressOf(r.code, r.value, scale));
+    if (std::optional<int> percent = MainWndLogic::ProgressPercentOf(r.code, r.value, scale)) {
+        ShowProgress(*percent);
+        return 0;
+    }
+    if (m_facts.Take(r.code, r.value, r.message)) {
+        return 0;
+    }
     switch (r.code) {
-    case 1002:
-        ShowProgress(MainWndLogic::DownloadPercent(r.value, scale));
-        break;
     case 1004:
-        RemovePackageAfterFailedDownload();
+        InstallFlow::RemovePackageAfterFailedDownload(*m_installer);
         Message(L"下载失败", L"温馨提示");
         m_mainTabLayout->SelectItem(m_pageBeforeInstall);
         break;
     case 2001:
-        Records::WriteSetIni(m_installPath);
-        break;
-    case 2002:
-        ShowProgress(MainWndLogic::InstallPercent(r.value, scale));
+        Records::WriteSetIni(m_facts.installPath);
         break;
     case 2003:
         m_installPrg->SetValue(100);
@@ -333,33 +258,6 @@ LRESULT CMainWnd::OnStatus(const StatusRecord& r) {
         Warn(L"安装包校验失败，请重新下载");
         m_mainTabLayout->SelectItem(m_pageBeforeInstall);
         break;
-    case 3000:
-        // Only a full folder can replace the one chosen: an empty or relative one would send the records to the
-        // current folder.
-        if (MainWndLogic::IsAbsoluteFolder(r.message)) {
-            m_installPath = r.message;
-        } else {
-            DEBUG_LOG(L"InstPath ignored: %s", r.message.c_str());
-        }
-        break;
-    case 3001:
-        m_startExePath = r.message;
-        break;
-    case 3003:
-        m_uninstallerPath = r.message;
-        break;
-    case 3004:
-        m_startUrl = r.message;
-        break;
-    case 3005:
-        m_startupStyle = static_cast<int>(r.value);
-        break;
-    case 3007:
-        m_topShowDelay = MainWndLogic::DelayFromValue(r.value);
-        break;
-    case 3008:
-        m_finishCloseDelay = MainWndLogic::DelayFromValue(r.value);
-        break;
     case 3009:
         Message(r.message, L"消息");
         break;
@@ -370,22 +268,24 @@ LRESULT CMainWnd::OnStatus(const StatusRecord& r) {
 }
 
 void CMainWnd::FinishInstall() {
-    Records::WriteInstallRecord(m_installPath, m_uninstallerPath);
-    Records::WriteSetIni(m_installPath);
-    if (m_startupStyle == 1) {
-        Records::LaunchProduct(GetHWND(), m_startUrl, m_startExePath);
+    InstallFlow::RecordInstallation(m_facts);
+    if (m_facts.startupStyle == 1) {
+        Records::LaunchProduct(GetHWND(), m_facts.startUrl, m_facts.startExePath);
     }
-    if (m_topShowDelay != 0) {
-        SetTimer(GetRoot(), TIMER_BRING_TO_FRONT, m_topShowDelay);
+    if (m_facts.topShowDelay != 0) {
+        SetTimer(GetRoot(), TIMER_BRING_TO_FRONT, m_facts.topShowDelay);
     }
-    if (m_finishCloseDelay != 0) {
+    if (m_facts.finishCloseDelay != 0) {
         // The system clamps longer periods to this value anyway.
-        SetTimer(GetRoot(), TIMER_AUTO_CLOSE, m_finishCloseDelay > 0x7FFFFFFF ? 0x7FFFFFFF : m_finishCloseDelay);
+        SetTimer(GetRoot(), TIMER_AUTO_CLOSE,
+                 m_facts.finishCloseDelay > 0x7FFFFFFF ? 0x7FFFFFFF : m_facts.finishCloseDelay);
     }
-    DEBUG_LOG(L"finished: %s", m_installPath.c_str());
+    DEBUG_LOG(L"finished: %s", m_facts.installPath.c_str());
 }
 
-LRESULT CMainWnd::OnTimer(WPARAM, LPARAM) { return 0; }
+LRESULT CMainWnd::OnTimer(WPARAM, LPARAM) {
+    return 0;
+}
 
 LRESULT CMainWnd::HandleMessage(UINT msg, WPARAM wp, LPARAM lp, bool& handled) {
     if (msg == WM_REPLAY_DEFERRED) {
@@ -396,6 +296,9 @@ LRESULT CMainWnd::HandleMessage(UINT msg, WPARAM wp, LPARAM lp, bool& handled) {
     if (Defer(msg, wp, lp)) {
         handled = true;
         return 0;
+    }
+    if (m_taskbar.IsButtonCreated(msg)) {
+        m_taskbar.OnButtonCreated();
     }
     if (msg == WM_INSTALLER_STATUS) {
         std::unique_ptr<StatusRecord> record(reinterpret_cast<StatusRecord*>(lp));
@@ -503,8 +406,8 @@ void CMainWnd::OnClick(const UiKit::Notify& msg) {
     } else if (sender == m_openProduceBtn) {
         // Starting the product lets pending input through: a second click must find the button dead.
         m_openProduceBtn->SetEnabled(false);
-        if (m_startupStyle == 2) {
-            Records::LaunchProduct(GetHWND(), m_startUrl, m_startExePath);
+        if (m_facts.startupStyle == 2) {
+            Records::LaunchProduct(GetHWND(), m_facts.startUrl, m_facts.startExePath);
         }
         Close(1);
     } else if (name == L"treatyBtn" || name == L"treatyBtn2") {

@@ -11,7 +11,10 @@
 #include <string>
 
 #include "download/Downloader.h"
+#include "records/Records.h"
+#include "ui/MainWndLogic.h"
 #include "ui/SkinFrameBase.h"
+#include "ui/Taskbar.h"
 #include "utils/Thread.h"
 
 class CDownloadInstaller;
@@ -74,7 +77,7 @@ private:
     int Warn(const std::wstring& text);
     int Message(const std::wstring& text, const wchar_t* caption);
     void ShowProgress(int percent);
-    void RemovePackageAfterFailedDownload();
+    void Refuse(MainWndLogic::Refusal refusal);
     void OnCheckNet(int result);
     void OnInstall(bool go);
     void EnableInstallButtons();
@@ -99,15 +102,9 @@ private:
     UiKit::Control* m_installingTipLbl = nullptr;
     UiKit::Progress* m_installPrg = nullptr;
 
-    std::wstring m_startExePath;
-    std::wstring m_uninstallerPath;
-    std::wstring m_installPath;
-    std::wstring m_prevUninstallerPath;
-    std::wstring m_prevInstallPath;
-    std::wstring m_startUrl;
-    int m_startupStyle = 0;
-    uint32_t m_topShowDelay = 3000;
-    uint32_t m_finishCloseDelay = 0xFFFFFFFF;
+    MainWndLogic::RunFacts m_facts;
+    Records::InstallRecord m_previous;
+    CTaskbarProgress m_taskbar;
     std::unique_ptr<CDownloadInstaller> m_installer;
     std::unique_ptr<Utils::Thread> m_netCheckThread;
     int m_pageBeforeInstall = 0;

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "install/StatusCodes.h"
 #include "utils/DebugLog.h"
 #include "utils/Probes.h"
 
@@ -67,7 +68,9 @@ bool IsAbsoluteFolder(const std::wstring& folder) {
     return folder.size() >= 3 && slash(folder[0]) && slash(folder[1]) && !slash(folder[2]);
 }
 
-bool IsNetworkPoor(int checkResult) { return (checkResult >> 16) != 0; }
+bool IsNetworkPoor(int checkResult) {
+    return (checkResult >> 16) != 0;
+}
 
 bool HasEnoughFreeSpace(uint64_t freeBytesAvailable) {
     return static_cast<double>(freeBytesAvailable / Utils::kBytesPerGiB) >= 1.1;
@@ -93,6 +96,136 @@ uint32_t DelayFromValue(double value) {
         return 0xFFFFFFFF;
     }
     return static_cast<uint32_t>(value);
+}
+
+} // namespace MainWndLogic
+
+namespace MainWndLogic {
+
+std::optional<RunEnd> RunEndOf(int code) {
+    switch (code) {
+    case IST_CODE_SUCCESS:
+        return RunEnd::Installed;
+    case DL_CODE_FAIL:
+        return RunEnd::DownloadFailed;
+    case IST_CODE_REFUSED:
+        return RunEnd::PackageRefused;
+    case IST_CODE_FAIL:
+        return RunEnd::PackageFailed;
+    case UNI_CODE_FAIL:
+        return RunEnd::RemovalFailed;
+    default:
+        return std::nullopt;
+    }
+}
+
+const wchar_t* RefusalText(Refusal refusal) {
+    switch (refusal) {
+    case Refusal::InvalidFolder:
+        return L"无效路径";
+    case Refusal::NotEnoughSpace:
+        return L"当前磁盘剩余空间低于1GB，请修改安装路径";
+    case Refusal::PoorNetwork:
+        return L"当前网络环境较差，请在网络通畅时进行安装";
+    case Refusal::None:
+        break;
+    }
+    return L"";
+}
+
+int ExitCodeOf(RunEnd end) {
+    switch (end) {
+    case RunEnd::Installed:
+        return kExitInstalled;
+    case RunEnd::DownloadFailed:
+        return kExitDownloadFailed;
+    case RunEnd::PackageRefused:
+        return kExitPackageRefused;
+    case RunEnd::PackageFailed:
+        return kExitPackageFailed;
+    case RunEnd::RemovalFailed:
+        return kExitRemovalFailed;
+    }
+    return kExitPackageFailed;
+}
+
+int ExitCodeOf(Refusal refusal) {
+    switch (refusal) {
+    case Refusal::InvalidFolder:
+        return kExitInvalidFolder;
+    case Refusal::NotEnoughSpace:
+        return kExitNotEnoughSpace;
+    case Refusal::PoorNetwork:
+        return kExitNoNetwork;
+    case Refusal::None:
+        break;
+    }
+    return kExitInstalled;
+}
+
+std::optional<int> ProgressPercentOf(int code, double value, double scale) {
+    if (code == DL_CODE_PROGRESS) {
+        return DownloadPercent(value, scale);
+    }
+    if (code == IST_CODE_PROGRESS) {
+        return InstallPercent(value, scale);
+    }
+    return std::nullopt;
+}
+
+TaskbarProgress TaskbarProgressOf(int code, double value, double scale) {
+    if (std::optional<int> percent = ProgressPercentOf(code, value, scale)) {
+        return {TaskbarProgress::Normal, *percent};
+    }
+    if (std::optional<RunEnd> end = RunEndOf(code)) {
+        return {*end == RunEnd::Installed ? TaskbarProgress::Cleared : TaskbarProgress::Error, -1};
+    }
+    // A new download or removal leaves the error state of an earlier attempt behind.
+    if (code == DL_CODE_START || code == UNI_CODE_PROGRESS) {
+        return {TaskbarProgress::Normal, -1};
+    }
+    return {};
+}
+
+bool ProgressThrottle::Due(uint32_t nowMs) {
+    if (logged_ && static_cast<uint32_t>(nowMs - last_) < 1000) {
+        return false;
+    }
+    logged_ = true;
+    last_ = nowMs;
+    return true;
+}
+
+bool RunFacts::Take(int code, double value, const std::wstring& message) {
+    switch (code) {
+    case IST_CODE_INST_PATH:
+        if (IsAbsoluteFolder(message)) {
+            installPath = message;
+        } else {
+            DEBUG_LOG(L"InstPath ignored: %s", message.c_str());
+        }
+        return true;
+    case IST_CODE_EXE_PATH:
+        startExePath = message;
+        return true;
+    case IST_CODE_UNINST_EP:
+        uninstallerPath = message;
+        return true;
+    case IST_CODE_START_URL:
+        startUrl = message;
+        return true;
+    case IST_CODE_STARTUP_STYLE:
+        startupStyle = static_cast<int>(value);
+        return true;
+    case IST_CODE_TOP_SHOW_DETENTION:
+        topShowDelay = DelayFromValue(value);
+        return true;
+    case IST_CODE_FINISH_CLOSE_DETENTION:
+        finishCloseDelay = DelayFromValue(value);
+        return true;
+    default:
+        return false;
+    }
 }
 
 } // namespace MainWndLogic

@@ -1,8 +1,10 @@
-// The main window's decisions that need no window: progress arithmetic, the network and free-space rules, the
-// progress label, the drive of a folder.
+// The decisions of an installation run that need no window, shared by the main window and the silent run: progress
+// arithmetic, the network and free-space rules, the progress label, the drive of a folder, how a run ends and its
+// exit code, the taskbar's state, the facts the package reports.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace MainWndLogic {
@@ -36,5 +38,69 @@ constexpr uint32_t kDefaultFinishCloseDelayMs = 0xFFFFFFFF;
 // of an in-range value; out-of-range and not-a-number values give the largest delay rather than undefined
 // behaviour.
 uint32_t DelayFromValue(double value);
+
+// How a run ends, by the status code that ends it; none for the codes a run goes on after.
+enum class RunEnd { Installed, DownloadFailed, PackageRefused, PackageFailed, RemovalFailed };
+std::optional<RunEnd> RunEndOf(int code);
+
+// What stops an attempt before it starts: the checks the installer makes on the folder, its drive and the network.
+enum class Refusal { None, InvalidFolder, NotEnoughSpace, PoorNetwork };
+// The warning the window shows for a refusal (empty for None).
+const wchar_t* RefusalText(Refusal refusal);
+
+// Exit codes of a silent run; stable, deployment scripts depend on them.
+enum SilentExitCode : int {
+    kExitInstalled = 0,
+    kExitInvalidFolder = 1,
+    kExitNotEnoughSpace = 2,
+    kExitNoNetwork = 3,
+    kExitDownloadFailed = 4,
+    kExitPackageRefused = 5,
+    kExitPackageFailed = 6,
+    kExitRemovalFailed = 7,
+    kExitBadCommandLine = 8,
+    kExitAnotherInstance = -1,
+};
+int ExitCodeOf(RunEnd end);
+int ExitCodeOf(Refusal refusal);
+
+// The bar's percent for a progress code (download 1002, installation 2002); none for other codes.
+std::optional<int> ProgressPercentOf(int code, double value, double scale);
+
+// What the taskbar button shows after a status code: the bar's percent while downloading and installing, the
+// error state after a failure, nothing once installed. `percent` is -1 when the code leaves the value as it is.
+struct TaskbarProgress {
+    enum State { Unchanged, Normal, Error, Cleared } state = Unchanged;
+    int percent = -1;
+    bool operator==(const TaskbarProgress&) const = default;
+};
+TaskbarProgress TaskbarProgressOf(int code, double value, double scale);
+
+// Progress lines of a run without a window: at most one a second (the first always goes).
+class ProgressThrottle {
+public:
+    // True when a line may go now (`nowMs`: GetTickCount, whose wrap-around the unsigned difference absorbs);
+    // remembers the time when it does.
+    bool Due(uint32_t nowMs);
+
+private:
+    bool logged_ = false;
+    uint32_t last_ = 0;
+};
+
+// What the package tells the installer about itself (codes 3000-3008), kept for the records and the product start.
+struct RunFacts {
+    std::wstring installPath; // InstPath, else the folder the attempt named
+    std::wstring startExePath;
+    std::wstring uninstallerPath;
+    std::wstring startUrl;
+    int startupStyle = 0;
+    uint32_t topShowDelay = kDefaultTopShowDelayMs;
+    uint32_t finishCloseDelay = kDefaultFinishCloseDelayMs;
+
+    // Takes a fact; false for any other code. Only a full folder can replace the install path: an empty or
+    // relative one would send the records to the current folder.
+    bool Take(int code, double value, const std::wstring& message);
+};
 
 } // namespace MainWndLogic

@@ -10,7 +10,9 @@ using TestSupport::TempDir;
 
 namespace {
 
-InstallerConfig Defaults() { return InstallerConfig(InstallerConfig::DefaultsOnly{}); }
+InstallerConfig Defaults() {
+    return InstallerConfig(InstallerConfig::DefaultsOnly{});
+}
 
 InstallerConfig FromCommandLine(const wchar_t* commandLine) {
     InstallerConfig c = Defaults();
@@ -61,7 +63,8 @@ TEST(InstallerConfig, CommandLineOptions) {
         {L"setup.exe -ischecknet=true", [](auto& c) { EXPECT_TRUE(c.IsCheckNet); }},
         {L"setup.exe -downloadurl=", [](auto& c) { EXPECT_EQ(c.DownloadUrl, L""); }},
         {L"setup.exe -downloadurl", [](auto& c) { EXPECT_EQ(c.DownloadUrl, L""); }},
-        {L"setup.exe \"-downloadurl=http://h/a b.exe\"", [](auto& c) { EXPECT_EQ(c.DownloadUrl, L"http://h/a b.exe"); }},
+        {L"setup.exe \"-downloadurl=http://h/a b.exe\"",
+         [](auto& c) { EXPECT_EQ(c.DownloadUrl, L"http://h/a b.exe"); }},
         {L"setup.exe -downloadurl=\"http://h/x y\"", [](auto& c) { EXPECT_EQ(c.DownloadUrl, L"http://h/x y"); }},
         {L"setup.exe -instcmd=/x", [](auto& c) { EXPECT_EQ(c.InstCmd, L"/x"); }},
         {L"setup.exe \"-instcmd=/a \\\"q\\\"\"", [](auto& c) { EXPECT_EQ(c.InstCmd, L"/a \"q\""); }},
@@ -78,6 +81,35 @@ TEST(InstallerConfig, CommandLineOptions) {
              EXPECT_EQ(c.DownloadType, 1);
          }},
         {L"-downloadtype=2", [](auto& c) { EXPECT_EQ(c.DownloadType, 2); }}, // argument 0 counts too
+        // Silent mode: the folder and the shortcut choices; a value an option cannot take is named, not guessed.
+        {L"setup.exe",
+         [](auto& c) {
+             EXPECT_FALSE(c.Silent);
+             EXPECT_TRUE(c.SilentDesktopShortcut && c.SilentQuickLaunch);
+             EXPECT_TRUE(c.BadOptions.empty());
+         }},
+        {L"setup.exe -silent \"-instdir=D:\\My Apps\" -desktopshortcut=false -quicklaunch=true",
+         [](auto& c) {
+             EXPECT_TRUE(c.Silent);
+             EXPECT_EQ(c.SilentInstDir, L"D:\\My Apps");
+             EXPECT_FALSE(c.SilentDesktopShortcut);
+             EXPECT_TRUE(c.SilentQuickLaunch);
+             EXPECT_TRUE(c.BadOptions.empty());
+         }},
+        {L"setup.exe -silent=true -quicklaunch=false",
+         [](auto& c) {
+             EXPECT_TRUE(c.Silent && c.SilentDesktopShortcut);
+             EXPECT_FALSE(c.SilentQuickLaunch);
+             EXPECT_TRUE(c.BadOptions.empty());
+         }},
+        {L"setup.exe -silent=no -instdir -desktopshortcut=True -quicklaunch",
+         [](auto& c) {
+             EXPECT_TRUE(c.Silent) << "any -silent keeps the window away";
+             EXPECT_EQ(c.BadOptions, (std::vector<std::wstring>{L"-silent=no", L"-instdir=", L"-desktopshortcut=True",
+                                                                L"-quicklaunch="}));
+             EXPECT_TRUE(c.SilentDesktopShortcut && c.SilentQuickLaunch) << "a bad value changes nothing";
+         }},
+        {L"setup.exe -instdir=C:\\x -SILENT", [](auto& c) { EXPECT_FALSE(c.Silent); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(TestSupport::Utf8(c.commandLine));
@@ -99,11 +131,13 @@ TEST(InstallerConfig, IniLayerValuesAndFallbacks) {
     std::wstring ini = dir / L"ZKInstallerConfig.ini";
     std::wstring longUrl = L"http://h/" + std::wstring(300, L'a');
     WriteIni(ini, L"[install]\r\n"
-                  L"downloadurl = \"" + longUrl + L"\"\r\n"
-                  L"DownloadType=2\r\n"
-                  L"IsCheckNet=True\r\n"
-                  L"DownloadScale=0.5 \r\n"
-                  L"InstCmd=\r\n");
+                  L"downloadurl = \"" +
+                      longUrl +
+                      L"\"\r\n"
+                      L"DownloadType=2\r\n"
+                      L"IsCheckNet=True\r\n"
+                      L"DownloadScale=0.5 \r\n"
+                      L"InstCmd=\r\n");
     InstallerConfig c = Defaults();
     c.LoadIni(ini);
     EXPECT_EQ(c.DownloadUrl, longUrl.substr(0, 259)) << "cut to the reader's 259 characters";

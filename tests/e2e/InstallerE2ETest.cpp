@@ -7,6 +7,7 @@
 #include <shlobj.h>
 
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <regex>
 #include <vector>
@@ -378,6 +379,11 @@ TEST_F(InstallerE2E, PackageFailureShowsTheWarningAndReturnsToTheStartPage) {
     run.ClickMain(0, L"treatyCb");
     run.ClickMain(0, L"defaultInstallBtn");
     ASSERT_TRUE(run.Expect("warning: 安装包安装失败", 120000)) << run.LogText();
+    // The taskbar button followed the bar (Progress=0.3 is 78 there) and shows the error state at that value;
+    // its calls did not fail.
+    EXPECT_TRUE(run.Seen("progress=78 ")) << run.LogText();
+    EXPECT_TRUE(run.Seen("taskbar: error 78%")) << run.LogText();
+    EXPECT_FALSE(run.Seen("taskbar: call failed")) << run.LogText();
     HWND warning = run.WaitForWindow(L"消息框");
     run.Click(warning, L"151", -1, L"closebtn");
     ASSERT_TRUE(run.Expect("page=0")) << run.LogText();
@@ -913,4 +919,172 @@ TEST_F(InstallerE2E, LogFileHoldsEverythingLoggedUpToAKillAndTenAreKept) {
     EXPECT_NE(text.find("DownloadUrl=" + url.substr(0, url.find('?')) + " (command line)"), std::string::npos) << text;
     EXPECT_EQ(text.find("secret=1"), std::string::npos) << "no query string in the log";
     EXPECT_NE(text.find("IsCheckNet=false (command line)"), std::string::npos);
+}
+
+namespace {
+
+// Every window mapped on the X display while it lives: xev on the root window reports each MapNotify of a
+// top-level window, whichever program maps it.
+class XMapWatch {
+public:
+    XMapWatch()
+        : out_(TestSupport::ExeFolder() + L"\\xmapwatch.txt"), pid_(TestSupport::ExeFolder() + L"\\xmapwatch.pid") {
+        ::DeleteFileW(out_.c_str());
+        started_ = GuiDriver::RunHost(L"/usr/bin/xev -root -event substructure > '" + GuiDriver::UnixPath(out_) +
+                                      L"' 2>&1 & echo $! > '" + GuiDriver::UnixPath(pid_) + L"'");
+    }
+    ~XMapWatch() {
+        if (started_) {
+            (void)GuiDriver::RunHost(L"kill $(cat '" + GuiDriver::UnixPath(pid_) + L"')");
+        }
+    }
+    XMapWatch(const XMapWatch&) = delete;
+    XMapWatch& operator=(const XMapWatch&) = delete;
+
+    size_t Maps() const {
+        std::string text = TestSupport::ReadBytes(out_);
+        size_t n = 0;
+        for (size_t at = text.find("MapNotify"); at != std::string::npos; at = text.find("MapNotify", at + 1)) {
+            ++n;
+        }
+        return n;
+    }
+    // Shows a window of this process until xev has reported it: proves the watch sees what it must see.
+    bool SeesAWindow() {
+        size_t before = Maps();
+        HWND probe = ::CreateWindowExW(WS_EX_TOOLWINDOW, L"STATIC", L"probe", WS_POPUP | WS_VISIBLE, 0, 0, 20, 20,
+                                       nullptr, nullptr, nullptr, nullptr);
+        bool seen = GuiDriver::PumpUntil([&] { return Maps() > before; }, 20000);
+        ::DestroyWindow(probe);
+        GuiDriver::Pump(300);
+        return seen;
+    }
+
+private:
+    std::wstring out_;
+    std::wstring pid_;
+    bool started_ = false;
+};
+
+} // namespace
+
+// -silent: one row per outcome the loopback server and the stand-ins can produce, each with its exit code; no
+// window is ever mapped on the display, no product started. (Exit code 3, no network, is checked by
+// no-network.sh inside a namespace without a network.)
+TEST_F(InstallerE2E, SilentRunEndsWithTheExitCodeOfItsOutcome) {
+    XMapWatch watch;
+    ASSERT_TRUE(watch.SeesAWindow()) << "the X map watch does not work";
+    const size_t mapsBefore = watch.Maps();
+    TestSupport::TempDir dir(L"silent");
+    std::wstring product = ProductStandIn(dir);
+    std::wstring productScript = dir / L"product.script";
+    ScopedEnvironment productEnv(L"TUNIVOX_STANDIN_SCRIPT", productScript);
+    const std::wstring chosen = dir / L"chosen";
+    const std::wstring desktopLink = SpecialFolder(CSIDL_DESKTOPDIRECTORY) + L"\\Lumetra音频转换器.lnk";
+    const bool smallDrive = !FileExists(TestServers::WinePath(SMALLDRIVE_STATE_UNIX) + L"\\unavailable");
+    struct Case {
+        const char* name;
+        std::wstring args;
+        const char* packageScript;    // for the stand-in served at /tunivox/standin/setup.exe
+        std::function<void()> before; // state the run starts from
+        int exitCode;
+        const char* logged; // a line the run must log
+        std::function<void(const std::wstring& script)> check;
+    } cases[] = {
+        {"installed with the demo package into -instdir, no desktop shortcut",
+         UrlArg("/tunivox/package/setup_tunivox.exe") + L" \"-instdir=" + chosen + L"\" -desktopshortcut=false",
+         nullptr, nullptr, 0, "finished: ",
+         [&](const std::wstring&) {
+             EXPECT_EQ(RegistryValue(L"InstallPath"), chosen);
+             EXPECT_EQ(RegistryValue(L"UnInstallEp"), chosen + L"\\uninst.ep");
+             EXPECT_TRUE(FileExists(chosen + L"\\Tunivox.exe"));
+             EXPECT_EQ(Ini(chosen + L"\\set.ini", L"Install", L"AppName"), L"Tunivox");
+             EXPECT_FALSE(FileExists(chosen + L"\\__Package_Tunivox.exe"));
+             EXPECT_FALSE(FileExists(desktopLink));
+             EXPECT_EQ(::FindWindowW(L"TunivoxDemoProduct", nullptr), nullptr);
+         }},
+        {"installed into the one-click folder; messages logged, the product not started",
+         UrlArg("/tunivox/standin/setup.exe"),
+         "say Progress=0.5\\r\\nMessage=hello there\\r\\nExePath=PRODUCT\\r\\nStartUrl=http://127.0.0.1:9/start\\r\\n"
+         "StartupStyle=AutoStartup\\r\\n\nsay State=Success\\r\\n\n",
+         nullptr, 0, "message: hello there",
+         [&](const std::wstring& script) {
+             EXPECT_EQ(RegistryValue(L"InstallPath"), DefaultFolder());
+             std::string cmdline = TestSupport::ReadBytes(script + L".cmdline");
+             EXPECT_NE(cmdline.find("-dsc=true -ssc=true"), std::string::npos) << cmdline;
+             GuiDriver::Pump(1000);
+             EXPECT_FALSE(FileExists(productScript + L".cmdline")) << "the product was started";
+         }},
+        {"a relative folder", UrlArg("/tunivox/standin/setup.exe") + L" -instdir=apps\\here", nullptr, nullptr, 1,
+         "warning: 无效路径", nullptr},
+        {"too little free space", UrlArg("/tunivox/standin/setup.exe") + L" -instdir=Q:\\apps", nullptr, nullptr,
+         smallDrive ? 2 : -2, "warning: 当前磁盘剩余空间低于1GB，请修改安装路径", nullptr},
+        {"the download fails", UrlArg("/tunivox/nothing/here.exe"), nullptr, nullptr, 4, "silent: failed with 1004",
+         [&](const std::wstring&) { EXPECT_FALSE(FileExists(DefaultFolder() + L"\\__Package_Tunivox.exe")); }},
+        {"the package fails its check", UrlArg("/tunivox/refused/setup.exe"), "say State=Success\\r\\n\n",
+         [&] { Serve(L"tunivox\\refused\\setup.exe", StandinVariant(L"unsigned")); }, 5, "package refused: ",
+         [&](const std::wstring& script) { EXPECT_FALSE(FileExists(script + L".cmdline")) << "it never ran"; }},
+        {"the package reports a failure", UrlArg("/tunivox/standin/setup.exe"), "say State=Fail\\r\\n\n", nullptr, 6,
+         "silent: failed with 2004 (安装包安装失败)", nullptr},
+        {"the earlier installation cannot be removed", UrlArg("/tunivox/standin/setup.exe"),
+         "say State=Success\\r\\n\n",
+         [&] {
+             RecordEarlierInstallation(dir / L"old\\Tunivox");
+             ASSERT_TRUE(TestSupport::WriteBytes(productScript, "say State=Fail\\r\\n\n"));
+         },
+         7, "silent: failed with 5004 (安装包卸载失败)", nullptr},
+        {"-desktopshortcut without true or false", UrlArg("/tunivox/standin/setup.exe") + L" -desktopshortcut=yes",
+         nullptr, nullptr, 8, "silent: bad option -desktopshortcut=yes", nullptr},
+        {"-instdir without a folder", UrlArg("/tunivox/standin/setup.exe") + L" -instdir", nullptr, nullptr, 8,
+         "silent: bad option -instdir=", nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.exitCode == -2) {
+            continue; // no small drive on this machine
+        }
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\tovanique");
+        TestSupport::RemoveTree(DefaultFolder());
+        TestSupport::RemoveTree(chosen);
+        ::DeleteFileW(desktopLink.c_str());
+        ::DeleteFileW((productScript + L".cmdline").c_str());
+        ::DeleteFileW(productScript.c_str());
+        if (c.before) {
+            c.before();
+        }
+        std::wstring script;
+        std::wstring args = L"-silent " + c.args;
+        if (c.packageScript != nullptr) {
+            std::string text = c.packageScript;
+            size_t at = text.find("PRODUCT");
+            if (at != std::string::npos) {
+                text.replace(at, 7, ScriptText(product));
+            }
+            script = StandinScript(dir, text);
+            ::DeleteFileW((script + L".cmdline").c_str());
+            args += L" \"-instcmd=-standin=" + script + L"\"";
+        }
+        InstallerRun run(args);
+        EXPECT_EQ(static_cast<int>(run.ExitCode(180000)), c.exitCode) << run.LogText();
+        EXPECT_TRUE(run.Seen(c.logged)) << run.LogText();
+        EXPECT_FALSE(run.Seen("page=")) << "no window";
+        if (c.check) {
+            c.check(script);
+        }
+    }
+    // A second installer while a silent one runs: -1 at once, also in silent mode.
+    {
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\tovanique");
+        std::wstring gate = dir / L"gate";
+        std::wstring script = StandinScript(dir, "say Progress=0.2\\r\\n\nwaitfile " + TestSupport::Utf8(gate) +
+                                                     "\nsay State=Success\\r\\n\n");
+        InstallerRun first(L"-silent " + UrlArg("/tunivox/standin/setup.exe") + L" \"-instcmd=-standin=" + script +
+                           L"\"");
+        ASSERT_TRUE(first.Expect("IST_CODE_PROGRESS", 120000)) << first.LogText();
+        auto second = TestSupport::RunCommand(L"\"" + SetupExe() + L"\" -silent", 30000);
+        EXPECT_EQ(second.exitCode, 0xFFFFFFFFu);
+        ASSERT_TRUE(TestSupport::WriteBytes(gate, "go"));
+        EXPECT_EQ(first.ExitCode(120000), 0u) << first.LogText();
+    }
+    EXPECT_EQ(watch.Maps(), mapsBefore) << "a window was mapped during a silent run";
 }

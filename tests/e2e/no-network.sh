@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The installer on a machine without a network: Wine runs inside a network namespace that has only loopback (with a
 # prefix of its own, since a wineserver belongs to one namespace), the user clicks "一键安装" with the agreement
-# ticked, and the network check must refuse with "当前网络环境较差，请在网络通畅时进行安装" while the start page stays.
+# ticked, and the network check must refuse with "当前网络环境较差，请在网络通畅时进行安装" while the start page stays;
+# then a silent run must end with exit code 3 after the same check.
 # Usage: no-network.sh BUILD_DIR. Exit 77 (skipped) when network namespaces cannot be made here (not root).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -98,3 +99,14 @@ wait_for 30 "the installer to end" bash -c "! kill -0 $installer_pid 2>/dev/null
 wait "$installer_pid" || die "the installer ended with $?"
 installer_pid=
 say "OK: refused with the network warning, start page kept ($(grep -c . "$log") log lines in $log)"
+
+# Silent mode makes the same check and ends with exit code 3 (no network) without a window.
+silent_log=$work/installer-silent-debug.log
+rc=0
+in_ns wine "$build/tools/dbgcapture/dbgcapture.exe" "$(in_ns winepath -w "$silent_log" 2>/dev/null)" \
+    "$(in_ns winepath -w "$build/app/TunivoxSetup.exe" 2>/dev/null)" -silent \
+    -downloadurl=http://127.0.0.1:9/tunivox/package/setup_tunivox.exe >"$work/installer-silent-stdout.log" 2>&1 || rc=$?
+[ "$rc" -eq 3 ] || die "the silent run ended with $rc, not 3 (log: $silent_log)"
+grep -q "warning: 当前网络环境较差，请在网络通畅时进行安装" "$silent_log" || die "the silent run logged no network warning"
+! grep -q "DL_CODE_START" "$silent_log" || die "the silent run downloaded without a network"
+say "OK: the silent run ended with 3"

@@ -70,8 +70,8 @@ TEST(MainWndLogic, NetworkAndSpaceRules) {
     struct {
         uint64_t free;
         bool enough;
-    } space[] = {{0, false}, {GiB, false}, {GiB + GiB / 2, false}, {2 * GiB - 1, false}, {2 * GiB, true},
-                 {500 * GiB, true}};
+    } space[] = {{0, false},           {GiB, false},    {GiB + GiB / 2, false},
+                 {2 * GiB - 1, false}, {2 * GiB, true}, {500 * GiB, true}};
     for (auto& c : space) {
         EXPECT_EQ(HasEnoughFreeSpace(c.free), c.enough) << c.free;
     }
@@ -96,4 +96,102 @@ TEST(MainWndLogic, DriveAndDelays) {
     EXPECT_EQ(DelayFromValue(12.9), 12u);
     EXPECT_EQ(DelayFromValue(-5.0), 0xFFFFFFFFu);
     EXPECT_EQ(DelayFromValue(std::nan("")), 0xFFFFFFFFu);
+}
+
+// One row per status code: how it ends a run (and the silent exit code), and what the taskbar button shows.
+TEST(MainWndLogic, RunEndsExitCodesAndTaskbar) {
+    using T = TaskbarProgress;
+    struct {
+        int code;
+        double value;
+        std::optional<RunEnd> end;
+        int exitCode; // when `end` is set
+        T taskbar;
+    } cases[] = {
+        {1001, 1.0, std::nullopt, 0, {T::Normal, -1}},
+        {1002, 0.5, std::nullopt, 0, {T::Normal, 35}},
+        {1003, 0.0, std::nullopt, 0, {}},
+        {1004, 28.0, RunEnd::DownloadFailed, 4, {T::Error, -1}},
+        {2001, 0.0, std::nullopt, 0, {}},
+        {2002, 0.5, std::nullopt, 0, {T::Normal, 85}},
+        {2003, 0.0, RunEnd::Installed, 0, {T::Cleared, -1}},
+        {2004, 2.0, RunEnd::PackageFailed, 6, {T::Error, -1}}, // the package could not be run
+        {2004, 0.0, RunEnd::PackageFailed, 6, {T::Error, -1}},
+        {2005, 0.0, RunEnd::PackageRefused, 5, {T::Error, -1}},
+        {3009, 0.0, std::nullopt, 0, {}},
+        {5002, 0.5, std::nullopt, 0, {T::Normal, -1}},
+        {5003, 0.0, std::nullopt, 0, {}},
+        {5004, 1.0, RunEnd::RemovalFailed, 7, {T::Error, -1}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.code);
+        EXPECT_EQ(RunEndOf(c.code), c.end);
+        if (c.end) {
+            EXPECT_EQ(ExitCodeOf(*c.end), c.exitCode);
+        }
+        T t = TaskbarProgressOf(c.code, c.value, 0.7);
+        EXPECT_EQ(t.state, c.taskbar.state);
+        EXPECT_EQ(t.percent, c.taskbar.percent);
+    }
+    struct {
+        Refusal refusal;
+        int exitCode;
+        std::wstring text;
+    } refusals[] = {
+        {Refusal::None, 0, L""},
+        {Refusal::InvalidFolder, 1, L"无效路径"},
+        {Refusal::NotEnoughSpace, 2, L"当前磁盘剩余空间低于1GB，请修改安装路径"},
+        {Refusal::PoorNetwork, 3, L"当前网络环境较差，请在网络通畅时进行安装"},
+    };
+    for (const auto& r : refusals) {
+        EXPECT_EQ(ExitCodeOf(r.refusal), r.exitCode);
+        EXPECT_EQ(RefusalText(r.refusal), r.text);
+    }
+}
+
+TEST(MainWndLogic, ProgressLinesAtMostOnceASecond) {
+    ProgressThrottle throttle;
+    // Times in ms; the last two straddle GetTickCount's wrap-around.
+    struct {
+        uint32_t now;
+        bool due;
+    } steps[] = {{5000, true}, {5000, false},       {5999, false},        {6000, true},       {6500, false},
+                 {9000, true}, {0xFFFFFF00u, true}, {0x000000F0u, false}, {0x00000300u, true}};
+    for (const auto& s : steps) {
+        EXPECT_EQ(throttle.Due(s.now), s.due) << s.now;
+    }
+}
+
+TEST(MainWndLogic, FactsThePackageReports) {
+    RunFacts facts;
+    facts.installPath = L"C:\\chosen";
+    struct {
+        int code;
+        double value;
+        const wchar_t* message;
+        bool taken;
+    } events[] = {
+        {3000, 0, L"", true},         // empty: the chosen folder stays
+        {3000, 0, L"Tunivox", true},  // relative: likewise
+        {3000, 0, L"D:\\real", true}, // a full folder replaces it
+        {3001, 0, L"D:\\real\\T.exe", true},
+        {3002, 0, L"ignored", false},
+        {3003, 0, L"D:\\real\\uninst.ep", true},
+        {3004, 0, L"http://start", true},
+        {3005, 2.0, L"", true},
+        {3007, 0.0, L"", true},
+        {3008, 5000.0, L"", true},
+        {3009, 0, L"hello", false},
+        {2002, 0.5, L"", false},
+    };
+    for (const auto& e : events) {
+        EXPECT_EQ(facts.Take(e.code, e.value, e.message), e.taken) << e.code;
+    }
+    EXPECT_EQ(facts.installPath, L"D:\\real");
+    EXPECT_EQ(facts.startExePath, L"D:\\real\\T.exe");
+    EXPECT_EQ(facts.uninstallerPath, L"D:\\real\\uninst.ep");
+    EXPECT_EQ(facts.startUrl, L"http://start");
+    EXPECT_EQ(facts.startupStyle, 2);
+    EXPECT_EQ(facts.topShowDelay, 0u);
+    EXPECT_EQ(facts.finishCloseDelay, 5000u);
 }

@@ -1,0 +1,134 @@
+#include "ui/InstallFlow.h"
+
+#include <windows.h>
+
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include "config/InstallerConfig.h"
+#include "install/DownloadInstaller.h"
+#include "install/Folders.h"
+#include "sysinfo/Accounts.h"
+#include "utils/DebugLog.h"
+#include "utils/Paths.h"
+#include "utils/Probes.h"
+#include "utils/ScopedWin.h"
+
+namespace InstallFlow {
+
+namespace {
+
+bool FileExists(const std::wstring& path) {
+    return !path.empty() && ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void LogDownloadUrl() {
+    ::OutputDebugStringW(g_installerConfig.DownloadUrl.c_str());
+}
+
+} // namespace
+
+bool IsSameFolder(const std::wstring& from, const std::wstring& to) {
+    wchar_t relative[MAX_PATH] = {};
+    if (from.empty() || to.empty() ||
+        !::PathRelativePathToW(relative, from.c_str(), FILE_ATTRIBUTE_DIRECTORY, to.c_str(),
+                               FILE_ATTRIBUTE_DIRECTORY)) {
+        return false;
+    }
+    return std::wstring(relative) == L".";
+}
+
+std::wstring DefaultInstallPath(const Records::InstallRecord& previous) {
+    if (!previous.installPath.empty() && FileExists(previous.uninstallerPath)) {
+        return previous.installPath;
+    }
+    std::wstring user;
+    GetConsoleUserName(user);
+    bool useProgramFiles = !IsUserAdmin(user) && IsProcessAdmin();
+    wchar_t appData[MAX_PATH] = {};
+    DWORD n = ::GetEnvironmentVariableW(L"APPDATA", appData, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) {
+        useProgramFiles = true;
+    }
+    std::wstring base;
+    if (useProgramFiles) {
+        wchar_t programFiles[MAX_PATH] = {};
+        if (!::SHGetSpecialFolderPathW(nullptr, programFiles, CSIDL_PROGRAM_FILESX86, FALSE)) {
+            ::SHGetSpecialFolderPathW(nullptr, programFiles, CSIDL_PROGRAM_FILES, FALSE);
+        }
+        base = programFiles;
+    } else {
+        base = Utils::JoinPath(appData, L"PellSoft");
+    }
+    return Utils::JoinPath(base, L"Tunivox");
+}
+
+MainWndLogic::Refusal CheckFolder(const std::wstring& folder) {
+    if (!MainWndLogic::IsAbsoluteFolder(folder) || !CreateDirectoryChain(folder.c_str())) {
+        return MainWndLogic::Refusal::InvalidFolder;
+    }
+    Utils::HardDiskManager disk;
+    uint64_t freeBytes = disk.CheckFreeSpace(MainWndLogic::DriveOf(folder).c_str()) ? disk.freeBytesAvailable : 0;
+    if (!MainWndLogic::HasEnoughFreeSpace(freeBytes)) {
+        return MainWndLogic::Refusal::NotEnoughSpace;
+    }
+    return MainWndLogic::Refusal::None;
+}
+
+MainWndLogic::Refusal CheckNetwork() {
+    LogDownloadUrl();
+    return MainWndLogic::IsNetworkPoor(Utils::CheckNetwork()) ? MainWndLogic::Refusal::PoorNetwork
+                                                              : MainWndLogic::Refusal::None;
+}
+
+std::wstring UninstallerToRun(const Records::InstallRecord& previous, const std::wstring& folder) {
+    if (IsSameFolder(previous.installPath, folder)) {
+        // Installing over the recorded installation: it is kept unless its set.ini asks for a removal.
+        wchar_t overrideValue[20] = {};
+        ::GetPrivateProfileStringW(L"Uninstall", L"IsOverride", L"true", overrideValue, 20,
+                                   Utils::JoinPath(folder, L"set.ini").c_str());
+        if (std::wstring(overrideValue) == L"true") {
+            return {};
+        }
+    }
+    return previous.uninstallerPath;
+}
+
+void PrepareAttempt(CDownloadInstaller& installer, const std::wstring& folder, const std::wstring& uninstaller,
+                    bool desktopShortcut, bool quickLaunch) {
+    LogDownloadUrl();
+    installer.url = g_installerConfig.DownloadUrl;
+    installer.uninstallerPath = uninstaller;
+    installer.installDir = folder;
+    installer.desktopShortcut = desktopShortcut;
+    installer.quickLaunch = quickLaunch;
+}
+
+void RemovePackageAfterFailedDownload(const CDownloadInstaller& installer) {
+    // The download job keeps the path of its first attempt (a partial download resumes there); that is the file
+    // to remove, whatever folder this attempt named.
+    std::wstring package = installer.jobPackagePath.empty() ? installer.GetPackagePath() : installer.jobPackagePath;
+    LogDownloadUrl();
+    // The probes leave their own debug lines behind; the results only help whoever reads the log.
+    (void)Utils::CheckNetwork();
+    bool existed = FileExists(package);
+    bool deleted = existed && ::DeleteFileW(package.c_str());
+    if (!existed || deleted) {
+        Utils::UniqueFileHandle probe(::CreateFileW(package.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (probe) {
+            probe.reset();
+            ::DeleteFileW(package.c_str());
+        }
+    }
+    Utils::HardDiskManager disk;
+    (void)disk.CheckFreeSpace(MainWndLogic::DriveOf(package).c_str());
+}
+
+void RecordInstallation(MainWndLogic::RunFacts& facts) {
+    Records::WriteInstallRecord(facts.installPath, facts.uninstallerPath);
+    Records::WriteSetIni(facts.installPath);
+}
+
+} // namespace InstallFlow

@@ -1,0 +1,45 @@
+// The steps of an installation run that touch the system, shared by the main window and the silent run: the
+// default folder, the folder and free-space checks, the network check, which earlier installation is removed,
+// the orchestrator's inputs, the clean-up after a failed download and the records after success. Whoever calls
+// them decides what the user is told (a dialog, or the log and an exit code).
+#pragma once
+
+#include <string>
+
+#include "records/Records.h"
+#include "ui/MainWndLogic.h"
+
+class CDownloadInstaller;
+
+namespace InstallFlow {
+
+// Whether two folders are the same folder by the shell's relative-path rule ("." between them).
+bool IsSameFolder(const std::wstring& from, const std::wstring& to);
+
+// The one-click folder: the earlier installation's while its uninstaller marker exists, else "Tunivox" under the
+// 32-bit program folder (a process elevated for a user who is not an administrator, or no %APPDATA%) or under
+// %APPDATA%\PellSoft.
+std::wstring DefaultInstallPath(const Records::InstallRecord& previous);
+
+// Creates the folder chain and asks for its drive's free space: the first check that fails, or None.
+MainWndLogic::Refusal CheckFolder(const std::wstring& folder);
+
+// The network check (Utils::CheckNetwork; COM must be initialised on the calling thread): PoorNetwork or None.
+MainWndLogic::Refusal CheckNetwork();
+
+// The uninstaller to run before installing into `folder`: the recorded one, unless the folder is the recorded
+// installation's and its set.ini does not ask for a removal ([Uninstall] IsOverride other than "true").
+std::wstring UninstallerToRun(const Records::InstallRecord& previous, const std::wstring& folder);
+
+// Fills the orchestrator's inputs for one attempt from the configuration and these choices.
+void PrepareAttempt(CDownloadInstaller& installer, const std::wstring& folder, const std::wstring& uninstaller,
+                    bool desktopShortcut, bool quickLaunch);
+
+// After a failed download: removes the package file the download job wrote, with the probes whose debug lines
+// tell support why (network, a write test in the folder, free space).
+void RemovePackageAfterFailedDownload(const CDownloadInstaller& installer);
+
+// After success: the registry record and set.ini with the tracker ini.
+void RecordInstallation(MainWndLogic::RunFacts& facts);
+
+} // namespace InstallFlow

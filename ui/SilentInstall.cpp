@@ -1,0 +1,120 @@
+#include "ui/SilentInstall.h"
+
+#include <windows.h>
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+
+#include "config/InstallerConfig.h"
+#include "install/DownloadInstaller.h"
+#include "install/StatusCodes.h"
+#include "records/Records.h"
+#include "ui/InstallFlow.h"
+#include "ui/MainWndLogic.h"
+#include "utils/DebugLog.h"
+
+namespace {
+
+struct Event {
+    int code;
+    double value;
+    std::wstring message;
+};
+
+// Status events from the orchestrator's workers to the entry point's thread, in the order they were sent.
+class EventQueue {
+public:
+    void Push(int code, double value, const wchar_t* message) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            events_.push_back(Event{code, value, message != nullptr ? message : L""});
+        }
+        ready_.notify_one();
+    }
+    Event Pop() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        ready_.wait(lock, [this] { return !events_.empty(); });
+        Event e = std::move(events_.front());
+        events_.pop_front();
+        return e;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<Event> events_;
+};
+
+int Refused(MainWndLogic::Refusal refusal) {
+    DEBUG_LOG(L"warning: %s", MainWndLogic::RefusalText(refusal));
+    return MainWndLogic::ExitCodeOf(refusal);
+}
+
+} // namespace
+
+int RunSilentInstall() {
+    const InstallerConfig& config = g_installerConfig;
+    if (!config.BadOptions.empty()) {
+        for (const std::wstring& option : config.BadOptions) {
+            DEBUG_LOG(L"silent: bad option %s", option.c_str());
+        }
+        return MainWndLogic::kExitBadCommandLine;
+    }
+    const Records::InstallRecord previous = Records::ReadInstallRecord();
+    const std::wstring folder =
+        config.SilentInstDir.empty() ? InstallFlow::DefaultInstallPath(previous) : config.SilentInstDir;
+    DEBUG_LOG(L"silent: folder=%s desktopshortcut=%d quicklaunch=%d", folder.c_str(),
+              config.SilentDesktopShortcut ? 1 : 0, config.SilentQuickLaunch ? 1 : 0);
+
+    // The checks the window makes before an attempt, in its order.
+    MainWndLogic::Refusal refusal = InstallFlow::CheckFolder(folder);
+    if (refusal == MainWndLogic::Refusal::None && config.IsCheckNet) {
+        refusal = InstallFlow::CheckNetwork();
+    }
+    if (refusal != MainWndLogic::Refusal::None) {
+        return Refused(refusal);
+    }
+
+    // Declared before the orchestrator: events sent while it joins its jobs still find the queue.
+    EventQueue events;
+    CDownloadInstaller installer(
+        [&events](int code, double value, const wchar_t* message) { events.Push(code, value, message); });
+    InstallFlow::PrepareAttempt(installer, folder, InstallFlow::UninstallerToRun(previous, folder),
+                                config.SilentDesktopShortcut, config.SilentQuickLaunch);
+    MainWndLogic::RunFacts facts;
+    facts.installPath = folder;
+    MainWndLogic::ProgressThrottle throttle;
+    installer.Start();
+    for (;;) {
+        Event e = events.Pop();
+        if (std::optional<int> percent = MainWndLogic::ProgressPercentOf(e.code, e.value, config.DownloadScale)) {
+            if (throttle.Due(::GetTickCount())) {
+                DEBUG_LOG(L"progress=%d", *percent);
+            }
+            continue;
+        }
+        if (facts.Take(e.code, e.value, e.message)) {
+            continue;
+        }
+        if (e.code == IST_CODE_START) {
+            Records::WriteSetIni(facts.installPath);
+        } else if (e.code == IST_CODE_MESSAGE) {
+            DEBUG_LOG(L"message: %s", e.message.c_str());
+        }
+        std::optional<MainWndLogic::RunEnd> end = MainWndLogic::RunEndOf(e.code);
+        if (!end) {
+            continue;
+        }
+        if (*end == MainWndLogic::RunEnd::Installed) {
+            InstallFlow::RecordInstallation(facts);
+            DEBUG_LOG(L"finished: %s", facts.installPath.c_str());
+        } else if (*end == MainWndLogic::RunEnd::DownloadFailed) {
+            InstallFlow::RemovePackageAfterFailedDownload(installer);
+        }
+        if (*end != MainWndLogic::RunEnd::Installed) {
+            DEBUG_LOG(L"silent: failed with %d (%s)", e.code, e.message.c_str());
+        }
+        return MainWndLogic::ExitCodeOf(*end);
+    }
+}
