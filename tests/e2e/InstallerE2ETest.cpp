@@ -949,15 +949,22 @@ public:
         }
         return n;
     }
-    // Shows a window of this process until xev has reported it: proves the watch sees what it must see.
+    // Shows windows of this process until xev has reported one: proves the watch sees what it must see. xev
+    // selects its events only once it has started, so a window mapped before that is not seen: map again.
     bool SeesAWindow() {
-        size_t before = Maps();
-        HWND probe = ::CreateWindowExW(WS_EX_TOOLWINDOW, L"STATIC", L"probe", WS_POPUP | WS_VISIBLE, 0, 0, 20, 20,
-                                       nullptr, nullptr, nullptr, nullptr);
-        bool seen = GuiDriver::PumpUntil([&] { return Maps() > before; }, 20000);
-        ::DestroyWindow(probe);
-        GuiDriver::Pump(300);
-        return seen;
+        const size_t before = Maps();
+        const DWORD start = ::GetTickCount();
+        while (::GetTickCount() - start < 20000) {
+            HWND probe = ::CreateWindowExW(WS_EX_TOOLWINDOW, L"STATIC", L"probe", WS_POPUP | WS_VISIBLE, 0, 0, 20, 20,
+                                           nullptr, nullptr, nullptr, nullptr);
+            const bool seen = GuiDriver::PumpUntil([&] { return Maps() > before; }, 1000);
+            ::DestroyWindow(probe);
+            GuiDriver::Pump(300);
+            if (seen) {
+                return true;
+            }
+        }
+        return false;
     }
 
 private:
