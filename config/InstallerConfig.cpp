@@ -95,6 +95,7 @@ void InstallerConfig::LoadDefaults() {
     DownloadScale = 0.7;
     PackageSigners.clear();
     PackageSha256s.clear();
+    Proxy.clear();
 }
 
 void InstallerConfig::LoadIni(const std::wstring& path) {
@@ -152,6 +153,9 @@ void InstallerConfig::ApplyArguments(const std::vector<std::wstring>& args) {
     }
     if (const std::wstring* v = find(L"-packagesha256")) {
         AddPin(PackageSha256s, *v);
+    }
+    if (const std::wstring* v = find(L"-proxy")) {
+        Proxy = *v;
     }
 }
 

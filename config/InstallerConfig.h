@@ -37,6 +37,8 @@ public:
     // Every entry must hold; nothing here can widen what is trusted.
     std::vector<std::wstring> PackageSigners;
     std::vector<std::wstring> PackageSha256s;
+    // The "-proxy" value for the libcurl downloader: empty for the system's settings, "direct", or a proxy URL.
+    std::wstring Proxy;
 
     // Carried without a consumer: accepted and stored by the same rules, read by nobody.
     bool IsEnableAppSensors = true;

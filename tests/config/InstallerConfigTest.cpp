@@ -78,6 +78,8 @@ TEST(InstallerConfig, CommandLineOptions) {
              EXPECT_EQ(c.DownloadType, 1);
          }},
         {L"-downloadtype=2", [](auto& c) { EXPECT_EQ(c.DownloadType, 2); }}, // argument 0 counts too
+        {L"setup.exe -proxy=http://u:p@10.0.0.1:3128 -proxy=direct",
+         [](auto& c) { EXPECT_EQ(c.Proxy, L"http://u:p@10.0.0.1:3128"); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(TestSupport::Utf8(c.commandLine));
