@@ -74,6 +74,7 @@ TEST(Proxy, EachRequestGoesTheWayTheSettingsSay) {
     const std::string proxy = "127.0.0.1:" + std::to_string(ProxyPort());
     const std::string dead = "127.0.0.1:" + std::to_string(DeadPort());
     const std::string nginx = ":" + std::to_string(NginxPort());
+    ASSERT_TRUE(TrustNginxTlsCa());
 
     // The script sends "localhost" through the proxy and every other host direct.
     const std::string scriptName = UniqueToken("proxy") + ".pac";
@@ -91,6 +92,7 @@ TEST(Proxy, EachRequestGoesTheWayTheSettingsSay) {
         const char* host;
         bool viaProxy;
         std::string failure; // empty: the download succeeds
+        bool https = false;  // from nginx's HTTPS port with the good certificate, at "localhost"
     } cases[] = {
         {"static proxy", {kDirect | kStaticProxy, proxy, "", ""}, "", "localhost", true, ""},
         {"static proxy, <local> bypassed", {kDirect | kStaticProxy, proxy, "<local>", ""}, "", "localhost", false, ""},
@@ -104,6 +106,8 @@ TEST(Proxy, EachRequestGoesTheWayTheSettingsSay) {
          "localhost",
          false,
          ""},
+        // Through a tunnel (CONNECT): the proxy sees the host, nginx no Via; the server check still applies.
+        {"static proxy, HTTPS", {kDirect | kStaticProxy, proxy, "", ""}, "", "localhost", true, "", true},
         {"static proxy down",
          {kDirect | kStaticProxy, dead, "", ""},
          "",
@@ -123,9 +127,12 @@ TEST(Proxy, EachRequestGoesTheWayTheSettingsSay) {
         const std::string token = UniqueToken("px");
         TestSupport::TempDir dir(L"proxy");
         std::wstring target = dir / L"out.bin";
+        const std::string path = "/files/small.bin?t=" + token;
+        const std::string url = c.https ? NginxTlsUrl("good", path) : "http://" + std::string(c.host) + nginx + path;
+        const std::string tunnel = "CONNECT " + url.substr(8, url.find('/', 8) - 8) + " ";
+        const size_t tunnelsBefore = ProxyRequests(tunnel).size();
         std::wstring command = L"\"" + WinePath(TUNIVOX_FETCH_EXE) + L"\" " +
-                               (c.option.empty() ? L"" : W(c.option) + L" ") + L"http://" + W(c.host) + W(nginx) +
-                               L"/files/small.bin?t=" + W(token) + L" \"" + target + L"\"";
+                               (c.option.empty() ? L"" : W(c.option) + L" ") + W(url) + L" \"" + target + L"\"";
         auto result = TestSupport::RunCommand(command, 120000);
         const std::string last = LastLine(result.output);
 
@@ -144,13 +151,17 @@ TEST(Proxy, EachRequestGoesTheWayTheSettingsSay) {
         auto arrived = NginxRequests(token, 2);
         ASSERT_EQ(arrived.size(), 2u);
         for (const AccessEntry& e : arrived) {
-            if (c.viaProxy) {
+            if (c.viaProxy && !c.https) {
                 EXPECT_NE(e.via.find("tinyproxy"), std::string::npos) << e.requestLine << " via " << e.via;
             } else {
                 EXPECT_EQ(e.via, "-") << e.requestLine;
             }
         }
-        EXPECT_EQ(ProxyRequests(token).size(), c.viaProxy ? 2u : 0u);
+        if (c.https) {
+            EXPECT_EQ(ProxyRequests(tunnel).size() - tunnelsBefore, 2u);
+        } else {
+            EXPECT_EQ(ProxyRequests(token).size(), c.viaProxy ? 2u : 0u);
+        }
     }
     EXPECT_TRUE(WriteSettings({}));
 }
