@@ -237,6 +237,11 @@ void CurlClient::NoteProxyFailure(CURL* h, int result) {
             proxyProblem += L" (" + std::to_wstring(connect != 0 ? connect : response) + L")";
         }
         DEBUG_LOG(L"%s", proxyProblem.c_str());
+        if (!proxy.others.empty()) {
+            proxy.proxy = proxy.others.front();
+            proxy.others.erase(proxy.others.begin());
+            DEBUG_LOG(L"next proxy: %s", ProxyForLog(proxy.proxy).c_str());
+        }
     }
 }
 

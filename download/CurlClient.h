@@ -72,7 +72,8 @@ public:
                                 curl_off_t ulnow);
     // Points a request at `proxy`; returns the OR of the option results.
     int ApplyProxy(CURL* h) const;
-    // Notes a failed request's cause in `proxyProblem` when it lies with the proxy.
+    // Notes a failed request's cause in `proxyProblem` when it lies with the proxy, and moves the next attempt on
+    // to the next proxy of the list, if any.
     void NoteProxyFailure(CURL* h, int result);
 
     static size_t WriteData(void* data, size_t size, size_t count, void* file);

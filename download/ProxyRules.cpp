@@ -143,8 +143,14 @@ UrlParts SplitUrl(const std::wstring& url) {
 }
 
 std::wstring SelectProxy(const std::wstring& list, const std::wstring& scheme) {
+    std::vector<std::wstring> proxies = SelectProxies(list, scheme);
+    return proxies.empty() ? std::wstring() : proxies.front();
+}
+
+std::vector<std::wstring> SelectProxies(const std::wstring& list, const std::wstring& scheme) {
     const std::vector<std::wstring> tokens = Tokens(list, L"; \t\r\n");
     const std::wstring wanted = Lower(scheme);
+    std::vector<std::wstring> proxies;
     std::wstring socks;
     for (size_t i = 0; i < tokens.size(); ++i) {
         const std::wstring word = Lower(tokens[i]);
@@ -160,16 +166,18 @@ std::wstring SelectProxy(const std::wstring& list, const std::wstring& scheme) {
             }
             const std::wstring& server = tokens[++i];
             if (word == L"proxy" || word == L"http") {
-                return server;
+                proxies.push_back(server);
+            } else if (word == L"https") {
+                proxies.push_back(L"https://" + server);
+            } else {
+                proxies.push_back((word == L"socks5" ? L"socks5://" : L"socks4://") + server);
             }
-            if (word == L"https") {
-                return L"https://" + server;
-            }
-            return (word == L"socks5" ? L"socks5://" : L"socks4://") + server;
+            continue;
         }
         size_t equals = tokens[i].find(L'=');
         if (equals == std::wstring::npos) {
-            return tokens[i]; // one server for every scheme
+            proxies.push_back(tokens[i]); // one server for every scheme
+            continue;
         }
         const std::wstring key = Lower(tokens[i].substr(0, equals));
         const std::wstring server = tokens[i].substr(equals + 1);
@@ -177,13 +185,15 @@ std::wstring SelectProxy(const std::wstring& list, const std::wstring& scheme) {
             continue;
         }
         if (key == wanted) {
-            return server;
-        }
-        if (key == L"socks" && socks.empty()) {
+            proxies.push_back(server);
+        } else if (key == L"socks" && socks.empty()) {
             socks = server.find(L"://") == std::wstring::npos ? L"socks4://" + server : server;
         }
     }
-    return socks;
+    if (proxies.empty() && !socks.empty()) {
+        proxies.push_back(socks);
+    }
+    return proxies;
 }
 
 bool BypassesProxy(const std::wstring& bypassList, const UrlParts& url) {
@@ -237,8 +247,10 @@ ProxyDecision DecideProxy(const std::wstring& list, const std::wstring& bypassLi
         return {};
     }
     ProxyDecision decision;
-    decision.proxy = SelectProxy(list, parts.scheme);
-    if (!decision.proxy.empty()) {
+    std::vector<std::wstring> proxies = SelectProxies(list, parts.scheme);
+    if (!proxies.empty()) {
+        decision.proxy = proxies.front();
+        decision.others.assign(proxies.begin() + 1, proxies.end());
         decision.noProxy = CurlNoProxyList(bypassList);
     }
     return decision;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 struct UrlParts {
     std::wstring scheme; // lower case; empty when the URL has none
@@ -19,6 +20,9 @@ UrlParts SplitUrl(const std::wstring& url);
 // "PROXY host:port; DIRECT". The first entry that serves the scheme wins; "scheme=" entries serve only that scheme
 // ("socks=" any scheme when no entry names it); a DIRECT ends the list.
 std::wstring SelectProxy(const std::wstring& list, const std::wstring& scheme);
+// Every entry that serves the scheme, in the list's order (the first is SelectProxy's); "socks=" only when no
+// other entry serves it.
+std::vector<std::wstring> SelectProxies(const std::wstring& list, const std::wstring& scheme);
 
 // Whether the bypass list sends the URL's host direct. Entries separated by ';', ',' or blanks, each a host
 // pattern with '*' wildcards, optionally with "scheme://" before and ":port" after (both must then match), case
@@ -32,6 +36,8 @@ std::wstring CurlNoProxyList(const std::wstring& bypassList);
 struct ProxyDecision {
     std::wstring proxy;   // for CURLOPT_PROXY; empty: direct
     std::wstring noProxy; // for CURLOPT_NOPROXY
+    // The list's further proxies for the URL, each taken in turn when the one in use fails (libcurl takes one).
+    std::vector<std::wstring> others;
 };
 // The whole rule for one URL: the bypass list first, then the entry of the list for the URL's scheme.
 ProxyDecision DecideProxy(const std::wstring& list, const std::wstring& bypassList, const std::wstring& url);

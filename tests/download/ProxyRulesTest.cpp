@@ -61,6 +61,11 @@ TEST(ProxyRules, SelectProxyFromSystemListsAndScriptResults) {
         SCOPED_TRACE(Utf8(c.list) + " / " + Utf8(c.scheme));
         EXPECT_EQ(SelectProxy(c.list, c.scheme), c.proxy);
     }
+    // All of them, in order, for the next attempts.
+    EXPECT_EQ(SelectProxies(L"PROXY p1:1; PROXY p2:2; DIRECT; PROXY p3:3", L"http"),
+              (std::vector<std::wstring>{L"p1:1", L"p2:2"}));
+    EXPECT_EQ(SelectProxies(L"http=h1:1;https=h2:2;socks=s:3;http=h3:3", L"http"),
+              (std::vector<std::wstring>{L"h1:1", L"h3:3"}));
 }
 
 TEST(ProxyRules, BypassList) {
@@ -103,9 +108,11 @@ TEST(ProxyRules, DecisionForOneUrl) {
         const wchar_t* url;
         const wchar_t* proxy;
         const wchar_t* noProxy;
+        std::vector<std::wstring> others = {};
     } cases[] = {
         {L"p:3128", L"", L"http://dl.example.com/x", L"p:3128", L""},
-        {L"p:3128", L"<local>", L"http://localhost/x", L"", L""},
+        {L"p:3128;q:3128 r:3128", L"", L"http://dl.example.com/x", L"p:3128", L"", {L"q:3128", L"r:3128"}},
+        {L"p:3128;q:3128", L"<local>", L"http://localhost/x", L"", L""},
         // Hosts a redirection may reach: the entries libcurl can express, the others dropped.
         {L"p:3128", L"<local>;*.corp.example;10.*;.lan;mirror.example;https://x.example;y.example:81",
          L"http://dl.example.com/x", L"p:3128", L"corp.example,lan,mirror.example"},
@@ -116,6 +123,7 @@ TEST(ProxyRules, DecisionForOneUrl) {
         ProxyDecision d = DecideProxy(c.list, c.bypass, c.url);
         EXPECT_EQ(d.proxy, c.proxy);
         EXPECT_EQ(d.noProxy, c.noProxy);
+        EXPECT_EQ(d.others, c.others);
     }
 }
 

@@ -108,6 +108,13 @@ TEST(Proxy, EachRequestGoesTheWayTheSettingsSay) {
          ""},
         // Through a tunnel (CONNECT): the proxy sees the host, nginx no Via; the server check still applies.
         {"static proxy, HTTPS", {kDirect | kStaticProxy, proxy, "", ""}, "", "localhost", true, "", true},
+        // A list: the attempt after the dead proxy's failure takes the next one.
+        {"static list, first proxy down",
+         {kDirect | kStaticProxy, dead + ";" + proxy, "", ""},
+         "",
+         "localhost",
+         true,
+         ""},
         {"static proxy down",
          {kDirect | kStaticProxy, dead, "", ""},
          "",
