@@ -1,6 +1,7 @@
 // The default downloader: libcurl on a worker thread, with a HEAD request, a resumable partial file and a retry
 // budget. Reports (on the worker): DL_CODE_START, any number of DL_CODE_PROGRESS, then exactly one of
-// DL_CODE_SUCCESS ("LibCurl") or DL_CODE_FAIL (the last attempt's code, "LibCurl").
+// DL_CODE_SUCCESS ("LibCurl") or DL_CODE_FAIL (the last attempt's code, "LibCurl", followed by ": " and the
+// reason when the server's certificate was refused or the attempt failed at the proxy).
 #pragma once
 
 #include <atomic>

@@ -84,9 +84,16 @@ ProxyChoice FindProxy(const std::wstring& url, const std::wstring& option) {
         choice.decision.proxy = option;
         choice.source = L"-proxy";
         break;
-    case ProxyMode::System:
-        choice = FromSystem(url);
+    case ProxyMode::System: {
+        // Only HTTP and HTTPS go through a proxy: a FILE URL is read locally.
+        const std::wstring scheme = SplitUrl(url).scheme;
+        if (scheme == L"http" || scheme == L"https") {
+            choice = FromSystem(url);
+        } else {
+            choice.source = L"not HTTP";
+        }
         break;
+    }
     }
     DEBUG_LOG(L"proxy for %s: %s (%s)", SplitUrl(url).host.c_str(),
               choice.decision.proxy.empty() ? L"direct" : ProxyForLog(choice.decision.proxy).c_str(),
