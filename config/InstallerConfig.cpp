@@ -115,6 +115,7 @@ void InstallerConfig::LoadDefaults() {
     PackageSha256s.clear();
     sources = Sources{};
     IniPath.clear();
+    Proxy.clear();
 }
 
 void InstallerConfig::LoadIni(const std::wstring& path) {
@@ -214,6 +215,9 @@ void InstallerConfig::ApplyArguments(const std::vector<std::wstring>& args) {
     }
     if (const std::wstring* v = find(L"-quicklaunch")) {
         ApplyTrueFalse(L"-quicklaunch", *v, SilentQuickLaunch, BadOptions);
+    }
+    if (const std::wstring* v = find(L"-proxy")) {
+        Proxy = *v;
     }
 }
 

@@ -47,6 +47,8 @@ public:
     // Every entry must hold; nothing here can widen what is trusted.
     std::vector<std::wstring> PackageSigners;
     std::vector<std::wstring> PackageSha256s;
+    // The "-proxy" value for the libcurl downloader: empty for the system's settings, "direct", or a proxy URL.
+    std::wstring Proxy;
 
     Sources sources;
     // The ini file that was read (empty: none was there).

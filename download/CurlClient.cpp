@@ -70,6 +70,7 @@ CurlClient::~CurlClient() {
 
 int CurlClient::Start() {
     DEBUG_LOG(L"start download");
+    proxyProblem.clear();
     const std::wstring partPath = PartPath(path);
     const std::string narrowUrl = NarrowUrl(url);
 
@@ -140,6 +141,7 @@ int CurlClient::Start() {
         options |= ::curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, lowSpeedTime);
         options |= ::curl_easy_setopt(h, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
         options |= EnableServerCheck(h, serverCheck);
+        options |= ApplyProxy(h);
 
         struct _stat64 status;
         resumeOffset = ::_wstat64(partPath.c_str(), &status) == 0 ? status.st_size : -1;
@@ -156,6 +158,7 @@ int CurlClient::Start() {
             if (result == CURLE_ABORTED_BY_CALLBACK && !serverCheck.problem.empty()) {
                 result = ERR_SERVER_CERTIFICATE;
             }
+            NoteProxyFailure(h, result);
         }
     }
 
@@ -194,10 +197,12 @@ Utils::UniqueCurl CurlClient::Head(std::string narrowUrl) {
         options |= ::curl_easy_setopt(h.get(), CURLOPT_XFERINFOFUNCTION, &CurlClient::HeadProgressCallback);
         options |= ::curl_easy_setopt(h.get(), CURLOPT_XFERINFODATA, this);
         options |= EnableServerCheck(h.get(), serverCheck);
+        options |= ApplyProxy(h.get());
         if (options != 0) {
             result = options;
         } else {
             result = ::curl_easy_perform(h.get());
+            NoteProxyFailure(h.get(), result);
             if (result != 0) {
                 DEBUG_LOG_RAW(L"error:%d:%s", result, CurlErrorText(result).c_str());
             }
@@ -205,6 +210,39 @@ Utils::UniqueCurl CurlClient::Head(std::string narrowUrl) {
     }
     DEBUG_LOG(L"error:%d:%s", result, CurlErrorText(result).c_str());
     return h;
+}
+
+int CurlClient::ApplyProxy(CURL* h) const {
+    // An empty proxy is a direct connection, whatever the environment's *_proxy variables say.
+    int options =
+        ::curl_easy_setopt(h, CURLOPT_PROXY, Utils::WideToMultiByte(proxy.proxy, Utils::kCodePageUtf8).c_str());
+    if (!proxy.noProxy.empty()) {
+        options |=
+            ::curl_easy_setopt(h, CURLOPT_NOPROXY, Utils::WideToMultiByte(proxy.noProxy, Utils::kCodePageUtf8).c_str());
+    }
+    return options;
+}
+
+void CurlClient::NoteProxyFailure(CURL* h, int result) {
+    if (proxy.proxy.empty() || result == CURLE_OK) {
+        return;
+    }
+    long response = 0;
+    long connect = 0;
+    ::curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &response);
+    ::curl_easy_getinfo(h, CURLINFO_HTTP_CONNECTCODE, &connect);
+    if (IsProxyFailure(result, response, connect)) {
+        proxyProblem = L"proxy " + ProxyForLog(proxy.proxy) + L": " + CurlErrorText(result);
+        if (connect != 0 || response == 407) {
+            proxyProblem += L" (" + std::to_wstring(connect != 0 ? connect : response) + L")";
+        }
+        DEBUG_LOG(L"%s", proxyProblem.c_str());
+        if (!proxy.others.empty()) {
+            proxy.proxy = proxy.others.front();
+            proxy.others.erase(proxy.others.begin());
+            DEBUG_LOG(L"next proxy: %s", ProxyForLog(proxy.proxy).c_str());
+        }
+    }
 }
 
 double CurlClient::GetDownloadFileLength(CURL* h) {

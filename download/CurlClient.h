@@ -10,6 +10,7 @@
 
 #include <curl/curl.h>
 
+#include "download/ProxyRules.h"
 #include "download/ServerCertificate.h"
 #include "utils/ScopedWin.h"
 
@@ -69,6 +70,12 @@ public:
 
     static int ProgressCallback(void* client, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal,
                                 curl_off_t ulnow);
+    // Points a request at `proxy`; returns the OR of the option results.
+    int ApplyProxy(CURL* h) const;
+    // Notes a failed request's cause in `proxyProblem` when it lies with the proxy, and moves the next attempt on
+    // to the next proxy of the list, if any.
+    void NoteProxyFailure(CURL* h, int result);
+
     static size_t WriteData(void* data, size_t size, size_t count, void* file);
     static size_t DiscardBody(void* data, size_t size, size_t count, void* userdata);
     // Transfer-information callback of the HEAD request: only lets a destruction end it.
@@ -88,6 +95,10 @@ public:
     // URL after redirections, kept only from a HEAD request that produced a length; empty means "ask again".
     std::string effectiveUrl;
     long lowSpeedTime = kLowSpeedTimeSeconds;
+    // The proxy of every request of this sequence (set by the owner before the first attempt), and why the last
+    // attempt failed at that proxy (empty when it did not).
+    ProxyDecision proxy;
+    std::wstring proxyProblem;
     // The certificate check of the request under way (HEAD or GET); `problem` says why the last one was refused.
     ServerCheck serverCheck;
 };

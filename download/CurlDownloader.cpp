@@ -3,12 +3,13 @@
 #include <windows.h>
 
 #include "download/DownloadWorker.h"
+#include "download/SystemProxy.h"
 #include "utils/DebugLog.h"
 
 CCurlDownloader::CCurlDownloader(const DownloadCallback& callback_, const wchar_t* url_, const wchar_t* path_,
-                                 long lowSpeedTime)
+                                 long lowSpeedTime, const std::wstring& proxyOption_)
     : callback(callback_), path(path_ != nullptr ? path_ : L""), url(url_ != nullptr ? url_ : L""),
-      client(url, path, this, &CCurlDownloader::OnClientProgress, lowSpeedTime) {
+      proxyOption(proxyOption_), client(url, path, this, &CCurlDownloader::OnClientProgress, lowSpeedTime) {
     ::DeleteFileW(PartPath(path).c_str());
 }
 
@@ -42,6 +43,8 @@ unsigned long CCurlDownloader::dlThreadFun(void* param) {
         self->callback(DL_CODE_FAIL, 1.0, L"");
         return 0;
     }
+    // Once per sequence, before its first request: the settings may have changed since the last one.
+    self->client.proxy = FindProxy(self->url, self->proxyOption).decision;
     int code = self->client.Start();
     int budget = kRetryBudget;
     while (code != 0) {
@@ -67,6 +70,8 @@ unsigned long CCurlDownloader::dlThreadFun(void* param) {
         std::wstring message = L"LibCurl";
         if (code == ERR_SERVER_CERTIFICATE) {
             message += L": " + self->client.serverCheck.problem;
+        } else if (!self->client.proxyProblem.empty()) {
+            message += L": " + self->client.proxyProblem;
         }
         self->callback(DL_CODE_FAIL, static_cast<double>(code), message.c_str());
     }

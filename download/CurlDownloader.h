@@ -1,6 +1,7 @@
 // The default downloader: libcurl on a worker thread, with a HEAD request, a resumable partial file and a retry
 // budget. Reports (on the worker): DL_CODE_START, any number of DL_CODE_PROGRESS, then exactly one of
-// DL_CODE_SUCCESS ("LibCurl") or DL_CODE_FAIL (the last attempt's code, "LibCurl").
+// DL_CODE_SUCCESS ("LibCurl") or DL_CODE_FAIL (the last attempt's code, "LibCurl", followed by ": " and the
+// reason when the server's certificate was refused or the attempt failed at the proxy).
 #pragma once
 
 #include <atomic>
@@ -14,9 +15,10 @@
 class CCurlDownloader : public CDownloader {
 public:
     // Deletes a partial file left by an earlier run: only attempts of this object resume each other.
-    // `lowSpeedTime` is the stall limit in seconds (tests shorten it).
+    // `lowSpeedTime` is the stall limit in seconds (tests shorten it); `proxyOption` is the "-proxy" value (empty:
+    // the system's proxy settings).
     CCurlDownloader(const DownloadCallback& callback, const wchar_t* url, const wchar_t* path,
-                    long lowSpeedTime = kLowSpeedTimeSeconds);
+                    long lowSpeedTime = kLowSpeedTimeSeconds, const std::wstring& proxyOption = L"");
     // Cancels a running transfer, waits for the worker, then lets the client delete the partial file.
     ~CCurlDownloader() override;
     CCurlDownloader(const CCurlDownloader&) = delete;
@@ -32,6 +34,7 @@ public:
     DownloadCallback callback;
     std::wstring path;
     std::wstring url;
+    std::wstring proxyOption;
     CurlClient client;
     std::unique_ptr<Utils::Thread> thread;
     std::atomic<bool> running{false};

@@ -1,3 +1,4 @@
+#include "config/InstallerConfig.h"
 #include "download/CurlDownloader.h"
 #include "download/WinDownloader.h"
 #include "install/DownloadInstaller.h"
@@ -7,5 +8,6 @@ std::unique_ptr<CDownloader> CreateDownloader(int downloadType, DownloadCallback
     if (downloadType == 2) {
         return std::make_unique<CWinDownloader>(relay, url.c_str(), path.c_str());
     }
-    return std::make_unique<CCurlDownloader>(relay, url.c_str(), path.c_str());
+    return std::make_unique<CCurlDownloader>(relay, url.c_str(), path.c_str(), kLowSpeedTimeSeconds,
+                                             g_installerConfig.Proxy);
 }

@@ -8,6 +8,7 @@
 #include <wincrypt.h>
 
 #include <bcrypt.h>
+#include <winhttp.h>
 #include <wintrust.h>
 
 #include <cstdio>
@@ -112,6 +113,17 @@ struct StdioFileTraits {
     static Type Invalid() noexcept { return nullptr; }
     static void Close(Type f) noexcept { ::fclose(f); }
 };
+// Memory the system hands out for GlobalFree (WinHTTP's proxy strings).
+struct GlobalMemTraits {
+    using Type = HGLOBAL;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type m) noexcept { ::GlobalFree(m); }
+};
+struct WinHttpTraits {
+    using Type = HINTERNET;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type h) noexcept { ::WinHttpCloseHandle(h); }
+};
 struct CurlEasyTraits {
     using Type = CURL*;
     static Type Invalid() noexcept { return nullptr; }
@@ -158,6 +170,8 @@ using UniqueGdiObject = Unique<GdiObjectTraits>;
 using UniqueMemoryDc = Unique<MemoryDcTraits>;
 using UniqueLocalMem = Unique<LocalMemTraits>;
 using UniqueCoTaskMem = Unique<CoTaskMemTraits>;
+using UniqueGlobalMem = Unique<GlobalMemTraits>;
+using UniqueWinHttp = Unique<WinHttpTraits>;
 using UniqueFile = Unique<StdioFileTraits>;
 using UniqueCurl = Unique<CurlEasyTraits>;
 using UniqueCurlSlist = Unique<CurlSlistTraits>;

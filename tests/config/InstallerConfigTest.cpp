@@ -110,6 +110,8 @@ TEST(InstallerConfig, CommandLineOptions) {
              EXPECT_TRUE(c.SilentDesktopShortcut && c.SilentQuickLaunch) << "a bad value changes nothing";
          }},
         {L"setup.exe -instdir=C:\\x -SILENT", [](auto& c) { EXPECT_FALSE(c.Silent); }},
+        {L"setup.exe -proxy=http://u:p@10.0.0.1:3128 -proxy=direct",
+         [](auto& c) { EXPECT_EQ(c.Proxy, L"http://u:p@10.0.0.1:3128"); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(TestSupport::Utf8(c.commandLine));

@@ -106,6 +106,7 @@ TEST(FetchArgs, Parsing) {
         std::vector<std::wstring> args;
         bool valid;
         int type;
+        const wchar_t* proxy = L"";
     } cases[] = {
         {{L"http://h/x", L"C:\\p"}, true, 1},
         {{L"-downloadtype=2", L"http://h/x", L"C:\\p"}, true, 2},
@@ -115,12 +116,14 @@ TEST(FetchArgs, Parsing) {
         {{L"http://h/x"}, false, 0},
         {{L"", L"C:\\p"}, false, 0},
         {{L"http://h/x", L""}, true, 1}, // an empty path is the downloader's to report
+        {{L"http://h/x", L"-proxy=direct", L"C:\\p"}, true, 1, L"direct"},
     };
     for (const Case& c : cases) {
         auto parsed = ParseFetchArgs(c.args);
         ASSERT_EQ(parsed.has_value(), c.valid);
         if (c.valid) {
             EXPECT_EQ(parsed->downloadType, c.type);
+            EXPECT_EQ(parsed->proxy, c.proxy);
         }
     }
     EXPECT_EQ(FormatReport(1004, -2146697211.0, L"URLDownloadToFile"), "1004\t-2146697211\tURLDownloadToFile\n");

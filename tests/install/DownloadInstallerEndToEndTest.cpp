@@ -122,6 +122,15 @@ TEST(DownloadInstallerEndToEnd, DownloadTypeChoosesTheDownloader) {
         EXPECT_EQ(dynamic_cast<CWinDownloader*>(d.get()) != nullptr, system) << type;
         EXPECT_EQ(dynamic_cast<CCurlDownloader*>(d.get()) != nullptr, !system) << type;
     }
+    // The "-proxy" option reaches the libcurl downloader.
+    const std::wstring savedProxy = g_installerConfig.Proxy;
+    g_installerConfig.Proxy = L"http://127.0.0.1:3128";
+    std::unique_ptr<CDownloader> d = CreateDownloader(
+        1, [](int, double, const wchar_t*) {}, L"http://127.0.0.1:1/x", L"C:\\x.exe");
+    g_installerConfig.Proxy = savedProxy;
+    auto* curl = dynamic_cast<CCurlDownloader*>(d.get());
+    ASSERT_NE(curl, nullptr);
+    EXPECT_EQ(curl->proxyOption, L"http://127.0.0.1:3128");
 }
 
 TEST(DownloadInstallerEndToEnd, DownloadThenPackageFullSequenceWithStatuses) {

@@ -100,7 +100,7 @@ std::vector<AccessEntry> NginxRequests(const std::string& needle, size_t atLeast
         std::vector<AccessEntry> entries;
         for (const auto& f : ReadTabLines(ServersDir() + L"\\nginx\\logs\\access.log")) {
             if (f.size() >= 6 && f[5].find(needle) != std::string::npos) {
-                entries.push_back({f[0], f[1], f[2], f[3], f[4], f[5]});
+                entries.push_back({f[0], f[1], f[2], f[3], f[4], f[5], f.size() >= 7 ? f[6] : "-"});
             }
         }
         if (entries.size() >= atLeast || ::GetTickCount64() >= deadline) {
@@ -108,6 +108,26 @@ std::vector<AccessEntry> NginxRequests(const std::string& needle, size_t atLeast
         }
         ::Sleep(50);
     }
+}
+
+int ProxyPort() {
+    return ReadPort(ServersDir() + L"\\tinyproxy\\port");
+}
+
+std::vector<std::string> ProxyRequests(const std::string& needle) {
+    std::vector<std::string> requests;
+    std::istringstream in(TestSupport::ReadBytes(ServersDir() + L"\\tinyproxy\\logs\\tinyproxy.log"));
+    std::string line;
+    const std::string marker = "): ";
+    while (std::getline(in, line)) {
+        size_t request = line.find("Request (file descriptor");
+        if (request == std::string::npos || line.find(needle) == std::string::npos) {
+            continue;
+        }
+        size_t at = line.find(marker, request);
+        requests.push_back(at == std::string::npos ? line : line.substr(at + marker.size()));
+    }
+    return requests;
 }
 
 int FaultPort() {

@@ -27,10 +27,16 @@ bool TrustNginxTlsCa();
 
 struct AccessEntry {
     std::string method, uri, range, status, bytes, requestLine;
+    std::string via; // the Via header, "-" when the request came direct
 };
 // Access-log entries whose request line contains `needle`; waits up to `waitMs` for at least `atLeast` of them
 // (nginx writes an entry when the response is done, which may be just after the client saw the last byte).
 std::vector<AccessEntry> NginxRequests(const std::string& needle, size_t atLeast = 0, DWORD waitMs = 3000);
+
+// tinyproxy: an HTTP proxy on 127.0.0.1:PORT. The request lines it forwarded ("GET http://... HTTP/1.1") that
+// contain `needle`.
+int ProxyPort();
+std::vector<std::string> ProxyRequests(const std::string& needle);
 
 // Fault server: http://127.0.0.1:PORT/f/TOKEN/NAME?params, serving (a prefix of) its 3 MiB blob.
 int FaultPort();

@@ -9,8 +9,11 @@ std::optional<FetchArgs> ParseFetchArgs(const std::vector<std::wstring>& args) {
     FetchArgs result;
     std::vector<std::wstring> positional;
     const std::wstring option = L"-downloadtype=";
+    const std::wstring proxyOption = L"-proxy=";
     for (const std::wstring& arg : args) {
-        if (arg.rfind(option, 0) == 0) {
+        if (arg.rfind(proxyOption, 0) == 0) {
+            result.proxy = arg.substr(proxyOption.size());
+        } else if (arg.rfind(option, 0) == 0) {
             std::wstring digits = arg.substr(option.size());
             wchar_t* end = nullptr;
             long value = std::wcstol(digits.c_str(), &end, 10);

@@ -1,4 +1,4 @@
-// Command line of fetch.exe: [-downloadtype=N] URL PATH, and the line it prints for each report.
+// Command line of fetch.exe: [-downloadtype=N] [-proxy=VALUE] URL PATH, and the line it prints for each report.
 #pragma once
 
 #include <optional>
@@ -7,6 +7,7 @@
 
 struct FetchArgs {
     int downloadType = 1; // 2 selects the system downloader, any other value libcurl, as the installer does
+    std::wstring proxy;   // -proxy=VALUE, as the installer's option (libcurl only)
     std::wstring url;
     std::wstring path;
 };

@@ -5,8 +5,10 @@
   testservers.py nginx stop DIR
   testservers.py fault start DIR                           the fault-injecting server, detached
   testservers.py fault stop DIR
+  testservers.py tinyproxy start DIR                       the HTTP proxy (real tinyproxy), detached
+  testservers.py tinyproxy stop DIR
 
-Both listen on 127.0.0.1 only, on a free port that `start` writes to DIR/port once the server answers.
+All listen on 127.0.0.1 only, on a free port that `start` writes to DIR/port once the server answers.
 
 nginx also serves the same root over HTTPS on four more ports, one per server certificate, all for the host name
 "localhost" unless said otherwise: "good" (issued by the test server CA DIR/tls/ca.der, which a test adds to the
@@ -16,10 +18,14 @@ on the first start and kept in DIR/tls.
 
 nginx layout: DIR/html is the document root (DIR/html/files/* are generated random files), DIR/logs/access.log
 holds one line per request: method TAB request-uri TAB Range header ("-" when absent) TAB status TAB body bytes
-TAB the raw request line. /redirect/X answers 302 to /X (query kept); a missing file is an ordinary 404.
+TAB the raw request line TAB the Via header ("-" when absent: the request did not come through the proxy).
+/redirect/X answers 302 to /X (query kept); a missing file is an ordinary 404.
 
 Fault server: see FaultHandler. DIR/blob.bin is the body it serves, DIR/requests.log records each request as
 token TAB method TAB request line TAB Range header ("-" when absent) TAB status.
+
+tinyproxy: DIR/tinyproxy.conf is written on start; DIR/logs/tinyproxy.log holds a "Request (file descriptor N):
+METHOD URL HTTP/1.1" line per request it forwarded. It adds "Via: 1.1 tinyproxy (...)" to each.
 
 Each server is stopped through the pid it wrote to DIR, after checking that the pid still belongs to it.
 """
@@ -122,7 +128,7 @@ events {{ worker_connections 256; }}
 http {{
     types {{ application/octet-stream bin; }}
     default_type application/octet-stream;
-    log_format tunivox '$request_method\\t$request_uri\\t$http_range\\t$status\\t$body_bytes_sent\\t$request';
+    log_format tunivox '$request_method\\t$request_uri\\t$http_range\\t$status\\t$body_bytes_sent\\t$request\\t$http_via';
     access_log {dir}/logs/access.log tunivox;
     client_body_temp_path {dir}/tmp/body;
     proxy_temp_path {dir}/tmp/proxy;
@@ -499,9 +505,67 @@ def fault_stop(d):
     return 0
 
 
+# ---------------------------------------------------------------------------------------------------- tinyproxy
+
+TINYPROXY_CONF = """\
+Port {port}
+Listen 127.0.0.1
+Allow 127.0.0.1
+Timeout 60
+MaxClients 50
+LogFile "{dir}/logs/tinyproxy.log"
+LogLevel Connect
+{user}
+"""
+
+
+def tinyproxy_start(d):
+    d = os.path.abspath(d)
+    tinyproxy_stop(d)
+    os.makedirs(os.path.join(d, "logs"), exist_ok=True)
+    remove_quietly(os.path.join(d, "logs", "tinyproxy.log"))
+    remove_quietly(os.path.join(d, "port"))
+    # Started by root, tinyproxy would run as "nobody"; keep it as the user who runs the tests.
+    user = ""
+    if os.geteuid() == 0:
+        import grp
+        import pwd
+        user = "User {}\nGroup {}".format(pwd.getpwuid(os.geteuid()).pw_name, grp.getgrgid(os.getegid()).gr_name)
+    for _ in range(10):
+        port = free_port()
+        conf = os.path.join(d, "tinyproxy.conf")
+        with open(conf, "w") as f:
+            f.write(TINYPROXY_CONF.format(port=port, dir=d, user=user))
+        out = open(os.path.join(d, "logs", "stdout.log"), "ab")
+        proc = subprocess.Popen(["tinyproxy", "-d", "-c", conf], stdin=subprocess.DEVNULL, stdout=out, stderr=out,
+                                start_new_session=True)
+        for _ in range(100):
+            if proc.poll() is not None or answers(port):
+                break
+            time.sleep(0.05)
+        if proc.poll() is None and answers(port):
+            with open(os.path.join(d, "server.pid"), "w") as f:
+                f.write(f"{proc.pid}\n")
+            with open(os.path.join(d, "port"), "w") as f:
+                f.write(f"{port}\n")
+            print(f"tinyproxy on 127.0.0.1:{port}, pid {proc.pid}")
+            return 0
+        if proc.poll() is None:
+            proc.kill()
+    sys.stderr.write("tinyproxy did not start; see " + os.path.join(d, "logs", "stdout.log") + "\n")
+    return 1
+
+
+def tinyproxy_stop(d):
+    d = os.path.abspath(d)
+    stop_pid_file(os.path.join(d, "server.pid"), "tinyproxy", signal.SIGTERM)
+    remove_quietly(os.path.join(d, "port"))
+    return 0
+
+
 def main():
     p = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    p.add_argument("server", choices=["nginx", "fault"])
+    p.add_argument("server", choices=["nginx", "fault", "tinyproxy"])
     p.add_argument("action", choices=["start", "stop", "serve"])
     p.add_argument("dir")
     p.add_argument("--file", action="append", default=[], help="NAME=BYTES under html/ (nginx start)")
@@ -514,6 +578,8 @@ def main():
                 files[name] = int(size)
             return nginx_start(a.dir, files)
         return nginx_stop(a.dir)
+    if a.server == "tinyproxy":
+        return {"start": tinyproxy_start, "stop": tinyproxy_stop}[a.action](a.dir)
     return {"start": fault_start, "stop": fault_stop, "serve": fault_serve}[a.action](a.dir)
 
 
