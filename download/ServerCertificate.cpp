@@ -51,15 +51,9 @@ std::wstring CheckServerCertificate(PCCERT_CONTEXT cert, const std::wstring& hos
     if (cert == nullptr) {
         return L"server certificate missing";
     }
-    LPSTR usages[] = {const_cast<LPSTR>(szOID_PKIX_KP_SERVER_AUTH)};
-    CERT_CHAIN_PARA para{};
-    para.cbSize = sizeof(para);
-    para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
-    para.RequestedUsage.Usage.cUsageIdentifier = 1;
-    para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
     Utils::UniqueCertChain chain;
-    if (!::CertGetCertificateChain(nullptr, cert, nullptr, cert->hCertStore, &para,
-                                   CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT, nullptr, chain.put())) {
+    if (!Utils::GetCertificateChain(cert, szOID_PKIX_KP_SERVER_AUTH, CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT,
+                                    chain)) {
         DWORD error = ::GetLastError();
         return L"server certificate chain not built: " + std::to_wstring(error);
     }
@@ -72,7 +66,7 @@ std::wstring CheckServerCertificate(PCCERT_CONTEXT cert, const std::wstring& hos
     // The name is checked on a chain built without revocation checking: the SSL policy reports an unknown
     // revocation status before a wrong name, in spite of the flags that say to ignore it.
     Utils::UniqueCertChain plain;
-    if (!::CertGetCertificateChain(nullptr, cert, nullptr, cert->hCertStore, &para, 0, nullptr, plain.put())) {
+    if (!Utils::GetCertificateChain(cert, szOID_PKIX_KP_SERVER_AUTH, 0, plain)) {
         DWORD error = ::GetLastError();
         return L"server certificate chain not built: " + std::to_wstring(error);
     }

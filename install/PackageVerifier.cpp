@@ -143,14 +143,8 @@ bool ReadSignature(HANDLE file, const std::wstring& path, SignatureFacts& facts)
 
     // The signer's own chain, built from the certificates the signature carries and the machine's trusted roots,
     // for the code-signing usage: anything but a clean result refuses the package.
-    LPSTR usages[] = {const_cast<LPSTR>(szOID_PKIX_KP_CODE_SIGNING)};
-    CERT_CHAIN_PARA para{};
-    para.cbSize = sizeof(para);
-    para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
-    para.RequestedUsage.Usage.cUsageIdentifier = 1;
-    para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
     Utils::UniqueCertChain chain;
-    if (!::CertGetCertificateChain(nullptr, cert, nullptr, cert->hCertStore, &para, 0, nullptr, chain.put())) {
+    if (!Utils::GetCertificateChain(cert, szOID_PKIX_KP_CODE_SIGNING, 0, chain)) {
         facts.chainErrors = CERT_TRUST_IS_PARTIAL_CHAIN;
         return true;
     }

@@ -181,6 +181,20 @@ using UniqueCertChain = Unique<CertChainTraits>;
 using UniqueBCryptAlgorithm = Unique<BCryptAlgorithmTraits>;
 using UniqueBCryptHash = Unique<BCryptHashTraits>;
 
+// Builds `cert`'s chain (with the certificates of its own store and the trusted roots) into `chain`, requiring the
+// extended key usage `usageOid`; false, with the last error set, when no chain could be built.
+inline bool GetCertificateChain(PCCERT_CONTEXT cert, const char* usageOid, DWORD flags,
+                                UniqueCertChain& chain) noexcept {
+    LPSTR usages[] = {const_cast<LPSTR>(usageOid)};
+    CERT_CHAIN_PARA para{};
+    para.cbSize = sizeof(para);
+    para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
+    para.RequestedUsage.Usage.cUsageIdentifier = 1;
+    para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+    return ::CertGetCertificateChain(nullptr, cert, nullptr, cert->hCertStore, &para, flags, nullptr, chain.put()) !=
+           FALSE;
+}
+
 // A process-creation attribute list with room for `count` attributes; deleted on destruction. `get()` is null
 // when it could not be initialised. The list functions (Vista and later) are looked up at run time, so that the
 // import table holds nothing an older Windows lacks (such a Windows is only told which one the installer needs).

@@ -123,6 +123,14 @@ public:
         GuiDriver::Pump(200);
     }
     void ClickMain(int page, const wchar_t* name) { Click(Main(), L"149", page, name); }
+    // Closes the warning dialog that is up.
+    void DismissWarning() { Click(WaitForWindow(L"消息框"), L"151", -1, L"closebtn"); }
+    // Closes the main window from `page` and answers "是" in the exit dialog; the installer's exit code.
+    DWORD CloseAndConfirm(int page) {
+        ClickMain(page, L"closebtn");
+        Click(WaitForWindow(L"消息框"), L"148", -1, L"okBtn");
+        return ExitCode();
+    }
 
     // Waits for a log line containing `needle` that arrives after the previous awaited one.
     bool Expect(const std::string& needle, DWORD ms = 60000) {
@@ -384,16 +392,12 @@ TEST_F(InstallerE2E, PackageFailureShowsTheWarningAndReturnsToTheStartPage) {
     EXPECT_TRUE(run.Seen("progress=78 ")) << run.LogText();
     EXPECT_TRUE(run.Seen("taskbar: error 78%")) << run.LogText();
     EXPECT_FALSE(run.Seen("taskbar: call failed")) << run.LogText();
-    HWND warning = run.WaitForWindow(L"消息框");
-    run.Click(warning, L"151", -1, L"closebtn");
+    run.DismissWarning();
     ASSERT_TRUE(run.Expect("page=0")) << run.LogText();
     EXPECT_FALSE(FileExists(DefaultFolder() + L"\\__Package_Tunivox.exe"));
     EXPECT_EQ(RegistryValue(L"InstallPath"), L"<no key>") << "a failed installation is not recorded";
     // Closing from the start page asks first; "是" ends the installer.
-    run.ClickMain(0, L"closebtn");
-    HWND exitDialog = run.WaitForWindow(L"消息框");
-    run.Click(exitDialog, L"148", -1, L"okBtn");
-    EXPECT_EQ(run.ExitCode(), 0u);
+    EXPECT_EQ(run.CloseAndConfirm(0), 0u);
 }
 
 // The stand-in signed otherwise, beside the signed one: "unsigned", "rogue" (a CA nobody trusts).
@@ -433,16 +437,12 @@ TEST_F(InstallerE2E, PackageThatFailsItsCheckIsNeverStartedAndTheWindowWarns) {
         run.ClickMain(0, L"defaultInstallBtn");
         ASSERT_TRUE(run.Expect("warning: 安装包校验失败，请重新下载", 120000)) << run.LogText();
         EXPECT_TRUE(run.Seen("package refused: ")) << "the log names the check";
-        HWND warning = run.WaitForWindow(L"消息框");
-        run.Click(warning, L"151", -1, L"closebtn");
+        run.DismissWarning();
         ASSERT_TRUE(run.Expect("page=0")) << run.LogText();
         EXPECT_FALSE(FileExists(script + L".cmdline")) << "the package never started";
         EXPECT_FALSE(FileExists(DefaultFolder() + L"\\__Package_Tunivox.exe")) << "the package is deleted";
         EXPECT_EQ(RegistryValue(L"InstallPath"), L"<no key>") << "nothing is recorded";
-        run.ClickMain(0, L"closebtn");
-        HWND exitDialog = run.WaitForWindow(L"消息框");
-        run.Click(exitDialog, L"148", -1, L"okBtn");
-        EXPECT_EQ(run.ExitCode(), 0u);
+        EXPECT_EQ(run.CloseAndConfirm(0), 0u);
     }
 }
 
@@ -502,16 +502,12 @@ TEST_F(InstallerE2E, InvalidFolderIsRefusedAndThePageStays) {
         ::SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(folder.c_str()));
         run.ClickMain(1, L"customeInstallBtn");
         ASSERT_TRUE(run.Expect("warning: 无效路径")) << run.LogText();
-        HWND warning = run.WaitForWindow(L"消息框");
-        run.Click(warning, L"151", -1, L"closebtn");
+        run.DismissWarning();
         GuiDriver::Pump(500);
         EXPECT_FALSE(run.Seen("page=2")) << "no installation started";
     }
     // Back on the custom page with the buttons usable: close through the exit dialog.
-    run.ClickMain(1, L"closebtn");
-    HWND exitDialog = run.WaitForWindow(L"消息框");
-    run.Click(exitDialog, L"148", -1, L"okBtn");
-    EXPECT_EQ(run.ExitCode(), 0u);
+    EXPECT_EQ(run.CloseAndConfirm(1), 0u);
 }
 
 TEST_F(InstallerE2E, PreviousInstallationIsProposedKeptInPlaceAndRemovedBeforeInstallingElsewhere) {
@@ -595,19 +591,14 @@ TEST_F(InstallerE2E, TooLittleFreeSpaceIsRefusedAndThePageStays) {
     run.ClickMain(1, L"treatyCb2");
     run.ClickMain(1, L"customeInstallBtn");
     ASSERT_TRUE(run.Expect("warning: 当前磁盘剩余空间低于1GB，请修改安装路径")) << run.LogText();
-    HWND warning = run.WaitForWindow(L"消息框");
-    run.Click(warning, L"151", -1, L"closebtn");
+    run.DismissWarning();
     GuiDriver::Pump(500);
     EXPECT_FALSE(run.Seen("page=2")) << "no installation started";
     // The buttons are usable again: a second try gives the same answer.
     run.ClickMain(1, L"customeInstallBtn");
     ASSERT_TRUE(run.Expect("warning: 当前磁盘剩余空间低于1GB，请修改安装路径")) << run.LogText();
-    warning = run.WaitForWindow(L"消息框");
-    run.Click(warning, L"151", -1, L"closebtn");
-    run.ClickMain(1, L"closebtn");
-    HWND exitDialog = run.WaitForWindow(L"消息框");
-    run.Click(exitDialog, L"148", -1, L"okBtn");
-    EXPECT_EQ(run.ExitCode(), 0u);
+    run.DismissWarning();
+    EXPECT_EQ(run.CloseAndConfirm(1), 0u);
 }
 
 // Below Windows 7 SP1 the installer only says which Windows it needs (run in a prefix set to an older Windows).
@@ -723,14 +714,10 @@ TEST_F(InstallerE2E, RemovalFailureWarnsAndReturnsToTheStartPage) {
         run->ClickMain(0, L"defaultInstallBtn");
         ASSERT_TRUE(run->Expect("page=2")) << run->LogText();
         ASSERT_TRUE(run->Expect(c.warning, 60000)) << run->LogText();
-        HWND warning = run->WaitForWindow(L"消息框");
-        run->Click(warning, L"151", -1, L"closebtn");
+        run->DismissWarning();
         ASSERT_TRUE(run->Expect("page=0")) << run->LogText();
         EXPECT_FALSE(run->Seen("DL_CODE_START")) << "nothing was downloaded";
-        run->ClickMain(0, L"closebtn");
-        HWND exitDialog = run->WaitForWindow(L"消息框");
-        run->Click(exitDialog, L"148", -1, L"okBtn");
-        EXPECT_EQ(run->ExitCode(), 0u);
+        EXPECT_EQ(run->CloseAndConfirm(0), 0u);
     }
 }
 
@@ -857,10 +844,7 @@ TEST_F(InstallerE2E, ChangeButtonPicksAFolder) {
     ::SendMessageW(edit, WM_GETTEXT, MAX_PATH, reinterpret_cast<LPARAM>(chosen));
     EXPECT_NE(std::wstring(chosen), L"") << "the picked folder is shown";
     EXPECT_NE(::GetFileAttributesW(chosen), INVALID_FILE_ATTRIBUTES) << TestSupport::Utf8(chosen);
-    run.ClickMain(1, L"closebtn");
-    HWND exitDialog = run.WaitForWindow(L"消息框");
-    run.Click(exitDialog, L"148", -1, L"okBtn");
-    EXPECT_EQ(run.ExitCode(), 0u);
+    EXPECT_EQ(run.CloseAndConfirm(1), 0u);
 }
 
 // What support asks a customer for: the log file in the temporary folder. It holds every line logged up to the
@@ -871,7 +855,8 @@ TEST_F(InstallerE2E, LogFileHoldsEverythingLoggedUpToAKillAndTenAreKept) {
     ScopedEnvironment tmp(L"TMP", temp.path());
     ScopedEnvironment tempVar(L"TEMP", temp.path());
     for (int day = 10; day < 22; ++day) {
-        ASSERT_TRUE(TestSupport::WriteBytes(temp / (L"TunivoxSetup_200001" + std::to_wstring(day) + L"_000000_1.log"), "x"));
+        const std::wstring name = L"TunivoxSetup_200001" + std::to_wstring(day) + L"_000000_1.log";
+        ASSERT_TRUE(TestSupport::WriteBytes(temp / name, "x"));
     }
     // The package server sends a little and then holds the connection: the download is under way when it is killed.
     std::string url = TestServers::FaultUrl("logkill", "stall=100000&secret=1");

@@ -67,6 +67,15 @@ def answers(port):
         return False
 
 
+def serves(proc, port):
+    """Waits up to 5 s for the started server `proc` to accept connections on `port`; whether it runs and does."""
+    for _ in range(100):
+        if proc.poll() is not None or answers(port):
+            break
+        time.sleep(0.05)
+    return proc.poll() is None and answers(port)
+
+
 def write_random_file(path, size):
     if os.path.exists(path) and os.path.getsize(path) == size:
         return
@@ -228,11 +237,7 @@ def nginx_start(d, files):
         out = open(os.path.join(d, "logs", "stdout.log"), "ab")
         proc = subprocess.Popen([nginx_binary(), "-p", d, "-c", conf, "-e", os.path.join(d, "logs", "error.log")],
                                 stdin=subprocess.DEVNULL, stdout=out, stderr=out, start_new_session=True)
-        for _ in range(100):
-            if proc.poll() is not None or answers(port):
-                break
-            time.sleep(0.05)
-        if proc.poll() is None and answers(port) and all(answers(p) for p in tls_ports.values()):
+        if serves(proc, port) and all(answers(p) for p in tls_ports.values()):
             with open(os.path.join(d, "tls-ports"), "w") as f:
                 f.write("".join(f"{n} {p}\n" for n, p in tls_ports.items()))
             with open(os.path.join(d, "port"), "w") as f:
@@ -539,11 +544,7 @@ def tinyproxy_start(d):
         out = open(os.path.join(d, "logs", "stdout.log"), "ab")
         proc = subprocess.Popen(["tinyproxy", "-d", "-c", conf], stdin=subprocess.DEVNULL, stdout=out, stderr=out,
                                 start_new_session=True)
-        for _ in range(100):
-            if proc.poll() is not None or answers(port):
-                break
-            time.sleep(0.05)
-        if proc.poll() is None and answers(port):
+        if serves(proc, port):
             with open(os.path.join(d, "server.pid"), "w") as f:
                 f.write(f"{proc.pid}\n")
             with open(os.path.join(d, "port"), "w") as f:
