@@ -86,8 +86,7 @@ bool TrustNginxTlsCa() {
     Utils::UniqueCertStore root(::CertOpenSystemStoreW(0, L"ROOT"));
     return !der.empty() && root &&
            ::CertAddEncodedCertificateToStore(root.get(), X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
-                                              static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING,
-                                              nullptr);
+                                              static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
 }
 
 std::wstring NginxFile(const std::wstring& relative) {
@@ -150,7 +149,7 @@ std::vector<FaultEntry> FaultRequests(const std::string& token, size_t atLeast, 
         std::vector<FaultEntry> entries;
         for (const auto& f : ReadTabLines(ServersDir() + L"\\fault\\requests.log")) {
             if (f.size() >= 5 && f[0] == token) {
-                entries.push_back({f[1], f[2], f[3], f[4]});
+                entries.push_back({f[1], f[2], f[3], f[4], f.size() >= 6 ? f[5] : "-"});
             }
         }
         if (entries.size() >= atLeast || ::GetTickCount64() >= deadline) {

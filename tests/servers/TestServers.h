@@ -44,7 +44,7 @@ std::string FaultUrl(const std::string& token, const std::string& params = "");
 std::string FaultBlob(size_t size = static_cast<size_t>(-1));
 
 struct FaultEntry {
-    std::string method, requestLine, range, status;
+    std::string method, requestLine, range, status, ifRange;
 };
 std::vector<FaultEntry> FaultRequests(const std::string& token, size_t atLeast = 0, DWORD waitMs = 3000);
 size_t CountMethod(const std::vector<FaultEntry>& entries, const std::string& method);
