@@ -279,13 +279,7 @@ TEST(CurlDownloader, PartFileOfAnEarlierRunResumesOnlyTheSameFile) {
             ASSERT_TRUE(rec.WaitTerminals(1));
         }
         EXPECT_EQ(rec.Codes(), (std::vector<int>{DL_CODE_START, DL_CODE_SUCCESS}));
-        std::string expected = blob;
-        if (c.inverted) {
-            for (char& b : expected) {
-                b = static_cast<char>(~b);
-            }
-        }
-        ExpectSameBytes(expected, target);
+        ExpectSameBytes(FaultBody(1, c.inverted), target);
         EXPECT_FALSE(FileExists(target + L".part"));
         EXPECT_FALSE(FileExists(target + L".part.state"));
         std::vector<std::string> gets;
@@ -622,18 +616,6 @@ std::optional<Span> AskedSpan(const std::string& range) {
     return Span{first, last + 1};
 }
 
-// The fault server's body for repeat=K: copy k of the blob with every byte XOR k; `invert` for its changed file.
-std::string RepeatedBlob(int copies, bool invert = false) {
-    const std::string blob = FaultBlob();
-    std::string body;
-    for (int k = 0; k < copies; ++k) {
-        for (char b : blob) {
-            body.push_back(static_cast<char>(static_cast<unsigned char>(b) ^ k ^ (invert ? 0xFF : 0)));
-        }
-    }
-    return body;
-}
-
 } // namespace
 
 // From 16 MiB on, a server that offers ranges is asked for four at once; below, or with one connection, for the
@@ -717,7 +699,7 @@ TEST(CurlDownloader, IrregularRangeAnswers) {
             ASSERT_TRUE(rec.WaitTerminals(1, 120000));
         }
         EXPECT_EQ(rec.Codes(), (std::vector<int>{DL_CODE_START, DL_CODE_SUCCESS}));
-        const std::string expected = RepeatedBlob(6, c.inverted);
+        const std::string expected = FaultBody(6, c.inverted);
         std::string actual = ReadBytes(target);
         EXPECT_EQ(actual.size(), expected.size());
         EXPECT_TRUE(actual == expected) << "the file is not the server's one file";

@@ -143,6 +143,19 @@ std::string FaultBlob(size_t size) {
     return size < blob.size() ? blob.substr(0, size) : blob;
 }
 
+std::string FaultBody(int copies, bool changed) {
+    const std::string blob = FaultBlob();
+    std::string body;
+    body.reserve(blob.size() * static_cast<size_t>(copies));
+    for (int k = 0; k < copies; ++k) {
+        const unsigned char mask = static_cast<unsigned char>(k ^ (changed ? 0xFF : 0));
+        for (char b : blob) {
+            body.push_back(static_cast<char>(static_cast<unsigned char>(b) ^ mask));
+        }
+    }
+    return body;
+}
+
 std::vector<FaultEntry> FaultRequests(const std::string& token, size_t atLeast, DWORD waitMs) {
     ULONGLONG deadline = ::GetTickCount64() + waitMs;
     for (;;) {

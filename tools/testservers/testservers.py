@@ -19,7 +19,8 @@ on the first start and kept in DIR/tls.
 nginx layout: DIR/html is the document root (DIR/html/files/* are generated random files), DIR/logs/access.log
 holds one line per request: method TAB request-uri TAB Range header ("-" when absent) TAB status TAB body bytes
 TAB the raw request line TAB the Via header ("-" when absent: the request did not come through the proxy).
-/redirect/X answers 302 to /X (query kept); a missing file is an ordinary 404.
+/redirect/X answers 302 to /X (query kept); /shaped/X serves /X at 4 MiB/s per connection; a missing file is an
+ordinary 404.
 
 Fault server: see FaultHandler. DIR/blob.bin is the body it serves, DIR/requests.log records each request as
 token TAB method TAB request line TAB Range header ("-" when absent) TAB status TAB If-Range header ("-" when
@@ -157,6 +158,11 @@ http {{
         root {dir}/html;
         location /redirect/ {{
             rewrite ^/redirect/(.*)$ /$1 redirect;
+        }}
+        # A server that shapes each connection (the download benchmark's shaped case).
+        location /shaped/ {{
+            alias {dir}/html/;
+            limit_rate 4m;
         }}
     }}
 {tls_servers}
