@@ -77,13 +77,14 @@ CurlClient::~CurlClient() {
 }
 
 bool CurlClient::Resumable() const {
+    // Without a length and a validator a later run could not tell that the bytes there are this file's.
     return contentLength > 0 && !validator.empty() && !done.empty();
 }
 
 // One GET of an attempt: the span it asks for, where its bytes go and what its answer said.
 struct CurlClient::Request {
     CurlClient* client = nullptr;
-    Span asked;            // end is kOpenEnd for a single stream of unknown length
+    Span asked;            // end is kOpenEnd for the one stream of a download not in ranges
     bool parallel = false; // one of several ranges: the answer must be exactly the range asked for
     bool ifRange = false;  // the request carries If-Range: a 200 means the file is not the one in the part file
     bool checked = false;  // the answer's status and headers were looked at (first body bytes)
@@ -216,10 +217,7 @@ void CurlClient::DecideResume(const std::string& narrowUrl) {
     if (partSize >= 0 || state) {
         // Never a mix of two files: what cannot be confirmed to be this file is thrown away.
         DEBUG_LOG(L"part file of an earlier run not resumable (%s): starting over",
-                  !state ? L"no state"
-                         : (state->url != narrowUrl                                ? L"other URL"
-                            : state->length != static_cast<int64_t>(contentLength) ? L"other length"
-                                                                                   : L"other validator"));
+                  state ? L"another URL, length or validator, or bytes missing" : L"no state file");
     }
     DeletePartFiles(path);
 }
@@ -236,7 +234,8 @@ int CurlClient::Transfer() {
             // One stream from the first missing byte to the end; whatever lies beyond a hole is fetched again.
             int64_t prefix = ContiguousPrefix(done);
             done = prefix > 0 ? SpanList{{0, prefix}} : SpanList{};
-            plan = {{prefix, length > 0 ? length : kOpenEnd}};
+            // Open-ended: the server's own framing says when the body is complete.
+            plan = {{prefix, kOpenEnd}};
         }
         int result = RunRequests(plan, parallel);
         if (!parallel || irregular.empty()) {
@@ -247,7 +246,7 @@ int CurlClient::Transfer() {
         singleStream = true;
         irregular.clear();
         if (cancelled) {
-            return result;
+            return CURLE_ABORTED_BY_CALLBACK;
         }
     }
 }
@@ -386,17 +385,17 @@ int CurlClient::RunRequests(const SpanList& plan, bool parallel) {
         }
     }
     if (Resumable()) {
-        SaveState();
+        SaveState(done);
     }
     return result;
 }
 
-void CurlClient::SaveState() const {
+void CurlClient::SaveState(const SpanList& spans) const {
     PartState state;
     state.url = NarrowUrl(url);
     state.length = static_cast<int64_t>(contentLength);
     state.validator = validator;
-    state.done = done;
+    state.done = spans;
     if (state.done.size() > kMaxStateSpans) {
         state.done.resize(kMaxStateSpans);
     }
@@ -505,16 +504,17 @@ void CurlClient::ProgressCallback(const std::vector<std::unique_ptr<Request>>& r
     // Average bytes per second of this attempt so far.
     int64_t elapsed = static_cast<int64_t>(::GetTickCount64()) - startTick;
     double speed = elapsed > 0 ? static_cast<double>(dlnow) * 1000.0 / static_cast<double>(elapsed) : 0.0;
-    if (Resumable() || (contentLength > 0 && !validator.empty() && dlnow > 0)) {
-        SpanList now_done = done;
+    if (contentLength > 0 && !validator.empty()) {
+        // What a kill from here on would leave: the bytes handed to the system, and nothing else.
+        SpanList there = done;
         for (const auto& r : requests) {
             if (r->written > 0 && r->file && std::fflush(r->file.get()) == 0) {
-                AddSpan(now_done, {r->asked.begin, r->asked.begin + r->written});
+                AddSpan(there, {r->asked.begin, r->asked.begin + r->written});
             }
         }
-        std::swap(done, now_done);
-        SaveState();
-        std::swap(done, now_done);
+        if (!there.empty()) {
+            SaveState(there);
+        }
     }
     std::optional<double> percent = ProgressPercent(dlnow, dltotal, resumeOffset, contentLength);
     if (!percent) {

@@ -141,6 +141,6 @@ private:
     void DecideResume(const std::string& narrowUrl);
     int Transfer();
     int RunRequests(const SpanList& plan, bool parallel);
-    void SaveState() const;
+    void SaveState(const SpanList& spans) const;
     bool Resumable() const;
 };
