@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <sstream>
 
 void AddSpan(SpanList& spans, Span span) {
     if (span.end <= span.begin) {
@@ -174,30 +173,39 @@ std::string RangeProblem(const ResponseFacts& facts, Span asked, int64_t length,
 }
 
 std::string FormatPartState(const PartState& state) {
-    std::ostringstream out;
-    out << "tunivox-part 1\n";
-    out << "url " << state.url << "\n";
-    out << "length " << state.length << "\n";
-    out << "validator " << state.validator << "\n";
+    // Plain string building: the string streams would bring the C++ locales into the installer.
+    std::string out = "tunivox-part 1\n";
+    out += "url " + state.url + "\n";
+    out += "length " + std::to_string(state.length) + "\n";
+    out += "validator " + state.validator + "\n";
     for (const Span& s : state.done) {
-        out << "done " << s.begin << " " << s.end << "\n";
+        out += "done " + std::to_string(s.begin) + " " + std::to_string(s.end) + "\n";
     }
-    return out.str();
+    return out;
 }
 
 std::optional<PartState> ParsePartState(const std::string& text) {
     if (text.size() > kMaxStateFileBytes) {
         return std::nullopt;
     }
-    std::istringstream in(text);
-    std::string line;
-    if (!std::getline(in, line) || line != "tunivox-part 1") {
+    // Lines end with '\n'; the last one may lack it.
+    std::vector<std::string> lines;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        lines.push_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    if (lines.empty() || lines.front() != "tunivox-part 1") {
         return std::nullopt;
     }
     PartState state;
     bool haveUrl = false, haveLength = false, haveValidator = false;
     size_t spans = 0;
-    while (std::getline(in, line)) {
+    for (size_t i = 1; i < lines.size(); ++i) {
+        const std::string& line = lines[i];
         size_t space = line.find(' ');
         std::string key = line.substr(0, space);
         std::string value = space == std::string::npos ? std::string() : line.substr(space + 1);
