@@ -1,5 +1,6 @@
 #include "download/CurlClient.h"
 
+#include <io.h>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -131,6 +132,7 @@ std::optional<PartState> ReadStateFile(const std::wstring& statePath) {
 void DeletePartFiles(const std::wstring& path) {
     ::DeleteFileW(PartPath(path).c_str());
     ::DeleteFileW(PartStatePath(path).c_str());
+    ::DeleteFileW((PartStatePath(path) + L".tmp").c_str()); // a state being rewritten when the run was killed
 }
 
 int CurlClient::Start() {
@@ -565,9 +567,16 @@ size_t CurlClient::WriteData(void* data, size_t size, size_t count, void* reques
             self->done.clear();
             self->resumeOffset = 0;
             r->asked.begin = 0;
-            if (::_fseeki64(r->file.get(), 0, SEEK_SET) != 0) {
+            // Emptied, not only rewound: bytes of the old file past the new one's end would stay in the package.
+            if (std::fflush(r->file.get()) != 0 || ::_chsize_s(::_fileno(r->file.get()), 0) != 0 ||
+                ::_fseeki64(r->file.get(), 0, SEEK_SET) != 0) {
                 r->code = CURLE_WRITE_ERROR;
                 return 0;
+            }
+            curl_off_t announced = -1;
+            ::curl_easy_getinfo(r->easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+            if (announced > 0) {
+                self->contentLength = static_cast<double>(announced); // the new file's length, for progress and state
             }
             self->validator = now;
         } else if (http && r->asked.begin > 0 &&

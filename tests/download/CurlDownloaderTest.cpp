@@ -247,6 +247,7 @@ TEST(CurlDownloader, PartFileOfAnEarlierRunResumesOnlyTheSameFile) {
         bool realBytes;                     // the part file holds the package's first bytes (else 'x')
         std::string range, ifRange, status; // of the one GET
         bool inverted;                      // the result is the changed file
+        size_t there = kThere;              // bytes in the part file
     } cases[] = {
         {"no state file", "etag=1", false, "", true, false, "-", "-", "200", false},
         {"other validator", "etag=1", true, "\"v0\"", true, false, "-", "-", "200", false},
@@ -255,6 +256,9 @@ TEST(CurlDownloader, PartFileOfAnEarlierRunResumesOnlyTheSameFile) {
         {"same file, confirmed", "etag=1", true, "\"v1\"", true, true, "bytes=1000000-", "\"v1\"", "206", false},
         // The HEAD still says v1, the GET meets v2: If-Range brings the whole new file.
         {"changed before the GET", "change=1", true, "\"v1\"", true, false, "bytes=1000000-", "\"v1\"", "200", true},
+        // ... when the part file holds more than the whole (shorter) new file: none of the old bytes may stay.
+        {"changed, nearly all there", "change=1", true, "\"v1\"", true, true,
+         "bytes=" + std::to_string(blob.size() - 10) + "-", "\"v1\"", "200", true, blob.size() - 10},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -263,12 +267,12 @@ TEST(CurlDownloader, PartFileOfAnEarlierRunResumesOnlyTheSameFile) {
         std::string url = FaultUrl(token, c.params);
         std::wstring target = dir / L"pkg.exe";
         ASSERT_TRUE(TestSupport::WriteBytes(target + L".part",
-                                            c.realBytes ? blob.substr(0, kThere) : std::string(kThere, 'x')));
+                                            c.realBytes ? blob.substr(0, c.there) : std::string(c.there, 'x')));
         if (c.state) {
             PartState state{c.sameUrl ? url : url + "&other=1",
                             static_cast<int64_t>(blob.size()),
                             c.validator,
-                            {{0, static_cast<int64_t>(kThere)}}};
+                            {{0, static_cast<int64_t>(c.there)}}};
             ASSERT_TRUE(TestSupport::WriteBytes(target + L".part.state", FormatPartState(state)));
         }
         Recorder rec;

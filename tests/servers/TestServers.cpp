@@ -153,6 +153,9 @@ std::string FaultBody(int copies, bool changed) {
             body.push_back(static_cast<char>(static_cast<unsigned char>(b) ^ mask));
         }
     }
+    if (changed) {
+        body.resize(body.size() - 1000); // the server's other file is shorter too
+    }
     return body;
 }
 

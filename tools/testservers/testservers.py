@@ -290,7 +290,7 @@ class FaultHandler(http.server.BaseHTTPRequestHandler):
     etag=1      HEAD and GET carry ETag "v1" and honour If-Range (a Range with another If-Range gets the whole
                 body with 200)
     change=N    as etag=1, but once N GETs were counted (the N-th included) the file is another one: every byte
-                XOR 0xFF, ETag "v2"
+                XOR 0xFF, 1000 bytes shorter, ETag "v2"
     """
 
     protocol_version = "HTTP/1.1"
@@ -486,7 +486,7 @@ class FaultServer(socketserver.ThreadingMixIn, http.server.HTTPServer):
         key = ("inverted", len(body), body[:32])
         with self.lock:
             if key not in self.cache:
-                self.cache[key] = body.translate(bytes(b ^ 0xFF for b in range(256)))
+                self.cache[key] = body[:-1000].translate(bytes(b ^ 0xFF for b in range(256)))
             return self.cache[key]
 
     def gzipped(self, body):
