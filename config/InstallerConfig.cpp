@@ -133,9 +133,9 @@ void InstallerConfig::LoadIni(const std::wstring& path) {
     // An ini share that does not convert is 0.0, not the default.
     DownloadScale = Config::ParseReal(ReadIniText(path, L"DownloadScale", L"0.7")).value_or(0.0);
     SetInstCmd(ReadIniText(path, L"InstCmd", L""));
-    // A value that is not a number keeps the default.
-    DownloadConnections =
-        Config::ParseConnections(ReadIniText(path, L"DownloadConnections", L"")).value_or(Config::kDefaultConnections);
+    // A value that is not a number keeps the default (and its layer).
+    const std::optional<int> connections = Config::ParseConnections(ReadIniText(path, L"DownloadConnections", L""));
+    DownloadConnections = connections.value_or(Config::kDefaultConnections);
     AddPin(PackageSigners, ReadIniText(path, L"PackageSigner", L""));
     AddPin(PackageSha256s, ReadIniText(path, L"PackageSha256", L""));
     IniPath = path;
@@ -150,6 +150,9 @@ void InstallerConfig::LoadIni(const std::wstring& path) {
         if (IniHasKey(path, key)) {
             *layer = Layer::Ini;
         }
+    }
+    if (connections) {
+        sources.DownloadConnections = Layer::Ini;
     }
 }
 
@@ -225,7 +228,10 @@ void InstallerConfig::ApplyArguments(const std::vector<std::wstring>& args) {
     }
     if (const std::wstring* v = find(L"-connections")) {
         // A value that is not a number keeps what the earlier layers gave.
-        DownloadConnections = Config::ParseConnections(*v).value_or(DownloadConnections);
+        if (auto connections = Config::ParseConnections(*v)) {
+            DownloadConnections = *connections;
+            sources.DownloadConnections = Layer::CommandLine;
+        }
     }
     if (const std::wstring* v = find(L"-proxy")) {
         Proxy = *v;

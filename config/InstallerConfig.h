@@ -35,6 +35,7 @@ public:
         Layer DownloadType = Layer::Default;
         Layer IsCheckNet = Layer::Default;
         Layer DownloadScale = Layer::Default;
+        Layer DownloadConnections = Layer::Default;
     };
 
     std::wstring InstCmd;

@@ -165,8 +165,10 @@ TEST(InstallerConfig, IniLayerValuesAndFallbacks) {
     EXPECT_EQ(c.sources.DownloadScale, L::Ini);
     EXPECT_EQ(c.sources.IsCheckNet, L::Ini);
     EXPECT_EQ(c.sources.InstCmd, L::Ini) << "an empty value is still the ini's";
+    EXPECT_EQ(c.sources.DownloadConnections, L::Ini);
 
-    WriteIni(ini, L"[Install]\r\nIsCheckNet=true\r\nDownloadScale=abc\r\nDownloadType=x\r\nInstCmd=/q\r\n");
+    WriteIni(ini, L"[Install]\r\nIsCheckNet=true\r\nDownloadScale=abc\r\nDownloadType=x\r\nInstCmd=/q\r\n"
+                  L"DownloadConnections=x\r\n");
     InstallerConfig d = Defaults();
     d.LoadIni(ini);
     EXPECT_TRUE(d.IsCheckNet);
@@ -175,6 +177,7 @@ TEST(InstallerConfig, IniLayerValuesAndFallbacks) {
     EXPECT_EQ(d.InstCmd, L"/q");
     EXPECT_EQ(d.DownloadUrl, INSTALLER_DEFAULT_DOWNLOAD_URL) << "missing key: the default";
     EXPECT_EQ(d.DownloadConnections, 4);
+    EXPECT_EQ(d.sources.DownloadConnections, InstallerConfig::Layer::Default) << "a value that is not a number";
     EXPECT_EQ(d.sources.DownloadUrl, L::Default) << "and the default's layer";
 
     WriteIni(ini, L"[Other]\r\nDownloadScale=0.1\r\n");
