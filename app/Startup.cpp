@@ -131,6 +131,8 @@ std::vector<std::wstring> LogHeaderLines(const InstallerConfig& config, const st
             L")",
         L"DownloadScale=" + std::wstring(scale) + L" (" + LayerName(from.DownloadScale) + L")",
         L"InstCmd=" + config.InstCmd + L" (" + LayerName(from.InstCmd) + L")",
+        L"DownloadConnections=" + std::to_wstring(config.DownloadConnections) + L" (" +
+            LayerName(from.DownloadConnections) + L")",
         L"ini file: " + (config.IniPath.empty() ? std::wstring(L"none") : config.IniPath),
     };
 }

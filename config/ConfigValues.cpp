@@ -10,7 +10,9 @@ namespace Config {
 
 namespace {
 
-bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
+bool IsDigit(wchar_t c) {
+    return c >= L'0' && c <= L'9';
+}
 
 size_t SkipBlanks(const std::wstring& text) {
     size_t i = 0;
@@ -85,6 +87,14 @@ std::optional<int> ParseInt32(const std::wstring& text) {
         }
     }
     return static_cast<int>(negative ? -magnitude : magnitude);
+}
+
+std::optional<int> ParseConnections(const std::wstring& text) {
+    std::optional<int> value = ParseInt32(text);
+    if (!value) {
+        return std::nullopt;
+    }
+    return *value < 1 ? 1 : (*value > kMaxConnections ? kMaxConnections : *value);
 }
 
 OptionMap ParseOptions(const std::vector<std::wstring>& args) {

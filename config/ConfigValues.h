@@ -17,6 +17,13 @@ std::optional<double> ParseReal(const std::wstring& text);
 // the number does not fit 32 bits.
 std::optional<int> ParseInt32(const std::wstring& text);
 
+// Most byte ranges the libcurl downloader fetches at once ("DownloadConnections", "-connections"): a decimal
+// integer as ParseInt32 reads it, brought within 1..kMaxConnections (1 turns parallel ranges off); no value when
+// ParseInt32 gives none.
+constexpr int kDefaultConnections = 4;
+constexpr int kMaxConnections = 16;
+std::optional<int> ParseConnections(const std::wstring& text);
+
 // Options of one command line, in the order of their first occurrence. An argument "-key=value" gives key and
 // value (the value may be empty and may contain '='); any other argument is a key with an empty value. The first
 // occurrence of a key wins; keys are compared exactly (case-sensitive).

@@ -23,7 +23,8 @@ std::wstring ReadIniText(const std::wstring& path, const wchar_t* key, const wch
 
 // Whether the ini file gives `key` at all (a missing key takes the default but is not the ini's choice).
 bool IniHasKey(const std::wstring& path, const wchar_t* key) {
-    constexpr wchar_t kAbsent[] = L"\x01" L"absent";
+    constexpr wchar_t kAbsent[] = L"\x01"
+                                  L"absent";
     return ReadIniText(path, key, kAbsent) != kAbsent;
 }
 
@@ -116,6 +117,7 @@ void InstallerConfig::LoadDefaults() {
     sources = Sources{};
     IniPath.clear();
     Proxy.clear();
+    DownloadConnections = Config::kDefaultConnections;
 }
 
 void InstallerConfig::LoadIni(const std::wstring& path) {
@@ -131,18 +133,26 @@ void InstallerConfig::LoadIni(const std::wstring& path) {
     // An ini share that does not convert is 0.0, not the default.
     DownloadScale = Config::ParseReal(ReadIniText(path, L"DownloadScale", L"0.7")).value_or(0.0);
     SetInstCmd(ReadIniText(path, L"InstCmd", L""));
+    // A value that is not a number keeps the default (and its layer).
+    const std::optional<int> connections = Config::ParseConnections(ReadIniText(path, L"DownloadConnections", L""));
+    DownloadConnections = connections.value_or(Config::kDefaultConnections);
     AddPin(PackageSigners, ReadIniText(path, L"PackageSigner", L""));
     AddPin(PackageSha256s, ReadIniText(path, L"PackageSha256", L""));
     IniPath = path;
     const std::pair<const wchar_t*, Layer*> keys[] = {
-        {L"InstCmd", &sources.InstCmd},           {L"DownloadUrl", &sources.DownloadUrl},
-        {L"DownloadType", &sources.DownloadType}, {L"IsCheckNet", &sources.IsCheckNet},
+        {L"InstCmd", &sources.InstCmd},
+        {L"DownloadUrl", &sources.DownloadUrl},
+        {L"DownloadType", &sources.DownloadType},
+        {L"IsCheckNet", &sources.IsCheckNet},
         {L"DownloadScale", &sources.DownloadScale},
     };
     for (const auto& [key, layer] : keys) {
         if (IniHasKey(path, key)) {
             *layer = Layer::Ini;
         }
+    }
+    if (connections) {
+        sources.DownloadConnections = Layer::Ini;
     }
 }
 
@@ -215,6 +225,13 @@ void InstallerConfig::ApplyArguments(const std::vector<std::wstring>& args) {
     }
     if (const std::wstring* v = find(L"-quicklaunch")) {
         ApplyTrueFalse(L"-quicklaunch", *v, SilentQuickLaunch, BadOptions);
+    }
+    if (const std::wstring* v = find(L"-connections")) {
+        // A value that is not a number keeps what the earlier layers gave.
+        if (auto connections = Config::ParseConnections(*v)) {
+            DownloadConnections = *connections;
+            sources.DownloadConnections = Layer::CommandLine;
+        }
     }
     if (const std::wstring* v = find(L"-proxy")) {
         Proxy = *v;

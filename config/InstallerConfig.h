@@ -35,6 +35,7 @@ public:
         Layer DownloadType = Layer::Default;
         Layer IsCheckNet = Layer::Default;
         Layer DownloadScale = Layer::Default;
+        Layer DownloadConnections = Layer::Default;
     };
 
     std::wstring InstCmd;
@@ -47,6 +48,9 @@ public:
     // Every entry must hold; nothing here can widen what is trusted.
     std::vector<std::wstring> PackageSigners;
     std::vector<std::wstring> PackageSha256s;
+    // Most byte ranges the libcurl downloader fetches at once ("DownloadConnections", "-connections"; 1: one
+    // stream).
+    int DownloadConnections = 4;
     // The "-proxy" value for the libcurl downloader: empty for the system's settings, "direct", or a proxy URL.
     std::wstring Proxy;
 

@@ -1,5 +1,6 @@
 #include "download/CurlClient.h"
 
+#include <io.h>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -14,6 +15,10 @@ int RetryCost(int code) {
 
 std::wstring PartPath(const std::wstring& path) {
     return path + L".part";
+}
+
+std::wstring PartStatePath(const std::wstring& path) {
+    return path + L".part.state";
 }
 
 std::string NarrowUrl(const std::wstring& url) {
@@ -60,12 +65,74 @@ std::wstring CurlErrorText(int code) {
 } // namespace
 
 CurlClient::CurlClient(const std::wstring& url_, const std::wstring& path_, void* owner_, ClientProgressFn fn,
-                       long lowSpeedTime_)
-    : url(url_), path(path_), owner(owner_), progressFn(fn), lowSpeedTime(lowSpeedTime_) {}
+                       long lowSpeedTime_, int connections_)
+    : url(url_), path(path_), owner(owner_), progressFn(fn), lowSpeedTime(lowSpeedTime_),
+      connections(connections_ < 1 ? 1 : connections_) {}
 
 CurlClient::~CurlClient() {
     cancelled = true;
-    ::_wremove(PartPath(path).c_str());
+    // Only a part file this object has taken on is its to delete: one it never started on may be another run's.
+    if (resumeDecided && !Resumable()) {
+        DeletePartFiles(path);
+    }
+}
+
+bool CurlClient::Resumable() const {
+    // Without a length and a validator a later run could not tell that the bytes there are this file's.
+    return contentLength > 0 && !validator.empty() && !done.empty();
+}
+
+// One GET of an attempt: the span it asks for, where its bytes go and what its answer said.
+struct CurlClient::Request {
+    CurlClient* client = nullptr;
+    Span asked;            // end is kOpenEnd for the one stream of a download not in ranges
+    bool parallel = false; // one of several ranges: the answer must be exactly the range asked for
+    bool ifRange = false;  // the request carries If-Range: a 200 means the file is not the one in the part file
+    bool checked = false;  // the answer's status and headers were looked at (first body bytes)
+    int64_t written = 0;   // bytes of this answer written at asked.begin onwards
+    int code = 0;          // the request's own verdict, over libcurl's result
+    int result = -1;       // libcurl's result (-1: not finished)
+    ResponseFacts facts;
+    ServerCheck check;
+    Utils::UniqueCurl easy;
+    Utils::UniqueFile file;
+    Utils::UniqueCurlSlist headers;
+};
+
+namespace {
+
+constexpr int64_t kOpenEnd = INT64_MAX;
+
+bool IsHttpUrl(const std::string& url) {
+    std::string scheme = url.substr(0, url.find(':'));
+    for (char& c : scheme) {
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    }
+    return scheme == "http" || scheme == "https";
+}
+
+int64_t PartFileSize(const std::wstring& partPath) {
+    struct _stat64 status;
+    return ::_wstat64(partPath.c_str(), &status) == 0 ? status.st_size : -1;
+}
+
+std::optional<PartState> ReadStateFile(const std::wstring& statePath) {
+    Utils::UniqueFile file(::_wfopen(statePath.c_str(), L"rb"));
+    if (!file) {
+        return std::nullopt;
+    }
+    std::string text(kMaxStateFileBytes + 1, '\0');
+    size_t got = std::fread(text.data(), 1, text.size(), file.get());
+    text.resize(got);
+    return ParsePartState(text); // a file beyond the bound is refused there
+}
+
+} // namespace
+
+void DeletePartFiles(const std::wstring& path) {
+    ::DeleteFileW(PartPath(path).c_str());
+    ::DeleteFileW(PartStatePath(path).c_str());
+    ::DeleteFileW((PartStatePath(path) + L".tmp").c_str()); // a state being rewritten when the run was killed
 }
 
 int CurlClient::Start() {
@@ -96,76 +163,29 @@ int CurlClient::Start() {
         }
         if (contentLength >= 0) {
             effectiveUrl = named;
+            acceptRanges = headFacts.acceptRanges;
+            validator = ValidatorOf(headFacts);
         }
     }
 
     int result = 0;
-    Utils::UniqueFile part;
-    Utils::UniqueCurlSlist headers;
     if (!serverCheck.problem.empty()) {
         result = ERR_SERVER_CERTIFICATE; // the HEAD request met a server that is not who it claims to be
     } else if (contentLength < 0) {
         result = ERR_NO_CONTENT_LENGTH;
     } else {
-        handle.reset(::curl_easy_init());
-        if (!handle) {
-            result = ERR_EASY_INIT;
-        } else {
-            part.reset(::_wfopen(partPath.c_str(), L"ab+"));
-            if (!part) {
-                result = ERR_OPEN_PART_FILE;
-            }
+        if (!resumeDecided) {
+            DecideResume(narrowUrl);
         }
-    }
-    if (result == 0) {
-        CURL* h = handle.get();
-        headers.reset(::curl_slist_append(headers.release(), "Connection: keep-alive"));
-        // The package is saved as sent, and a range is a range of the file itself: no content coding.
-        headers.reset(::curl_slist_append(headers.release(), "Accept-Encoding: identity"));
-        ::curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
-        ::curl_easy_setopt(h, CURLOPT_TCP_KEEPALIVE, 1L);
-        ::curl_easy_setopt(h, CURLOPT_TCP_KEEPIDLE, 10L);
-        ::curl_easy_setopt(h, CURLOPT_TCP_KEEPINTVL, 10L);
-        ::curl_easy_setopt(h, CURLOPT_TIMEOUT, 0L);
-        int options = 0;
-        options |= ::curl_easy_setopt(h, CURLOPT_URL, effectiveUrl.c_str());
-        options |= ::curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-        options |= ::curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &CurlClient::WriteData);
-        options |= ::curl_easy_setopt(h, CURLOPT_WRITEDATA, part.get());
-        options |= ::curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
-        options |= ::curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &CurlClient::ProgressCallback);
-        options |= ::curl_easy_setopt(h, CURLOPT_XFERINFODATA, this);
-        options |= ::curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L);
-        options |= ::curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, 60L);
-        options |= ::curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedLimitBytes);
-        options |= ::curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, lowSpeedTime);
-        options |= ::curl_easy_setopt(h, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
-        options |= EnableServerCheck(h, serverCheck);
-        options |= ApplyProxy(h);
-
-        struct _stat64 status;
-        resumeOffset = ::_wstat64(partPath.c_str(), &status) == 0 ? status.st_size : -1;
-        if (resumeOffset > 0) {
-            options |= ::curl_easy_setopt(h, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(resumeOffset));
-        }
-        if (options != 0) {
-            result = options;
-        } else if (contentLength > 0 && static_cast<double>(resumeOffset) == contentLength) {
+        if (contentLength > 0 && static_cast<double>(CoveredBytes(done)) >= contentLength) {
             // An earlier attempt fetched everything and only its rename failed: nothing is left to fetch.
             DEBUG_LOG(L"partial file complete");
         } else {
-            result = ::curl_easy_perform(h);
-            if (result == CURLE_ABORTED_BY_CALLBACK && !serverCheck.problem.empty()) {
-                result = ERR_SERVER_CERTIFICATE;
-            }
-            NoteProxyFailure(h, result);
+            result = Transfer();
         }
     }
 
     DEBUG_LOG(L"error:%d:%s", result, CurlErrorText(result).c_str());
-    handle.reset();
-    part.reset();
-    headers.reset();
 
     if (result == 0) {
         // The package must be the file just fetched: a target that cannot be replaced (held open by a scanner,
@@ -174,10 +194,223 @@ int CurlClient::Start() {
             DWORD error = ::GetLastError();
             DEBUG_LOG(L"MoveFileExW(%s) failed: %lu", path.c_str(), error);
             result = ERR_RENAME_PART_FILE;
+        } else {
+            done.clear();
+            resumeDecided = false;
+            ::DeleteFileW(PartStatePath(path).c_str());
         }
     }
     DEBUG_LOG(L"end download");
     return result;
+}
+
+void CurlClient::DecideResume(const std::string& narrowUrl) {
+    resumeDecided = true;
+    const std::wstring partPath = PartPath(path);
+    const std::wstring statePath = PartStatePath(path);
+    int64_t partSize = PartFileSize(partPath);
+    std::optional<PartState> state = ReadStateFile(statePath);
+    done = ResumeSpans(state, narrowUrl, static_cast<int64_t>(contentLength), validator, partSize);
+    if (!done.empty()) {
+        DEBUG_LOG(L"resuming the part file of an earlier run: %lld of %lld bytes",
+                  static_cast<long long>(CoveredBytes(done)), static_cast<long long>(contentLength));
+        return;
+    }
+    if (partSize >= 0 || state) {
+        // Never a mix of two files: what cannot be confirmed to be this file is thrown away.
+        DEBUG_LOG(L"part file of an earlier run not resumable (%s): starting over",
+                  state ? L"another URL, length or validator, or bytes missing" : L"no state file");
+    }
+    DeletePartFiles(path);
+}
+
+int CurlClient::Transfer() {
+    const int64_t length = static_cast<int64_t>(contentLength);
+    for (;;) {
+        bool parallel =
+            !singleStream && IsHttpUrl(effectiveUrl) && UseParallelRanges(length, acceptRanges, connections);
+        SpanList plan;
+        if (parallel) {
+            plan = PlanRanges(done, length, connections);
+        } else {
+            // One stream from the first missing byte to the end; whatever lies beyond a hole is fetched again.
+            int64_t prefix = ContiguousPrefix(done);
+            done = prefix > 0 ? SpanList{{0, prefix}} : SpanList{};
+            // Open-ended: the server's own framing says when the body is complete.
+            plan = {{prefix, kOpenEnd}};
+        }
+        int result = RunRequests(plan, parallel);
+        if (!parallel || irregular.empty()) {
+            return result;
+        }
+        // The server does not serve ranges as it says it does: one stream from here on, and no retry spent.
+        DEBUG_LOG(L"parallel ranges off for this download: %s", Utils::MultiByteToWide(irregular, 65001).c_str());
+        singleStream = true;
+        irregular.clear();
+        if (cancelled) {
+            return CURLE_ABORTED_BY_CALLBACK;
+        }
+    }
+}
+
+int CurlClient::RunRequests(const SpanList& plan, bool parallel) {
+    const std::wstring partPath = PartPath(path);
+    abortAttempt = false;
+    irregular.clear();
+    resumeOffset = CoveredBytes(done);
+    lastReportTime = 0;
+    {
+        // Create the part file when there is none; ranges then write into it at their own offsets.
+        Utils::UniqueFile create(::_wfopen(partPath.c_str(), L"ab"));
+        if (!create) {
+            return ERR_OPEN_PART_FILE;
+        }
+    }
+    Utils::UniqueCurlMulti multi(::curl_multi_init());
+    if (!multi) {
+        return ERR_EASY_INIT;
+    }
+    std::vector<std::unique_ptr<Request>> requests;
+    int result = 0;
+    for (const Span& span : plan) {
+        auto r = std::make_unique<Request>();
+        r->client = this;
+        r->asked = span;
+        r->parallel = parallel;
+        r->easy.reset(::curl_easy_init());
+        if (!r->easy) {
+            result = ERR_EASY_INIT;
+            break;
+        }
+        r->file.reset(::_wfopen(partPath.c_str(), L"rb+"));
+        if (!r->file || ::_fseeki64(r->file.get(), span.begin, SEEK_SET) != 0) {
+            result = ERR_OPEN_PART_FILE;
+            break;
+        }
+        CURL* h = r->easy.get();
+        r->headers.reset(::curl_slist_append(r->headers.release(), "Connection: keep-alive"));
+        // The package is saved as sent, and a range is a range of the file itself: no content coding.
+        r->headers.reset(::curl_slist_append(r->headers.release(), "Accept-Encoding: identity"));
+        int options = 0;
+        if (span.begin > 0 || parallel) {
+            std::string range = std::to_string(span.begin) + "-";
+            if (parallel) {
+                range += std::to_string(span.end - 1);
+            }
+            options |= ::curl_easy_setopt(h, CURLOPT_RANGE, range.c_str());
+            if (!validator.empty() && IsHttpUrl(effectiveUrl)) {
+                // The bytes already there count only while the server still has the same file.
+                r->headers.reset(::curl_slist_append(r->headers.release(), ("If-Range: " + validator).c_str()));
+                r->ifRange = true;
+            }
+        }
+        ::curl_easy_setopt(h, CURLOPT_HTTPHEADER, r->headers.get());
+        ::curl_easy_setopt(h, CURLOPT_TCP_KEEPALIVE, 1L);
+        ::curl_easy_setopt(h, CURLOPT_TCP_KEEPIDLE, 10L);
+        ::curl_easy_setopt(h, CURLOPT_TCP_KEEPINTVL, 10L);
+        ::curl_easy_setopt(h, CURLOPT_TIMEOUT, 0L);
+        options |= ::curl_easy_setopt(h, CURLOPT_URL, effectiveUrl.c_str());
+        options |= ::curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+        options |= ::curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &CurlClient::WriteData);
+        options |= ::curl_easy_setopt(h, CURLOPT_WRITEDATA, r.get());
+        options |= ::curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &CurlClient::HeaderData);
+        options |= ::curl_easy_setopt(h, CURLOPT_HEADERDATA, &r->facts);
+        options |= ::curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+        options |= ::curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &CurlClient::TransferCallback);
+        options |= ::curl_easy_setopt(h, CURLOPT_XFERINFODATA, r.get());
+        options |= ::curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L);
+        options |= ::curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, 60L);
+        options |= ::curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedLimitBytes);
+        options |= ::curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, lowSpeedTime);
+        options |= ::curl_easy_setopt(h, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
+        options |= EnableServerCheck(h, r->check);
+        options |= ApplyProxy(h);
+        if (options != 0) {
+            result = options;
+            break;
+        }
+        requests.push_back(std::move(r));
+    }
+    if (result != 0) {
+        return result;
+    }
+    if (parallel) {
+        DEBUG_LOG(L"%u ranges at once", static_cast<unsigned>(requests.size()));
+    }
+    for (auto& r : requests) {
+        ::curl_multi_add_handle(multi.get(), r->easy.get());
+    }
+    const int64_t startTick = static_cast<int64_t>(::GetTickCount64());
+    int running = 1;
+    while (running > 0) {
+        CURLMcode mc = ::curl_multi_perform(multi.get(), &running);
+        if (mc != CURLM_OK) {
+            DEBUG_LOG(L"curl_multi_perform: %d", static_cast<int>(mc));
+            result = CURLE_OUT_OF_MEMORY;
+            break;
+        }
+        int left = 0;
+        while (CURLMsg* msg = ::curl_multi_info_read(multi.get(), &left)) {
+            for (auto& r : requests) {
+                if (msg->msg == CURLMSG_DONE && msg->easy_handle == r->easy.get()) {
+                    r->result = msg->data.result;
+                }
+            }
+        }
+        ProgressCallback(requests, startTick);
+        if (running > 0) {
+            ::curl_multi_poll(multi.get(), nullptr, 0, 200, nullptr);
+        }
+    }
+    for (auto& r : requests) {
+        ::curl_multi_remove_handle(multi.get(), r->easy.get());
+        r->file.reset(); // written out before the state file says so
+    }
+    for (auto& r : requests) {
+        if (r->written > 0) {
+            AddSpan(done, {r->asked.begin, r->asked.begin + r->written});
+        }
+        int code = r->code != 0 ? r->code : r->result;
+        if (code == CURLE_ABORTED_BY_CALLBACK && !r->check.problem.empty()) {
+            code = ERR_SERVER_CERTIFICATE;
+            serverCheck.problem = r->check.problem;
+        } else if (code == CURLE_ABORTED_BY_CALLBACK && abortAttempt && !cancelled) {
+            code = 0; // stopped because another range's answer was irregular
+        } else if (code == CURLE_OK && r->asked.end != kOpenEnd && r->written < r->asked.end - r->asked.begin) {
+            code = CURLE_PARTIAL_FILE;
+        }
+        if (code != 0) {
+            NoteProxyFailure(r->easy.get(), code);
+            if (result == 0 || code == ERR_SERVER_CERTIFICATE) {
+                result = code;
+            }
+        }
+    }
+    if (Resumable()) {
+        SaveState(done);
+    }
+    return result;
+}
+
+void CurlClient::SaveState(const SpanList& spans) const {
+    PartState state;
+    state.url = NarrowUrl(url);
+    state.length = static_cast<int64_t>(contentLength);
+    state.validator = validator;
+    state.done = spans;
+    if (state.done.size() > kMaxStateSpans) {
+        state.done.resize(kMaxStateSpans);
+    }
+    const std::wstring statePath = PartStatePath(path);
+    const std::wstring temporary = statePath + L".tmp";
+    std::string text = FormatPartState(state);
+    {
+        Utils::UniqueFile file(::_wfopen(temporary.c_str(), L"wb"));
+        if (!file || std::fwrite(text.data(), 1, text.size(), file.get()) != text.size()) {
+            return;
+        }
+    }
+    ::MoveFileExW(temporary.c_str(), statePath.c_str(), MOVEFILE_REPLACE_EXISTING);
 }
 
 Utils::UniqueCurl CurlClient::Head(std::string narrowUrl) {
@@ -189,6 +422,8 @@ Utils::UniqueCurl CurlClient::Head(std::string narrowUrl) {
         options |= ::curl_easy_setopt(h.get(), CURLOPT_FOLLOWLOCATION, 1L);
         options |= ::curl_easy_setopt(h.get(), CURLOPT_NOBODY, 1L);
         options |= ::curl_easy_setopt(h.get(), CURLOPT_WRITEFUNCTION, &CurlClient::DiscardBody);
+        options |= ::curl_easy_setopt(h.get(), CURLOPT_HEADERFUNCTION, &CurlClient::HeaderData);
+        options |= ::curl_easy_setopt(h.get(), CURLOPT_HEADERDATA, &headFacts);
         options |= ::curl_easy_setopt(h.get(), CURLOPT_CONNECTTIMEOUT, 60L);
         // Not a transfer the owner follows: these only let a stalled server or the owner's destruction end it.
         options |= ::curl_easy_setopt(h.get(), CURLOPT_LOW_SPEED_LIMIT, kLowSpeedLimitBytes);
@@ -253,42 +488,119 @@ double CurlClient::GetDownloadFileLength(CURL* h) {
     return result == CURLE_OK ? static_cast<double>(length) : -1.0;
 }
 
-int CurlClient::ProgressCallback(void* client, curl_off_t dltotal, curl_off_t dlnow, curl_off_t, curl_off_t) {
-    auto* self = static_cast<CurlClient*>(client);
-    if (self->cancelled) {
-        return 1;
-    }
+void CurlClient::ProgressCallback(const std::vector<std::unique_ptr<Request>>& requests, int64_t startTick) {
     // One report per wall-clock second; everything in between costs only this clock read.
     int64_t now = static_cast<int64_t>(::time(nullptr));
-    if (now <= self->lastReportTime) {
-        return 0;
+    if (now <= lastReportTime) {
+        return;
     }
-    self->lastReportTime = now;
-    // Average bytes per second of this transfer so far.
-    curl_off_t averageSpeed = 0;
-    ::curl_easy_getinfo(self->handle.get(), CURLINFO_SPEED_DOWNLOAD_T, &averageSpeed);
-    double speed = static_cast<double>(averageSpeed);
-    std::optional<double> percent = ProgressPercent(dlnow, dltotal, self->resumeOffset, self->contentLength);
+    lastReportTime = now;
+    int64_t dlnow = 0;
+    int64_t dltotal = 0;
+    for (const auto& r : requests) {
+        dlnow += r->written;
+        curl_off_t announced = -1;
+        ::curl_easy_getinfo(r->easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+        dltotal += announced > 0 ? announced : 0;
+    }
+    // Average bytes per second of this attempt so far.
+    int64_t elapsed = static_cast<int64_t>(::GetTickCount64()) - startTick;
+    double speed = elapsed > 0 ? static_cast<double>(dlnow) * 1000.0 / static_cast<double>(elapsed) : 0.0;
+    if (contentLength > 0 && !validator.empty()) {
+        // What a kill from here on would leave: the bytes handed to the system, and nothing else.
+        SpanList there = done;
+        for (const auto& r : requests) {
+            if (r->written > 0 && r->file && std::fflush(r->file.get()) == 0) {
+                AddSpan(there, {r->asked.begin, r->asked.begin + r->written});
+            }
+        }
+        if (!there.empty()) {
+            SaveState(there);
+        }
+    }
+    std::optional<double> percent = ProgressPercent(dlnow, dltotal, resumeOffset, contentLength);
     if (!percent) {
-        return 0;
+        return;
     }
-    if (self->progressFn != nullptr) {
-        self->progressFn(self->owner, speed, 0.0, *percent);
+    if (progressFn != nullptr) {
+        progressFn(owner, speed, 0.0, *percent);
     }
     if (dltotal != 0) {
         DEBUG_LOG_RAW(L" %dM %dM   progress:%f%%  speed:%f \n", static_cast<int>(dlnow / 1048576),
                       static_cast<int>(dltotal / 1048576), static_cast<double>(static_cast<float>(*percent)),
                       static_cast<double>(static_cast<float>(speed / 1024)));
     }
-    return 0;
+}
+
+int CurlClient::TransferCallback(void* request, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    CurlClient* self = static_cast<Request*>(request)->client;
+    return self->cancelled || self->abortAttempt ? 1 : 0;
 }
 
 int CurlClient::HeadProgressCallback(void* client, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     return static_cast<CurlClient*>(client)->cancelled ? 1 : 0;
 }
 
-size_t CurlClient::WriteData(void* data, size_t size, size_t count, void* file) {
-    return std::fwrite(data, size, count, static_cast<FILE*>(file));
+size_t CurlClient::WriteData(void* data, size_t size, size_t count, void* request) {
+    auto* r = static_cast<Request*>(request);
+    CurlClient* self = r->client;
+    if (!r->checked) {
+        // The first body bytes: the status line and headers of the answer are all there.
+        r->checked = true;
+        bool http = r->facts.status != 0;
+        std::string now = ValidatorOf(r->facts);
+        if (r->parallel) {
+            std::string problem =
+                RangeProblem(r->facts, r->asked, static_cast<int64_t>(self->contentLength), self->validator);
+            if (!problem.empty()) {
+                self->irregular = problem;
+                self->abortAttempt = true;
+                return 0;
+            }
+        } else if (http && r->asked.begin > 0 && r->facts.status == 200) {
+            if (!r->ifRange) {
+                r->code = CURLE_RANGE_ERROR; // a server that cannot resume: the bytes there cannot be matched
+                return 0;
+            }
+            // The server did not confirm the file of the part file: this answer is the whole new file.
+            DEBUG_LOG(L"the server's file changed (If-Range not confirmed): starting over");
+            self->done.clear();
+            self->resumeOffset = 0;
+            r->asked.begin = 0;
+            // Emptied, not only rewound: bytes of the old file past the new one's end would stay in the package.
+            if (std::fflush(r->file.get()) != 0 || ::_chsize_s(::_fileno(r->file.get()), 0) != 0 ||
+                ::_fseeki64(r->file.get(), 0, SEEK_SET) != 0) {
+                r->code = CURLE_WRITE_ERROR;
+                return 0;
+            }
+            curl_off_t announced = -1;
+            ::curl_easy_getinfo(r->easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+            if (announced > 0) {
+                self->contentLength = static_cast<double>(announced); // the new file's length, for progress and state
+            }
+            self->validator = now;
+        } else if (http && r->asked.begin > 0 &&
+                   r->facts.contentRange.rfind("bytes " + std::to_string(r->asked.begin) + "-", 0) != 0) {
+            r->code = CURLE_RANGE_ERROR; // a range that does not start where the part file ends
+            return 0;
+        } else if (http && r->asked.begin == 0 && !now.empty() && now != self->validator) {
+            // The whole file, sent after the HEAD: its validator is the one the state file must name.
+            self->validator = now;
+        }
+    }
+    size_t bytes = size * count;
+    if (r->asked.end != kOpenEnd && r->written + static_cast<int64_t>(bytes) > r->asked.end - r->asked.begin) {
+        r->code = CURLE_WRITE_ERROR; // more than the range holds: never written over the next range
+        return 0;
+    }
+    size_t put = std::fwrite(data, 1, bytes, r->file.get());
+    r->written += static_cast<int64_t>(put);
+    return put;
+}
+
+size_t CurlClient::HeaderData(char* data, size_t size, size_t count, void* facts) {
+    ParseHeaderLine(std::string(data, size * count), *static_cast<ResponseFacts*>(facts));
+    return size * count;
 }
 
 size_t CurlClient::DiscardBody(void*, size_t size, size_t count, void*) {

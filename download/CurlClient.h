@@ -1,25 +1,33 @@
-// One download attempt with libcurl: a HEAD request for the length (once it has succeeded), then a GET that
-// appends to "<path>.part" from its current size, and the rename of the partial file to the target on success.
+// One download attempt with libcurl: a HEAD request for the length (once it has succeeded), then the GETs that
+// write what is missing of "<path>.part", and the rename of the partial file to the target once every byte is
+// there. A file of at least kParallelThresholdBytes from a server that offers byte ranges is fetched as up to
+// `connections` ranges at once (one curl multi handle, on this same thread), each written at its own offset;
+// anything irregular in a range answer turns that off for the rest of this object's life. Beside the part file a
+// state file ("<path>.part.state") records what is there, so that a later run can resume it once the server
+// confirms, through If-Range, that the file is still the same.
 // All of it runs on the owning downloader's worker thread; only `cancelled` is written from another thread.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <curl/curl.h>
 
+#include "download/DownloadRanges.h"
 #include "download/ProxyRules.h"
 #include "download/ServerCertificate.h"
 #include "utils/ScopedWin.h"
 
 // Result codes of an attempt besides libcurl's own CURLcode values.
-constexpr int ERR_NO_CONTENT_LENGTH = -998; // the HEAD request gave no length (or failed)
-constexpr int ERR_EASY_INIT = -997;         // curl_easy_init returned no handle
-constexpr int ERR_OPEN_PART_FILE = -996;    // the partial file could not be opened for appending
+constexpr int ERR_NO_CONTENT_LENGTH = -998;  // the HEAD request gave no length (or failed)
+constexpr int ERR_EASY_INIT = -997;          // curl_easy_init returned no handle
+constexpr int ERR_OPEN_PART_FILE = -996;     // the partial file could not be opened for appending
 constexpr int ERR_SERVER_CERTIFICATE = -995; // the HTTPS server's certificate was refused (serverCheck.problem)
-constexpr int ERR_RENAME_PART_FILE = -994;  // the finished partial file could not replace the target
+constexpr int ERR_RENAME_PART_FILE = -994;   // the finished partial file could not replace the target
 
 // A connected server that sends less than kLowSpeedLimitBytes per second for this long ends the attempt with
 // CURLE_OPERATION_TIMEDOUT, so a stalled server cannot hold the installer for ever.
@@ -36,6 +44,10 @@ int RetryCost(int code);
 
 // "<path>.part": the literal suffix goes after the whole path, extension included.
 std::wstring PartPath(const std::wstring& path);
+// "<path>.part.state": what a later run needs to resume the part file.
+std::wstring PartStatePath(const std::wstring& path);
+// Deletes the part file of `path` and its state file (a finished, refused or removed package leaves neither).
+void DeletePartFiles(const std::wstring& path);
 
 // The 8-bit URL handed to libcurl: UTF-8, except that a "file:///" URL names a local path and libcurl opens it
 // with the C runtime's ANSI calls, so it takes the ANSI code page.
@@ -55,8 +67,9 @@ using ClientProgressFn = void (*)(void* owner, double speed, double reserved, do
 class CurlClient {
 public:
     CurlClient(const std::wstring& url, const std::wstring& path, void* owner, ClientProgressFn progressFn,
-               long lowSpeedTime = kLowSpeedTimeSeconds);
-    // Sets `cancelled` and deletes the partial file.
+               long lowSpeedTime = kLowSpeedTimeSeconds, int connections = kDefaultConnections);
+    // Sets `cancelled`. The part file stays, with its state file, when a later run can resume it (the server gave
+    // a length and a validator); otherwise both are deleted.
     ~CurlClient();
     CurlClient(const CurlClient&) = delete;
     CurlClient& operator=(const CurlClient&) = delete;
@@ -68,7 +81,13 @@ public:
     // Content length of a finished HEAD request; -1.0 when unknown.
     double GetDownloadFileLength(CURL* h);
 
-    static int ProgressCallback(void* client, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal,
+    // Once per wall-clock second of a transfer: the percent of the whole file to the owner, the state file
+    // brought up to date.
+    struct Request;
+    void ProgressCallback(const std::vector<std::unique_ptr<Request>>& requests, int64_t startTick);
+    // Transfer-information callback of every GET: lets a destruction, or an irregular answer of another range,
+    // end it.
+    static int TransferCallback(void* request, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal,
                                 curl_off_t ulnow);
     // Points a request at `proxy`; returns the OR of the option results.
     int ApplyProxy(CURL* h) const;
@@ -76,7 +95,8 @@ public:
     // to the next proxy of the list, if any.
     void NoteProxyFailure(CURL* h, int result);
 
-    static size_t WriteData(void* data, size_t size, size_t count, void* file);
+    static size_t WriteData(void* data, size_t size, size_t count, void* request);
+    static size_t HeaderData(char* data, size_t size, size_t count, void* facts);
     static size_t DiscardBody(void* data, size_t size, size_t count, void* userdata);
     // Transfer-information callback of the HEAD request: only lets a destruction end it.
     static int HeadProgressCallback(void* client, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal,
@@ -85,10 +105,9 @@ public:
     std::wstring url;
     std::wstring path;
     void* owner = nullptr;
-    Utils::UniqueCurl handle; // the GET of the attempt under way; read by ProgressCallback
     ClientProgressFn progressFn = nullptr;
     double contentLength = -1.0;
-    int64_t resumeOffset = -1;
+    int64_t resumeOffset = -1; // bytes already there when the requests of the attempt under way began
     int64_t lastReportTime = 0;
     // Written by the owner's destructor on another thread, read by the transfer callbacks and the retry loop.
     std::atomic<bool> cancelled{false};
@@ -99,6 +118,29 @@ public:
     // attempt failed at that proxy (empty when it did not).
     ProxyDecision proxy;
     std::wstring proxyProblem;
-    // The certificate check of the request under way (HEAD or GET); `problem` says why the last one was refused.
+    // The certificate check of the HEAD request; `problem` says why the last request (HEAD or GET) was refused.
     ServerCheck serverCheck;
+
+    // Parallel ranges: how many at most (1: never), whether they were turned off for this object's life, and what
+    // the HEAD said about ranges and the file's identity (ETag, else Last-Modified; updated when a GET brings a
+    // new whole file).
+    int connections = kDefaultConnections;
+    bool singleStream = false;
+    bool acceptRanges = false;
+    std::string validator;
+    ResponseFacts headFacts; // of the last HEAD request
+    // The bytes of the part file known to be the package's, for this object's attempts; taken from an earlier
+    // run's state file at the first attempt that knows the length (resumeDecided).
+    SpanList done;
+    bool resumeDecided = false;
+    // Set by a range answer that cannot be used (`irregular` says why): the other ranges of the attempt stop.
+    bool abortAttempt = false;
+    std::string irregular;
+
+private:
+    void DecideResume(const std::string& narrowUrl);
+    int Transfer();
+    int RunRequests(const SpanList& plan, bool parallel);
+    void SaveState(const SpanList& spans) const;
+    bool Resumable() const;
 };

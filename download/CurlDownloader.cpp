@@ -7,11 +7,10 @@
 #include "utils/DebugLog.h"
 
 CCurlDownloader::CCurlDownloader(const DownloadCallback& callback_, const wchar_t* url_, const wchar_t* path_,
-                                 long lowSpeedTime, const std::wstring& proxyOption_)
+                                 long lowSpeedTime, const std::wstring& proxyOption_, int connections)
     : callback(callback_), path(path_ != nullptr ? path_ : L""), url(url_ != nullptr ? url_ : L""),
-      proxyOption(proxyOption_), client(url, path, this, &CCurlDownloader::OnClientProgress, lowSpeedTime) {
-    ::DeleteFileW(PartPath(path).c_str());
-}
+      proxyOption(proxyOption_),
+      client(url, path, this, &CCurlDownloader::OnClientProgress, lowSpeedTime, connections) {}
 
 CCurlDownloader::~CCurlDownloader() {
     client.cancelled = true;

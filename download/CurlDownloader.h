@@ -14,12 +14,15 @@
 
 class CCurlDownloader : public CDownloader {
 public:
-    // Deletes a partial file left by an earlier run: only attempts of this object resume each other.
+    // A partial file left by an earlier run is resumed only when its state file names this URL, the length and
+    // the validator the server gives now, and the server confirms it; the first attempt deletes it otherwise.
     // `lowSpeedTime` is the stall limit in seconds (tests shorten it); `proxyOption` is the "-proxy" value (empty:
-    // the system's proxy settings).
+    // the system's proxy settings); `connections` the most ranges fetched at once (1: one stream).
     CCurlDownloader(const DownloadCallback& callback, const wchar_t* url, const wchar_t* path,
-                    long lowSpeedTime = kLowSpeedTimeSeconds, const std::wstring& proxyOption = L"");
-    // Cancels a running transfer, waits for the worker, then lets the client delete the partial file.
+                    long lowSpeedTime = kLowSpeedTimeSeconds, const std::wstring& proxyOption = L"",
+                    int connections = kDefaultConnections);
+    // Cancels a running transfer and waits for the worker. The partial file stays for a later run when it can be
+    // resumed (see CurlClient); otherwise the client deletes it.
     ~CCurlDownloader() override;
     CCurlDownloader(const CCurlDownloader&) = delete;
     CCurlDownloader& operator=(const CCurlDownloader&) = delete;

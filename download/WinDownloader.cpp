@@ -1,5 +1,6 @@
 #include "download/WinDownloader.h"
 
+#include "download/CurlClient.h"
 #include "download/DownloadWorker.h"
 #include "utils/DebugLog.h"
 #include "utils/ScopedWin.h"
@@ -161,6 +162,8 @@ unsigned long __stdcall CWinDownloader::dlThreadFun(void* param) {
     // Cleared before the terminal report: the owner may start the next sequence as soon as it hears it.
     self->running = false;
     if (result == S_OK) {
+        // A partial download of the libcurl downloader (an earlier run of another download type) is of no use now.
+        DeletePartFiles(self->path);
         self->callback(DL_CODE_SUCCESS, 0.0, L"URLDownloadToFile");
     } else {
         self->callback(DL_CODE_FAIL, static_cast<double>(static_cast<long>(result)), L"URLDownloadToFile");

@@ -9,5 +9,5 @@ std::unique_ptr<CDownloader> CreateDownloader(int downloadType, DownloadCallback
         return std::make_unique<CWinDownloader>(relay, url.c_str(), path.c_str());
     }
     return std::make_unique<CCurlDownloader>(relay, url.c_str(), path.c_str(), kLowSpeedTimeSeconds,
-                                             g_installerConfig.Proxy);
+                                             g_installerConfig.Proxy, g_installerConfig.DownloadConnections);
 }

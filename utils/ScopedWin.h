@@ -20,8 +20,7 @@
 namespace Utils {
 
 // Traits: `Type`, `Invalid()` and `Close(Type)`.
-template <class Traits>
-class Unique {
+template <class Traits> class Unique {
 public:
     using Type = typename Traits::Type;
 
@@ -129,6 +128,11 @@ struct CurlEasyTraits {
     static Type Invalid() noexcept { return nullptr; }
     static void Close(Type c) noexcept { ::curl_easy_cleanup(c); }
 };
+struct CurlMultiTraits {
+    using Type = CURLM*;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type m) noexcept { ::curl_multi_cleanup(m); }
+};
 struct CurlSlistTraits {
     using Type = curl_slist*;
     static Type Invalid() noexcept { return nullptr; }
@@ -175,6 +179,7 @@ using UniqueWinHttp = Unique<WinHttpTraits>;
 using UniqueFile = Unique<StdioFileTraits>;
 using UniqueCurl = Unique<CurlEasyTraits>;
 using UniqueCurlSlist = Unique<CurlSlistTraits>;
+using UniqueCurlMulti = Unique<CurlMultiTraits>;
 using UniqueCertStore = Unique<CertStoreTraits>;
 using UniqueCertContext = Unique<CertContextTraits>;
 using UniqueCertChain = Unique<CertChainTraits>;
@@ -273,8 +278,7 @@ private:
 };
 
 // COM interface pointer: one reference, released on destruction.
-template <class T>
-class ComPtr {
+template <class T> class ComPtr {
 public:
     ComPtr() noexcept = default;
     ComPtr(const ComPtr&) = delete;

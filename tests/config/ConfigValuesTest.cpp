@@ -43,6 +43,19 @@ TEST(ParseInt32, DecimalPrefixWithinThirtyTwoBits) {
     }
 }
 
+TEST(ParseConnections, WithinOneToTheMost) {
+    struct Case {
+        const wchar_t* text;
+        std::optional<int> value;
+    } cases[] = {
+        {L"4", 4},  {L" 2 ", 2}, {L"1", 1},  {L"0", 1},  {L"-3", 1},  {L"16", 16},
+        {L"17", 16}, {L"2147483647", 16}, {L"", std::nullopt}, {L"many", std::nullopt}, {L"99999999999", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ParseConnections(c.text), c.value) << TestSupport::Utf8(c.text);
+    }
+}
+
 TEST(ParseOptions, FirstOccurrenceWinsAndKeysAreExact) {
     OptionMap m = ParseOptions({L"C:\\setup.exe", L"-downloadtype=2", L"-downloadtype=1", L"-a=b=c", L"-e=",
                                 L"-alone", L"plain=x", L"-DOWNLOADTYPE=5", L"2"});

@@ -112,6 +112,9 @@ TEST(InstallerConfig, CommandLineOptions) {
         {L"setup.exe -instdir=C:\\x -SILENT", [](auto& c) { EXPECT_FALSE(c.Silent); }},
         {L"setup.exe -proxy=http://u:p@10.0.0.1:3128 -proxy=direct",
          [](auto& c) { EXPECT_EQ(c.Proxy, L"http://u:p@10.0.0.1:3128"); }},
+        {L"setup.exe -connections=1 -connections=8", [](auto& c) { EXPECT_EQ(c.DownloadConnections, 1); }},
+        {L"setup.exe -connections=99", [](auto& c) { EXPECT_EQ(c.DownloadConnections, 16); }},
+        {L"setup.exe -connections=x", [](auto& c) { EXPECT_EQ(c.DownloadConnections, 4) << "the earlier value"; }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(TestSupport::Utf8(c.commandLine));
@@ -139,6 +142,7 @@ TEST(InstallerConfig, IniLayerValuesAndFallbacks) {
                       L"DownloadType=2\r\n"
                       L"IsCheckNet=True\r\n"
                       L"DownloadScale=0.5 \r\n"
+                      L"DownloadConnections=2\r\n"
                       L"InstCmd=\r\n");
     InstallerConfig c = Defaults();
     c.LoadIni(ini);
@@ -147,9 +151,11 @@ TEST(InstallerConfig, IniLayerValuesAndFallbacks) {
     EXPECT_FALSE(c.IsCheckNet) << "only the exact text true is true";
     EXPECT_DOUBLE_EQ(c.DownloadScale, 0.5);
     EXPECT_EQ(c.InstCmd, L"");
+    EXPECT_EQ(c.DownloadConnections, 2);
     // The command line beats the ini.
-    c.ApplyCommandLine(L"setup.exe -downloadtype=1 -downloadscale=abc \"-log=C:\\a b.log\"");
+    c.ApplyCommandLine(L"setup.exe -downloadtype=1 -downloadscale=abc \"-log=C:\\a b.log\" -connections=x");
     EXPECT_EQ(c.DownloadType, 1);
+    EXPECT_EQ(c.DownloadConnections, 2) << "not a number: the ini's value stays";
     EXPECT_EQ(c.LogPath, L"C:\\a b.log");
     // The log says where each value came from: a rejected option leaves the ini's value and layer.
     using L = InstallerConfig::Layer;
@@ -159,8 +165,10 @@ TEST(InstallerConfig, IniLayerValuesAndFallbacks) {
     EXPECT_EQ(c.sources.DownloadScale, L::Ini);
     EXPECT_EQ(c.sources.IsCheckNet, L::Ini);
     EXPECT_EQ(c.sources.InstCmd, L::Ini) << "an empty value is still the ini's";
+    EXPECT_EQ(c.sources.DownloadConnections, L::Ini);
 
-    WriteIni(ini, L"[Install]\r\nIsCheckNet=true\r\nDownloadScale=abc\r\nDownloadType=x\r\nInstCmd=/q\r\n");
+    WriteIni(ini, L"[Install]\r\nIsCheckNet=true\r\nDownloadScale=abc\r\nDownloadType=x\r\nInstCmd=/q\r\n"
+                  L"DownloadConnections=x\r\n");
     InstallerConfig d = Defaults();
     d.LoadIni(ini);
     EXPECT_TRUE(d.IsCheckNet);
@@ -168,6 +176,8 @@ TEST(InstallerConfig, IniLayerValuesAndFallbacks) {
     EXPECT_EQ(d.DownloadType, 0);
     EXPECT_EQ(d.InstCmd, L"/q");
     EXPECT_EQ(d.DownloadUrl, INSTALLER_DEFAULT_DOWNLOAD_URL) << "missing key: the default";
+    EXPECT_EQ(d.DownloadConnections, 4);
+    EXPECT_EQ(d.sources.DownloadConnections, InstallerConfig::Layer::Default) << "a value that is not a number";
     EXPECT_EQ(d.sources.DownloadUrl, L::Default) << "and the default's layer";
 
     WriteIni(ini, L"[Other]\r\nDownloadScale=0.1\r\n");

@@ -145,8 +145,11 @@ TEST_F(DemoPackageRun, InstallsReportsAndUninstallsForEachShortcutChoice) {
             EXPECT_EQ(TestSupport::ReadBytes(DesktopShortcut()).substr(0, 4), std::string("\x4c\0\0\0", 4));
         }
 
-        // The installer writes its set.ini beside the product; then it runs a private copy of the uninstaller.
+        // The installer writes its set.ini beside the product (and may leave a partial download of a newer package
+        // there); then it runs a private copy of the uninstaller.
         ASSERT_TRUE(TestSupport::WriteBytes(folder + L"\\set.ini", "[Uninstall]\r\nIsOverride=true\r\n"));
+        ASSERT_TRUE(TestSupport::WriteBytes(folder + L"\\__Package_Tunivox.exe.part", "partial"));
+        ASSERT_TRUE(TestSupport::WriteBytes(folder + L"\\__Package_Tunivox.exe.part.state", "tunivox-part 1\n"));
         TempDir temp{L"~Kado Temp"};
         const std::wstring copy = temp.path() + L"\\Tunivox_un_asa.exe";
         ASSERT_TRUE(CopyFileW((folder + L"\\uninst.ep").c_str(), copy.c_str(), FALSE));
@@ -158,6 +161,8 @@ TEST_F(DemoPackageRun, InstallsReportsAndUninstallsForEachShortcutChoice) {
         EXPECT_FALSE(FileExists(folder + L"\\Tunivox.exe"));
         EXPECT_FALSE(FileExists(folder + L"\\uninst.ep"));
         EXPECT_FALSE(FileExists(folder + L"\\set.ini"));
+        EXPECT_FALSE(FileExists(folder + L"\\__Package_Tunivox.exe.part"));
+        EXPECT_FALSE(FileExists(folder + L"\\__Package_Tunivox.exe.part.state"));
         EXPECT_FALSE(FileExists(DesktopShortcut()));
         EXPECT_FALSE(FileExists(QuickLaunchShortcut()));
         EXPECT_EQ(GetFileAttributesW(folder.c_str()), INVALID_FILE_ATTRIBUTES) << "folder left behind";

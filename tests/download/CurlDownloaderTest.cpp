@@ -6,11 +6,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <random>
 
 #include <curl/curl.h>
 
 #include "download/CurlDownloader.h"
+#include "download/DownloadRanges.h"
 #include "download/DownloadWorker.h"
 #include "tests/download/Recorder.h"
 #include "tests/servers/TestServers.h"
@@ -231,24 +233,67 @@ TEST(CurlDownloader, EmptyTargetPathFailsWithoutARequest) {
     EXPECT_TRUE(FaultRequests(token, 1, 500).empty());
 }
 
-TEST(CurlDownloader, PartFileOfAnEarlierRunIsDeletedAtConstruction) {
-    TempDir dir(L"dl");
-    std::string token = UniqueToken("leftover");
-    std::wstring target = dir / L"pkg.exe";
-    ASSERT_TRUE(TestSupport::WriteBytes(target + L".part", std::string(5000, 'x')));
-    Recorder rec;
-    {
-        CCurlDownloader dl(rec.Callback(), W(NginxUrl("/files/small.bin?t=" + token)).c_str(), target.c_str());
+// A part file left by an earlier run is kept only when its state file names this URL, length and validator and
+// the server confirms the validator; anything else starts over, and the package is never a mix of two files.
+TEST(CurlDownloader, PartFileOfAnEarlierRunResumesOnlyTheSameFile) {
+    const std::string blob = FaultBlob();
+    constexpr size_t kThere = 1000000;
+    struct Case {
+        const char* name;
+        const char* params;
+        bool state;                         // a state file beside the part file
+        const char* validator;              // in the state file
+        bool sameUrl;                       // the state file names this URL
+        bool realBytes;                     // the part file holds the package's first bytes (else 'x')
+        std::string range, ifRange, status; // of the one GET
+        bool inverted;                      // the result is the changed file
+        size_t there = kThere;              // bytes in the part file
+    } cases[] = {
+        {"no state file", "etag=1", false, "", true, false, "-", "-", "200", false},
+        {"other validator", "etag=1", true, "\"v0\"", true, false, "-", "-", "200", false},
+        {"other URL", "etag=1", true, "\"v1\"", false, false, "-", "-", "200", false},
+        {"server gives no validator", "", true, "", true, false, "-", "-", "200", false},
+        {"same file, confirmed", "etag=1", true, "\"v1\"", true, true, "bytes=1000000-", "\"v1\"", "206", false},
+        // The HEAD still says v1, the GET meets v2: If-Range brings the whole new file.
+        {"changed before the GET", "change=1", true, "\"v1\"", true, false, "bytes=1000000-", "\"v1\"", "200", true},
+        // ... when the part file holds more than the whole (shorter) new file: none of the old bytes may stay.
+        {"changed, nearly all there", "change=1", true, "\"v1\"", true, true,
+         "bytes=" + std::to_string(blob.size() - 10) + "-", "\"v1\"", "200", true, blob.size() - 10},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir(L"dl");
+        std::string token = UniqueToken("earlier");
+        std::string url = FaultUrl(token, c.params);
+        std::wstring target = dir / L"pkg.exe";
+        ASSERT_TRUE(TestSupport::WriteBytes(target + L".part",
+                                            c.realBytes ? blob.substr(0, c.there) : std::string(c.there, 'x')));
+        if (c.state) {
+            PartState state{c.sameUrl ? url : url + "&other=1",
+                            static_cast<int64_t>(blob.size()),
+                            c.validator,
+                            {{0, static_cast<int64_t>(c.there)}}};
+            ASSERT_TRUE(TestSupport::WriteBytes(target + L".part.state", FormatPartState(state)));
+        }
+        Recorder rec;
+        {
+            CCurlDownloader dl(rec.Callback(), W(url).c_str(), target.c_str());
+            EXPECT_TRUE(FileExists(target + L".part")) << "decided at the first attempt, not at construction";
+            dl.Start();
+            ASSERT_TRUE(rec.WaitTerminals(1));
+        }
+        EXPECT_EQ(rec.Codes(), (std::vector<int>{DL_CODE_START, DL_CODE_SUCCESS}));
+        ExpectSameBytes(FaultBody(1, c.inverted), target);
         EXPECT_FALSE(FileExists(target + L".part"));
-        dl.Start();
-        ASSERT_TRUE(rec.WaitTerminals(1));
+        EXPECT_FALSE(FileExists(target + L".part.state"));
+        std::vector<std::string> gets;
+        for (const auto& e : FaultRequests(token, 2)) {
+            if (e.method == "GET") {
+                gets.push_back(e.range + " " + e.ifRange + " " + e.status);
+            }
+        }
+        EXPECT_EQ(gets, (std::vector<std::string>{c.range + " " + c.ifRange + " " + c.status}));
     }
-    EXPECT_EQ(rec.Last().code, DL_CODE_SUCCESS);
-    ExpectSameBytes(ReadBytes(NginxFile(L"files\\small.bin")), target);
-    auto seen = NginxRequests(token, 2);
-    ASSERT_EQ(seen.size(), 2u);
-    EXPECT_EQ(seen[1].method, "GET");
-    EXPECT_EQ(seen[1].range, "-") << "the first GET asks for the whole file";
 }
 
 // A HEAD that failed is not remembered: the next attempt, and the next start, ask again.
@@ -393,10 +438,11 @@ TEST(CurlDownloader, RandomCutsResumeToTheSameBytesOrFail) {
         std::wstring target = dir / L"pkg.exe";
         Recorder rec;
         {
+            // One stream: the plan's steps are the GETs of successive attempts.
             CCurlDownloader dl(
                 rec.Callback(),
                 W(FaultUrl(UniqueToken("cuts"), "repeat=11&size=" + std::to_string(kSize) + "&plan=" + plan)).c_str(),
-                target.c_str());
+                target.c_str(), kLowSpeedTimeSeconds, L"", 1);
             dl.Start();
             ASSERT_TRUE(rec.WaitTerminals(1, 120000));
         }
@@ -560,5 +606,145 @@ TEST(CurlDownloader, UnknownTotalsSendNoProgress) {
         EXPECT_TRUE(rec.Progress().empty()) << "a percent of an unknown total: " << rec.Progress()[0].value;
         EXPECT_TRUE(FileExists(target));
         ExpectSameBytes(FaultBlob(c.size), target);
+    }
+}
+
+namespace {
+
+// "bytes=A-B" of a request: the span it asks for (end exclusive); nothing for an open or absent range.
+std::optional<Span> AskedSpan(const std::string& range) {
+    long long first = 0, last = 0;
+    if (std::sscanf(range.c_str(), "bytes=%lld-%lld", &first, &last) != 2) {
+        return std::nullopt;
+    }
+    return Span{first, last + 1};
+}
+
+} // namespace
+
+// From 16 MiB on, a server that offers ranges is asked for four at once; below, or with one connection, for the
+// whole file. Either way the file is the server's, byte for byte, and no range is asked for twice.
+TEST(CurlDownloader, ParallelRangesFromTheThreshold) {
+    struct Case {
+        const char* file;
+        int connections;
+        size_t ranges; // GETs with a range; 0: one GET of the whole file
+    } cases[] = {
+        {"16m-1.bin", 4, 0}, {"16m.bin", 4, 4}, {"40m+3.bin", 4, 4}, {"40m+3.bin", 2, 2}, {"40m+3.bin", 1, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.file) + " x" + std::to_string(c.connections));
+        TempDir dir(L"dl");
+        std::string token = UniqueToken("par");
+        std::wstring target = dir / L"pkg.exe";
+        Recorder rec;
+        {
+            CCurlDownloader dl(rec.Callback(), W(NginxUrl(std::string("/files/") + c.file + "?t=" + token)).c_str(),
+                               target.c_str(), kLowSpeedTimeSeconds, L"", c.connections);
+            dl.Start();
+            ASSERT_TRUE(rec.WaitTerminals(1));
+        }
+        EXPECT_EQ(rec.Codes(), (std::vector<int>{DL_CODE_START, DL_CODE_SUCCESS}));
+        std::string expected = ReadBytes(NginxFile(L"files\\" + W(c.file)));
+        ExpectSameBytes(expected, target);
+        EXPECT_FALSE(FileExists(target + L".part"));
+        EXPECT_FALSE(FileExists(target + L".part.state"));
+        auto seen = NginxRequests(token, 1 + std::max<size_t>(c.ranges, 1));
+        SpanList asked;
+        size_t gets = 0;
+        int64_t askedBytes = 0;
+        for (const auto& e : seen) {
+            if (e.method != "GET") {
+                continue;
+            }
+            ++gets;
+            if (c.ranges == 0) {
+                EXPECT_EQ(e.range, "-");
+                EXPECT_EQ(e.status, "200");
+            } else if (auto span = AskedSpan(e.range)) {
+                EXPECT_EQ(e.status, "206");
+                AddSpan(asked, *span);
+                askedBytes += span->end - span->begin;
+            }
+        }
+        EXPECT_EQ(gets, std::max<size_t>(c.ranges, 1));
+        if (c.ranges > 0) {
+            EXPECT_EQ(asked, (SpanList{{0, static_cast<int64_t>(expected.size())}}));
+            EXPECT_EQ(askedBytes, static_cast<int64_t>(expected.size())) << "bytes asked for twice";
+        }
+    }
+}
+
+// What a server does wrong with ranges: a cut range resumes from its own offset; a server that ignores ranges or
+// whose file changes under way gets one stream for the rest of the download, and the package is one file.
+TEST(CurlDownloader, IrregularRangeAnswers) {
+    constexpr int64_t kCut = 1000000;
+    struct Case {
+        const char* name;
+        const char* params;
+        bool inverted;   // the result is the changed file
+        bool fallsBack;  // "parallel ranges off" in the log
+        size_t attempts; // "start download" lines
+    } cases[] = {
+        {"cut in one range", "repeat=6&etag=1&cut=1000000", false, false, 2},
+        {"ranges ignored", "repeat=6&norange=1", false, true, 1},
+        {"file changes under way", "repeat=6&change=2", true, true, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir(L"dl");
+        std::string token = UniqueToken("irr");
+        std::wstring target = dir / L"pkg.exe";
+        Recorder rec;
+        LogCapture log;
+        {
+            CCurlDownloader dl(rec.Callback(), W(FaultUrl(token, c.params)).c_str(), target.c_str());
+            dl.Start();
+            ASSERT_TRUE(rec.WaitTerminals(1, 120000));
+        }
+        EXPECT_EQ(rec.Codes(), (std::vector<int>{DL_CODE_START, DL_CODE_SUCCESS}));
+        const std::string expected = FaultBody(6, c.inverted);
+        std::string actual = ReadBytes(target);
+        EXPECT_EQ(actual.size(), expected.size());
+        EXPECT_TRUE(actual == expected) << "the file is not the server's one file";
+        EXPECT_EQ(CountMessages(log, L"CurlClient::Transfer", L"parallel ranges off") > 0, c.fallsBack);
+        EXPECT_EQ(CountMessages(log, L"CurlClient::Start", L"start download"), c.attempts);
+        for (const Report& r : rec.Progress()) {
+            EXPECT_LE(r.value, 1.0);
+        }
+        auto seen = FaultRequests(token, 3);
+        std::vector<FaultEntry> gets;
+        for (const auto& e : seen) {
+            if (e.method == "GET") {
+                gets.push_back(e);
+            }
+        }
+        if (std::string(c.name) == "cut in one range") {
+            ASSERT_GE(gets.size(), 5u);
+            // The first four cover the file; the rest ask for exactly what the cut range had left.
+            int64_t later = 0;
+            SpanList first;
+            for (size_t i = 0; i < gets.size(); ++i) {
+                auto span = AskedSpan(gets[i].range);
+                ASSERT_TRUE(span.has_value()) << gets[i].range;
+                EXPECT_EQ(gets[i].ifRange, "\"v1\"");
+                if (i < 4) {
+                    AddSpan(first, *span);
+                } else {
+                    later += span->end - span->begin;
+                }
+            }
+            EXPECT_EQ(first, (SpanList{{0, static_cast<int64_t>(expected.size())}}));
+            EXPECT_EQ(later, static_cast<int64_t>(expected.size()) / 4 - kCut);
+        } else {
+            // Ranges until the first irregular answer stops them (the others may never have been sent), then one
+            // stream that brings the whole file.
+            ASSERT_GE(gets.size(), 2u);
+            ASSERT_LE(gets.size(), 5u);
+            for (size_t i = 0; i + 1 < gets.size(); ++i) {
+                EXPECT_TRUE(AskedSpan(gets[i].range).has_value()) << gets[i].range;
+            }
+            EXPECT_EQ(gets.back().status, "200");
+        }
     }
 }

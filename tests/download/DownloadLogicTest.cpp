@@ -1,9 +1,11 @@
-// The downloaders' pure rules: percent arithmetic, retry costs, part-file name and URL forms.
+// The downloaders' pure rules: percent arithmetic, retry costs, part-file name, URL forms, byte ranges and the
+// state file of a resumable download.
 #include <gtest/gtest.h>
 
 #include <cmath>
 
 #include "download/CurlClient.h"
+#include "download/DownloadRanges.h"
 #include "download/ServerCertificate.h"
 #include "download/WinDownloader.h"
 
@@ -99,5 +101,234 @@ TEST(DownloadLogic, HostTheServerCertificateMustNameIsTheUrls) {
     };
     for (const auto& [url, host] : cases) {
         EXPECT_EQ(UrlHost(url), host) << url;
+    }
+}
+
+TEST(DownloadRanges, SpansMergeAndLeaveGaps) {
+    struct Case {
+        SpanList added;
+        int64_t length;
+        SpanList merged, gaps;
+        int64_t prefix;
+    } cases[] = {
+        {{}, 10, {}, {{0, 10}}, 0},
+        {{{0, 4}, {4, 10}}, 10, {{0, 10}}, {}, 10}, // adjacent spans join
+        {{{6, 8}, {0, 2}}, 10, {{0, 2}, {6, 8}}, {{2, 6}, {8, 10}}, 2},
+        {{{2, 5}, {3, 9}, {1, 2}}, 10, {{1, 9}}, {{0, 1}, {9, 10}}, 0},
+        {{{5, 5}, {7, 6}}, 10, {}, {{0, 10}}, 0}, // empty and reversed spans add nothing
+        {{{0, 3}, {5, 7}, {2, 6}}, 7, {{0, 7}}, {}, 7},
+    };
+    for (const Case& c : cases) {
+        SpanList spans;
+        for (const Span& s : c.added) {
+            AddSpan(spans, s);
+        }
+        EXPECT_EQ(spans, c.merged);
+        EXPECT_EQ(Gaps(spans, c.length), c.gaps);
+        EXPECT_EQ(ContiguousPrefix(spans), c.prefix);
+        EXPECT_EQ(CoveredBytes(spans) + CoveredBytes(c.gaps), c.length);
+    }
+}
+
+TEST(DownloadRanges, ParallelOnlyFromTheThresholdWithRangesOffered) {
+    constexpr int64_t M = 1024 * 1024;
+    struct Case {
+        int64_t length;
+        bool acceptRanges;
+        int connections;
+        bool parallel;
+    } cases[] = {
+        {16 * M - 1, true, 4, false}, {16 * M, true, 4, true},   {16 * M, false, 4, false},
+        {16 * M, true, 1, false},     {4000 * M, true, 2, true}, {0, true, 4, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(UseParallelRanges(c.length, c.acceptRanges, c.connections), c.parallel) << c.length;
+    }
+}
+
+TEST(DownloadRanges, PlanSplitsWhatIsMissing) {
+    constexpr int64_t M = 1024 * 1024;
+    struct Case {
+        const char* name;
+        SpanList done;
+        int64_t length;
+        int connections;
+        SpanList plan;
+    } cases[] = {
+        {"fresh", {}, 16 * M, 4, {{0, 4 * M}, {4 * M, 8 * M}, {8 * M, 12 * M}, {12 * M, 16 * M}}},
+        {"odd length", {}, 16 * M + 3, 2, {{0, 8 * M + 1}, {8 * M + 1, 16 * M + 3}}},
+        {"one cut range resumes from its own offset",
+         {{0, 4 * M}, {4 * M + 100, 16 * M}},
+         16 * M,
+         4,
+         {{4 * M, 4 * M + 100}}},
+        {"a long hole is split again",
+         {{0, 4 * M}},
+         16 * M,
+         4,
+         {{4 * M, 7 * M}, {7 * M, 10 * M}, {10 * M, 13 * M}, {13 * M, 16 * M}}},
+        {"never below the smallest piece", {}, 3 * M, 4, {{0, 3 * M / 2}, {3 * M / 2, 3 * M}}},
+        {"complete", {{0, 16 * M}}, 16 * M, 4, {}},
+        {"one connection", {{M, 2 * M}}, 16 * M, 1, {{0, M}, {2 * M, 16 * M}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SpanList plan = PlanRanges(c.done, c.length, c.connections);
+        EXPECT_EQ(plan, c.plan);
+        // Together with what is there, the plan is the whole file, and nothing is asked for twice.
+        SpanList all = c.done;
+        for (const Span& s : plan) {
+            AddSpan(all, s);
+        }
+        EXPECT_EQ(CoveredBytes(all), c.length);
+        EXPECT_EQ(CoveredBytes(all), CoveredBytes(c.done) + CoveredBytes(plan));
+    }
+}
+
+TEST(DownloadRanges, AnswerHeadersAndTheirChecks) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> lines;
+        Span asked;
+        int64_t length;
+        std::string validator; // the one the download began with
+        std::string problem;   // expected start of RangeProblem's text; empty: usable
+        std::string now;       // ValidatorOf the answer
+    } cases[] = {
+        {"exact",
+         {"HTTP/1.1 206 Partial Content\r\n", "Content-Range: bytes 0-99/1000\r\n", "ETag: \"a\"\r\n"},
+         {0, 100},
+         1000,
+         "\"a\"",
+         "",
+         "\"a\""},
+        {"ignored range", {"HTTP/1.1 200 OK\r\n", "ETag: \"a\"\r\n"}, {0, 100}, 1000, "\"a\"", "answered 200", "\"a\""},
+        {"other range",
+         {"HTTP/1.1 206 Partial Content\r\n", "content-range:  bytes 0-199/1000 \r\n"},
+         {0, 100},
+         1000,
+         "",
+         "Content-Range \"bytes 0-199/1000\" for bytes 0-99/1000",
+         ""},
+        {"other length",
+         {"HTTP/1.1 206 Partial Content\r\n", "Content-Range: bytes 0-99/1001\r\n"},
+         {0, 100},
+         1000,
+         "",
+         "Content-Range",
+         ""},
+        {"validator changed",
+         {"HTTP/1.1 206 Partial Content\r\n", "Content-Range: bytes 100-199/1000\r\n", "ETag: \"b\"\r\n"},
+         {100, 200},
+         1000,
+         "\"a\"",
+         "validator changed",
+         "\"b\""},
+        {"a redirection's headers do not count",
+         {"HTTP/1.1 302 Found\r\n", "Content-Range: bytes 0-99/1000\r\n", "ETag: \"x\"\r\n", "HTTP/1.1 206 OK\r\n",
+          "Content-Range: bytes 0-99/1000\r\n", "Last-Modified: Tue, 08 Dec 2026 10:00:00 GMT\r\n"},
+         {0, 100},
+         1000,
+         "Tue, 08 Dec 2026 10:00:00 GMT",
+         "",
+         "Tue, 08 Dec 2026 10:00:00 GMT"},
+        {"weak ETag: Last-Modified confirms",
+         {"HTTP/1.1 206 OK\r\n", "Content-Range: bytes 0-99/1000\r\n", "ETag: W/\"a\"\r\n", "Last-Modified: Mon\r\n"},
+         {0, 100},
+         1000,
+         "Mon",
+         "",
+         "Mon"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResponseFacts facts;
+        for (const std::string& line : c.lines) {
+            ParseHeaderLine(line, facts);
+        }
+        std::string problem = RangeProblem(facts, c.asked, c.length, c.validator);
+        if (c.problem.empty()) {
+            EXPECT_EQ(problem, "");
+        } else {
+            EXPECT_EQ(problem.rfind(c.problem, 0), 0u) << problem;
+        }
+        EXPECT_EQ(ValidatorOf(facts), c.now);
+    }
+    ResponseFacts head;
+    for (const char* line : {"HTTP/1.1 200 OK\r\n", "Accept-Ranges: Bytes\r\n"}) {
+        ParseHeaderLine(line, head);
+    }
+    EXPECT_TRUE(head.acceptRanges);
+    ParseHeaderLine("Accept-Ranges: none\r\n", head);
+    EXPECT_FALSE(head.acceptRanges);
+}
+
+TEST(DownloadRanges, StateFileIsParsedDefensively) {
+    PartState state{"http://h/p.exe", 1000, "\"v1\"", {{0, 100}, {500, 600}}};
+    std::string text = FormatPartState(state);
+    auto back = ParsePartState(text);
+    ASSERT_TRUE(back.has_value());
+    EXPECT_EQ(back->url, state.url);
+    EXPECT_EQ(back->length, 1000);
+    EXPECT_EQ(back->validator, state.validator);
+    EXPECT_EQ(back->done, state.done);
+
+    const std::string head = "tunivox-part 1\nurl http://h/p.exe\nlength 1000\nvalidator \"v1\"\n";
+    std::string many = head;
+    for (int i = 0; i < 300; ++i) {
+        many += "done " + std::to_string(i * 2) + " " + std::to_string(i * 2 + 1) + "\n";
+    }
+    struct Case {
+        const char* name;
+        std::string text;
+        bool valid;
+    } cases[] = {
+        {"empty", "", false},
+        {"other version", "tunivox-part 2\nurl u\nlength 1\nvalidator v\n", false},
+        {"no validator line", "tunivox-part 1\nurl u\nlength 1\n", false},
+        {"empty validator is a state (never resumed)", "tunivox-part 1\nurl u\nlength 1\nvalidator \n", true},
+        {"span beyond the length", head + "done 900 1001\n", false},
+        {"reversed span", head + "done 10 5\n", false},
+        {"negative", head + "done -1 5\n", false},
+        {"overflowing number", head + "done 0 99999999999999999999\n", false},
+        {"not a number", head + "done 0x10 20\n", false},
+        {"span before the length", "tunivox-part 1\nurl u\ndone 0 1\nlength 1\nvalidator v\n", false},
+        {"twice the url", head + "url http://other/\n", false},
+        {"unknown key", head + "offset 5\n", false},
+        {"control character", head.substr(0, head.size() - 1) + "\x01\n", false},
+        {"zero length", "tunivox-part 1\nurl u\nlength 0\nvalidator v\n", false},
+        {"too many spans", many, false},
+        {"too long", head + std::string(kMaxStateFileBytes, '#'), false},
+        {"overlapping spans merge", head + "done 0 10\ndone 5 20\n", true},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ParsePartState(c.text).has_value(), c.valid) << c.name;
+    }
+}
+
+TEST(DownloadRanges, ResumeOnlyTheSameFileWithItsBytesThere) {
+    const PartState state{"http://h/p.exe", 1000, "\"v1\"", {{0, 400}}};
+    struct Case {
+        const char* name;
+        std::optional<PartState> state;
+        std::string url;
+        int64_t length;
+        std::string validator;
+        int64_t partSize;
+        bool resumed;
+    } cases[] = {
+        {"same file", state, "http://h/p.exe", 1000, "\"v1\"", 400, true},
+        {"no state file", std::nullopt, "http://h/p.exe", 1000, "\"v1\"", 400, false},
+        {"other URL", state, "http://h/q.exe", 1000, "\"v1\"", 400, false},
+        {"other length", state, "http://h/p.exe", 1001, "\"v1\"", 400, false},
+        {"other validator", state, "http://h/p.exe", 1000, "\"v2\"", 400, false},
+        {"server gives no validator", PartState{"http://h/p.exe", 1000, "", {{0, 400}}}, "http://h/p.exe", 1000, "",
+         400, false},
+        {"part file shorter than the state says", state, "http://h/p.exe", 1000, "\"v1\"", 399, false},
+        {"no part file", state, "http://h/p.exe", 1000, "\"v1\"", -1, false},
+    };
+    for (const Case& c : cases) {
+        SpanList kept = ResumeSpans(c.state, c.url, c.length, c.validator, c.partSize);
+        EXPECT_EQ(!kept.empty(), c.resumed) << c.name;
     }
 }

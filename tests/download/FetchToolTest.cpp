@@ -107,6 +107,7 @@ TEST(FetchArgs, Parsing) {
         bool valid;
         int type;
         const wchar_t* proxy = L"";
+        int connections = 4;
     } cases[] = {
         {{L"http://h/x", L"C:\\p"}, true, 1},
         {{L"-downloadtype=2", L"http://h/x", L"C:\\p"}, true, 2},
@@ -117,6 +118,8 @@ TEST(FetchArgs, Parsing) {
         {{L"", L"C:\\p"}, false, 0},
         {{L"http://h/x", L""}, true, 1}, // an empty path is the downloader's to report
         {{L"http://h/x", L"-proxy=direct", L"C:\\p"}, true, 1, L"direct"},
+        {{L"-connections=1", L"http://h/x", L"C:\\p"}, true, 1, L"", 1},
+        {{L"-connections=x", L"http://h/x", L"C:\\p"}, false, 0},
     };
     for (const Case& c : cases) {
         auto parsed = ParseFetchArgs(c.args);
@@ -124,9 +127,67 @@ TEST(FetchArgs, Parsing) {
         if (c.valid) {
             EXPECT_EQ(parsed->downloadType, c.type);
             EXPECT_EQ(parsed->proxy, c.proxy);
+            EXPECT_EQ(parsed->connections, c.connections);
         }
     }
     EXPECT_EQ(FormatReport(1004, -2146697211.0, L"URLDownloadToFile"), "1004\t-2146697211\tURLDownloadToFile\n");
     EXPECT_EQ(FormatReport(1002, 0.25, L""), "1002\t0.25\t\n");
     EXPECT_EQ(FormatReport(1003, 0.0, L"下载"), "1003\t0\t\xE4\xB8\x8B\xE8\xBD\xBD\n");
+}
+
+// fetch.exe killed in the middle of a download leaves its part file and the state file; the next run fetches only
+// what is missing while the server confirms the file, and starts over when the server has another one.
+TEST(FetchTool, KilledFetchResumesOnlyTheSameFile) {
+    struct Case {
+        const char* name;
+        const char* params;
+        int copies;
+        bool changed; // the result is the changed file
+    } cases[] = {
+        // Four ranges at 800 kB/s each: about 6 s for 18 MiB; killed after about 3.
+        {"same file", "repeat=6&etag=1&rate=800000", 6, false},
+        // One stream at 500 kB/s; the file changes after the first run's GET.
+        {"changed file", "change=2&rate=500000", 1, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestSupport::TempDir dir(L"resume");
+        std::wstring target = dir / L"out.bin";
+        std::string token = UniqueToken("kill");
+        std::wstring command = L"\"" + WinePath(TUNIVOX_FETCH_EXE) + L"\" " +
+                               Utils::MultiByteToWide(FaultUrl(token, c.params), 65001) + L" \"" + target + L"\"";
+        auto killed = TestSupport::RunCommand(command, 1500);
+        ASSERT_EQ(killed.exitCode, 99u) << "not killed under way: " << killed.output;
+        ASSERT_TRUE(TestSupport::FileExists(target + L".part"));
+        ASSERT_TRUE(TestSupport::FileExists(target + L".part.state"));
+        const size_t firstRun = FaultRequests(token).size();
+
+        auto again = TestSupport::RunCommand(command);
+        EXPECT_EQ(again.exitCode, 0u) << again.output;
+        const std::string expected = FaultBody(c.copies, c.changed);
+        std::string actual = TestSupport::ReadBytes(target);
+        EXPECT_EQ(actual.size(), expected.size());
+        EXPECT_TRUE(actual == expected) << "not the server's one file";
+        EXPECT_FALSE(TestSupport::FileExists(target + L".part"));
+        EXPECT_FALSE(TestSupport::FileExists(target + L".part.state"));
+
+        auto seen = FaultRequests(token, firstRun + 2);
+        long long asked = 0;
+        size_t gets = 0;
+        for (size_t i = firstRun; i < seen.size(); ++i) {
+            if (seen[i].method != "GET") {
+                continue;
+            }
+            ++gets;
+            long long first = 0, last = -1;
+            ASSERT_GE(std::sscanf(seen[i].range.c_str(), "bytes=%lld-%lld", &first, &last), 1) << seen[i].range;
+            EXPECT_EQ(seen[i].ifRange, "\"v1\"") << "the second run's requests name the file it has";
+            asked += (last >= 0 ? last + 1 : static_cast<long long>(expected.size())) - first;
+            EXPECT_EQ(seen[i].status, c.changed ? "200" : "206");
+        }
+        EXPECT_GE(gets, 1u);
+        if (!c.changed) {
+            EXPECT_LT(asked, static_cast<long long>(expected.size())) << "the second run fetched everything again";
+        }
+    }
 }

@@ -86,8 +86,7 @@ bool TrustNginxTlsCa() {
     Utils::UniqueCertStore root(::CertOpenSystemStoreW(0, L"ROOT"));
     return !der.empty() && root &&
            ::CertAddEncodedCertificateToStore(root.get(), X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
-                                              static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING,
-                                              nullptr);
+                                              static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
 }
 
 std::wstring NginxFile(const std::wstring& relative) {
@@ -144,13 +143,29 @@ std::string FaultBlob(size_t size) {
     return size < blob.size() ? blob.substr(0, size) : blob;
 }
 
+std::string FaultBody(int copies, bool changed) {
+    const std::string blob = FaultBlob();
+    std::string body;
+    body.reserve(blob.size() * static_cast<size_t>(copies));
+    for (int k = 0; k < copies; ++k) {
+        const unsigned char mask = static_cast<unsigned char>(k ^ (changed ? 0xFF : 0));
+        for (char b : blob) {
+            body.push_back(static_cast<char>(static_cast<unsigned char>(b) ^ mask));
+        }
+    }
+    if (changed) {
+        body.resize(body.size() - 1000); // the server's other file is shorter too
+    }
+    return body;
+}
+
 std::vector<FaultEntry> FaultRequests(const std::string& token, size_t atLeast, DWORD waitMs) {
     ULONGLONG deadline = ::GetTickCount64() + waitMs;
     for (;;) {
         std::vector<FaultEntry> entries;
         for (const auto& f : ReadTabLines(ServersDir() + L"\\fault\\requests.log")) {
             if (f.size() >= 5 && f[0] == token) {
-                entries.push_back({f[1], f[2], f[3], f[4]});
+                entries.push_back({f[1], f[2], f[3], f[4], f.size() >= 6 ? f[5] : "-"});
             }
         }
         if (entries.size() >= atLeast || ::GetTickCount64() >= deadline) {

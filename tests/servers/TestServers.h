@@ -42,9 +42,12 @@ std::vector<std::string> ProxyRequests(const std::string& needle);
 int FaultPort();
 std::string FaultUrl(const std::string& token, const std::string& params = "");
 std::string FaultBlob(size_t size = static_cast<size_t>(-1));
+// The body of repeat=COPIES (copy k with every byte XOR k); `changed`: the file after change=N (every byte XOR 0xFF,
+// 1000 bytes shorter).
+std::string FaultBody(int copies, bool changed = false);
 
 struct FaultEntry {
-    std::string method, requestLine, range, status;
+    std::string method, requestLine, range, status, ifRange;
 };
 std::vector<FaultEntry> FaultRequests(const std::string& token, size_t atLeast = 0, DWORD waitMs = 3000);
 size_t CountMethod(const std::vector<FaultEntry>& entries, const std::string& method);

@@ -5,7 +5,8 @@
 //     installs into the folder: Tunivox.exe (carried as resource 1), this program again as "uninst.ep", the
 //     desktop and quick-launch shortcuts when asked, and "uninst.lst", the list of what it created.
 //   uninst.ep /S -console=show _?=D:\My Apps\Tunivox
-//     removes everything "uninst.lst" names, the installer's set.ini, and the folder once it is empty.
+//     removes everything "uninst.lst" names, the installer's set.ini and partial download, and the folder once it
+//     is empty.
 //
 // Progress and results go to standard output in the installer's line protocol, one WriteFile per line (nothing
 // is buffered, so the installer sees each step as it happens), in the ANSI code page, ended by CR LF.
@@ -223,8 +224,11 @@ int Uninstall(const DemoPackage::PackageArgs& args) {
     if (files.empty()) {
         return Fail(L"no installation recorded in " + folder);
     }
-    // The installer writes its own record beside the product; it goes with the product.
+    // The installer writes its own record beside the product, and may have left a partial download of a newer
+    // package there (with the state file that lets it resume): they go with the product.
     files.push_back(Join(folder, L"set.ini"));
+    files.push_back(Join(folder, L"__Package_Tunivox.exe.part"));
+    files.push_back(Join(folder, L"__Package_Tunivox.exe.part.state"));
 
     const std::wstring self = OwnPath();
     bool selfInside = false;

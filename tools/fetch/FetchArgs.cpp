@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "config/ConfigValues.h"
 #include "utils/TextConv.h"
 
 std::optional<FetchArgs> ParseFetchArgs(const std::vector<std::wstring>& args) {
@@ -10,8 +11,15 @@ std::optional<FetchArgs> ParseFetchArgs(const std::vector<std::wstring>& args) {
     std::vector<std::wstring> positional;
     const std::wstring option = L"-downloadtype=";
     const std::wstring proxyOption = L"-proxy=";
+    const std::wstring connectionsOption = L"-connections=";
     for (const std::wstring& arg : args) {
-        if (arg.rfind(proxyOption, 0) == 0) {
+        if (arg.rfind(connectionsOption, 0) == 0) {
+            std::optional<int> connections = Config::ParseConnections(arg.substr(connectionsOption.size()));
+            if (!connections) {
+                return std::nullopt;
+            }
+            result.connections = *connections;
+        } else if (arg.rfind(proxyOption, 0) == 0) {
             result.proxy = arg.substr(proxyOption.size());
         } else if (arg.rfind(option, 0) == 0) {
             std::wstring digits = arg.substr(option.size());

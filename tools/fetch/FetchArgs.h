@@ -1,4 +1,5 @@
-// Command line of fetch.exe: [-downloadtype=N] [-proxy=VALUE] URL PATH, and the line it prints for each report.
+// Command line of fetch.exe: [-downloadtype=N] [-proxy=VALUE] [-connections=N] URL PATH, and the line it prints for
+// each report.
 #pragma once
 
 #include <optional>
@@ -8,6 +9,7 @@
 struct FetchArgs {
     int downloadType = 1; // 2 selects the system downloader, any other value libcurl, as the installer does
     std::wstring proxy;   // -proxy=VALUE, as the installer's option (libcurl only)
+    int connections = 4;  // -connections=N, as the installer's option (libcurl only)
     std::wstring url;
     std::wstring path;
 };

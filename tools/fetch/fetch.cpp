@@ -1,4 +1,4 @@
-// fetch.exe [-downloadtype=N] [-proxy=VALUE] URL PATH
+// fetch.exe [-downloadtype=N] [-proxy=VALUE] [-connections=N] URL PATH
 // Downloads URL to PATH with the downloader the installer would pick for that download type and prints every
 // report as it arrives: code<TAB>value<TAB>message (UTF-8). Exit 0 after DL_CODE_SUCCESS, 1 after DL_CODE_FAIL,
 // 2 for a usage error.
@@ -22,7 +22,7 @@ int wmain(int argc, wchar_t** argv) {
     ::_setmode(::_fileno(stdout), _O_BINARY);
     auto args = ParseFetchArgs(std::vector<std::wstring>(argv + 1, argv + argc));
     if (!args) {
-        std::fputs("usage: fetch.exe [-downloadtype=N] [-proxy=VALUE] URL PATH\n", stderr);
+        std::fputs("usage: fetch.exe [-downloadtype=N] [-proxy=VALUE] [-connections=N] URL PATH\n", stderr);
         return 2;
     }
     ::curl_global_init(CURL_GLOBAL_ALL);
@@ -43,7 +43,7 @@ int wmain(int argc, wchar_t** argv) {
         downloader = std::make_unique<CWinDownloader>(report, args->url.c_str(), args->path.c_str());
     } else {
         downloader = std::make_unique<CCurlDownloader>(report, args->url.c_str(), args->path.c_str(),
-                                                       kLowSpeedTimeSeconds, args->proxy);
+                                                       kLowSpeedTimeSeconds, args->proxy, args->connections);
     }
     downloader->Start();
     ::WaitForSingleObject(done.get(), INFINITE);

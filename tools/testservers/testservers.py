@@ -19,10 +19,12 @@ on the first start and kept in DIR/tls.
 nginx layout: DIR/html is the document root (DIR/html/files/* are generated random files), DIR/logs/access.log
 holds one line per request: method TAB request-uri TAB Range header ("-" when absent) TAB status TAB body bytes
 TAB the raw request line TAB the Via header ("-" when absent: the request did not come through the proxy).
-/redirect/X answers 302 to /X (query kept); a missing file is an ordinary 404.
+/redirect/X answers 302 to /X (query kept); /shaped/X serves /X at 4 MiB/s per connection; a missing file is an
+ordinary 404.
 
 Fault server: see FaultHandler. DIR/blob.bin is the body it serves, DIR/requests.log records each request as
-token TAB method TAB request line TAB Range header ("-" when absent) TAB status.
+token TAB method TAB request line TAB Range header ("-" when absent) TAB status TAB If-Range header ("-" when
+absent).
 
 tinyproxy: DIR/tinyproxy.conf is written on start; DIR/logs/tinyproxy.log holds a "Request (file descriptor N):
 METHOD URL HTTP/1.1" line per request it forwarded. It adds "Via: 1.1 tinyproxy (...)" to each.
@@ -46,6 +48,10 @@ import urllib.parse
 DEFAULT_NGINX_FILES = {
     "files/pkg.bin": 4 * 1024 * 1024 + 12345,
     "files/small.bin": 100 * 1024,
+    # Around the size from which the libcurl downloader fetches in parallel ranges (16 MiB).
+    "files/16m-1.bin": 16 * 1024 * 1024 - 1,
+    "files/16m.bin": 16 * 1024 * 1024,
+    "files/40m+3.bin": 40 * 1024 * 1024 + 3,
     # The system downloader's URL encoding turns "a b 中.bin" into "a+b+%E4%B8%AD.bin"; nginx decodes the
     # escapes but keeps "+", so this is the file that request reaches.
     "files/a+b+中.bin": 64 * 1024,
@@ -152,6 +158,11 @@ http {{
         root {dir}/html;
         location /redirect/ {{
             rewrite ^/redirect/(.*)$ /$1 redirect;
+        }}
+        # A server that shapes each connection (the download benchmark's shaped case).
+        location /shaped/ {{
+            alias {dir}/html/;
+            limit_rate 4m;
         }}
     }}
 {tls_servers}
@@ -276,6 +287,10 @@ class FaultHandler(http.server.BaseHTTPRequestHandler):
     repeat=K    the body is K copies of the blob, copy k with every byte XOR k (k = 0..K-1)
     plan=A,B,.. the n-th GET follows the n-th step: cOFFSET sends the body up to that offset of the whole file
                 and closes the connection; e answers 503; GETs after the plan are served normally
+    etag=1      HEAD and GET carry ETag "v1" and honour If-Range (a Range with another If-Range gets the whole
+                body with 200)
+    change=N    as etag=1, but once N GETs were counted (the N-th included) the file is another one: every byte
+                XOR 0xFF, 1000 bytes shorter, ETag "v2"
     """
 
     protocol_version = "HTTP/1.1"
@@ -291,7 +306,8 @@ class FaultHandler(http.server.BaseHTTPRequestHandler):
         self.serve(head=False)
 
     def record(self, token, status):
-        line = "\t".join([token, self.command, self.requestline, self.headers.get("Range", "-"), str(status)])
+        line = "\t".join([token, self.command, self.requestline, self.headers.get("Range", "-"), str(status),
+                          self.headers.get("If-Range", "-")])
         with self.server.lock:
             with open(self.server.log_path, "a", encoding="utf-8") as f:
                 f.write(line + "\n")
@@ -321,6 +337,13 @@ class FaultHandler(http.server.BaseHTTPRequestHandler):
             self.record(token, 404)
             return self.send_simple(404, b"not found")
         n = self.count(token, "HEAD" if head else "GET")
+        etag = None
+        if num("etag") or num("change"):
+            gets = n if not head else self.server.counts.get((token, "GET"), 0)
+            etag = '"v1"'
+            if num("change") and gets >= num("change"):
+                etag = '"v2"'
+                body = self.server.inverted(body)
 
         if head:
             if n <= num("headerr"):
@@ -346,6 +369,8 @@ class FaultHandler(http.server.BaseHTTPRequestHandler):
                 self.send_header("Connection", "close")
                 self.close_connection = True
             self.send_header("Accept-Ranges", "bytes")
+            if etag:
+                self.send_header("ETag", etag)
             if coding:
                 self.send_header("Content-Encoding", coding)
             self.end_headers()
@@ -362,6 +387,9 @@ class FaultHandler(http.server.BaseHTTPRequestHandler):
         start = 0
         rng = self.headers.get("Range")
         status = 200
+        if_range = self.headers.get("If-Range")
+        if rng and etag and if_range is not None and if_range != etag:
+            rng = None  # the client's copy is of another file: it gets the whole of this one
         if rng and not num("norange") and rng.startswith("bytes="):
             first, _, last = rng[6:].partition("-")
             start = int(first or 0)
@@ -383,6 +411,8 @@ class FaultHandler(http.server.BaseHTTPRequestHandler):
         if status == 206:
             self.send_header("Content-Range", f"bytes {start}-{start + len(piece) - 1}/{len(body)}")
         self.send_header("Accept-Ranges", "bytes")
+        if etag:
+            self.send_header("ETag", etag)
         if coding:
             self.send_header("Content-Encoding", coding)
         self.end_headers()
@@ -451,6 +481,13 @@ class FaultServer(socketserver.ThreadingMixIn, http.server.HTTPServer):
                 self.cache[k] = b"".join(self.blob.translate(bytes(b ^ (i & 0xFF) for b in range(256)))
                                          for i in range(k))
             return self.cache[k]
+
+    def inverted(self, body):
+        key = ("inverted", len(body), body[:32])
+        with self.lock:
+            if key not in self.cache:
+                self.cache[key] = body[:-1000].translate(bytes(b ^ 0xFF for b in range(256)))
+            return self.cache[key]
 
     def gzipped(self, body):
         key = ("gzip", len(body), body[:32])
