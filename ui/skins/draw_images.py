@@ -7,7 +7,7 @@ Writes OUTPUT_FOLDER/images/<id>.png and OUTPUT_FOLDER/app.ico; with --sheet it 
 the images found there (each enlarged three times on the window's blue, the background at its own size).
 
 Python 3 standard library only, except that text inside images (the two link images and the question mark) is
-rasterised by ImageMagick's `convert` with the WenQuanYi Micro Hei font (fonts-wqy-microhei), and that the skin
+rasterised by ImageMagick's `convert` with the WenQuanYi Micro Hei font (fonts-wqy-microhei), and that the PNG
 images are recompressed by `zopflipng` (package zopfli) when it is installed, as the committed ones were.
 
 Shapes are described by signed distance functions in pixel units (negative inside); the coverage of a pixel is
@@ -196,14 +196,17 @@ def png_bytes(width, height, rgba, rgba_only=False):
                        png_chunk(b"IEND", b""))
                 if best is None or len(png) < len(best):
                     best = png
-    if not rgba_only and shutil.which("zopflipng"):
-        best = min(best, zopfli_png(best), key=len)
+    if shutil.which("zopflipng"):
+        packed = zopfli_png(best)
+        # Icon images must stay 8-bit RGBA (IHDR bit depth 8, colour type 6).
+        if len(packed) < len(best) and (not rgba_only or packed[24:26] == b"\x08\x06"):
+            best = packed
     return best
 
 
 def zopfli_png(png):
-    """The same pixels deflated by zopflipng (Debian package zopfli), which packs about a sixth tighter than zlib;
-    it may choose another colour type, so icon images, which must stay RGBA, do not go through it."""
+    """The same pixels deflated by zopflipng (Debian package zopfli), which packs about a sixth tighter than zlib
+    (it may choose another colour type)."""
     with tempfile.TemporaryDirectory() as tmp:
         source, packed = os.path.join(tmp, "in.png"), os.path.join(tmp, "out.png")
         with open(source, "wb") as f:
