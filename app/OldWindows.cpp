@@ -27,6 +27,12 @@ ULONGLONG WINAPI TickCount64() {
 extern "C" {
 // The import slot's decorated name (stdcall, no arguments).
 TickCount64Fn tunivoxTickCount64Slot __asm__("__imp__GetTickCount64@0") = TickCount64;
+// The function's own name, which the link-time optimiser may ask for instead of the slot: without it the linker
+// would take kernel32's import member, which defines the slot a second time.
+ULONGLONG WINAPI tunivoxTickCount64Thunk() __asm__("_GetTickCount64@0");
+ULONGLONG WINAPI tunivoxTickCount64Thunk() {
+    return tunivoxTickCount64Slot();
+}
 }
 
 #endif

@@ -10,3 +10,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY BOTH)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE BOTH)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
+# The archiver and index maker of the compiler, which also index objects holding link-time intermediate code (the
+# installer's own copies of the product libraries); for ordinary objects they do what ar and ranlib do.
+set(CMAKE_AR ${TOOLCHAIN_PREFIX}-gcc-ar-posix)
+set(CMAKE_RANLIB ${TOOLCHAIN_PREFIX}-gcc-ranlib-posix)

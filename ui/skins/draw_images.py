@@ -7,7 +7,8 @@ Writes OUTPUT_FOLDER/images/<id>.png and OUTPUT_FOLDER/app.ico; with --sheet it 
 the images found there (each enlarged three times on the window's blue, the background at its own size).
 
 Python 3 standard library only, except that text inside images (the two link images and the question mark) is
-rasterised by ImageMagick's `convert` with the WenQuanYi Micro Hei font (fonts-wqy-microhei).
+rasterised by ImageMagick's `convert` with the WenQuanYi Micro Hei font (fonts-wqy-microhei), and that the PNG
+images are recompressed by `zopflipng` (package zopfli) when it is installed, as the committed ones were.
 
 Shapes are described by signed distance functions in pixel units (negative inside); the coverage of a pixel is
 clamp(0.5 - distance), which gives one-pixel anti-aliasing without supersampling. Colours are straight RGBA in
@@ -16,9 +17,11 @@ clamp(0.5 - distance), which gives one-pixel anti-aliasing without supersampling
 
 import math
 import os
+import shutil
 import struct
 import subprocess
 import sys
+import tempfile
 import zlib
 
 FONT_CJK = "/usr/share/fonts/truetype/wqy/wqy-microhei.ttc"
@@ -102,19 +105,116 @@ class Canvas:
         return bytes(out)
 
 
-def png_bytes(width, height, rgba):
-    def chunk(kind, data):
-        body = kind + data
-        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body) & 0xFFFFFFFF)
+def png_filter(kind, line, prior, bpp):
+    """One scanline filtered with PNG filter `kind` (0 none, 1 sub, 2 up, 3 average, 4 Paeth)."""
+    if kind == 0:
+        return bytes(line)
+    out = bytearray(len(line))
+    for i, x in enumerate(line):
+        a = line[i - bpp] if i >= bpp else 0
+        b = prior[i]
+        if kind == 1:
+            p = a
+        elif kind == 2:
+            p = b
+        elif kind == 3:
+            p = (a + b) >> 1
+        else:
+            c = prior[i - bpp] if i >= bpp else 0
+            pa, pb, pc = abs(b - c), abs(a - c), abs(a + b - 2 * c)
+            p = a if pa <= pb and pa <= pc else (b if pb <= pc else c)
+        out[i] = (x - p) & 0xFF
+    return bytes(out)
 
-    raw = bytearray()
-    stride = width * 4
-    for y in range(height):
-        raw.append(0)
-        raw += rgba[y * stride:(y + 1) * stride]
-    header = struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0)
-    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(bytes(raw), 9)) +
-            chunk(b"IEND", b""))
+
+def png_encodings(width, height, rgba, rgba_only):
+    """Every lossless form of the image: (colour type, bit depth, scanlines, bytes per pixel, extra chunks)."""
+    pixels = [rgba[i:i + 4] for i in range(0, len(rgba), 4)]
+    opaque = all(p[3] == 255 for p in pixels)
+    grey = all(p[0] == p[1] == p[2] for p in pixels)
+
+    def rows(pixel_bytes):
+        stride = len(pixel_bytes) // height
+        return [pixel_bytes[y * stride:(y + 1) * stride] for y in range(height)]
+
+    forms = [(6, 8, rows(rgba), 4, b"")]
+    if rgba_only:
+        return forms
+    if opaque:
+        forms.append((2, 8, rows(b"".join(p[:3] for p in pixels)), 3, b""))
+    if grey:
+        if opaque:
+            forms.append((0, 8, rows(bytes(p[0] for p in pixels)), 1, b""))
+        else:
+            forms.append((4, 8, rows(b"".join(bytes((p[0], p[3])) for p in pixels)), 2, b""))
+    colours = sorted(set(pixels), key=lambda p: (p[3], p))  # translucent entries first: a shorter tRNS chunk
+    if len(colours) <= 256:
+        index = {c: i for i, c in enumerate(colours)}
+        depth = next(d for d in (1, 2, 4, 8) if len(colours) <= 1 << d)
+        packed = []
+        for y in range(height):
+            row = bytearray((width * depth + 7) // 8)
+            for x in range(width):
+                bit = x * depth
+                row[bit >> 3] |= index[pixels[y * width + x]] << (8 - depth - (bit & 7))
+            packed.append(bytes(row))
+        palette = b"".join(c[:3] for c in colours)
+        alphas = bytes(c[3] for c in colours).rstrip(b"\xff")
+        extra = png_chunk(b"PLTE", palette) + (png_chunk(b"tRNS", alphas) if alphas else b"")
+        forms.append((3, depth, packed, 1, extra))
+    return forms
+
+
+def png_chunk(kind, data):
+    body = kind + data
+    return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body) & 0xFFFFFFFF)
+
+
+def png_bytes(width, height, rgba, rgba_only=False):
+    """The smallest PNG that decodes to exactly these pixels: each colour type that holds them (palette, grey,
+    RGB, with or without alpha), each row filter and the per-row adaptive choice, two deflate strategies.
+    rgba_only keeps 8-bit RGBA, the form icon images must have."""
+    best = None
+    for colour_type, depth, lines, bpp, extra in png_encodings(width, height, rgba, rgba_only):
+        prior = bytes(len(lines[0]))
+        filtered = {k: [] for k in range(5)}
+        for line in lines:
+            for k in range(5):
+                filtered[k].append(png_filter(k, line, prior, bpp))
+            prior = line
+        choices = [[k] * len(lines) for k in range(5)]
+        # Adaptive: per row the filter with the smallest sum of absolute values (bytes read as signed).
+        choices.append([min(range(5), key=lambda k: sum(v if v < 128 else 256 - v for v in filtered[k][y]))
+                        for y in range(len(lines))])
+        for choice in choices:
+            raw = b"".join(bytes((k,)) + filtered[k][y] for y, k in enumerate(choice))
+            for strategy in (zlib.Z_DEFAULT_STRATEGY, zlib.Z_FILTERED):
+                packer = zlib.compressobj(9, zlib.DEFLATED, 15, 9, strategy)
+                data = packer.compress(raw) + packer.flush()
+                header = struct.pack(">IIBBBBB", width, height, depth, colour_type, 0, 0, 0)
+                png = (b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", header) + extra + png_chunk(b"IDAT", data) +
+                       png_chunk(b"IEND", b""))
+                if best is None or len(png) < len(best):
+                    best = png
+    if shutil.which("zopflipng"):
+        packed = zopfli_png(best)
+        # Icon images must stay 8-bit RGBA (IHDR bit depth 8, colour type 6).
+        if len(packed) < len(best) and (not rgba_only or packed[24:26] == b"\x08\x06"):
+            best = packed
+    return best
+
+
+def zopfli_png(png):
+    """The same pixels deflated by zopflipng (Debian package zopfli), which packs about a sixth tighter than zlib
+    (it may choose another colour type)."""
+    with tempfile.TemporaryDirectory() as tmp:
+        source, packed = os.path.join(tmp, "in.png"), os.path.join(tmp, "out.png")
+        with open(source, "wb") as f:
+            f.write(png)
+        subprocess.run(["zopflipng", "-y", "--iterations=15", "--filters=01234mepb", source, packed], check=True,
+                       stdout=subprocess.DEVNULL)
+        with open(packed, "rb") as f:
+            return f.read()
 
 
 # ---------------------------------------------------------------- shapes (signed distances in pixels)
@@ -534,10 +634,11 @@ def icon_file():
         if size not in rendered:
             rendered[size] = logo_shape(size, light=False).rgba_bytes()
         rgba = rendered[size]
-        # Large 32-bit images are stored PNG-compressed (read by every Windows since Vista): uncompressed they
-        # would add about 150 KiB to the installer.
-        if size >= 64 and bpp == 32:
-            data = png_bytes(size, size, rgba)
+        # 32-bit images are stored PNG-compressed (read by every Windows since Vista): uncompressed they would add
+        # about 160 KiB to the installer. Windows XP reads only the 4- and 8-bit bitmaps; there the installer only
+        # says that it needs a newer Windows.
+        if bpp == 32:
+            data = png_bytes(size, size, rgba, rgba_only=True)
         else:
             data = bmp_entry(size, rgba, bpp)
         images.append((size, bpp, data))
@@ -595,7 +696,6 @@ IMAGES = {
 
 
 def contact_sheet(out_dir, sheet):
-    import tempfile
     image_dir = os.path.join(out_dir, "images")
     with tempfile.TemporaryDirectory() as tmp:
         tiles = []
