@@ -6,6 +6,7 @@
 
 #include "utils/DebugLog.h"
 #include "utils/LogFile.h"
+#include "utils/TextConv.h"
 
 namespace App {
 
@@ -126,12 +127,12 @@ std::vector<std::wstring> LogHeaderLines(const InstallerConfig& config, const st
         L"TunivoxSetup " + installerVersion + L", Windows " + windowsName,
         accountLine,
         L"DownloadUrl=" + Utils::UrlForLog(config.DownloadUrl) + L" (" + LayerName(from.DownloadUrl) + L")",
-        L"DownloadType=" + std::to_wstring(config.DownloadType) + L" (" + LayerName(from.DownloadType) + L")",
+        L"DownloadType=" + Utils::Decimal(config.DownloadType) + L" (" + LayerName(from.DownloadType) + L")",
         std::wstring(L"IsCheckNet=") + (config.IsCheckNet ? L"true" : L"false") + L" (" + LayerName(from.IsCheckNet) +
             L")",
         L"DownloadScale=" + std::wstring(scale) + L" (" + LayerName(from.DownloadScale) + L")",
         L"InstCmd=" + config.InstCmd + L" (" + LayerName(from.InstCmd) + L")",
-        L"DownloadConnections=" + std::to_wstring(config.DownloadConnections) + L" (" +
+        L"DownloadConnections=" + Utils::Decimal(config.DownloadConnections) + L" (" +
             LayerName(from.DownloadConnections) + L")",
         L"ini file: " + (config.IniPath.empty() ? std::wstring(L"none") : config.IniPath),
     };

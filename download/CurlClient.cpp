@@ -469,7 +469,7 @@ void CurlClient::NoteProxyFailure(CURL* h, int result) {
     if (IsProxyFailure(result, response, connect)) {
         proxyProblem = L"proxy " + ProxyForLog(proxy.proxy) + L": " + CurlErrorText(result);
         if (connect != 0 || response == 407) {
-            proxyProblem += L" (" + std::to_wstring(connect != 0 ? connect : response) + L")";
+            proxyProblem += L" (" + Utils::Decimal(connect != 0 ? connect : response) + L")";
         }
         DEBUG_LOG(L"%s", proxyProblem.c_str());
         if (!proxy.others.empty()) {

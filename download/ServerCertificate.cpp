@@ -1,8 +1,8 @@
 #include "download/ServerCertificate.h"
 
 #define SECURITY_WIN32
-#include <security.h>
 #include <schannel.h>
+#include <security.h>
 
 #include "utils/DebugLog.h"
 #include "utils/ScopedWin.h"
@@ -55,7 +55,7 @@ std::wstring CheckServerCertificate(PCCERT_CONTEXT cert, const std::wstring& hos
     if (!Utils::GetCertificateChain(cert, szOID_PKIX_KP_SERVER_AUTH, CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT,
                                     chain)) {
         DWORD error = ::GetLastError();
-        return L"server certificate chain not built: " + std::to_wstring(error);
+        return L"server certificate chain not built: " + Utils::Decimal(error);
     }
     // Best effort: only an unknown revocation status (no reachable server) is forgiven.
     DWORD errors = chain.get()->TrustStatus.dwErrorStatus &
@@ -68,7 +68,7 @@ std::wstring CheckServerCertificate(PCCERT_CONTEXT cert, const std::wstring& hos
     Utils::UniqueCertChain plain;
     if (!Utils::GetCertificateChain(cert, szOID_PKIX_KP_SERVER_AUTH, 0, plain)) {
         DWORD error = ::GetLastError();
-        return L"server certificate chain not built: " + std::to_wstring(error);
+        return L"server certificate chain not built: " + Utils::Decimal(error);
     }
     SSL_EXTRA_CERT_CHAIN_POLICY_PARA extra{};
     extra.cbSize = sizeof(extra);

@@ -98,7 +98,7 @@ unsigned long CPackageInstaller::Run() {
     std::wstring rejection;
     if (!held) {
         DWORD error = ::GetLastError();
-        rejection = L"the package cannot be opened: " + std::to_wstring(error);
+        rejection = L"the package cannot be opened: " + Utils::Decimal(error);
     } else if (verify) {
         rejection = verify(held.get(), packagePath);
     }

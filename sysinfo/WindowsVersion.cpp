@@ -2,12 +2,14 @@
 
 #include <windows.h>
 
+#include "utils/TextConv.h"
+
 namespace SysInfo {
 
 namespace {
 
 std::wstring Dotted(unsigned major, unsigned minor, unsigned build) {
-    return std::to_wstring(major) + L"." + std::to_wstring(minor) + L"." + std::to_wstring(build);
+    return Utils::Decimal(major) + L"." + Utils::Decimal(minor) + L"." + Utils::Decimal(build);
 }
 
 } // namespace

@@ -56,4 +56,9 @@ std::wstring UrlEncode(const std::wstring& text) {
     return MultiByteToWide(encoded, kCodePageUtf8);
 }
 
+std::wstring Decimal(long long value) {
+    const std::string digits = std::to_string(value);
+    return std::wstring(digits.begin(), digits.end());
+}
+
 } // namespace Utils

@@ -17,4 +17,8 @@ std::string WideToMultiByte(const std::wstring& text, unsigned codePage);
 // every other byte becomes %XX with upper-case hex digits.
 std::wstring UrlEncode(const std::wstring& text);
 
+// A number in decimal digits. Not std::to_wstring: that formats through the C99 wide printf, which would be linked
+// into the installer for this alone.
+std::wstring Decimal(long long value);
+
 } // namespace Utils
