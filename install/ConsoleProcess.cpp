@@ -47,7 +47,9 @@ CConsoleProcess::Pipe CreateOutputPipe(const wchar_t* which) {
         throw Utils::Exception(std::wstring(L"CreateNamedPipeW failed: ") + which);
     }
     SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
-    pipe.write.reset(::CreateFileW(name, GENERIC_WRITE, 0, &sa, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Whoever serves the pipe may only identify the installer, never act as it (moot while the name is ours alone).
+    pipe.write.reset(::CreateFileW(name, GENERIC_WRITE, 0, &sa, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
     if (!pipe.write) {
         DWORD error = ::GetLastError();
         DEBUG_LOG(L"the child's end of %s not opened: %lu", which, error);
@@ -248,7 +250,7 @@ CConsoleProcess::Read CConsoleProcess::ReadOutput(std::string& chunk, size_t max
         }
         DWORD signalled = ::WaitForMultipleObjects(count, waitFor, FALSE, timeout);
         if (signalled == WAIT_OBJECT_0) {
-            PipeRead::Result result = outRead_.Finish(chunk, false);
+            PipeRead::Result result = outRead_.Finish(chunk, true); // done: its event is set
             if (result == PipeRead::Result::kData) {
                 return Read::kData;
             }
