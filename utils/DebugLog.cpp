@@ -57,10 +57,12 @@ void WriteDebugLog(const wchar_t* format, ...) {
         size_t capacity = static_cast<size_t>(length) + 2;
         std::unique_ptr<wchar_t[]> line(new (std::nothrow) wchar_t[capacity]);
         if (line && FormatBoundedV(line.get(), capacity, format, args) >= 0) {
-            g_sink(line.get(), g_sinkContext);
+            // The file first: a process killed while a debugger holds it at the debug output has already
+            // written the line that debugger sees.
             if (LogTee tee = g_tee.load()) {
                 tee(line.get());
             }
+            g_sink(line.get(), g_sinkContext);
         }
     }
     va_end(args);
