@@ -1,15 +1,17 @@
 #include "install/ConsoleProcess.h"
 
+#include <atomic>
 #include <cwchar>
-#include <vector>
 
 #include "utils/DebugLog.h"
 #include "utils/Exception.h"
 
 namespace {
 
-// How long the reader waits on the child before it looks at the pipes again while the child is silent.
-constexpr DWORD kIdleWaitMs = 10;
+// What a child's pipe holds before the child's writes wait for the reader: as for an anonymous pipe.
+constexpr DWORD kPipeBufferSize = 4096;
+// Standard error is read only to be thrown away.
+constexpr size_t kStdErrReadSize = 4096;
 
 CConsoleProcess::Pipe CreateInheritablePipe(const wchar_t* which) {
     SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
@@ -26,6 +28,46 @@ CConsoleProcess::Pipe CreateInheritablePipe(const wchar_t* which) {
     return pipe;
 }
 
+// A pipe the child writes into: the parent's read end (the server end of a named pipe that only this process
+// knows, opened for overlapped I/O, not inheritable) and the child's inheritable write end, opened at once so
+// that nobody else can take the pipe's only instance.
+CConsoleProcess::Pipe CreateOutputPipe(const wchar_t* which) {
+    static std::atomic<unsigned> serial{0};
+    wchar_t name[96];
+    _snwprintf(name, sizeof(name) / sizeof(name[0]), L"\\\\.\\pipe\\Tunivox.%lu.%u.%lu", ::GetCurrentProcessId(),
+               serial.fetch_add(1) + 1, ::GetTickCount());
+    name[sizeof(name) / sizeof(name[0]) - 1] = L'\0';
+    CConsoleProcess::Pipe pipe;
+    pipe.read.reset(::CreateNamedPipeW(name, PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                       PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
+                                       0, kPipeBufferSize, 0, nullptr));
+    if (!pipe.read) {
+        DWORD error = ::GetLastError();
+        DEBUG_LOG(L"CreateNamedPipeW(%s) failed: %lu", which, error);
+        throw Utils::Exception(std::wstring(L"CreateNamedPipeW failed: ") + which);
+    }
+    SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
+    // Whoever serves the pipe may only identify the installer, never act as it (moot while the name is ours alone).
+    pipe.write.reset(::CreateFileW(name, GENERIC_WRITE, 0, &sa, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
+    if (!pipe.write) {
+        DWORD error = ::GetLastError();
+        DEBUG_LOG(L"the child's end of %s not opened: %lu", which, error);
+        throw Utils::Exception(std::wstring(L"pipe not opened: ") + which);
+    }
+    return pipe;
+}
+
+Utils::UniqueHandle CreateManualEvent() {
+    Utils::UniqueHandle event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!event) {
+        DWORD error = ::GetLastError();
+        DEBUG_LOG(L"CreateEventW failed: %lu", error);
+        throw Utils::Exception(L"CreateEventW failed");
+    }
+    return event;
+}
+
 void NotInheritable(const Utils::UniqueHandle& handle) {
     if (!::SetHandleInformation(handle.get(), HANDLE_FLAG_INHERIT, 0)) {
         DWORD error = ::GetLastError();
@@ -40,7 +82,81 @@ bool Available(HANDLE pipe, DWORD& available) {
     return ::PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) != FALSE;
 }
 
+// CancelIoEx cancels a read whichever thread started it; Windows XP has only CancelIo (the calling thread's).
+BOOL CancelRead(HANDLE file, OVERLAPPED* overlapped) {
+    using CancelIoExFn = BOOL(WINAPI*)(HANDLE, LPOVERLAPPED);
+    static const CancelIoExFn cancelIoEx = [] {
+        HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+        return kernel != nullptr
+                   ? reinterpret_cast<CancelIoExFn>(reinterpret_cast<void*>(::GetProcAddress(kernel, "CancelIoEx")))
+                   : nullptr;
+    }();
+    return cancelIoEx != nullptr ? cancelIoEx(file, overlapped) : ::CancelIo(file);
+}
+
 } // namespace
+
+void CConsoleProcess::PipeRead::Attach(HANDLE pipe, Utils::UniqueHandle completed) {
+    Cancel();
+    pipe_ = pipe;
+    completed_ = std::move(completed);
+    ended_ = pipe == nullptr;
+}
+
+bool CConsoleProcess::PipeRead::Start(size_t size) {
+    if (ended_ || pending_) {
+        return !ended_;
+    }
+    DWORD want = size < 0x10000000u ? static_cast<DWORD>(size) : 0x10000000u;
+    buffer_.resize(want);
+    overlapped_ = OVERLAPPED{};
+    overlapped_.hEvent = completed_.get();
+    // Done at once or pending, the outcome is collected by Finish either way (the event is set on completion).
+    if (::ReadFile(pipe_, buffer_.data(), want, nullptr, &overlapped_) || ::GetLastError() == ERROR_IO_PENDING) {
+        pending_ = true;
+        return true;
+    }
+    ended_ = true; // ERROR_BROKEN_PIPE: every write end is closed and nothing is left
+    return false;
+}
+
+CConsoleProcess::PipeRead::Result CConsoleProcess::PipeRead::Finish(std::string& bytes, bool wait) {
+    bytes.clear();
+    if (!pending_) {
+        return ended_ ? Result::kEnded : Result::kNothing;
+    }
+    DWORD got = 0;
+    if (!::GetOverlappedResult(pipe_, &overlapped_, &got, wait ? TRUE : FALSE)) {
+        DWORD error = ::GetLastError();
+        if (error == ERROR_IO_INCOMPLETE) {
+            return Result::kNothing;
+        }
+        pending_ = false;
+        if (error == ERROR_OPERATION_ABORTED) {
+            return Result::kNothing;
+        }
+        ended_ = true;
+        return Result::kEnded;
+    }
+    pending_ = false;
+    bytes.assign(buffer_.data(), got);
+    return got > 0 ? Result::kData : Result::kNothing;
+}
+
+CConsoleProcess::PipeRead::Result CConsoleProcess::PipeRead::Cancel(std::string& bytes) {
+    bytes.clear();
+    if (!pending_) {
+        return Result::kNothing;
+    }
+    // Fails only when the read has completed meanwhile; its outcome is collected all the same.
+    CancelRead(pipe_, &overlapped_);
+    return Finish(bytes, true);
+}
+
+void CConsoleProcess::PipeRead::Cancel() {
+    std::string discard;
+    Cancel(discard);
+}
 
 void CConsoleProcess::Launch(const std::wstring& line, const std::wstring& applicationName) {
     Close();
@@ -48,15 +164,15 @@ void CConsoleProcess::Launch(const std::wstring& line, const std::wstring& appli
         DEBUG_LOG(L"command line of %u characters does not fit", static_cast<unsigned>(line.size()));
         throw Utils::Exception(L"command line too long");
     }
-    Pipe err = CreateInheritablePipe(L"stderr");
-    Pipe out = CreateInheritablePipe(L"stdout");
+    Pipe err = CreateOutputPipe(L"stderr");
+    Pipe out = CreateOutputPipe(L"stdout");
     Pipe in = CreateInheritablePipe(L"stdin");
+    Utils::UniqueHandle errCompleted = CreateManualEvent();
+    Utils::UniqueHandle outCompleted = CreateManualEvent();
 
     wchar_t buffer[kCommandLineCapacity] = {};
     std::wmemcpy(buffer, line.c_str(), line.size());
 
-    NotInheritable(out.read);
-    NotInheritable(err.read);
     NotInheritable(in.write);
 
     // The child inherits its three pipe ends and nothing else, whatever else the installer holds inheritable
@@ -102,17 +218,15 @@ void CConsoleProcess::Launch(const std::wstring& line, const std::wstring& appli
     thread.reset(pi.hThread);
     processId = pi.dwProcessId;
     threadId = pi.dwThreadId;
+    outRead_.Attach(stdOutPipe.read.get(), std::move(outCompleted));
+    errRead_.Attach(stdErrPipe.read.get(), std::move(errCompleted));
+    errRead_.Start(kStdErrReadSize);
 }
 
-void CConsoleProcess::DrainStdErr() {
-    char discard[4096];
-    DWORD available = 0;
-    while (stdErrPipe.read && Available(stdErrPipe.read.get(), available) && available > 0) {
-        DWORD got = 0;
-        DWORD want = available < sizeof(discard) ? available : static_cast<DWORD>(sizeof(discard));
-        if (!::ReadFile(stdErrPipe.read.get(), discard, want, &got, nullptr) || got == 0) {
-            break;
-        }
+void CConsoleProcess::ServiceStdErr() {
+    std::string discard;
+    while (errRead_.Pending() && errRead_.Finish(discard, false) != PipeRead::Result::kEnded && !errRead_.Pending()) {
+        errRead_.Start(kStdErrReadSize);
     }
 }
 
@@ -121,37 +235,67 @@ CConsoleProcess::Read CConsoleProcess::ReadOutput(std::string& chunk, size_t max
     if (!stdOutPipe.read || !process || maxBytes == 0) {
         return Read::kEnded;
     }
+    if (!outRead_.Start(maxBytes)) {
+        return Read::kEnded; // broken: the child and everything that inherited its output have ended
+    }
     const ULONGLONG since = ::GetTickCount64();
     for (;;) {
-        DrainStdErr();
-        DWORD available = 0;
-        if (!Available(stdOutPipe.read.get(), available)) {
-            return Read::kEnded; // broken: the child and everything that inherited its output have ended
+        // The output comes first: what the child wrote before it ended is read before its end is noticed.
+        HANDLE waitFor[3] = {outRead_.Completed(), process.get(), errRead_.Completed()};
+        const DWORD count = errRead_.Pending() ? 3 : 2;
+        DWORD timeout = INFINITE;
+        if (silenceMs != INFINITE) {
+            ULONGLONG waited = ::GetTickCount64() - since;
+            timeout = waited >= silenceMs ? 0 : static_cast<DWORD>(silenceMs - waited);
         }
-        if (available == 0) {
-            if (::WaitForSingleObject(process.get(), 0) != WAIT_OBJECT_0) {
-                if (silenceMs != INFINITE && ::GetTickCount64() - since >= silenceMs) {
-                    return Read::kSilent;
-                }
-                ::WaitForSingleObject(process.get(), kIdleWaitMs);
-                continue;
+        DWORD signalled = ::WaitForMultipleObjects(count, waitFor, FALSE, timeout);
+        if (signalled == WAIT_OBJECT_0) {
+            PipeRead::Result result = outRead_.Finish(chunk, true); // done: its event is set
+            if (result == PipeRead::Result::kData) {
+                return Read::kData;
             }
-            // The child has ended: whatever it wrote before is in the pipe by now.
-            if (!Available(stdOutPipe.read.get(), available) || available == 0) {
-                DrainStdErr();
+            if (result == PipeRead::Result::kEnded) {
                 return Read::kEnded;
             }
-        }
-        DWORD want = available < maxBytes ? available : static_cast<DWORD>(maxBytes);
-        chunk.resize(want);
-        DWORD got = 0;
-        if (!::ReadFile(stdOutPipe.read.get(), chunk.data(), want, &got, nullptr)) {
-            chunk.clear();
+            if (!outRead_.Pending() && !outRead_.Start(maxBytes)) {
+                return Read::kEnded; // an empty write, and the pipe broke after it
+            }
+        } else if (signalled == WAIT_OBJECT_0 + 1) {
+            return ChildEnded(chunk, maxBytes);
+        } else if (signalled == WAIT_OBJECT_0 + 2) {
+            ServiceStdErr();
+        } else if (signalled == WAIT_TIMEOUT) {
+            PipeRead::Result result = outRead_.Cancel(chunk);
+            if (result == PipeRead::Result::kData) {
+                return Read::kData; // it arrived just as the wait gave up
+            }
+            return result == PipeRead::Result::kEnded ? Read::kEnded : Read::kSilent;
+        } else {
+            DWORD error = ::GetLastError();
+            DEBUG_LOG(L"WaitForMultipleObjects failed: %lu", error);
+            outRead_.Cancel();
             return Read::kEnded;
         }
-        chunk.resize(got);
-        return Read::kData;
     }
+}
+
+CConsoleProcess::Read CConsoleProcess::ChildEnded(std::string& chunk, size_t maxBytes) {
+    // Whatever the child wrote before it ended is in the pipe by now: read it, but do not wait for anything a
+    // grandchild that inherited the pipe might still write.
+    PipeRead::Result result = outRead_.Cancel(chunk);
+    if (result != PipeRead::Result::kNothing) {
+        return result == PipeRead::Result::kData ? Read::kData : Read::kEnded;
+    }
+    DWORD available = 0;
+    if (!Available(stdOutPipe.read.get(), available) || available == 0) {
+        ServiceStdErr();
+        return Read::kEnded;
+    }
+    // The bytes are there: this read completes without waiting for a writer.
+    if (!outRead_.Start(available < maxBytes ? available : maxBytes)) {
+        return Read::kEnded;
+    }
+    return outRead_.Finish(chunk, true) == PipeRead::Result::kData ? Read::kData : Read::kEnded;
 }
 
 DWORD CConsoleProcess::WaitForExit() {
@@ -159,8 +303,13 @@ DWORD CConsoleProcess::WaitForExit() {
         return STILL_ACTIVE;
     }
     // A child that closed its standard output early may still write to standard error: keep draining it.
-    while (::WaitForSingleObject(process.get(), kIdleWaitMs) == WAIT_TIMEOUT) {
-        DrainStdErr();
+    for (;;) {
+        HANDLE waitFor[2] = {process.get(), errRead_.Completed()};
+        DWORD signalled = ::WaitForMultipleObjects(errRead_.Pending() ? 2 : 1, waitFor, FALSE, INFINITE);
+        if (signalled != WAIT_OBJECT_0 + 1) {
+            break;
+        }
+        ServiceStdErr();
     }
     DWORD code = STILL_ACTIVE;
     ::GetExitCodeProcess(process.get(), &code);
@@ -173,6 +322,9 @@ bool CConsoleProcess::Running() const {
 }
 
 void CConsoleProcess::Close() {
+    // The system may still write into a pending read's buffer: cancel it before the pipe and buffer go.
+    outRead_.Attach(nullptr, {});
+    errRead_.Attach(nullptr, {});
     thread.reset();
     process.reset();
     stdErrPipe = Pipe{};

@@ -1,12 +1,20 @@
-// One hidden child process whose standard input, output and error are anonymous pipes.
+// One hidden child process whose standard input, output and error are pipes.
+//
+// The parent reads the child's standard output and error through the server ends of two named pipes opened for
+// overlapped I/O (the child's ends are plain, as those of an anonymous pipe): the reading thread then waits on the
+// output, standard error and the child's process at once and sleeps until one of them has something to say.
+// Anonymous pipes cannot be read that way, and a reader thread blocked in ReadFile could not be woken when the
+// child ends while a grandchild still holds the pipe open.
 //
 // Teardown paths, all through the owners of utils/ScopedWin.h:
 // - Launch fails at any step: everything it created so far is closed as the exception leaves; the object keeps
 //   nothing (it is handed the pipes and the process only when the whole launch succeeded).
-// - Close (or destruction): the child's process and thread handles and every pipe end still held are closed.
-//   The child itself is not terminated: the jobs wait for it to end first (WaitForExit).
-// - The parent's copies of the child's pipe ends are closed right after CreateProcessW, so the output pipes
-//   report "broken" as soon as the child (and anything that inherited its handles) has ended.
+// - Close (or destruction): the read still pending on standard error is cancelled and waited for, then the child's
+//   process and thread handles and every pipe end still held are closed. No read of standard output is pending
+//   between two calls of ReadOutput. The child itself is not terminated: the jobs wait for it to end first
+//   (WaitForExit).
+// - The parent's copies of the child's pipe ends are closed right after CreateProcessW, so the output pipes report
+//   "broken" as soon as the child (and anything that inherited its handles) has ended.
 #pragma once
 
 #include <windows.h>
@@ -68,5 +76,44 @@ public:
     DWORD threadId = 0;
 
 private:
-    void DrainStdErr();
+    // One overlapped read at a time on the parent's end of an output pipe. The buffer and the OVERLAPPED belong
+    // to the system while `pending`: they are left alone until the read has completed or been cancelled.
+    class PipeRead {
+    public:
+        enum class Result { kData, kNothing, kEnded };
+        PipeRead() = default;
+        PipeRead(const PipeRead&) = delete;
+        PipeRead& operator=(const PipeRead&) = delete;
+        ~PipeRead() { Cancel(); }
+
+        void Attach(HANDLE pipe, Utils::UniqueHandle completed);
+        // Starts a read of up to `size` bytes; false when the pipe has ended (or nothing is attached).
+        bool Start(size_t size);
+        // The pending read's outcome once it has completed, waiting for it when `wait`: kData with the bytes,
+        // kNothing while it is still pending (never when waiting) or when it completed empty, kEnded when the pipe
+        // has ended.
+        Result Finish(std::string& bytes, bool wait);
+        // Cancels the pending read and waits until the system is done with it; bytes that arrived first are still
+        // returned (kData). kNothing when nothing was pending or nothing had arrived.
+        Result Cancel(std::string& bytes);
+        void Cancel();
+        [[nodiscard]] bool Pending() const { return pending_; }
+        [[nodiscard]] bool Ended() const { return ended_; }
+        [[nodiscard]] HANDLE Completed() const { return completed_.get(); }
+
+    private:
+        HANDLE pipe_ = nullptr;
+        Utils::UniqueHandle completed_;
+        OVERLAPPED overlapped_{};
+        std::string buffer_;
+        bool pending_ = false;
+        bool ended_ = true;
+    };
+
+    // Collects what standard error delivered and keeps one read pending on it until it ends.
+    void ServiceStdErr();
+    Read ChildEnded(std::string& chunk, size_t maxBytes);
+
+    PipeRead outRead_;
+    PipeRead errRead_;
 };

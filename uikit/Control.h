@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "uikit/Parse.h"
+#include "utils/ScopedWin.h"
 
 namespace UiKit {
 
@@ -238,10 +239,15 @@ public:
     void CreateHost(HWND parent, HFONT font);
     Argb TextColor() const { return textColor_; }
     Argb EditBkColor() const { return bkColor_; }
+    // Answers WM_CTLCOLOREDIT / WM_CTLCOLORSTATIC for the child window: sets the colours on `dc` and returns the
+    // background brush, made once for the colour in force and kept (and freed) with the control.
+    HBRUSH ChildColors(HDC dc);
 
 private:
     void PlaceHost();
     HWND hwnd_ = nullptr; // destroyed with its parent window
+    Utils::UniqueGdiObject brush_;
+    COLORREF brushColor_ = 0;
     bool readOnly_ = false;
     bool password_ = false;
     int maxChars_ = 260;

@@ -106,6 +106,21 @@ void Edit::SetText(const std::wstring& text) {
     Invalidate();
 }
 
+HBRUSH Edit::ChildColors(HDC dc) {
+    Argb tc = TextColor();
+    Argb bk = EditBkColor();
+    // A transparent edit background shows as white, the inside of the edit frame.
+    COLORREF back = (bk >> 24) == 0 ? RGB(255, 255, 255) : RGB((bk >> 16) & 0xFF, (bk >> 8) & 0xFF, bk & 0xFF);
+    ::SetTextColor(dc, RGB((tc >> 16) & 0xFF, (tc >> 8) & 0xFF, tc & 0xFF));
+    ::SetBkColor(dc, back);
+    // The child asks on every paint: the brush is made on the first request and again only if the colour changed.
+    if (!brush_ || brushColor_ != back) {
+        brush_.reset(::CreateSolidBrush(back));
+        brushColor_ = back;
+    }
+    return static_cast<HBRUSH>(brush_.get());
+}
+
 void Edit::Paint(Canvas& canvas) {
     // Frame and background only; the child window draws the text.
     PaintBackground(canvas);

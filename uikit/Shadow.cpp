@@ -88,7 +88,7 @@ bool ShadowWindow::Create(HWND owner) {
     return hwnd_ != nullptr;
 }
 
-void ShadowWindow::Follow(HWND above, const RECT& wr, bool visible, const std::vector<uint32_t>& pixels, int size) {
+void ShadowWindow::Follow(HWND above, const RECT& wr, bool visible, int size, const Render& render) {
     if (hwnd_ == nullptr) {
         return;
     }
@@ -98,12 +98,13 @@ void ShadowWindow::Follow(HWND above, const RECT& wr, bool visible, const std::v
     }
     int w = static_cast<int>(wr.right - wr.left) + 2 * size;
     int h = static_cast<int>(wr.bottom - wr.top) + 2 * size;
-    if (pixels.size() != static_cast<size_t>(w) * static_cast<size_t>(h)) {
-        return;
-    }
     POINT pos{wr.left - size, wr.top - size};
     SIZE sz{w, h};
     if (sz.cx != painted_.cx || sz.cy != painted_.cy) {
+        std::vector<uint32_t> pixels;
+        if (!render(pixels) || pixels.size() != static_cast<size_t>(w) * static_cast<size_t>(h)) {
+            return;
+        }
         BITMAPINFO bi{};
         bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
         bi.bmiHeader.biWidth = w;

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "uikit/Parse.h"
@@ -29,9 +30,14 @@ public:
     ShadowWindow(const ShadowWindow&) = delete;
     ShadowWindow& operator=(const ShadowWindow&) = delete;
 
+    // Fills `pixels` with the shadow of the window as it is now (see MakeShadow); false when there is none.
+    using Render = std::function<bool(std::vector<uint32_t>& pixels)>;
+
     bool Create(HWND owner);
-    // Places the shadow around `windowRect` (screen) just below `above` and shows or hides it.
-    void Follow(HWND above, const RECT& windowRect, bool visible, const std::vector<uint32_t>& pixels, int size);
+    // Places the shadow around `windowRect` (screen) just below `above` and shows or hides it. The shadow's
+    // pixels depend only on the window's size: `render` is called only when the size differs from the one
+    // painted last, not on every move or activation.
+    void Follow(HWND above, const RECT& windowRect, bool visible, int size, const Render& render);
     HWND Handle() const { return hwnd_; }
 
 private:

@@ -159,7 +159,6 @@ private:
     std::map<UINT_PTR, TimerKey> timers_;
     UINT_PTR nextTimer_ = 1;
     std::unique_ptr<ShadowWindow> shadow_;
-    Utils::UniqueGdiObject editBrush_;
 };
 
 // The message that carries a queued notification (LPARAM: heap Notify owned by the receiver).

@@ -246,15 +246,14 @@ LRESULT Window::Dispatch(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_ENABLE:
         // The shadow goes back just below the window whenever the window moves, shows, becomes active or is enabled
         // again (a modal dialog ending): otherwise it can end up above the window and cover it.
-        if (shadow_) {
-            std::vector<uint32_t> pixels;
-            SIZE size{};
+        if (shadow_ && look_.showShadow) {
             RECT wr{};
             ::GetWindowRect(hwnd_, &wr);
             bool visible = msg == WM_SHOWWINDOW ? wp != 0 : ::IsWindowVisible(hwnd_) != FALSE;
-            if (RenderShadow(pixels, size)) {
-                shadow_->Follow(hwnd_, wr, visible, pixels, look_.shadowSize);
-            }
+            shadow_->Follow(hwnd_, wr, visible, look_.shadowSize, [this](std::vector<uint32_t>& pixels) {
+                SIZE size{};
+                return RenderShadow(pixels, size);
+            });
         }
         if (msg == WM_WINDOWPOSCHANGED || msg == WM_ACTIVATE || msg == WM_ENABLE) {
             break; // DefWindowProc sends WM_SIZE and WM_MOVE, and handles activation
@@ -327,15 +326,7 @@ LRESULT Window::Dispatch(UINT msg, WPARAM wp, LPARAM lp) {
         if (edit == nullptr) {
             break;
         }
-        HDC dc = reinterpret_cast<HDC>(wp);
-        Argb tc = edit->TextColor();
-        Argb bk = edit->EditBkColor();
-        // A transparent edit background shows as white, the inside of the edit frame.
-        COLORREF back = (bk >> 24) == 0 ? RGB(255, 255, 255) : RGB((bk >> 16) & 0xFF, (bk >> 8) & 0xFF, bk & 0xFF);
-        ::SetTextColor(dc, RGB((tc >> 16) & 0xFF, (tc >> 8) & 0xFF, tc & 0xFF));
-        ::SetBkColor(dc, back);
-        editBrush_.reset(::CreateSolidBrush(back));
-        return reinterpret_cast<LRESULT>(editBrush_.get());
+        return reinterpret_cast<LRESULT>(edit->ChildColors(reinterpret_cast<HDC>(wp)));
     }
     case WM_TIMER: {
         auto it = timers_.find(wp);

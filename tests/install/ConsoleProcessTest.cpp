@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "install/ConsoleProcess.h"
 #include "tests/install/StandIn.h"
 #include "tests/support/TestSupport.h"
@@ -67,6 +69,73 @@ TEST(ConsoleProcess, OutputWrittenJustBeforeTheEndIsReadAfterIt) {
     child.Launch(L"\"" + StandIn::Exe() + L"\" " + StandIn::Argument(script));
     ASSERT_EQ(::WaitForSingleObject(child.Process(), 20000), WAIT_OBJECT_0);
     EXPECT_EQ(ReadAll(child), "last words");
+}
+
+TEST(ConsoleProcess, LongSilencesAreWaitedThroughAndNoByteIsLostWhenAWaitGivesUp) {
+    // The reader sleeps until the child writes. A read given up after a silence is cancelled: bytes arriving just
+    // then must come with the next read, not vanish with the cancelled one.
+    TempDir dir(L"cp");
+    std::wstring script =
+        StandIn::WriteScript(dir / L"s.txt", "say first\nsleep 1500\nsay late\\n\nsleep 1500\nsay last\nexit 0\n");
+    CConsoleProcess child;
+    child.Launch(L"\"" + StandIn::Exe() + L"\" " + StandIn::Argument(script));
+    std::string all;
+    std::string chunk;
+    int silences = 0;
+    for (;;) {
+        CConsoleProcess::Read read = child.ReadOutput(chunk, 1024, 50);
+        if (read == CConsoleProcess::Read::kEnded) {
+            break;
+        }
+        if (read == CConsoleProcess::Read::kSilent) {
+            EXPECT_TRUE(chunk.empty());
+            ++silences;
+        }
+        all += chunk;
+    }
+    EXPECT_EQ(all, "firstlate\nlast");
+    EXPECT_GT(silences, 0) << "a silence of 1.5 s was never reported";
+    EXPECT_EQ(child.WaitForExit(), 0u);
+}
+
+TEST(ConsoleProcess, OutputEndsWithTheChildWhileAGrandchildStillHoldsItsPipes) {
+    // The package may start a program that inherits its output and error pipes and outlives it: the job must not
+    // wait for that program, and closing the child must not wait for (or leave the system writing into) the read
+    // still pending on standard error.
+    TempDir dir(L"cp");
+    std::wstring started = dir / L"started";
+    std::wstring gate = dir / L"gate";
+    std::wstring ended = dir / L"ended";
+    std::wstring grandchild = StandIn::WriteScript(
+        dir / L"g.txt", "create " + TestSupport::Utf8(started) + "\nwaitfile " + TestSupport::Utf8(gate) +
+                            "\nsay from the grandchild\nstderr and its error\ncreate " + TestSupport::Utf8(ended) +
+                            "\n");
+    std::wstring script =
+        StandIn::WriteScript(dir / L"s.txt", "spawn " + TestSupport::Utf8(grandchild) + "\nwaitfile " +
+                                                 TestSupport::Utf8(started) + "\nsay child\\n\nexit 3\n");
+    // Should the reader wait for the grandchild after all, the gate opens after a minute and the test fails
+    // instead of hanging.
+    Utils::UniqueHandle stop(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    ASSERT_TRUE(stop);
+    std::thread watchdog([&] {
+        if (::WaitForSingleObject(stop.get(), 60000) == WAIT_TIMEOUT) {
+            TestSupport::WriteBytes(gate, "");
+        }
+    });
+    CConsoleProcess child;
+    child.Launch(L"\"" + StandIn::Exe() + L"\" " + StandIn::Argument(script));
+    EXPECT_EQ(ReadAll(child), "child\n");
+    EXPECT_EQ(child.WaitForExit(), 3u);
+    child.Close();
+    EXPECT_FALSE(TestSupport::FileExists(gate)) << "the reader waited until the grandchild let go of the pipes";
+    ::SetEvent(stop.get());
+    watchdog.join();
+    // The grandchild ends, writing into pipes nobody reads any more; the folder goes only after it has.
+    TestSupport::WriteBytes(gate, "go");
+    for (int i = 0; i < 1500 && !TestSupport::FileExists(ended); ++i) {
+        ::Sleep(20);
+    }
+    EXPECT_TRUE(TestSupport::FileExists(ended)) << "the grandchild did not end";
 }
 
 TEST(ConsoleProcess, FailedLaunchThrowsAndKeepsNothing) {

@@ -19,6 +19,8 @@
 //   exit CODE         flush and exit with CODE
 //   hang              flush and wait until killed
 //   setevent HANDLE   SetEvent on that handle value (decimal): shows whether the handle was inherited
+//   spawn SCRIPT      flush, then start another stand-in playing SCRIPT with this one's standard handles (a
+//                     grandchild of whoever reads them) and go on without waiting for it
 // The end of the script flushes and exits with 0. Standard output is written with WriteFile, so each flush is
 // one write into the pipe.
 #include <windows.h>
@@ -238,6 +240,22 @@ int main() {
             return static_cast<int>(std::strtol(arg.c_str(), nullptr, 10));
         } else if (op == "setevent") {
             ::SetEvent(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(std::strtoull(arg.c_str(), nullptr, 10))));
+        } else if (op == "spawn") {
+            flush();
+            wchar_t self[MAX_PATH * 2] = {};
+            ::GetModuleFileNameW(nullptr, self, MAX_PATH * 2);
+            std::wstring line = L"\"" + std::wstring(self) + L"\" -standin=\"" + FromUtf8(arg) + L"\"";
+            STARTUPINFOW si{};
+            si.cb = sizeof(si);
+            si.dwFlags = STARTF_USESTDHANDLES;
+            si.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+            si.hStdOutput = out;
+            si.hStdError = err;
+            PROCESS_INFORMATION pi{};
+            if (::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+                Utils::UniqueHandle(pi.hProcess).reset();
+                Utils::UniqueHandle(pi.hThread).reset();
+            }
         } else if (op == "hang") {
             flush();
             for (;;) {
