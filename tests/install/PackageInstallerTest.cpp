@@ -174,10 +174,11 @@ TEST(PackageInstaller, OutcomesOfTheWholeRun) {
         // Mended: the package writes CRLF; "State=Fail\r" used to match nothing and the run ended as a success.
         {"CRLF failure", "say State=Fail\\r\\n\nsleep 100\nexit 0\n", {{IST_CODE_FAIL, 0.0, kFailText}}},
         {"CRLF success", "say State=Success\\r\\n\nsleep 100\nexit 5\n", {{IST_CODE_SUCCESS, 0.0, L""}}},
-        // Mended: a line the pipe delivers in two reads is joined.
-        {"split line", "say State=Fa\nsleep 300\nsay il\\r\\n\nsleep 100\n", {{IST_CODE_FAIL, 0.0, kFailText}}},
+        // Mended: a line the pipe delivers in two reads is joined (100 ms apart: well within the hold of an
+        // unfinished line, however loaded the machine).
+        {"split line", "say State=Fa\nsleep 100\nsay il\\r\\n\nsleep 100\n", {{IST_CODE_FAIL, 0.0, kFailText}}},
         {"split UTF-8 character",
-         "say Encode=UTF8\\nMessage=\\xE5\\xAE\nsleep 300\nsay \\x89\\n\n",
+         "say Encode=UTF8\\nMessage=\\xE5\\xAE\nsleep 100\nsay \\x89\\n\n",
          {{IST_CODE_MESSAGE, 0.0, L"安"}, kEndedUndecided}},
         {"unfinished last line at the end",
          "say Progress=0.3\\nState=Fail\n",

@@ -94,7 +94,7 @@ TEST(UnInstaller, OutcomesOfTheWholeRun) {
          "say InstPath=C:\\\\x\\nExePath=C:\\\\x\\\\a.exe\\nMessage=m\\n\n",
          {kEndedUndecided}},
         {"State=Fail with CRLF", "say State=Fail\\r\\n\n", {{UNI_CODE_FAIL, 0.0, kFailText}}},
-        {"split line", "say State=Fa\nsleep 300\nsay il\\n\n", {{UNI_CODE_FAIL, 0.0, kFailText}}},
+        {"split line", "say State=Fa\nsleep 100\nsay il\\n\n", {{UNI_CODE_FAIL, 0.0, kFailText}}},
         {"Encode=UTF8 decodes the next line as UTF-8",
          "say Encode=UTF8\\nError=\\xE5\\xA4\\xB1\\xE8\\xB4\\xA5\\n\n",
          {{UNI_CODE_FAIL, 0.0, L"失败"}}},
