@@ -41,13 +41,24 @@ std::optional<double> ProgressPercent(int64_t dlnow, int64_t dltotal, int64_t re
     return percent < 0.0 ? 0.0 : (percent > 100.0 ? 100.0 : percent);
 }
 
-bool IsSuccessfulHead(const char* scheme, long responseCode) {
-    // Only HTTP and HTTPS answer with a status; a FILE URL that could be read is an answer in itself.
-    std::string s = scheme != nullptr ? scheme : "";
-    for (char& c : s) {
+namespace {
+
+bool IsHttpScheme(std::string scheme) {
+    for (char& c : scheme) {
         c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
     }
-    if (s != "http" && s != "https") {
+    return scheme == "http" || scheme == "https";
+}
+
+bool IsHttpUrl(const std::string& url) {
+    return IsHttpScheme(url.substr(0, url.find(':')));
+}
+
+} // namespace
+
+bool IsSuccessfulHead(const char* scheme, long responseCode) {
+    // Only HTTP and HTTPS answer with a status; a FILE URL that could be read is an answer in itself.
+    if (!IsHttpScheme(scheme != nullptr ? scheme : "")) {
         return true;
     }
     return responseCode >= 200 && responseCode <= 299;
@@ -102,14 +113,6 @@ struct CurlClient::Request {
 namespace {
 
 constexpr int64_t kOpenEnd = INT64_MAX;
-
-bool IsHttpUrl(const std::string& url) {
-    std::string scheme = url.substr(0, url.find(':'));
-    for (char& c : scheme) {
-        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    }
-    return scheme == "http" || scheme == "https";
-}
 
 int64_t PartFileSize(const std::wstring& partPath) {
     struct _stat64 status;

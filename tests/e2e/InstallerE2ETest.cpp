@@ -123,6 +123,11 @@ public:
         GuiDriver::Pump(200);
     }
     void ClickMain(int page, const wchar_t* name) { Click(Main(), L"149", page, name); }
+    // Goes from the start page to the custom page; its folder box, or nullptr when the page did not come.
+    HWND OpenCustomPage() {
+        ClickMain(0, L"customeBtn");
+        return Expect("page=1") ? ::FindWindowExW(Main(), nullptr, L"Edit", nullptr) : nullptr;
+    }
     // Closes the warning dialog that is up.
     void DismissWarning() { Click(WaitForWindow(L"消息框"), L"151", -1, L"closebtn"); }
     // Closes the main window from `page` and answers "是" in the exit dialog; the installer's exit code.
@@ -331,9 +336,7 @@ TEST_F(InstallerE2E, CustomInstallIntoAnotherFolderWithoutShortcuts) {
     InstallerRun run(UrlArg("/tunivox/standin/setup.exe") + L" \"-instcmd=-standin=" + script + L"\"");
     HWND main = run.Main();
     ASSERT_NE(main, nullptr);
-    run.ClickMain(0, L"customeBtn");
-    ASSERT_TRUE(run.Expect("page=1"));
-    HWND edit = ::FindWindowExW(main, nullptr, L"Edit", nullptr);
+    HWND edit = run.OpenCustomPage();
     ASSERT_NE(edit, nullptr);
     std::wstring chosen = dir / L"my apps";
     ::SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(chosen.c_str()));
@@ -490,9 +493,7 @@ TEST_F(InstallerE2E, InvalidFolderIsRefusedAndThePageStays) {
     InstallerRun run(UrlArg("/tunivox/standin/setup.exe"));
     HWND main = run.Main();
     ASSERT_NE(main, nullptr);
-    run.ClickMain(0, L"customeBtn");
-    ASSERT_TRUE(run.Expect("page=1"));
-    HWND edit = ::FindWindowExW(main, nullptr, L"Edit", nullptr);
+    HWND edit = run.OpenCustomPage();
     ASSERT_NE(edit, nullptr);
     run.ClickMain(1, L"treatyCb2");
     // Too long, empty (it would become the relative folder "Tunivox"), relative, drive-relative.
@@ -553,11 +554,10 @@ TEST_F(InstallerE2E, PreviousInstallationIsProposedKeptInPlaceAndRemovedBeforeIn
         InstallerRun run(args);
         HWND main = run.Main();
         ASSERT_NE(main, nullptr);
-        run.ClickMain(0, L"customeBtn");
-        ASSERT_TRUE(run.Expect("page=1"));
+        HWND edit = run.OpenCustomPage();
+        ASSERT_NE(edit, nullptr);
         std::wstring elsewhere = dir / L"new";
-        ::SendMessageW(::FindWindowExW(main, nullptr, L"Edit", nullptr), WM_SETTEXT, 0,
-                       reinterpret_cast<LPARAM>(elsewhere.c_str()));
+        ::SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(elsewhere.c_str()));
         run.ClickMain(1, L"treatyCb2");
         run.ClickMain(1, L"customeInstallBtn");
         ASSERT_TRUE(run.Expect("finished: ", 120000)) << run.LogText();
@@ -583,11 +583,10 @@ TEST_F(InstallerE2E, TooLittleFreeSpaceIsRefusedAndThePageStays) {
     InstallerRun run(UrlArg("/tunivox/standin/setup.exe"));
     HWND main = run.Main();
     ASSERT_NE(main, nullptr);
-    run.ClickMain(0, L"customeBtn");
-    ASSERT_TRUE(run.Expect("page=1"));
+    HWND edit = run.OpenCustomPage();
+    ASSERT_NE(edit, nullptr);
     std::wstring folder = L"Q:\\apps";
-    ::SendMessageW(::FindWindowExW(main, nullptr, L"Edit", nullptr), WM_SETTEXT, 0,
-                   reinterpret_cast<LPARAM>(folder.c_str()));
+    ::SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(folder.c_str()));
     run.ClickMain(1, L"treatyCb2");
     run.ClickMain(1, L"customeInstallBtn");
     ASSERT_TRUE(run.Expect("warning: 当前磁盘剩余空间低于1GB，请修改安装路径")) << run.LogText();
@@ -817,9 +816,7 @@ TEST_F(InstallerE2E, ChangeButtonPicksAFolder) {
     InstallerRun run(UrlArg("/tunivox/standin/setup.exe"));
     HWND main = run.Main();
     ASSERT_NE(main, nullptr);
-    run.ClickMain(0, L"customeBtn");
-    ASSERT_TRUE(run.Expect("page=1"));
-    HWND edit = ::FindWindowExW(main, nullptr, L"Edit", nullptr);
+    HWND edit = run.OpenCustomPage();
     ASSERT_NE(edit, nullptr);
     ::SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
     run.ClickMain(1, L"chDirBtn");
