@@ -4,10 +4,11 @@
 #    from the executable's own folder first, before the entry point runs (those are delay-loaded instead);
 #  - any function that Windows XP SP3 lacks: the loader refuses such an exe before our code runs, so an older
 #    Windows would never hear which Windows it needs.
-# Usage: imports.sh OBJDUMP EXE
+# Usage: imports.sh OBJDUMP EXE [all|knowndlls-only]   (knowndlls-only: the first rule alone, for the x86_64 exe)
 set -euo pipefail
-objdump=${1:?usage: imports.sh OBJDUMP EXE}
-exe=${2:?usage: imports.sh OBJDUMP EXE}
+objdump=${1:?usage: imports.sh OBJDUMP EXE [all|knowndlls-only]}
+exe=${2:?usage: imports.sh OBJDUMP EXE [all|knowndlls-only]}
+rule=${3:-all}
 
 # DLL:function of every static import (lower-case DLL names).
 imports=$("$objdump" -p "$exe" | awk '/DLL Name:/ {dll = tolower($3); next}
@@ -24,6 +25,11 @@ for name in $(printf '%s\n' "$imports" | cut -d: -f1 | sed 's/\.dll$//' | sort -
     *) echo "NOT A KNOWNDLL: $name"; bad=1 ;;
     esac
 done
+
+if [ "$rule" = knowndlls-only ]; then
+    echo "$(printf '%s\n' "$imports" | wc -l) imports (the Windows XP rule applies to the 32-bit exe only)"
+    exit $bad
+fi
 
 # Libraries that do not exist before Vista at all.
 newer_dlls='^(bcrypt|ncrypt|dwmapi|api-ms-win-[^:]*|ext-ms-win-[^:]*|winhttp_vista)\.dll:'
