@@ -14,9 +14,16 @@
 # The shaped and resume cases run for the first build tree only (they measure the server's shaping, not the CPU).
 # Usage: bench/download.sh [BUILD_DIR[,BUILD_DIR...]] [SIZE_MIB=1024] [RUNS=3]   (build first: scripts/test)
 set -euo pipefail
+. "$(dirname "$0")/../scripts/wine-loader.sh"
 root=$(cd "$(dirname "$0")/.." && pwd)
-default_builds=$root/build
-[ -d "$root/build-x86_64" ] && default_builds+=",$root/build-x86_64"
+tunivox_wine_line bench >&2
+# Where no 32-bit program starts, only the x86_64 build can be measured.
+if tunivox_runs i686; then
+    default_builds=$root/build
+    [ -d "$root/build-x86_64" ] && default_builds+=",$root/build-x86_64"
+else
+    default_builds=$root/build-x86_64
+fi
 IFS=, read -r -a builds <<<"${1:-$default_builds}"
 size_mib=${2:-1024}
 runs=${3:-3}

@@ -11,12 +11,16 @@
 # bc162b9, the last one whose package reader polled every 10 ms) into BUILD_DIR/idle-old (once; a few minutes).
 # Usage: bench/idle.sh [BUILD_DIR] [OLD_EXE]   (build first: scripts/test)
 set -euo pipefail
+. "$(dirname "$0")/../scripts/wine-loader.sh"
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:-$root/build}" && pwd)
+default_build=$root/build idle_arch=i686
+tunivox_runs i686 || default_build=$root/build-x86_64 idle_arch=x86_64
+build=$(cd "${1:-$default_build}" && pwd)
 old_exe=${2:-}
 old_rev=${TUNIVOX_IDLE_OLD_REV:-bc162b9}
 seconds=${IDLE_SECONDS:-30}
 say() { printf 'idle: %s\n' "$*" >&2; }
+tunivox_wine_line idle >&2
 current_log=
 die() {
     printf 'idle: FAILED: %s\n' "$*" >&2
@@ -46,7 +50,7 @@ if [ -z "$old_exe" ]; then
         mkdir -p "$build/idle-old/src"
         git -C "$root" archive "$old_rev" | tar -x -C "$build/idle-old/src" ||
             die "commit $old_rev is not in this clone: pass an older TunivoxSetup.exe as OLD_EXE"
-        if ! "$build/idle-old/src/scripts/configure" i686 "$build/idle-old/build" "$deps_env" \
+        if ! "$build/idle-old/src/scripts/configure" "$idle_arch" "$build/idle-old/build" "$deps_env" \
             >"$build/idle-old/build.log" 2>&1 ||
             ! cmake --build "$build/idle-old/build" -j "$(nproc)" --target TunivoxSetup >>"$build/idle-old/build.log" 2>&1; then
             die "the old exe did not build (see $build/idle-old/build.log)"

@@ -5,6 +5,7 @@
 # then a silent run must end with exit code 3 after the same check.
 # Usage: no-network.sh BUILD_DIR. Exit 77 (skipped) when network namespaces cannot be made here (not root).
 set -euo pipefail
+. "$(dirname "$0")/../../scripts/wine-loader.sh"
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:?usage: no-network.sh BUILD_DIR}" && pwd)
 work=$build/nonet
@@ -30,6 +31,8 @@ cleanup() {
     in_ns wineserver -w 2>/dev/null
     "$root/scripts/xvfb-fixture" stop "$work/xvfb" >/dev/null 2>&1
     ip netns del "$ns" 2>/dev/null
+    # The prefix is made afresh by every run: its 700 MB are not kept.
+    rm -rf "$prefix"
 }
 trap cleanup EXIT
 ip netns exec "$ns" ip link set lo up
