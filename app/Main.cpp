@@ -4,7 +4,9 @@
 
 #include <curl/curl.h>
 
+#include "app/Help.h"
 #include "app/Startup.h"
+#include "config/ConfigValues.h"
 #include "config/InstallerConfig.h"
 #include "sysinfo/Accounts.h"
 #include "sysinfo/WindowsVersion.h"
@@ -81,6 +83,11 @@ __attribute__((constructor(101))) static void HardenLibraryLoading() {
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     ::SetUnhandledExceptionFilter(TopLevelFilter);
+    // Asking for the options runs nothing else, on any Windows and beside a running installer.
+    if (Config::AsksForHelp(SplitCommandLine(::GetCommandLineW()))) {
+        App::ShowHelp();
+        return 0;
+    }
     if (!App::RunsOnSupportedWindows()) {
         // No window was run: -1, as for a refused second instance.
         ::MessageBoxW(nullptr, App::kUnsupportedWindowsText, L"Lumetra音频转换器", MB_OK | MB_ICONERROR);

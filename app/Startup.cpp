@@ -123,7 +123,7 @@ std::vector<std::wstring> LogHeaderLines(const InstallerConfig& config, const st
     const InstallerConfig::Sources& from = config.sources;
     wchar_t scale[64];
     Utils::FormatBounded(scale, L"%g", config.DownloadScale);
-    return {
+    std::vector<std::wstring> lines = {
         L"TunivoxSetup " + installerVersion + L", Windows " + windowsName,
         accountLine,
         L"DownloadUrl=" + Utils::UrlForLog(config.DownloadUrl) + L" (" + LayerName(from.DownloadUrl) + L")",
@@ -136,6 +136,13 @@ std::vector<std::wstring> LogHeaderLines(const InstallerConfig& config, const st
             LayerName(from.DownloadConnections) + L")",
         L"ini file: " + (config.IniPath.empty() ? std::wstring(L"none") : config.IniPath),
     };
+    for (const std::wstring& key : config.IgnoredIniKeys) {
+        lines.push_back(L"ignored ini key: " + key);
+    }
+    for (const std::wstring& name : config.IgnoredArguments) {
+        lines.push_back(L"ignored argument: " + name);
+    }
+    return lines;
 }
 
 std::wstring InstallerVersion() {

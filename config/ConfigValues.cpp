@@ -110,6 +110,70 @@ OptionMap ParseOptions(const std::vector<std::wstring>& args) {
     return options;
 }
 
+namespace {
+
+std::wstring Lower(std::wstring text) {
+    for (wchar_t& c : text) {
+        if (c >= L'A' && c <= L'Z') {
+            c = static_cast<wchar_t>(c - L'A' + L'a');
+        }
+    }
+    return text;
+}
+
+} // namespace
+
+std::wstring ConventionalSwitch(const std::wstring& arg) {
+    const std::wstring lower = Lower(arg);
+    if (lower == L"/s" || lower == L"/quiet" || lower == L"/silent") {
+        return L"-silent";
+    }
+    if (lower.rfind(L"-silent", 0) == 0 && (arg.size() == 7 || arg[7] == L'=')) {
+        return L"-silent" + arg.substr(7);
+    }
+    return arg;
+}
+
+bool AsksForHelp(const std::vector<std::wstring>& args) {
+    for (const std::wstring& arg : args) {
+        const std::wstring lower = Lower(arg);
+        if (lower == L"/?" || lower == L"-help" || lower == L"--help") {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool IsKnownOption(const std::wstring& key) {
+    static const wchar_t* const kOptions[] = {
+        L"-downloadurl", L"-downloadtype", L"-downloadscale", L"-ischecknet", L"-isenableappsensors",
+        L"-dlappnamesuffix", L"-dlappversion", L"-instcmd", L"-packagesigner", L"-packagesha256", L"-log",
+        L"-proxy", L"-connections", L"-silent", L"-instdir", L"-desktopshortcut", L"-quicklaunch"};
+    for (const wchar_t* option : kOptions) {
+        if (key == option) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool IsKnownIniKey(const std::wstring& key) {
+    static const wchar_t* const kKeys[] = {
+        L"downloadurl", L"downloadtype", L"ischecknet", L"downloadscale", L"instcmd", L"packagesigner",
+        L"packagesha256", L"downloadconnections", L"isenableappsensors", L"dlappnamesuffix", L"m_dlappversion"};
+    const std::wstring lower = Lower(key);
+    for (const wchar_t* known : kKeys) {
+        if (lower == known) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::wstring NameOnly(const std::wstring& arg) {
+    return arg.substr(0, arg.find(L'='));
+}
+
 std::wstring ReplaceRoute(std::wstring url, const std::wstring& route) {
     static const std::wstring kPlaceholder = L"${ROUTE}";
     for (size_t at = url.find(kPlaceholder); at != std::wstring::npos; at = url.find(kPlaceholder)) {

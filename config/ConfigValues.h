@@ -30,6 +30,24 @@ std::optional<int> ParseConnections(const std::wstring& text);
 using OptionMap = std::map<std::wstring, std::wstring>;
 OptionMap ParseOptions(const std::vector<std::wstring>& args);
 
+// The switches other installers taught deployment tools, mapped onto ours: "/S", "/quiet", "/silent" (any letter
+// case) become "-silent", and "-silent" in any letter case (with or without "=value") is "-silent"; every other
+// argument is returned unchanged.
+std::wstring ConventionalSwitch(const std::wstring& arg);
+
+// "/?", "-help" or "--help" (any letter case) among the arguments: print the options and exit codes, run nothing.
+bool AsksForHelp(const std::vector<std::wstring>& args);
+
+// The option names the installer knows ("-downloadurl", ..., "-silent"), compared exactly.
+bool IsKnownOption(const std::wstring& key);
+
+// The key names the "[Install]" section of ZKInstallerConfig.ini knows, compared in any letter case.
+bool IsKnownIniKey(const std::wstring& key);
+
+// What the log may say of an argument or ini entry it ignored: the name alone, up to the first '=', so that no
+// value (a password, a query string) reaches the log.
+std::wstring NameOnly(const std::wstring& arg);
+
 // Replaces every "${ROUTE}" with `route`, searching again from the start after each replacement.
 std::wstring ReplaceRoute(std::wstring url, const std::wstring& route);
 

@@ -116,6 +116,7 @@ void InstallerConfig::LoadDefaults() {
     PackageSha256s.clear();
     sources = Sources{};
     IniPath.clear();
+    IgnoredIniKeys.clear();
     Proxy.clear();
     DownloadConnections = Config::kDefaultConnections;
 }
@@ -139,6 +140,16 @@ void InstallerConfig::LoadIni(const std::wstring& path) {
     AddPin(PackageSigners, ReadIniText(path, L"PackageSigner", L""));
     AddPin(PackageSha256s, ReadIniText(path, L"PackageSha256", L""));
     IniPath = path;
+    // Every key name of the section (a list ended by an empty name); a misspelt key is named in the log.
+    std::vector<wchar_t> names(32768);
+    const DWORD length = ::GetPrivateProfileStringW(L"Install", nullptr, L"", names.data(),
+                                                    static_cast<DWORD>(names.size()), path.c_str());
+    for (const wchar_t* name = names.data(); name < names.data() + length && *name != L'\0';
+         name += wcslen(name) + 1) {
+        if (!Config::IsKnownIniKey(name)) {
+            IgnoredIniKeys.push_back(name);
+        }
+    }
     const std::pair<const wchar_t*, Layer*> keys[] = {
         {L"InstCmd", &sources.InstCmd},
         {L"DownloadUrl", &sources.DownloadUrl},
@@ -161,7 +172,19 @@ void InstallerConfig::ApplyCommandLine(const wchar_t* commandLine) {
 }
 
 void InstallerConfig::ApplyArguments(const std::vector<std::wstring>& args) {
-    const Config::OptionMap options = Config::ParseOptions(args);
+    std::vector<std::wstring> given;
+    for (const std::wstring& arg : args) {
+        given.push_back(Config::ConventionalSwitch(arg));
+    }
+    const Config::OptionMap options = Config::ParseOptions(given);
+    // Every argument after the program's own name that names no option.
+    if (!given.empty()) {
+        for (const auto& [key, value] : Config::ParseOptions({given.begin() + 1, given.end()})) {
+            if (!Config::IsKnownOption(key)) {
+                IgnoredArguments.push_back(Config::NameOnly(key));
+            }
+        }
+    }
     auto find = [&options](const wchar_t* key) -> const std::wstring* {
         auto it = options.find(key);
         return it == options.end() ? nullptr : &it->second;

@@ -68,6 +68,10 @@ public:
     bool SilentQuickLaunch = true;
     // Options given a value they cannot take, as "-option=value"; silent mode refuses to run with any.
     std::vector<std::wstring> BadOptions;
+    // Arguments that name no option (by name only, up to '='): the window ignores them, silent mode refuses to
+    // run with any; and the ini file's keys that the installer does not know. Both are named in the log.
+    std::vector<std::wstring> IgnoredArguments;
+    std::vector<std::wstring> IgnoredIniKeys;
 
     // Carried without a consumer: accepted and stored by the same rules, read by nobody.
     bool IsEnableAppSensors = true;

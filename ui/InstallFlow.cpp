@@ -70,6 +70,9 @@ MainWndLogic::Refusal CheckFolder(const std::wstring& folder) {
     Utils::HardDiskManager disk;
     uint64_t freeBytes = disk.CheckFreeSpace(MainWndLogic::DriveOf(folder).c_str()) ? disk.freeBytesAvailable : 0;
     if (!MainWndLogic::HasEnoughFreeSpace(freeBytes)) {
+        DEBUG_LOG(L"not enough free space on %s: %llu bytes free, %llu needed", MainWndLogic::DriveOf(folder).c_str(),
+                  static_cast<unsigned long long>(freeBytes),
+                  static_cast<unsigned long long>(MainWndLogic::kRequiredFreeBytes));
         return MainWndLogic::Refusal::NotEnoughSpace;
     }
     return MainWndLogic::Refusal::None;

@@ -73,7 +73,7 @@ bool IsNetworkPoor(int checkResult) {
 }
 
 bool HasEnoughFreeSpace(uint64_t freeBytesAvailable) {
-    return static_cast<double>(freeBytesAvailable / Utils::kBytesPerGiB) >= 1.1;
+    return freeBytesAvailable >= kRequiredFreeBytes;
 }
 
 std::wstring FormatProgressLabel(const std::wstring& labelTemplate, int percent) {
@@ -124,7 +124,7 @@ const wchar_t* RefusalText(Refusal refusal) {
     case Refusal::InvalidFolder:
         return L"无效路径";
     case Refusal::NotEnoughSpace:
-        return L"当前磁盘剩余空间低于1GB，请修改安装路径";
+        return L"当前磁盘剩余空间不足2GB，请修改安装路径";
     case Refusal::PoorNetwork:
         return L"当前网络环境较差，请在网络通畅时进行安装";
     case Refusal::None:

@@ -17,7 +17,8 @@ int InstallPercent(double fraction, double scale);
 // A network-check result with anything above its low 16 bits (no network, no internet) is judged poor.
 bool IsNetworkPoor(int checkResult);
 
-// At least 2 whole GiB must be free: the whole number of GiB is compared with 1.1.
+// At least 2 GiB must be free on the folder's drive.
+constexpr uint64_t kRequiredFreeBytes = 2ull * 1024 * 1024 * 1024;
 bool HasEnoughFreeSpace(uint64_t freeBytesAvailable);
 
 // The label text from its template ("正在安装:%d%%" unless the skin gives one) and the percent; 250 characters.

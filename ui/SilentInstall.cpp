@@ -55,9 +55,12 @@ int Refused(MainWndLogic::Refusal refusal) {
 
 int RunSilentInstall() {
     const InstallerConfig& config = g_installerConfig;
-    if (!config.BadOptions.empty()) {
+    if (!config.BadOptions.empty() || !config.IgnoredArguments.empty()) {
         for (const std::wstring& option : config.BadOptions) {
             DEBUG_LOG(L"silent: bad option %s", option.c_str());
+        }
+        for (const std::wstring& option : config.IgnoredArguments) {
+            DEBUG_LOG(L"silent: unknown option %s", option.c_str());
         }
         return MainWndLogic::kExitBadCommandLine;
     }

@@ -70,6 +70,19 @@ TEST(ParseOptions, FirstOccurrenceWinsAndKeysAreExact) {
     EXPECT_EQ(m.size(), 9u - 1u);
 }
 
+TEST(ConventionalSwitches, HelpAndSilentSpellings) {
+    for (const wchar_t* help : {L"/?", L"-help", L"--help", L"--HELP"}) {
+        EXPECT_TRUE(AsksForHelp({L"setup.exe", L"-silent", help})) << TestSupport::Utf8(help);
+    }
+    for (const wchar_t* other : {L"/h", L"-?", L"help", L"-helpme"}) {
+        EXPECT_FALSE(AsksForHelp({L"setup.exe", other})) << TestSupport::Utf8(other);
+    }
+    EXPECT_EQ(ConventionalSwitch(L"-SILENT=true"), L"-silent=true");
+    EXPECT_EQ(ConventionalSwitch(L"-SILENTLY"), L"-SILENTLY");
+    EXPECT_EQ(ConventionalSwitch(L"/Sx"), L"/Sx");
+    EXPECT_EQ(NameOnly(L"-proxy=http://u:p@h"), L"-proxy");
+}
+
 TEST(Route, EveryPlaceholderIsReplacedAndXpNamesPickTheXpRoute) {
     EXPECT_EQ(ReplaceRoute(L"http://h/${ROUTE}/a/${ROUTE}.exe", L"r"), L"http://h/r/a/r.exe");
     EXPECT_EQ(ReplaceRoute(L"http://h/a.exe", L"r"), L"http://h/a.exe");

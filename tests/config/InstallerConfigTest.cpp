@@ -109,7 +109,16 @@ TEST(InstallerConfig, CommandLineOptions) {
                                                                 L"-quicklaunch="}));
              EXPECT_TRUE(c.SilentDesktopShortcut && c.SilentQuickLaunch) << "a bad value changes nothing";
          }},
-        {L"setup.exe -instdir=C:\\x -SILENT", [](auto& c) { EXPECT_FALSE(c.Silent); }},
+        // The switches deployment tools know from other installers; anything unknown is named by its name alone.
+        {L"setup.exe /S", [](auto& c) { EXPECT_TRUE(c.Silent && c.IgnoredArguments.empty()); }},
+        {L"setup.exe /Quiet", [](auto& c) { EXPECT_TRUE(c.Silent && c.IgnoredArguments.empty()); }},
+        {L"setup.exe /SILENT", [](auto& c) { EXPECT_TRUE(c.Silent && c.IgnoredArguments.empty()); }},
+        {L"setup.exe -instdir=C:\\x -SILENT", [](auto& c) { EXPECT_TRUE(c.Silent && c.BadOptions.empty()); }},
+        {L"setup.exe -Silent /x \"-pass=s3cr/et?q\" a=b -silent",
+         [](auto& c) {
+             EXPECT_TRUE(c.Silent);
+             EXPECT_EQ(c.IgnoredArguments, (std::vector<std::wstring>{L"-pass", L"/x", L"a"}));
+         }},
         {L"setup.exe -proxy=http://u:p@10.0.0.1:3128 -proxy=direct",
          [](auto& c) { EXPECT_EQ(c.Proxy, L"http://u:p@10.0.0.1:3128"); }},
         {L"setup.exe -connections=1 -connections=8", [](auto& c) { EXPECT_EQ(c.DownloadConnections, 1); }},
@@ -143,9 +152,11 @@ TEST(InstallerConfig, IniLayerValuesAndFallbacks) {
                       L"IsCheckNet=True\r\n"
                       L"DownloadScale=0.5 \r\n"
                       L"DownloadConnections=2\r\n"
+                      L"DownlaodType=2\r\n"
                       L"InstCmd=\r\n");
     InstallerConfig c = Defaults();
     c.LoadIni(ini);
+    EXPECT_EQ(c.IgnoredIniKeys, std::vector<std::wstring>{L"DownlaodType"}) << "a misspelt key is named";
     EXPECT_EQ(c.DownloadUrl, longUrl.substr(0, 259)) << "cut to the reader's 259 characters";
     EXPECT_EQ(c.DownloadType, 2);
     EXPECT_FALSE(c.IsCheckNet) << "only the exact text true is true";

@@ -602,13 +602,13 @@ TEST_F(InstallerE2E, TooLittleFreeSpaceIsRefusedAndThePageStays) {
     ::SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(folder.c_str()));
     run.ClickMain(1, L"treatyCb2");
     run.ClickMain(1, L"customeInstallBtn");
-    ASSERT_TRUE(run.Expect("warning: 当前磁盘剩余空间低于1GB，请修改安装路径")) << run.LogText();
+    ASSERT_TRUE(run.Expect("warning: 当前磁盘剩余空间不足2GB，请修改安装路径")) << run.LogText();
     run.DismissWarning();
     GuiDriver::Pump(500);
     EXPECT_FALSE(run.Seen("page=2")) << "no installation started";
     // The buttons are usable again: a second try gives the same answer.
     run.ClickMain(1, L"customeInstallBtn");
-    ASSERT_TRUE(run.Expect("warning: 当前磁盘剩余空间低于1GB，请修改安装路径")) << run.LogText();
+    ASSERT_TRUE(run.Expect("warning: 当前磁盘剩余空间不足2GB，请修改安装路径")) << run.LogText();
     run.DismissWarning();
     EXPECT_EQ(run.CloseAndConfirm(1), 0u);
 }
@@ -1020,7 +1020,7 @@ TEST_F(InstallerE2E, SilentRunEndsWithTheExitCodeOfItsOutcome) {
         {"a relative folder", UrlArg("/tunivox/standin/setup.exe") + L" -instdir=apps\\here", nullptr, nullptr, 1,
          "warning: 无效路径", nullptr},
         {"too little free space", UrlArg("/tunivox/standin/setup.exe") + L" -instdir=Q:\\apps", nullptr, nullptr,
-         smallDrive ? 2 : -2, "warning: 当前磁盘剩余空间低于1GB，请修改安装路径", nullptr},
+         smallDrive ? 2 : -2, "warning: 当前磁盘剩余空间不足2GB，请修改安装路径", nullptr},
         {"the download fails", UrlArg("/tunivox/nothing/here.exe"), nullptr, nullptr, 4, "silent: failed with 1004",
          [&](const std::wstring&) { EXPECT_FALSE(FileExists(DefaultFolder() + L"\\__Package_Tunivox.exe")); }},
         {"the package fails its check", UrlArg("/tunivox/refused/setup.exe"), "say State=Success\\r\\n\n",
@@ -1039,6 +1039,11 @@ TEST_F(InstallerE2E, SilentRunEndsWithTheExitCodeOfItsOutcome) {
          nullptr, nullptr, 8, "silent: bad option -desktopshortcut=yes", nullptr},
         {"-instdir without a folder", UrlArg("/tunivox/standin/setup.exe") + L" -instdir", nullptr, nullptr, 8,
          "silent: bad option -instdir=", nullptr},
+        {"an option the installer does not know, named without its value",
+         UrlArg("/tunivox/standin/setup.exe") + L" -passwrod=s3cret", nullptr, nullptr, 8,
+         "silent: unknown option -passwrod", [&](const std::wstring&) {
+             EXPECT_FALSE(FileExists(DefaultFolder() + L"\\Tunivox.exe"));
+         }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -1073,6 +1078,13 @@ TEST_F(InstallerE2E, SilentRunEndsWithTheExitCodeOfItsOutcome) {
         if (c.check) {
             c.check(script);
         }
+    }
+    // Asking for help runs nothing: the options and exit codes on the standard output, exit 0.
+    for (const wchar_t* help : {L" /?", L" --help"}) {
+        TestSupport::ProcessResult shown = TestSupport::RunCommand(L"\"" + SetupExe() + L"\"" + help);
+        EXPECT_EQ(shown.exitCode, 0u);
+        EXPECT_NE(shown.output.find("-silent"), std::string::npos) << shown.output;
+        EXPECT_NE(shown.output.find("8 bad command line"), std::string::npos) << shown.output;
     }
     // A second installer while a silent one runs: -1 at once, also in silent mode.
     {

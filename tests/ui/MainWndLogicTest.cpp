@@ -140,7 +140,7 @@ TEST(MainWndLogic, RunEndsExitCodesAndTaskbar) {
     } refusals[] = {
         {Refusal::None, 0, L""},
         {Refusal::InvalidFolder, 1, L"无效路径"},
-        {Refusal::NotEnoughSpace, 2, L"当前磁盘剩余空间低于1GB，请修改安装路径"},
+        {Refusal::NotEnoughSpace, 2, L"当前磁盘剩余空间不足2GB，请修改安装路径"},
         {Refusal::PoorNetwork, 3, L"当前网络环境较差，请在网络通畅时进行安装"},
     };
     for (const auto& r : refusals) {

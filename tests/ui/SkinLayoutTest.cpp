@@ -295,7 +295,7 @@ TEST(SkinScreenshots, EveryWindowAndEveryMainPage) {
             }
         }
         if (std::wstring(s.id) == L"151") {
-            w.FindControl(L"textLbl")->SetText(L"当前磁盘剩余空间低于1GB，请修改安装路径");
+            w.FindControl(L"textLbl")->SetText(L"当前磁盘剩余空间不足2GB，请修改安装路径");
         }
         Screenshot(w, s.name);
         if (std::wstring(s.id) == L"150" || std::wstring(s.id) == L"147") {
