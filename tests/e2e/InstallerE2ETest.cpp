@@ -731,10 +731,12 @@ TEST_F(InstallerE2E, RemovalFailureWarnsAndReturnsToTheStartPage) {
     }
 }
 
-// The product stand-in: a copy of the stand-in whose command lines land in `script`.cmdline.
+// The product stand-in: a copy of the stand-in whose command lines land in `dir`\product.script.cmdline. The
+// desktop shell starts it with explorer's environment, so the script's path lies beside it (product.exe.script).
 std::wstring ProductStandIn(const TestSupport::TempDir& dir) {
     std::wstring product = dir / L"product.exe";
     EXPECT_TRUE(::CopyFileW(TestServers::WinePath(STANDIN_UNIX).c_str(), product.c_str(), FALSE));
+    EXPECT_TRUE(TestSupport::WriteBytes(product + L".script", TestSupport::Utf8(dir / L"product.script")));
     return product;
 }
 
@@ -820,6 +822,8 @@ TEST_F(InstallerE2E, ProductStartsOnceFromTheDonePage) {
     GuiDriver::PumpUntil([&] { return FileExists(productScript + L".cmdline"); }, 20000);
     GuiDriver::Pump(2000); // a second start, if any, has written its line by now
     EXPECT_EQ(LineCount(TestSupport::ReadBytes(productScript + L".cmdline")), 1u);
+    // Started by the desktop shell, with the user's rights, not the installer's (Wine has no elevation to show).
+    EXPECT_TRUE(run.Seen("product started through the desktop shell (un-elevated)")) << run.LogText();
 }
 
 // "修改" opens the system's folder picker on the UI thread; the folder picked there becomes the chosen folder.
