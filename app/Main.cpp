@@ -37,6 +37,7 @@ int RunInstaller(HINSTANCE instance) {
     // The log file exists from here on; its first line names it ("log file: ..."), and nothing is logged before
     // it unless the start-up checks refuse to go on. The next lines say what support needs to know first.
     (void)Utils::OpenLogFile(g_installerConfig.LogPath, IsProcessAdmin());
+    DEBUG_LOG(L"%s", App::WindowsFacts().c_str());
     std::wstring user;
     GetConsoleUserName(user);
     const std::wstring account = App::AdminDiagnosticText(user, IsUserAdmin(user), IsProcessAdmin());

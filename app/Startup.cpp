@@ -1,6 +1,5 @@
 #include "app/Startup.h"
 
-
 #include <cstring>
 
 #include "utils/DebugLog.h"
@@ -48,9 +47,6 @@ FARPROC WINAPI DelayLoadNotify(unsigned notify, PDelayLoadInfo info) {
     }
     return reinterpret_cast<FARPROC>(module);
 }
-
-namespace {
-} // namespace
 
 void PreloadSystemLibraries() {
     __pfnDliNotifyHook2 = DelayLoadNotify;
@@ -102,28 +98,51 @@ bool MeetsWindowsFloor(unsigned major, unsigned minor, unsigned servicePackMajor
     return minor > 1 || (minor == 1 && servicePackMajor >= 1);
 }
 
-bool RunsOnSupportedWindows() {
-    OSVERSIONINFOEXW version{};
+namespace {
+
+bool ReadVersion(OSVERSIONINFOEXW& version) {
+    version = OSVERSIONINFOEXW{};
     version.dwOSVersionInfoSize = sizeof(version);
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
     // The manifest declares every Windows up to 10, so the answer is not capped at 6.2; a capped answer would only
     // be higher than the floor anyway.
-    if (!::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&version))) {
+    return ::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&version)) != FALSE;
 #pragma GCC diagnostic pop
+}
+
+bool HasLoaderUpdate() {
+    HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+    return kernel != nullptr && ::GetProcAddress(kernel, "SetDefaultDllDirectories") != nullptr;
+}
+
+} // namespace
+
+bool RunsOnSupportedWindows() {
+    OSVERSIONINFOEXW version;
+    if (!ReadVersion(version)) {
         DEBUG_LOG(L"GetVersionExW failed: %lu", ::GetLastError());
         return false;
     }
-    HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
-    const bool loaderUpdate =
-        kernel != nullptr && ::GetProcAddress(kernel, "SetDefaultDllDirectories") != nullptr;
-    if (MeetsWindowsFloor(version.dwMajorVersion, version.dwMinorVersion, version.wServicePackMajor, loaderUpdate)) {
-        return true; // logged with the log's header, after the line that names the log file
+    if (MeetsWindowsFloor(version.dwMajorVersion, version.dwMinorVersion, version.wServicePackMajor,
+                          HasLoaderUpdate())) {
+        return true; // WindowsFacts() is logged with the log's header, after the line that names the log file
     }
-    DEBUG_LOG(L"below the floor: Windows %lu.%lu.%lu SP%u, SetDefaultDllDirectories %s", version.dwMajorVersion,
-              version.dwMinorVersion, version.dwBuildNumber, static_cast<unsigned>(version.wServicePackMajor),
-              loaderUpdate ? L"present" : L"missing (no KB2533623)");
+    DEBUG_LOG(L"below the floor: %s", WindowsFacts().c_str());
     return false;
+}
+
+std::wstring WindowsFacts() {
+    OSVERSIONINFOEXW version;
+    if (!ReadVersion(version)) {
+        return L"Windows unknown";
+    }
+    wchar_t text[128];
+    Utils::FormatBounded(text, L"Windows %lu.%lu.%lu SP%u, SetDefaultDllDirectories %ls", version.dwMajorVersion,
+                         version.dwMinorVersion, version.dwBuildNumber,
+                         static_cast<unsigned>(version.wServicePackMajor),
+                         HasLoaderUpdate() ? L"present" : L"missing (no KB2533623)");
+    return text;
 }
 
 namespace {

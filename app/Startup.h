@@ -51,6 +51,8 @@ private:
                                      bool hasDefaultDllDirectories);
 // The same for the running Windows (false when it cannot be asked).
 [[nodiscard]] bool RunsOnSupportedWindows();
+// "Windows 6.1.7601 SP1, SetDefaultDllDirectories present": what the floor was decided on, for the log.
+std::wstring WindowsFacts();
 // The message shown on an older Windows.
 extern const wchar_t kUnsupportedWindowsText[];
 
