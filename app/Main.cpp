@@ -8,6 +8,7 @@
 #include "app/Startup.h"
 #include "config/ConfigValues.h"
 #include "config/InstallerConfig.h"
+#include "install/PackageVerifier.h"
 #include "sysinfo/Accounts.h"
 #include "sysinfo/WindowsVersion.h"
 #include "ui/MainWnd.h"
@@ -35,10 +36,10 @@ std::wstring SkinFolder() {
 int RunInstaller(HINSTANCE instance) {
     // Configuration from the command line, then the account facts for whoever reads the log.
     ApplyCommandLine();
-    // The log file exists from here on; what was logged before it (the start-up checks) is only on the debug
-    // channel. Its first lines say what support needs to know first.
-    std::wstring logPath = Utils::OpenLogFile(g_installerConfig.LogPath);
-    DEBUG_LOG(L"log file: %s", logPath.empty() ? L"none" : logPath.c_str());
+    // The log file exists from here on; its first line names it ("log file: ..."), and nothing is logged before
+    // it unless the start-up checks refuse to go on. The next lines say what support needs to know first.
+    (void)Utils::OpenLogFile(g_installerConfig.LogPath, IsProcessAdmin());
+    DEBUG_LOG(L"%s", App::WindowsFacts().c_str());
     std::wstring user;
     GetConsoleUserName(user);
     const std::wstring account = App::AdminDiagnosticText(user, IsUserAdmin(user), IsProcessAdmin());
@@ -46,6 +47,8 @@ int RunInstaller(HINSTANCE instance) {
          App::LogHeaderLines(g_installerConfig, App::InstallerVersion(), GetWindowsVersionName(), account)) {
         DEBUG_LOG(L"%s", line.c_str());
     }
+    // Read now, while the file behind the running image is still the one that was started.
+    (void)Trust::InstallerPublisher();
 
     // The UI thread is a single-threaded apartment for its whole life: the folder picker needs it and the shell
     // calls that start the product expect it. Released after the window is gone.

@@ -1,7 +1,5 @@
 #include "app/Startup.h"
 
-#include <delayimp.h>
-
 #include <cstring>
 
 #include "utils/DebugLog.h"
@@ -17,32 +15,41 @@ const wchar_t* const kPreloadedLibraries[9] = {
 
 namespace {
 
-// Delay-load notification hook: every delay-loaded library comes from the system folder, whatever the search
-// order is when the first call into it happens. Without SetDefaultDllDirectories (Windows 7 without its loader
-// update) the full path is used, with the library's own folder searched first for its dependencies.
-FARPROC WINAPI LoadFromSystemFolder(unsigned notify, PDelayLoadInfo info) {
-    if (notify != dliNotePreLoadLibrary || info == nullptr || info->szDll == nullptr) {
-        return nullptr;
-    }
-    HMODULE module = ::LoadLibraryExA(info->szDll, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+// The library `name` from the system folder, never from a search by name: LOAD_LIBRARY_SEARCH_SYSTEM32 where the
+// loader knows it (every supported Windows), the full path where it does not.
+HMODULE LoadFromSystemFolder(const char* name) {
+    HMODULE module = ::LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (module == nullptr && ::GetLastError() == ERROR_INVALID_PARAMETER) {
         char path[MAX_PATH] = {};
         UINT n = ::GetSystemDirectoryA(path, MAX_PATH);
-        if (n != 0 && n + 1 + std::strlen(info->szDll) < MAX_PATH) {
+        if (n != 0 && n + 1 + std::strlen(name) < MAX_PATH) {
             path[n] = '\\';
-            std::strcpy(path + n + 1, info->szDll);
+            std::strcpy(path + n + 1, name);
             module = ::LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
         }
     }
-    // On null the helper tries LoadLibraryA itself, which the default directories set below also keep to the
-    // system folder.
-    return reinterpret_cast<FARPROC>(module);
+    return module;
 }
 
 } // namespace
 
+FARPROC WINAPI DelayLoadNotify(unsigned notify, PDelayLoadInfo info) {
+    if (notify != dliNotePreLoadLibrary || info == nullptr || info->szDll == nullptr) {
+        return nullptr;
+    }
+    HMODULE module = LoadFromSystemFolder(info->szDll);
+    if (module == nullptr) {
+        // A null answer would make the delay-load helper try LoadLibraryA(name), whose search may reach the
+        // installer's folder: the process ends instead. Only a damaged system lacks these libraries.
+        DWORD error = ::GetLastError();
+        DEBUG_LOG(L"%hs not loaded from the system folder: %lu; the installer ends", info->szDll, error);
+        ::ExitProcess(kExitLibraryMissing);
+    }
+    return reinterpret_cast<FARPROC>(module);
+}
+
 void PreloadSystemLibraries() {
-    __pfnDliNotifyHook2 = LoadFromSystemFolder;
+    __pfnDliNotifyHook2 = DelayLoadNotify;
     if (HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll")) {
         using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
         auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
@@ -76,30 +83,66 @@ SingleInstance::~SingleInstance() {
     }
 }
 
-const wchar_t kUnsupportedWindowsText[] = L"此安装程序需要 Windows 7 SP1 或更高版本的 Windows，无法在当前系统上运行。";
+const wchar_t kUnsupportedWindowsText[] =
+    L"此安装程序需要 Windows 7 SP1 及 KB2533623 更新或更高版本的 Windows，无法在当前系统上运行。";
 
-bool MeetsWindowsFloor(unsigned major, unsigned minor, unsigned servicePackMajor) {
+bool MeetsWindowsFloor(unsigned major, unsigned minor, unsigned servicePackMajor, bool hasDefaultDllDirectories) {
+    // Without the loader update every library load by name may search the installer's folder first: the planted
+    // DLL beside a downloaded installer would run as administrator.
+    if (!hasDefaultDllDirectories) {
+        return false;
+    }
     if (major != 6) {
         return major > 6;
     }
     return minor > 1 || (minor == 1 && servicePackMajor >= 1);
 }
 
-bool RunsOnSupportedWindows() {
-    OSVERSIONINFOEXW version{};
+namespace {
+
+bool ReadVersion(OSVERSIONINFOEXW& version) {
+    version = OSVERSIONINFOEXW{};
     version.dwOSVersionInfoSize = sizeof(version);
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
     // The manifest declares every Windows up to 10, so the answer is not capped at 6.2; a capped answer would only
     // be higher than the floor anyway.
-    if (!::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&version))) {
+    return ::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&version)) != FALSE;
 #pragma GCC diagnostic pop
+}
+
+bool HasLoaderUpdate() {
+    HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+    return kernel != nullptr && ::GetProcAddress(kernel, "SetDefaultDllDirectories") != nullptr;
+}
+
+} // namespace
+
+bool RunsOnSupportedWindows() {
+    OSVERSIONINFOEXW version;
+    if (!ReadVersion(version)) {
         DEBUG_LOG(L"GetVersionExW failed: %lu", ::GetLastError());
         return false;
     }
-    DEBUG_LOG(L"Windows %lu.%lu.%lu SP%u", version.dwMajorVersion, version.dwMinorVersion, version.dwBuildNumber,
-              static_cast<unsigned>(version.wServicePackMajor));
-    return MeetsWindowsFloor(version.dwMajorVersion, version.dwMinorVersion, version.wServicePackMajor);
+    if (MeetsWindowsFloor(version.dwMajorVersion, version.dwMinorVersion, version.wServicePackMajor,
+                          HasLoaderUpdate())) {
+        return true; // WindowsFacts() is logged with the log's header, after the line that names the log file
+    }
+    DEBUG_LOG(L"below the floor: %s", WindowsFacts().c_str());
+    return false;
+}
+
+std::wstring WindowsFacts() {
+    OSVERSIONINFOEXW version;
+    if (!ReadVersion(version)) {
+        return L"Windows unknown";
+    }
+    wchar_t text[128];
+    Utils::FormatBounded(text, L"Windows %lu.%lu.%lu SP%u, SetDefaultDllDirectories %ls", version.dwMajorVersion,
+                         version.dwMinorVersion, version.dwBuildNumber,
+                         static_cast<unsigned>(version.wServicePackMajor),
+                         HasLoaderUpdate() ? L"present" : L"missing (no KB2533623)");
+    return text;
 }
 
 namespace {

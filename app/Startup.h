@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <delayimp.h>
+
 #include <string>
 #include <vector>
 
@@ -17,6 +19,12 @@ namespace App {
 // and kept for the process's life. Runs during static construction, before anything else that could load a
 // library: only KnownDLLs are imported statically, everything else is delay-loaded through this.
 void PreloadSystemLibraries();
+
+// The delay-load notification hook PreloadSystemLibraries installs: before each delay-loaded library is loaded,
+// loads it from the system folder, and ends the process with kExitLibraryMissing when that fails rather than let
+// the helper load it by name.
+FARPROC WINAPI DelayLoadNotify(unsigned notify, PDelayLoadInfo info);
+constexpr UINT kExitLibraryMissing = ERROR_MOD_NOT_FOUND;
 
 // The names PreloadSystemLibraries loads, in order, each appended to the system folder.
 extern const wchar_t* const kPreloadedLibraries[9];
@@ -36,12 +44,15 @@ private:
     Utils::UniqueHandle mutex_;
 };
 
-// Windows 7 SP1 is the oldest Windows the installer supports. Every function newer than the oldest Windows that can
-// load a 32-bit exe is looked up at run time, so an older Windows still starts the installer and is told why it
-// cannot go on, instead of refusing to load it.
-[[nodiscard]] bool MeetsWindowsFloor(unsigned major, unsigned minor, unsigned servicePackMajor);
+// Windows 7 SP1 with the loader update KB2533623 (SetDefaultDllDirectories) is the oldest Windows the installer
+// supports. Every function newer than the oldest Windows that can load a 32-bit exe is looked up at run time, so
+// an older Windows still starts the installer and is told why it cannot go on, instead of refusing to load it.
+[[nodiscard]] bool MeetsWindowsFloor(unsigned major, unsigned minor, unsigned servicePackMajor,
+                                     bool hasDefaultDllDirectories);
 // The same for the running Windows (false when it cannot be asked).
 [[nodiscard]] bool RunsOnSupportedWindows();
+// "Windows 6.1.7601 SP1, SetDefaultDllDirectories present": what the floor was decided on, for the log.
+std::wstring WindowsFacts();
 // The message shown on an older Windows.
 extern const wchar_t kUnsupportedWindowsText[];
 

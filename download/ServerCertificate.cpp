@@ -47,6 +47,68 @@ std::wstring ChainReason(DWORD errors) {
 
 } // namespace
 
+namespace {
+
+constexpr DWORD kToleratedChainErrors = CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
+
+bool IsUnknownRevocation(DWORD policyError) {
+    return policyError == static_cast<DWORD>(CERT_E_REVOCATION_FAILURE) ||
+           policyError == static_cast<DWORD>(CRYPT_E_REVOCATION_OFFLINE) ||
+           policyError == static_cast<DWORD>(CRYPT_E_NO_REVOCATION_CHECK);
+}
+
+std::wstring PolicyRefusal(const wchar_t* what, DWORD error) {
+    wchar_t text[96];
+    Utils::FormatBounded(text, 96, L"server certificate %s (0x%08lX)", what, error);
+    return text;
+}
+
+// The SSL policy's answer for `host` on `chain`; `checks` are SECURITY_FLAG_IGNORE_* bits, `flags` the policy's own.
+DWORD SslPolicyError(PCCERT_CHAIN_CONTEXT chain, const std::wstring& host, DWORD checks, DWORD flags) {
+    SSL_EXTRA_CERT_CHAIN_POLICY_PARA extra{};
+    extra.cbSize = sizeof(extra);
+    extra.dwAuthType = AUTHTYPE_SERVER;
+    extra.fdwChecks = checks;
+    extra.pwszServerName = const_cast<wchar_t*>(host.c_str());
+    CERT_CHAIN_POLICY_PARA policy{};
+    policy.cbSize = sizeof(policy);
+    policy.dwFlags = flags;
+    policy.pvExtraPolicyPara = &extra;
+    CERT_CHAIN_POLICY_STATUS status{};
+    status.cbSize = sizeof(status);
+    if (!::CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status)) {
+        DWORD error = ::GetLastError();
+        return error != 0 ? error : static_cast<DWORD>(E_FAIL);
+    }
+    return status.dwError;
+}
+
+// SECURITY_FLAG_IGNORE_* of wininet.h: what the name-only question sets aside.
+constexpr DWORD kIgnoreRevocation = 0x00000080;
+constexpr DWORD kIgnoreUnknownCa = 0x00000100;
+constexpr DWORD kIgnoreWrongUsage = 0x00000200;
+constexpr DWORD kIgnoreDateInvalid = 0x00002000;
+
+} // namespace
+
+std::wstring ServerCertificateVerdict(const ServerCertificateFacts& facts, const std::wstring& host) {
+    DWORD chainErrors = facts.chainErrors & ~kToleratedChainErrors;
+    if (chainErrors != 0) {
+        return ChainReason(chainErrors);
+    }
+    if (facts.nameError == static_cast<DWORD>(CERT_E_CN_NO_MATCH) ||
+        facts.policyError == static_cast<DWORD>(CERT_E_CN_NO_MATCH)) {
+        return L"server certificate not issued for " + host;
+    }
+    if (facts.nameError != 0) {
+        return PolicyRefusal(L"name not checked", facts.nameError);
+    }
+    if (facts.policyError != 0 && !IsUnknownRevocation(facts.policyError)) {
+        return PolicyRefusal(L"refused", facts.policyError);
+    }
+    return {};
+}
+
 std::wstring CheckServerCertificate(PCCERT_CONTEXT cert, const std::wstring& host) {
     if (cert == nullptr) {
         return L"server certificate missing";
@@ -57,48 +119,24 @@ std::wstring CheckServerCertificate(PCCERT_CONTEXT cert, const std::wstring& hos
         DWORD error = ::GetLastError();
         return L"server certificate chain not built: " + Utils::Decimal(error);
     }
-    // Best effort: only an unknown revocation status (no reachable server) is forgiven.
-    DWORD errors = chain.get()->TrustStatus.dwErrorStatus &
-                   ~static_cast<DWORD>(CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION);
-    if (errors != 0) {
-        return ChainReason(errors);
-    }
-    // The name is checked on a chain built without revocation checking: the SSL policy reports an unknown
-    // revocation status before a wrong name, in spite of the flags that say to ignore it.
+    // The policy runs on a chain built without revocation checking: on one with an unknown revocation status it
+    // reports that status before a wrong name, in spite of the flags that say to ignore it. The name is also asked
+    // about alone, so that no other answer of the policy can stand in for it.
     Utils::UniqueCertChain plain;
     if (!Utils::GetCertificateChain(cert, szOID_PKIX_KP_SERVER_AUTH, 0, plain)) {
         DWORD error = ::GetLastError();
         return L"server certificate chain not built: " + Utils::Decimal(error);
     }
-    SSL_EXTRA_CERT_CHAIN_POLICY_PARA extra{};
-    extra.cbSize = sizeof(extra);
-    extra.dwAuthType = AUTHTYPE_SERVER;
-    extra.pwszServerName = const_cast<wchar_t*>(host.c_str());
-    CERT_CHAIN_POLICY_PARA policy{};
-    policy.cbSize = sizeof(policy);
-    policy.dwFlags = CERT_CHAIN_POLICY_IGNORE_ALL_REV_UNKNOWN_FLAGS;
-    policy.pvExtraPolicyPara = &extra;
-    CERT_CHAIN_POLICY_STATUS status{};
-    status.cbSize = sizeof(status);
-    if (!::CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, plain.get(), &policy, &status)) {
-        return L"server certificate policy not checked";
-    }
-    if (status.dwError == static_cast<DWORD>(CERT_E_CN_NO_MATCH)) {
-        return L"server certificate not issued for " + host;
-    }
-    // The chain's own status has already refused a certificate known to be revoked; an unknown revocation status
-    // that this policy reports in spite of its flags is what best effort forgives.
-    if (status.dwError == static_cast<DWORD>(CERT_E_REVOCATION_FAILURE) ||
-        status.dwError == static_cast<DWORD>(CRYPT_E_REVOCATION_OFFLINE) ||
-        status.dwError == static_cast<DWORD>(CRYPT_E_NO_REVOCATION_CHECK)) {
-        return {};
-    }
-    if (status.dwError != 0) {
-        wchar_t text[80];
-        Utils::FormatBounded(text, 80, L"server certificate refused (0x%08lX)", status.dwError);
-        return text;
-    }
-    return {};
+    ServerCertificateFacts facts;
+    facts.chainErrors = chain.get()->TrustStatus.dwErrorStatus;
+    facts.nameError = SslPolicyError(plain.get(), host,
+                                     kIgnoreRevocation | kIgnoreUnknownCa | kIgnoreWrongUsage | kIgnoreDateInvalid,
+                                     CERT_CHAIN_POLICY_IGNORE_ALL_REV_UNKNOWN_FLAGS |
+                                         CERT_CHAIN_POLICY_ALLOW_UNKNOWN_CA_FLAG |
+                                         CERT_CHAIN_POLICY_IGNORE_ALL_NOT_TIME_VALID_FLAGS |
+                                         CERT_CHAIN_POLICY_IGNORE_WRONG_USAGE_FLAG);
+    facts.policyError = SslPolicyError(plain.get(), host, 0, CERT_CHAIN_POLICY_IGNORE_ALL_REV_UNKNOWN_FLAGS);
+    return ServerCertificateVerdict(facts, host);
 }
 
 int CheckServerBeforeRequest(void* serverCheck, char*, char*, int, int) {

@@ -18,6 +18,18 @@
 // there is none. Lower-case as written is kept: the policy check compares without regard to case.
 std::string UrlHost(const std::string& url);
 
+// What the checks of a server certificate found, for the verdict.
+struct ServerCertificateFacts {
+    DWORD chainErrors = 0; // the chain for server authentication, revocation checked on all but the root
+    DWORD nameError = 0;   // the SSL policy asked about the host name alone (every other check ignored)
+    DWORD policyError = 0; // the whole SSL policy with the host name
+};
+
+// The verdict on a server certificate: empty when it may be used, otherwise why not. Only a revocation status
+// nobody could tell (no revocation server, or none reachable) is forgiven, in the chain and in the policy; the
+// name must have been checked and found right, whatever else the policy says.
+std::wstring ServerCertificateVerdict(const ServerCertificateFacts& facts, const std::wstring& host);
+
 // Empty when `cert` chains to a trusted root for server authentication and is issued for `host`; otherwise the
 // reason, for the log and the failed attempt's message.
 std::wstring CheckServerCertificate(PCCERT_CONTEXT cert, const std::wstring& host);

@@ -1,10 +1,12 @@
 #include "install/ConsoleProcess.h"
 
-#include <atomic>
+#include <bcrypt.h>
+
 #include <cwchar>
 
 #include "utils/DebugLog.h"
 #include "utils/Exception.h"
+#include "utils/Security.h"
 
 namespace {
 
@@ -28,19 +30,40 @@ CConsoleProcess::Pipe CreateInheritablePipe(const wchar_t* which) {
     return pipe;
 }
 
+// "\\.\pipe\Tunivox.<32 hexadecimal digits from the system's random generator>": a name nobody can guess and
+// create first, to serve the child's output in the installer's place.
+std::wstring RandomPipeName() {
+    UCHAR random[16];
+    if (::BCryptGenRandom(nullptr, random, sizeof(random), BCRYPT_USE_SYSTEM_PREFERRED_RNG) != 0) {
+        DEBUG_LOG(L"BCryptGenRandom failed");
+        throw Utils::Exception(L"no random pipe name");
+    }
+    std::wstring name = L"\\\\.\\pipe\\Tunivox.";
+    for (UCHAR b : random) {
+        wchar_t two[3];
+        Utils::FormatBounded(two, 3, L"%02X", b);
+        name += two;
+    }
+    return name;
+}
+
 // A pipe the child writes into: the parent's read end (the server end of a named pipe that only this process
 // knows, opened for overlapped I/O, not inheritable) and the child's inheritable write end, opened at once so
-// that nobody else can take the pipe's only instance.
+// that nobody else can take the pipe's only instance. The pipe grants access to the installer's own user alone:
+// an elevated administrator's default descriptor would let any program of the Administrators group in.
 CConsoleProcess::Pipe CreateOutputPipe(const wchar_t* which) {
-    static std::atomic<unsigned> serial{0};
-    wchar_t name[96];
-    _snwprintf(name, sizeof(name) / sizeof(name[0]), L"\\\\.\\pipe\\Tunivox.%lu.%u.%lu", ::GetCurrentProcessId(),
-               serial.fetch_add(1) + 1, ::GetTickCount());
-    name[sizeof(name) / sizeof(name[0]) - 1] = L'\0';
+    const std::wstring name = RandomPipeName();
+    Utils::UniqueLocalMem descriptor;
+    const std::wstring user = Utils::TokenUserSid();
+    if (user.empty() || !Utils::DescriptorFromSddl(Utils::UserOnlySddl(user), descriptor)) {
+        throw Utils::Exception(std::wstring(L"no security descriptor for ") + which);
+    }
+    SECURITY_ATTRIBUTES own{sizeof(own), descriptor.get(), FALSE};
     CConsoleProcess::Pipe pipe;
-    pipe.read.reset(::CreateNamedPipeW(name, PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+    pipe.read.reset(::CreateNamedPipeW(name.c_str(),
+                                       PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
                                        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
-                                       0, kPipeBufferSize, 0, nullptr));
+                                       0, kPipeBufferSize, 0, &own));
     if (!pipe.read) {
         DWORD error = ::GetLastError();
         DEBUG_LOG(L"CreateNamedPipeW(%s) failed: %lu", which, error);
@@ -48,7 +71,7 @@ CConsoleProcess::Pipe CreateOutputPipe(const wchar_t* which) {
     }
     SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
     // Whoever serves the pipe may only identify the installer, never act as it (moot while the name is ours alone).
-    pipe.write.reset(::CreateFileW(name, GENERIC_WRITE, 0, &sa, OPEN_EXISTING,
+    pipe.write.reset(::CreateFileW(name.c_str(), GENERIC_WRITE, 0, &sa, OPEN_EXISTING,
                                    FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
     if (!pipe.write) {
         DWORD error = ::GetLastError();

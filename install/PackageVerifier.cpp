@@ -2,6 +2,8 @@
 
 #include <softpub.h>
 
+#include <cstddef>
+#include <cstring>
 #include <cwctype>
 
 #include "utils/DebugLog.h"
@@ -17,8 +19,17 @@ std::wstring Hex(DWORD value) {
     return text;
 }
 
+// CompareStringOrdinal ignoring case (Vista and later: looked up, so that the import table holds nothing Windows XP
+// lacks; without it no name matches, and a pin by name refuses).
+bool SameNameIgnoringCase(const std::wstring& a, const std::wstring& b) {
+    using CompareFn = int(WINAPI*)(LPCWCH, int, LPCWCH, int, BOOL);
+    static const auto compare = reinterpret_cast<CompareFn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "CompareStringOrdinal")));
+    return compare != nullptr && compare(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
 bool MatchesSigner(const std::wstring& pin, const SignatureFacts& facts) {
-    if (!pin.empty() && ::CompareStringOrdinal(pin.c_str(), -1, facts.signerName.c_str(), -1, TRUE) == CSTR_EQUAL) {
+    if (!pin.empty() && SameNameIgnoringCase(pin, facts.signerName)) {
         return true;
     }
     std::wstring hex = NormalizedHex(pin);
@@ -51,13 +62,14 @@ std::wstring Rejection(const SignatureFacts& facts, const std::wstring& fileSha2
     if (facts.verifyResult != 0) {
         return L"signature: WinVerifyTrust gave " + Hex(static_cast<DWORD>(facts.verifyResult));
     }
-    if (facts.chainErrors != 0) {
+    if ((facts.chainErrors & ~kToleratedChainErrors) != 0) {
         return L"signer chain of \"" + facts.signerName + L"\": error status " + Hex(facts.chainErrors);
     }
     if (installer.kind == Publisher::Kind::Unreadable) {
         return L"publisher: the installer's own signature cannot be read";
     }
-    if (installer.kind == Publisher::Kind::Signed && facts.signerSubject != installer.subject) {
+    if (installer.kind == Publisher::Kind::Signed &&
+        (facts.signerSubject != installer.subject || facts.signerIssuer != installer.issuer)) {
         return L"publisher: package signed by \"" + facts.signerName + L"\", the installer by \"" + installer.name +
                L"\"";
     }
@@ -138,13 +150,20 @@ bool ReadSignature(HANDLE file, const std::wstring& path, SignatureFacts& facts)
     wchar_t name[256] = {};
     ::CertGetNameStringW(cert, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name, 256);
     facts.signerName = name;
+    wchar_t issuerName[256] = {};
+    ::CertGetNameStringW(cert, CERT_NAME_SIMPLE_DISPLAY_TYPE, CERT_NAME_ISSUER_FLAG, nullptr, issuerName, 256);
+    facts.signerIssuerName = issuerName;
     const CERT_NAME_BLOB& subject = cert->pCertInfo->Subject;
     facts.signerSubject.assign(subject.pbData, subject.pbData + subject.cbData);
+    const CERT_NAME_BLOB& issuer = cert->pCertInfo->Issuer;
+    facts.signerIssuer.assign(issuer.pbData, issuer.pbData + issuer.cbData);
 
     // The signer's own chain, built from the certificates the signature carries and the machine's trusted roots,
-    // for the code-signing usage: anything but a clean result refuses the package.
+    // for the code-signing usage, with revocation checked on every certificate but the root: anything but a clean
+    // result, or one whose only doubt is a revocation status nobody could tell, refuses the package.
     Utils::UniqueCertChain chain;
-    if (!Utils::GetCertificateChain(cert, szOID_PKIX_KP_CODE_SIGNING, 0, chain)) {
+    if (!Utils::GetCertificateChain(cert, szOID_PKIX_KP_CODE_SIGNING, CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT,
+                                    chain)) {
         facts.chainErrors = CERT_TRUST_IS_PARTIAL_CHAIN;
         return true;
     }
@@ -180,17 +199,16 @@ std::wstring FileSha256(HANDLE file) {
     }
 }
 
-Publisher ReadPublisher(const std::wstring& path) {
+Publisher ReadPublisher(HANDLE file, const std::wstring& path) {
     Publisher publisher;
-    Utils::UniqueFileHandle file(
-        ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     SignatureFacts facts;
-    if (!file) {
-        publisher.kind = Publisher::Kind::Unreadable;
-    } else if (ReadSignature(file.get(), path, facts)) {
+    if (ReadSignature(file, path, facts)) {
         publisher.kind = Publisher::Kind::Signed;
         publisher.name = facts.signerName;
         publisher.subject = facts.signerSubject;
+        publisher.issuer = facts.signerIssuer;
+        publisher.issuerName = facts.signerIssuerName;
+        publisher.thumbprint = facts.chainThumbprints.empty() ? std::wstring() : facts.chainThumbprints[0];
     } else if (facts.verifyResult == static_cast<LONG>(TRUST_E_NOSIGNATURE)) {
         publisher.kind = Publisher::Kind::Unsigned;
     } else {
@@ -200,17 +218,110 @@ Publisher ReadPublisher(const std::wstring& path) {
     return publisher;
 }
 
+Publisher ReadPublisher(const std::wstring& path) {
+    Utils::UniqueFileHandle file(
+        ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) {
+        Publisher publisher;
+        publisher.kind = Publisher::Kind::Unreadable;
+        return publisher;
+    }
+    return ReadPublisher(file.get(), path);
+}
+
+ExpectedPublisher CompiledPublisher() {
+    ExpectedPublisher expected;
+#ifdef TUNIVOX_PUBLISHER_SHA256
+    expected.sha256 = NormalizedHex(TUNIVOX_PUBLISHER_SHA256);
+#endif
+#ifdef TUNIVOX_PUBLISHER_SUBJECT
+    expected.subject = TUNIVOX_PUBLISHER_SUBJECT;
+#endif
+#ifdef TUNIVOX_PUBLISHER_ISSUER
+    expected.issuer = TUNIVOX_PUBLISHER_ISSUER;
+#endif
+    return expected;
+}
+
+Publisher CheckedOwnPublisher(const Publisher& read, const ExpectedPublisher& expected) {
+    if (expected.empty() || read.kind != Publisher::Kind::Signed) {
+        Publisher checked = read;
+        if (!expected.empty()) {
+            checked.kind = Publisher::Kind::Unreadable; // a release build that is not signed at all
+        }
+        return checked;
+    }
+    bool matches = true;
+    if (!expected.sha256.empty()) {
+        matches = NormalizedHex(expected.sha256) == read.thumbprint;
+    }
+    if (!expected.subject.empty() || !expected.issuer.empty()) {
+        // Both must be given and both must match: a subject alone can be had from any CA.
+        matches = matches && !expected.subject.empty() && !expected.issuer.empty() &&
+                  SameNameIgnoringCase(expected.subject, read.name) &&
+                  SameNameIgnoringCase(expected.issuer, read.issuerName);
+    }
+    Publisher checked = read;
+    if (!matches) {
+        checked.kind = Publisher::Kind::Unreadable;
+    }
+    return checked;
+}
+
+bool SameImageHeaders(const uint8_t* file, size_t size, const uint8_t* image) {
+    if (size < sizeof(IMAGE_DOS_HEADER)) {
+        return false;
+    }
+    IMAGE_DOS_HEADER dos;
+    std::memcpy(&dos, file, sizeof(dos));
+    if (dos.e_magic != IMAGE_DOS_SIGNATURE || dos.e_lfanew < 0 ||
+        static_cast<size_t>(dos.e_lfanew) + sizeof(IMAGE_NT_HEADERS) > size) {
+        return false;
+    }
+    IMAGE_NT_HEADERS onDisk;
+    IMAGE_NT_HEADERS mapped;
+    std::memcpy(&onDisk, file + dos.e_lfanew, sizeof(onDisk));
+    std::memcpy(&mapped, image + dos.e_lfanew, sizeof(mapped));
+    if (onDisk.Signature != IMAGE_NT_SIGNATURE ||
+        std::memcmp(&onDisk.FileHeader, &mapped.FileHeader, sizeof(onDisk.FileHeader)) != 0) {
+        return false;
+    }
+    const IMAGE_OPTIONAL_HEADER& a = onDisk.OptionalHeader;
+    const IMAGE_OPTIONAL_HEADER& b = mapped.OptionalHeader;
+    if (a.AddressOfEntryPoint != b.AddressOfEntryPoint || a.SizeOfImage != b.SizeOfImage ||
+        a.CheckSum != b.CheckSum || std::memcmp(a.DataDirectory, b.DataDirectory, sizeof(a.DataDirectory)) != 0) {
+        return false;
+    }
+    const size_t sections = static_cast<size_t>(dos.e_lfanew) + offsetof(IMAGE_NT_HEADERS, OptionalHeader) +
+                            onDisk.FileHeader.SizeOfOptionalHeader;
+    const size_t sectionBytes = onDisk.FileHeader.NumberOfSections * sizeof(IMAGE_SECTION_HEADER);
+    return sections + sectionBytes <= size && std::memcmp(file + sections, image + sections, sectionBytes) == 0;
+}
+
 const Publisher& InstallerPublisher() {
     static const Publisher publisher = [] {
+        Publisher read;
+        read.kind = Publisher::Kind::Unreadable;
         wchar_t path[MAX_PATH] = {};
         DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-        Publisher p;
-        if (n == 0 || n >= MAX_PATH) {
-            p.kind = Publisher::Kind::Unreadable;
-            return p;
+        Utils::UniqueFileHandle file;
+        if (n != 0 && n < MAX_PATH) {
+            file.reset(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
         }
-        p = ReadPublisher(path);
-        DEBUG_LOG(L"installer publisher: %s (%d)", p.name.c_str(), static_cast<int>(p.kind));
+        uint8_t headers[4096] = {};
+        DWORD got = 0;
+        if (!file || !::ReadFile(file.get(), headers, sizeof(headers), &got, nullptr)) {
+            DEBUG_LOG(L"installer's own file not opened");
+        } else if (!SameImageHeaders(headers, got, reinterpret_cast<const uint8_t*>(::GetModuleHandleW(nullptr)))) {
+            DEBUG_LOG(L"installer's own file %s is not the running image", path);
+        } else {
+            LARGE_INTEGER start{};
+            ::SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN);
+            read = ReadPublisher(file.get(), path);
+        }
+        Publisher p = CheckedOwnPublisher(read, CompiledPublisher());
+        DEBUG_LOG(L"installer publisher: %s / %s (%d)%s", p.name.c_str(), p.issuerName.c_str(),
+                  static_cast<int>(p.kind), CompiledPublisher().empty() ? L"" : L", release build");
         return p;
     }();
     return publisher;
@@ -221,6 +332,10 @@ std::wstring VerifyPackage(HANDLE file, const std::wstring& path, const Publishe
     ReadSignature(file, path, facts);
     std::wstring sha256 = pins.sha256s.empty() ? std::wstring() : FileSha256(file);
     return Rejection(facts, sha256, installer, pins);
+}
+
+std::wstring VerifyUninstaller(HANDLE file, const std::wstring& path, const Publisher& installer, const Pins& pins) {
+    return VerifyPackage(file, path, installer, Pins{pins.signers, {}});
 }
 
 } // namespace Trust

@@ -9,6 +9,8 @@
 
 #include <windows.h>
 
+#include <wincrypt.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -18,9 +20,12 @@ namespace Trust {
 // What the package's signature says, read through the held file handle.
 struct SignatureFacts {
     LONG verifyResult = -1;                     // WinVerifyTrust: 0 for an intact signature
-    DWORD chainErrors = 0;                      // CertGetCertificateChain's error status for code signing
+    DWORD chainErrors = 0;                      // CertGetCertificateChain's error status for code signing,
+                                                // revocation checked on every certificate but the root
     std::wstring signerName;                    // the signer's subject, simple display name
+    std::wstring signerIssuerName;              // its issuer's, simple display name
     std::vector<uint8_t> signerSubject;         // the signer's encoded subject name
+    std::vector<uint8_t> signerIssuer;          // the encoded name of the signer certificate's issuer
     std::vector<std::wstring> chainThumbprints; // SHA-256 of each certificate, signer first, upper-case hex
 };
 
@@ -30,7 +35,34 @@ struct Publisher {
     Kind kind = Kind::Unsigned;
     std::wstring name;
     std::vector<uint8_t> subject;
+    std::vector<uint8_t> issuer; // a subject alone can be had from any CA: the same publisher has both
+    std::wstring issuerName;
+    std::wstring thumbprint; // SHA-256 of the signing certificate, upper-case hex
 };
+
+// The publisher a release build expects of its own signature (CMake TUNIVOX_PUBLISHER_SHA256, or
+// TUNIVOX_PUBLISHER_SUBJECT with TUNIVOX_PUBLISHER_ISSUER); all empty in a development build.
+struct ExpectedPublisher {
+    std::wstring sha256;
+    std::wstring subject;
+    std::wstring issuer;
+    [[nodiscard]] bool empty() const { return sha256.empty() && subject.empty() && issuer.empty(); }
+};
+// What this build was configured with.
+ExpectedPublisher CompiledPublisher();
+// The installer's own publisher as the package rules take it: what its signature says, unless a release build's
+// signature is not the expected one (or missing); then Unreadable, which refuses every package. A development
+// build (nothing expected) keeps what was read: unsigned lets any trusted publisher's package in.
+Publisher CheckedOwnPublisher(const Publisher& read, const ExpectedPublisher& expected);
+
+// True when the PE headers of a file (`file`, `size` bytes from its start) describe the image mapped at `image`:
+// the same file header, entry point, image size, checksum, data directories (the signature's among them) and
+// sections. The image base is left out: the loader rewrites it when it relocates the image.
+bool SameImageHeaders(const uint8_t* file, size_t size, const uint8_t* image);
+
+// The chain errors that do not refuse a signature: a revocation status nobody could tell (no revocation server,
+// or none reachable), as for HTTPS. A certificate known to be revoked is refused.
+constexpr DWORD kToleratedChainErrors = CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
 
 // Narrowings from the configuration; every entry must hold.
 struct Pins {
@@ -54,10 +86,17 @@ bool ReadSignature(HANDLE file, const std::wstring& path, SignatureFacts& facts)
 std::wstring FileSha256(HANDLE file);
 // The publisher of the executable at `path`: unsigned only when it carries no signature at all.
 Publisher ReadPublisher(const std::wstring& path);
-// The publisher of this process's own executable, read once.
+// The same through a handle to the file.
+Publisher ReadPublisher(HANDLE file, const std::wstring& path);
+// The publisher of this process's own executable, read once, at the first call (the entry point makes it early):
+// through a handle to the file GetModuleFileNameW names, taken only when that file's headers are those of the
+// running image (a running exe can be renamed and another file put in its place), then CheckedOwnPublisher.
 const Publisher& InstallerPublisher();
 
 // The whole check of the package behind `file`; empty when it may run.
 std::wstring VerifyPackage(HANDLE file, const std::wstring& path, const Publisher& installer, const Pins& pins);
+// The check of the earlier installation's uninstaller copy: the package's rules with the signer pins only, since a
+// SHA-256 pin names the package file and no uninstaller can have its digest.
+std::wstring VerifyUninstaller(HANDLE file, const std::wstring& path, const Publisher& installer, const Pins& pins);
 
 } // namespace Trust

@@ -4,16 +4,24 @@
 
 #include <new>
 
+#include "config/InstallerConfig.h"
 #include "install/ConsoleProtocol.h"
 #include "install/JobLines.h"
+#include "install/PackageVerifier.h"
 #include "install/StatusCodes.h"
 #include "utils/DebugLog.h"
 #include "utils/Exception.h"
+#include "utils/Links.h"
 #include "utils/TextConv.h"
 
 CUnInstaller::CUnInstaller(DownloadCallback callback_, const std::wstring& uninstallerExe_,
                            const std::wstring& oldInstallDir_)
-    : callback(std::move(callback_)), uninstallerExe(uninstallerExe_), oldInstallDir(oldInstallDir_) {}
+    : callback(std::move(callback_)), uninstallerExe(uninstallerExe_), oldInstallDir(oldInstallDir_) {
+    verify = [](HANDLE file, const std::wstring& path) {
+        Trust::Pins pins{g_installerConfig.PackageSigners, {}};
+        return Trust::VerifyUninstaller(file, path, Trust::InstallerPublisher(), pins);
+    };
+}
 
 CUnInstaller::~CUnInstaller() {
     thread.reset();
@@ -78,6 +86,20 @@ unsigned long CUnInstaller::RunUninstaller() {
         callback(UNI_CODE_FAIL, 1.0, L"可执行卸载文件不存在");
         return 0;
     }
+    // The earlier installation named this program in the user's registry, so whoever can write there chose it: it
+    // runs as administrator only after the package's checks, made on a handle that lets nobody write, rename or
+    // delete the copy until its process exists, and that is not a link to some other file.
+    std::wstring rejection;
+    Utils::UniqueFileHandle held =
+        Utils::OpenWithoutLinks(uninstallerExe, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, rejection);
+    if (held && verify) {
+        rejection = verify(held.get(), uninstallerExe);
+    }
+    if (!rejection.empty()) {
+        DEBUG_LOG(L"uninstaller refused: %s", rejection.c_str());
+        callback(UNI_CODE_FAIL, 2.0, L"");
+        return 0;
+    }
     callback(UNI_CODE_PROGRESS, 0.0, L"");
     process.reset();
     try {
@@ -87,6 +109,7 @@ unsigned long CUnInstaller::RunUninstaller() {
         auto child = std::make_unique<CConsoleProcess>();
         child->Launch(commandLine, uninstallerExe);
         process = std::move(child);
+        held.reset();
     } catch (const Utils::Exception& e) {
         DEBUG_LOG(L"uninstaller not launched: %hs", e.what());
         callback(UNI_CODE_FAIL, 2.0, L"");

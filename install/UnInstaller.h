@@ -1,5 +1,5 @@
-// The removal job: runs a private copy of the previous installation's uninstaller hidden, with the old folder,
-// and follows it through the four keys of the console protocol (5000-series events on the removal relay).
+// The removal job: checks a private copy of the previous installation's uninstaller as a package is checked, runs
+// it hidden with the old folder (never when the check fails: a removal failure), and follows it through the four keys of the console protocol (5000-series events on the removal relay).
 //
 // Threads: Start runs on the UI thread; Run and ParseLine on the removal thread ("UnInstaller"), which alone
 // touches `codePage` and `process`. The first decisive line is reported at once (after a success the orchestrator
@@ -7,6 +7,7 @@
 // uninstaller has ended.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,6 +50,9 @@ public:
     int codePage = 0;
     std::unique_ptr<Utils::Thread> thread;
     std::unique_ptr<CConsoleProcess> process;
+    // Checks the copy behind the held handle; empty when it may run, else why not. The default is the package's
+    // check with the configuration's signer pins (Trust::VerifyUninstaller).
+    std::function<std::wstring(HANDLE file, const std::wstring& path)> verify;
 
 private:
     unsigned long RunUninstaller();

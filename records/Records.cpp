@@ -9,6 +9,7 @@
 
 #include "install/Folders.h"
 #include "utils/DebugLog.h"
+#include "utils/ShellStart.h"
 #include "utils/Paths.h"
 #include "utils/Probes.h"
 #include "utils/ScopedWin.h"
@@ -128,9 +129,16 @@ void WriteSetIni(const std::wstring& installPath) {
 }
 
 void LaunchProduct(HWND window, const std::wstring& startUrl, const std::wstring& startExePath) {
-    // Without a start page there is nothing to open: the shell would be handed an empty target.
+    // Without a start page there is nothing to open: the shell would be handed an empty target. Both the page (the
+    // package names it) and the product (in a folder the user can write) are opened by the desktop shell, with the
+    // user's own rights, never with the installer's.
     if (!startUrl.empty()) {
-        ::ShellExecuteW(nullptr, L"open", startUrl.c_str(), nullptr, nullptr, SW_SHOWMAXIMIZED);
+        std::wstring problem = Utils::ShellStartUnelevated(startUrl, L"", SW_SHOWMAXIMIZED);
+        if (problem.empty()) {
+            DEBUG_LOG(L"start page opened through the desktop shell");
+        } else {
+            DEBUG_LOG(L"start page not opened: %s", problem.c_str());
+        }
     }
     if (!FileExists(startExePath)) {
         return;
@@ -160,7 +168,12 @@ void LaunchProduct(HWND window, const std::wstring& startUrl, const std::wstring
     if (sawQuit) {
         ::PostQuitMessage(static_cast<int>(msg.wParam));
     }
-    ::ShellExecuteW(nullptr, L"open", startExePath.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    std::wstring problem = Utils::ShellStartUnelevated(startExePath, L"", SW_SHOWNORMAL);
+    if (problem.empty()) {
+        DEBUG_LOG(L"product started through the desktop shell (un-elevated): %s", startExePath.c_str());
+    } else {
+        DEBUG_LOG(L"product not started: %s", problem.c_str());
+    }
 }
 
 } // namespace Records

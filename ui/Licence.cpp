@@ -1,6 +1,9 @@
 #include "ui/Licence.h"
 
-#include <shellapi.h>
+#include <windows.h>
+
+#include "utils/DebugLog.h"
+#include "utils/ShellStart.h"
 
 namespace {
 
@@ -23,7 +26,11 @@ void OpenLicencePage(HWND owner) {
         Opener()(owner, url);
         return;
     }
-    ::ShellExecuteW(owner, L"open", url.c_str(), nullptr, nullptr, SW_SHOWMAXIMIZED);
+    // Opened by the desktop shell: a browser started by the elevated installer would run as administrator.
+    std::wstring problem = Utils::ShellStartUnelevated(url, L"", SW_SHOWMAXIMIZED);
+    if (!problem.empty()) {
+        DEBUG_LOG(L"licence page not opened: %s", problem.c_str());
+    }
 }
 
 void SetLicenceOpener(LicenceOpener opener) {

@@ -1,9 +1,13 @@
 #include "utils/LogFile.h"
 
+#include <shlobj.h>
+
 #include <algorithm>
 
 #include "utils/DebugLog.h"
+#include "utils/Links.h"
 #include "utils/ScopedWin.h"
+#include "utils/Security.h"
 #include "utils/TextConv.h"
 
 namespace Utils {
@@ -55,6 +59,30 @@ std::wstring TempFolder() {
     return n == 0 || n > MAX_PATH ? std::wstring() : std::wstring(temp);
 }
 
+// Deletes `path` through a handle, and only when nothing on its path is a reparse point and the file has no other
+// name: a delete by name could be turned onto another file through a junction planted in the user's folder.
+void DeleteWithoutLinks(const std::wstring& path) {
+    using SetInformationFn = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+    // Vista and later; looked up so that the import table holds nothing Windows XP lacks.
+    static const auto setInformation = reinterpret_cast<SetInformationFn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetFileInformationByHandle")));
+    if (setInformation == nullptr) {
+        return;
+    }
+    std::wstring problem;
+    UniqueFileHandle file = OpenWithoutLinks(path, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                             OPEN_EXISTING, problem);
+    if (!file) {
+        DEBUG_LOG(L"old log file %s kept: %s", path.c_str(), problem.c_str());
+        return;
+    }
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    if (!setInformation(file.get(), FileDispositionInfo, &disposition, sizeof(disposition))) {
+        DWORD error = ::GetLastError();
+        DEBUG_LOG(L"old log file %s not deleted: %lu", path.c_str(), error);
+    }
+}
+
 void RemoveOldLogFiles(const std::wstring& folder) {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW found{};
@@ -69,8 +97,25 @@ void RemoveOldLogFiles(const std::wstring& folder) {
         }
     } while (::FindNextFileW(search.get(), &found));
     for (const std::wstring& name : LogFilesToRemove(names, kKeptLogFiles)) {
-        ::DeleteFileW((folder + name).c_str());
+        DeleteWithoutLinks(folder + name);
     }
+}
+
+// "%ProgramData%\TunivoxSetupLogs\" made (or found) for administrators only; empty when it cannot be used. The
+// folder comes from the system, not from an environment variable the user can set.
+std::wstring AdministratorsLogFolder(std::wstring& note) {
+    wchar_t common[MAX_PATH] = {};
+    if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, common))) {
+        note += L"; no ProgramData folder";
+        return {};
+    }
+    std::wstring folder = std::wstring(common) + L"\\" + kAdministratorsLogFolderName;
+    std::wstring problem = AdministratorsOnlyFolder(folder);
+    if (!problem.empty()) {
+        note += L"; " + folder + L" not used either: " + problem;
+        return {};
+    }
+    return folder + L"\\";
 }
 
 } // namespace
@@ -118,34 +163,48 @@ std::wstring UrlForLog(const std::wstring& url) {
     return out;
 }
 
-std::wstring OpenLogFile(const std::wstring& path) {
+std::wstring OpenLogFile(const std::wstring& path, bool elevated) {
+    // Why the file is where it is, or why there is none: logged after the line that names the file.
+    std::wstring note;
     std::wstring target = path;
     DWORD disposition = OPEN_ALWAYS;
     if (target.empty()) {
         std::wstring folder = TempFolder();
+        std::wstring linked = folder.empty() ? std::wstring() : ReparsePointOnPath(folder);
+        if (elevated && !linked.empty()) {
+            // %TEMP% follows HKCU\Environment: whoever can write there can point it anywhere.
+            note = L"temporary folder not used for the log: " + linked;
+            folder = AdministratorsLogFolder(note);
+        }
         if (folder.empty()) {
+            DEBUG_LOG(L"log file: none");
+            DEBUG_LOG(L"%s", note.c_str());
             return {};
         }
         RemoveOldLogFiles(folder);
         SYSTEMTIME now;
         ::GetLocalTime(&now);
         target = folder + LogFileName(now, ::GetCurrentProcessId());
-        // The temporary folder is the user's: a name planted there (a link to a system file, say) must not make
-        // this elevated process write through it, so the file must be new.
+        // The name is predictable (time and process id): whatever is planted under it is not taken, the file must
+        // be new.
         disposition = CREATE_NEW;
     } else {
         wchar_t full[MAX_PATH] = {};
         DWORD n = ::GetFullPathNameW(target.c_str(), MAX_PATH, full, nullptr);
         if (n == 0 || n >= MAX_PATH) {
+            DEBUG_LOG(L"log file: none (%s is no usable path)", target.c_str());
             return {};
         }
         target = full;
     }
-    const DWORD flags = FILE_ATTRIBUTE_NORMAL | (disposition == CREATE_NEW ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
-    UniqueFileHandle file(
-        ::CreateFileW(target.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, disposition, flags, nullptr));
+    std::wstring problem;
+    UniqueFileHandle file = OpenWithoutLinks(target, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
+                                             disposition, problem);
     if (!file) {
-        DEBUG_LOG(L"log file %s not opened: %lu", target.c_str(), ::GetLastError());
+        DEBUG_LOG(L"log file: none (%s not opened: %s)", target.c_str(), problem.c_str());
+        if (!note.empty()) {
+            DEBUG_LOG(L"%s", note.c_str());
+        }
         return {};
     }
     {
@@ -153,6 +212,10 @@ std::wstring OpenLogFile(const std::wstring& path) {
         g_log.file = std::move(file);
     }
     SetLogTee(WriteToFile);
+    DEBUG_LOG(L"log file: %s", target.c_str());
+    if (!note.empty()) {
+        DEBUG_LOG(L"%s", note.c_str());
+    }
     return target;
 }
 

@@ -24,11 +24,17 @@ std::vector<std::wstring> LogFilesToRemove(std::vector<std::wstring> existing, s
 // `url` without its user information, query and fragment: what may be written to a log.
 std::wstring UrlForLog(const std::wstring& url);
 
+// The folder below %ProgramData% where an elevated run logs when the user's temporary folder is reached through a
+// link; made for SYSTEM and Administrators only.
+constexpr wchar_t kAdministratorsLogFolderName[] = L"TunivoxSetupLogs";
+
 // Opens the process's log file and tees every later debug-log line into it. `path` empty: a new file in the user's
-// temporary folder, named by LogFileName, after the oldest earlier ones were removed (kKeptLogFiles). `path` given:
-// that file, appended to. Returns the file's path, or empty when no file could be opened (the installation goes on
-// without one).
-std::wstring OpenLogFile(const std::wstring& path);
+// temporary folder (for an `elevated` run whose temporary folder has a reparse point on its path, in
+// kAdministratorsLogFolderName instead), named by LogFileName, after the oldest earlier ones were removed
+// (kKeptLogFiles). `path` given: that file, appended to. The file is never reached through a reparse point on its
+// path nor taken when it has a second hard link; old ones are deleted under the same rule. Returns the file's path,
+// or empty when no file could be opened (the installation goes on without one).
+std::wstring OpenLogFile(const std::wstring& path, bool elevated);
 // Ends the tee and closes the file (also for tests; the process's end closes it otherwise).
 void CloseLogFile();
 

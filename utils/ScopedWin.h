@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <objbase.h>
+#include <oleauto.h>
 #include <wincrypt.h>
 
 #include <bcrypt.h>
@@ -107,6 +108,11 @@ struct CoTaskMemTraits {
     static Type Invalid() noexcept { return nullptr; }
     static void Close(Type m) noexcept { ::CoTaskMemFree(m); }
 };
+struct BstrTraits {
+    using Type = BSTR;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type b) noexcept { ::SysFreeString(b); }
+};
 struct StdioFileTraits {
     using Type = FILE*;
     static Type Invalid() noexcept { return nullptr; }
@@ -177,6 +183,7 @@ using UniqueCoTaskMem = Unique<CoTaskMemTraits>;
 using UniqueGlobalMem = Unique<GlobalMemTraits>;
 using UniqueWinHttp = Unique<WinHttpTraits>;
 using UniqueFile = Unique<StdioFileTraits>;
+using UniqueBstr = Unique<BstrTraits>;
 using UniqueCurl = Unique<CurlEasyTraits>;
 using UniqueCurlSlist = Unique<CurlSlistTraits>;
 using UniqueCurlMulti = Unique<CurlMultiTraits>;

@@ -20,6 +20,15 @@ TestSupport::RegisterChild logSome(L"log-some", [](const std::vector<std::wstrin
     return 7;
 });
 
+// Asks the delay-load hook for a library the system folder lacks: 1 when it answers null (the delay-load helper
+// would then load it by name), 2 when it found one somewhere.
+TestSupport::RegisterChild delayLoadMissing(L"delay-load-missing", [](const std::vector<std::wstring>&) {
+    DelayLoadInfo info{};
+    info.cb = sizeof(info);
+    info.szDll = "tunivox-nowhere.dll";
+    return App::DelayLoadNotify(dliNotePreLoadLibrary, &info) == nullptr ? 1 : 2;
+});
+
 std::wstring DbgCapturePath() {
     std::wstring folder = TestSupport::ExeFolder(); // build/tests/app
     return folder.substr(0, folder.rfind(L"\\tests\\")) + L"\\tools\\dbgcapture\\" DBGCAPTURE_EXE_W;
@@ -33,17 +42,19 @@ TEST(Startup, AdminDiagnosticText) {
     EXPECT_EQ(App::AdminDiagnosticText(L"", false, true), L"管理员权限：1.用户名=；2.用户权限=否；3.进程权限=是");
 }
 
-TEST(Startup, WindowsSevenServicePackOneIsTheFloor) {
+TEST(Startup, WindowsSevenServicePackOneWithTheLoaderUpdateIsTheFloor) {
     struct Case {
         unsigned major, minor, sp;
+        bool loaderUpdate; // SetDefaultDllDirectories exists (KB2533623)
         bool supported;
     } cases[] = {
-        {5, 1, 3, false}, {5, 2, 2, false}, {6, 0, 2, false}, {6, 1, 0, false}, {6, 1, 1, true},
-        {6, 2, 0, true},  {6, 3, 0, true},  {10, 0, 0, true}, {11, 0, 0, true}, {4, 10, 0, false},
+        {5, 1, 3, false, false}, {5, 2, 2, false, false}, {6, 0, 2, false, false}, {6, 1, 0, true, false},
+        {6, 1, 1, true, true},   {6, 1, 1, false, false}, {6, 2, 0, true, true},   {6, 3, 0, true, true},
+        {10, 0, 0, true, true},  {10, 0, 0, false, false}, {11, 0, 0, true, true}, {4, 10, 0, true, false},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(App::MeetsWindowsFloor(c.major, c.minor, c.sp), c.supported)
-            << c.major << "." << c.minor << " SP" << c.sp;
+        EXPECT_EQ(App::MeetsWindowsFloor(c.major, c.minor, c.sp, c.loaderUpdate), c.supported)
+            << c.major << "." << c.minor << " SP" << c.sp << " loader update " << c.loaderUpdate;
     }
     // The test prefix reports Windows 7 SP1.
     EXPECT_TRUE(App::RunsOnSupportedWindows());
@@ -71,6 +82,10 @@ TEST(Startup, PreloadLoadsWhatExistsAndSkipsWhatDoesNot) {
     // Loads by name still work afterwards (from the system folder).
     HMODULE shlwapi = ::LoadLibraryW(L"shlwapi.dll");
     EXPECT_NE(shlwapi, nullptr);
+}
+
+TEST(Startup, DelayLoadHookNeverLeavesALibraryToALoadByName) {
+    EXPECT_EQ(TestSupport::RunChild(L"delay-load-missing").exitCode, App::kExitLibraryMissing);
 }
 
 TEST(DbgCapture, WritesEveryDebugLineAndThreadNameAsUtf8) {

@@ -48,6 +48,7 @@ newer_functions=(
     InetNtopW WSAPoll GetAddrInfoExW RegGetValueW RegGetValueA RegDeleteTreeW RegSetKeyValueW RegDeleteKeyExW
     SetProcessDPIAware IsProcessDPIAware ChangeWindowMessageFilter ChangeWindowMessageFilterEx GetDpiForWindow
     SetProcessDpiAwarenessContext SHGetKnownFolderPath SHCreateItemFromParsingName WerRegisterRuntimeExceptionModule
+    CompareStringOrdinal
 )
 pattern="^[^:]*:($(IFS='|'; echo "${newer_functions[*]}"))\$"
 

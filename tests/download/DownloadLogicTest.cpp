@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cwchar>
 
 #include "download/CurlClient.h"
 #include "download/DownloadRanges.h"
@@ -101,6 +102,38 @@ TEST(DownloadLogic, HostTheServerCertificateMustNameIsTheUrls) {
     };
     for (const auto& [url, host] : cases) {
         EXPECT_EQ(UrlHost(url), host) << url;
+    }
+}
+
+// Only an unknown revocation status is forgiven; nothing else the chain or the policy says, and never a name that
+// was not checked.
+TEST(DownloadLogic, ServerCertificateVerdict) {
+    const DWORD unknown = CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
+    const DWORD revocationFailure = static_cast<DWORD>(CERT_E_REVOCATION_FAILURE);
+    const DWORD noMatch = static_cast<DWORD>(CERT_E_CN_NO_MATCH);
+    struct Case {
+        const char* name;
+        ServerCertificateFacts facts;
+        const wchar_t* verdict; // the start of the refusal; empty: accepted
+    } cases[] = {
+        {"clean", {0, 0, 0}, L""},
+        {"revocation unknown in the chain and the policy", {unknown, 0, revocationFailure}, L""},
+        {"revocation server offline", {0, 0, static_cast<DWORD>(CRYPT_E_REVOCATION_OFFLINE)}, L""},
+        {"no revocation check possible", {0, 0, static_cast<DWORD>(CRYPT_E_NO_REVOCATION_CHECK)}, L""},
+        {"revoked", {CERT_TRUST_IS_REVOKED | unknown, 0, 0}, L"server certificate revoked"},
+        {"untrusted root", {CERT_TRUST_IS_UNTRUSTED_ROOT, 0, 0}, L"server certificate issued by an untrusted"},
+        {"wrong name behind an unknown revocation status", {unknown, noMatch, revocationFailure},
+         L"server certificate not issued for host.example"},
+        {"wrong name from the whole policy only", {0, 0, noMatch}, L"server certificate not issued for"},
+        {"the name could not be checked", {0, static_cast<DWORD>(E_FAIL), 0}, L"server certificate name not checked"},
+        {"another policy error", {0, 0, static_cast<DWORD>(CERT_E_EXPIRED)}, L"server certificate refused"},
+        {"a policy error that is no revocation doubt", {0, 0, static_cast<DWORD>(CERT_E_UNTRUSTEDROOT)},
+         L"server certificate refused"},
+    };
+    for (const Case& c : cases) {
+        std::wstring verdict = ServerCertificateVerdict(c.facts, L"host.example");
+        EXPECT_EQ(verdict.substr(0, std::wcslen(c.verdict)), c.verdict) << c.name;
+        EXPECT_EQ(verdict.empty(), c.verdict[0] == L'\0') << c.name;
     }
 }
 

@@ -646,16 +646,12 @@ TEST_F(InstallerE2E, AnOlderWindowsIsToldWhichWindowsTheInstallerNeeds) {
 
 namespace {
 
-// Records an earlier installation in `folder` with the stand-in (or `uninstaller` bytes) as its uninstaller and a
-// set.ini that asks for its removal before installing over it.
-void RecordEarlierInstallation(const std::wstring& folder, const std::string* uninstallerBytes = nullptr) {
+// Records an earlier installation in `folder` with a copy of `uninstaller` (the signed stand-in when empty) as its
+// uninstaller and a set.ini that asks for its removal before installing over it.
+void RecordEarlierInstallation(const std::wstring& folder, const std::wstring& uninstaller = {}) {
     ASSERT_TRUE(CreateDirectoryChain(folder.c_str()));
-    std::wstring uninstaller = folder + L"\\uninst.ep";
-    if (uninstallerBytes != nullptr) {
-        ASSERT_TRUE(TestSupport::WriteBytes(uninstaller, *uninstallerBytes));
-    } else {
-        ASSERT_TRUE(::CopyFileW(TestServers::WinePath(STANDIN_UNIX).c_str(), uninstaller.c_str(), FALSE));
-    }
+    const std::wstring source = uninstaller.empty() ? TestServers::WinePath(STANDIN_UNIX) : uninstaller;
+    ASSERT_TRUE(::CopyFileW(source.c_str(), (folder + L"\\uninst.ep").c_str(), FALSE));
     ASSERT_TRUE(::WritePrivateProfileStringW(L"Uninstall", L"IsOverride", L"false", (folder + L"\\set.ini").c_str()));
     Utils::UniqueHKey key;
     ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\tovanique\\Tunivox", 0, nullptr, 0, KEY_ALL_ACCESS,
@@ -688,25 +684,32 @@ private:
 // One-click install over an earlier installation whose removal fails in each way it can: the warning names the
 // failure and the window goes back to the start page, where closing works again.
 TEST_F(InstallerE2E, RemovalFailureWarnsAndReturnsToTheStartPage) {
-    const std::string notAProgram = "this is not a program";
+    TestSupport::TempDir files(L"rmsrc");
+    const std::wstring notAProgram = files / L"not-a-program.exe";
+    ASSERT_TRUE(TestSupport::WriteBytes(notAProgram, "this is not a program"));
     struct Case {
         const char* name;
         const char* removalScript;
-        const std::string* uninstallerBytes;
-        bool noTempFolder; // the private copy cannot be made
+        std::wstring uninstaller; // what the earlier installation left as its uninstaller; empty: the signed stand-in
+        bool noTempFolder;        // the private copy cannot be made
         const char* warning;
+        const char* logged;       // a line the run must log, or null
     } cases[] = {
-        {"the uninstaller says State=Fail", "say Progress=0.5\\r\\n\nsay State=Fail\\r\\n\n", nullptr, false,
-         "warning: 安装包卸载失败"},
-        {"the copy cannot be started", "", &notAProgram, false, "warning: 卸载旧版本失败"},
-        {"no copy could be made", "", nullptr, true, "warning: 可执行卸载文件不存在"},
+        {"the uninstaller says State=Fail", "say Progress=0.5\\r\\n\nsay State=Fail\\r\\n\n", {}, false,
+         "warning: 安装包卸载失败", nullptr},
+        {"the copy is not a program", "", notAProgram, false, "warning: 卸载旧版本失败", "uninstaller refused: signature"},
+        {"the uninstaller is unsigned", "", StandinVariant(L"unsigned"), false, "warning: 卸载旧版本失败",
+         "uninstaller refused: signature"},
+        {"the uninstaller's signer chains to a CA nobody trusts", "", StandinVariant(L"rogue"), false,
+         "warning: 卸载旧版本失败", "uninstaller refused: signer chain"},
+        {"no copy could be made", "", {}, true, "warning: 可执行卸载文件不存在", nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\tovanique");
         TestSupport::TempDir dir(L"rmfail");
         std::wstring previous = dir / L"old\\Tunivox";
-        RecordEarlierInstallation(previous, c.uninstallerBytes);
+        RecordEarlierInstallation(previous, c.uninstaller);
         std::wstring removal = dir / L"removal.script";
         ASSERT_TRUE(TestSupport::WriteBytes(removal, c.removalScript));
         ScopedEnvironment script(L"TUNIVOX_STANDIN_SCRIPT", removal);
@@ -729,14 +732,20 @@ TEST_F(InstallerE2E, RemovalFailureWarnsAndReturnsToTheStartPage) {
         run->DismissWarning();
         ASSERT_TRUE(run->Expect("page=0")) << run->LogText();
         EXPECT_FALSE(run->Seen("DL_CODE_START")) << "nothing was downloaded";
+        if (c.logged != nullptr) {
+            EXPECT_TRUE(run->Seen(c.logged)) << run->LogText();
+            EXPECT_FALSE(FileExists(removal + L".cmdline")) << "the refused uninstaller ran";
+        }
         EXPECT_EQ(run->CloseAndConfirm(0), 0u);
     }
 }
 
-// The product stand-in: a copy of the stand-in whose command lines land in `script`.cmdline.
+// The product stand-in: a copy of the stand-in whose command lines land in `dir`\product.script.cmdline. The
+// desktop shell starts it with explorer's environment, so the script's path lies beside it (product.exe.script).
 std::wstring ProductStandIn(const TestSupport::TempDir& dir) {
     std::wstring product = dir / L"product.exe";
     EXPECT_TRUE(::CopyFileW(TestServers::WinePath(STANDIN_UNIX).c_str(), product.c_str(), FALSE));
+    EXPECT_TRUE(TestSupport::WriteBytes(product + L".script", TestSupport::Utf8(dir / L"product.script")));
     return product;
 }
 
@@ -822,6 +831,8 @@ TEST_F(InstallerE2E, ProductStartsOnceFromTheDonePage) {
     GuiDriver::PumpUntil([&] { return FileExists(productScript + L".cmdline"); }, 20000);
     GuiDriver::Pump(2000); // a second start, if any, has written its line by now
     EXPECT_EQ(LineCount(TestSupport::ReadBytes(productScript + L".cmdline")), 1u);
+    // Started by the desktop shell, with the user's rights, not the installer's (Wine has no elevation to show).
+    EXPECT_TRUE(run.Seen("product started through the desktop shell (un-elevated)")) << run.LogText();
 }
 
 // "修改" opens the system's folder picker on the UI thread; the folder picked there becomes the chosen folder.
@@ -1035,6 +1046,17 @@ TEST_F(InstallerE2E, SilentRunEndsWithTheExitCodeOfItsOutcome) {
              ASSERT_TRUE(TestSupport::WriteBytes(productScript, "say State=Fail\\r\\n\n"));
          },
          7, "silent: failed with 5004 (安装包卸载失败)", nullptr},
+        {"the earlier installation's uninstaller is unsigned", UrlArg("/tunivox/standin/setup.exe"),
+         "say State=Success\\r\\n\n",
+         [&] {
+             RecordEarlierInstallation(dir / L"old\\Tunivox", StandinVariant(L"unsigned"));
+             ASSERT_TRUE(TestSupport::WriteBytes(productScript, "say State=Success\\r\\n\n"));
+         },
+         7, "uninstaller refused: signature",
+         [&](const std::wstring& script) {
+             EXPECT_FALSE(FileExists(productScript + L".cmdline")) << "the refused uninstaller ran";
+             EXPECT_FALSE(FileExists(script + L".cmdline")) << "the package ran";
+         }},
         {"-desktopshortcut without true or false", UrlArg("/tunivox/standin/setup.exe") + L" -desktopshortcut=yes",
          nullptr, nullptr, 8, "silent: bad option -desktopshortcut=yes", nullptr},
         {"-instdir without a folder", UrlArg("/tunivox/standin/setup.exe") + L" -instdir", nullptr, nullptr, 8,

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "install/ConsoleProcess.h"
 #include "tests/install/StandIn.h"
 #include "tests/support/TestSupport.h"
 #include "utils/Exception.h"
+#include "utils/Security.h"
 
 using TestSupport::TempDir;
 
@@ -26,6 +28,13 @@ std::string ReadAll(CConsoleProcess& child) {
     return all;
 }
 
+// The DACL part of a descriptor read back as SDDL ("D:..."), the owner left out.
+std::wstring DaclOf(HANDLE pipe) {
+    std::wstring sddl = Utils::ReadBackSddl(pipe, SE_KERNEL_OBJECT);
+    size_t at = sddl.find(L"D:");
+    return at == std::wstring::npos ? std::wstring() : sddl.substr(at);
+}
+
 } // namespace
 
 TEST(ConsoleProcess, KeepsOnlyTheParentsEndsAndThoseAreNotInherited) {
@@ -40,6 +49,16 @@ TEST(ConsoleProcess, KeepsOnlyTheParentsEndsAndThoseAreNotInherited) {
     EXPECT_FALSE(Inheritable(child.stdOutPipe.read.get()));
     EXPECT_FALSE(Inheritable(child.stdErrPipe.read.get()));
     EXPECT_FALSE(Inheritable(child.stdInPipe.write.get()));
+    // Both output pipes admit the installer's own user alone, with nothing inherited: an elevated installer's
+    // default descriptor would admit every program of the Administrators group.
+    const std::wstring user = Utils::TokenUserSid();
+    ASSERT_FALSE(user.empty());
+    for (HANDLE pipe : {child.stdOutPipe.read.get(), child.stdErrPipe.read.get()}) {
+        std::wstring dacl = DaclOf(pipe);
+        EXPECT_EQ(dacl.rfind(L"D:P(A;;", 0), 0u) << TestSupport::Utf8(dacl);
+        EXPECT_EQ(std::count(dacl.begin(), dacl.end(), L'('), 1) << TestSupport::Utf8(dacl);
+        EXPECT_NE(dacl.find(L";;;" + user + L")"), std::wstring::npos) << TestSupport::Utf8(dacl);
+    }
     EXPECT_EQ(ReadAll(child), "hello\r\n");
     EXPECT_EQ(child.WaitForExit(), 7u);
     child.Close();

@@ -8,6 +8,8 @@
 
 #include <softpub.h>
 
+#include <cstddef>
+#include <cstring>
 #include <functional>
 
 #include "install/PackageVerifier.h"
@@ -30,15 +32,17 @@ SignatureFacts GoodFacts() {
     f.chainErrors = 0;
     f.signerName = L"Tunivox Test Publisher";
     f.signerSubject = {1, 2, 3};
+    f.signerIssuer = {5, 6};
     f.chainThumbprints = {std::wstring(64, L'A'), kCaThumbprint};
     return f;
 }
 
-Publisher SignedBy(std::vector<uint8_t> subject) {
+Publisher SignedBy(std::vector<uint8_t> subject, std::vector<uint8_t> issuer = {5, 6}) {
     Publisher p;
     p.kind = Publisher::Kind::Signed;
     p.name = L"Whoever";
     p.subject = std::move(subject);
+    p.issuer = std::move(issuer);
     return p;
 }
 
@@ -83,7 +87,18 @@ TEST(PackageVerifier, OnlyAnIntactTrustedSignatureOfTheRightPublisherPassesAndPi
          unsignedInstaller,
          {},
          L"signer chain of \"Tunivox Test Publisher\""},
+        {"revocation status unknown, the revocation server offline",
+         [](SignatureFacts& f) { f.chainErrors = CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION; },
+         unsignedInstaller,
+         {},
+         L""},
+        {"a revoked certificate in the chain, revocation otherwise unknown",
+         [](SignatureFacts& f) { f.chainErrors = CERT_TRUST_IS_REVOKED | CERT_TRUST_REVOCATION_STATUS_UNKNOWN; },
+         unsignedInstaller,
+         {},
+         L"signer chain of \"Tunivox Test Publisher\""},
         {"same publisher as the installer", nullptr, SignedBy({1, 2, 3}), {}, L""},
+        {"the installer's subject from another issuer", nullptr, SignedBy({1, 2, 3}, {5, 7}), {}, L"publisher"},
         {"another publisher than the installer", nullptr, SignedBy({1, 2, 4}), {}, L"publisher"},
         {"installer's own signature unreadable", nullptr, unreadable, {}, L"publisher"},
         {"pin by name, any letter case", nullptr, unsignedInstaller, {{L"tunivox TEST publisher"}, {}}, L""},
@@ -182,4 +197,64 @@ TEST(PackageVerifier, RealSignaturesThroughTheHeldHandle) {
     Utils::UniqueFileHandle abcFile(
         ::CreateFileW(abc.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     EXPECT_EQ(Trust::FileSha256(abcFile.get()), L"BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD");
+}
+
+// A release build takes its own signature only when it is the publisher compiled in; a development build takes
+// whatever it has.
+TEST(PackageVerifier, ReleaseBuildKnowsItsOwnPublisher) {
+    Publisher signedOne = SignedBy({1, 2, 3});
+    signedOne.name = L"Tunivox Test Publisher";
+    signedOne.issuerName = L"Tunivox Test CA";
+    signedOne.thumbprint = std::wstring(64, L'A');
+    Publisher unsignedOne;
+    struct Case {
+        const char* name;
+        Publisher read;
+        Trust::ExpectedPublisher expected;
+        Publisher::Kind kind;
+    } cases[] = {
+        {"development build, signed", signedOne, {}, Publisher::Kind::Signed},
+        {"development build, unsigned", unsignedOne, {}, Publisher::Kind::Unsigned},
+        {"the expected certificate", signedOne, {L"aa:" + std::wstring(62, L'a'), L"", L""}, Publisher::Kind::Signed},
+        {"another certificate", signedOne, {std::wstring(64, L'B'), L"", L""}, Publisher::Kind::Unreadable},
+        {"release build, unsigned", unsignedOne, {std::wstring(64, L'A'), L"", L""}, Publisher::Kind::Unreadable},
+        {"subject and issuer, any letter case",
+         signedOne,
+         {L"", L"tunivox test publisher", L"TUNIVOX TEST CA"},
+         Publisher::Kind::Signed},
+        {"the subject from another issuer",
+         signedOne,
+         {L"", L"Tunivox Test Publisher", L"Some Other CA"},
+         Publisher::Kind::Unreadable},
+        {"a subject without an issuer", signedOne, {L"", L"Tunivox Test Publisher", L""}, Publisher::Kind::Unreadable},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Trust::CheckedOwnPublisher(c.read, c.expected).kind, c.kind) << c.name;
+    }
+}
+
+// The installer reads its own signature through a handle only when the file behind it is the running image.
+TEST(PackageVerifier, OwnFileIsTheRunningImageOnlyWithTheSameHeaders) {
+    auto headersOf = [](const std::wstring& path) {
+        std::string bytes = TestSupport::ReadBytes(path);
+        bytes.resize(4096);
+        return std::vector<uint8_t>(bytes.begin(), bytes.end());
+    };
+    const auto* image = reinterpret_cast<const uint8_t*>(::GetModuleHandleW(nullptr));
+    std::vector<uint8_t> own = headersOf(TestSupport::ExePath());
+    EXPECT_TRUE(Trust::SameImageHeaders(own.data(), own.size(), image));
+    std::vector<uint8_t> other = headersOf(StandIn::Exe());
+    EXPECT_FALSE(Trust::SameImageHeaders(other.data(), other.size(), image));
+    // The same file with a signature added: the security directory differs.
+    IMAGE_DOS_HEADER dos;
+    std::memcpy(&dos, own.data(), sizeof(dos));
+    const size_t security = dos.e_lfanew + offsetof(IMAGE_NT_HEADERS, OptionalHeader) +
+                            offsetof(IMAGE_OPTIONAL_HEADER, DataDirectory) +
+                            IMAGE_DIRECTORY_ENTRY_SECURITY * sizeof(IMAGE_DATA_DIRECTORY);
+    std::vector<uint8_t> signedCopy = own;
+    signedCopy[security] ^= 0x10;
+    EXPECT_FALSE(Trust::SameImageHeaders(signedCopy.data(), signedCopy.size(), image));
+    EXPECT_FALSE(Trust::SameImageHeaders(own.data(), 64, image)) << "headers cut short";
+    // This test program is not signed: a development build's own publisher is "unsigned", read through the handle.
+    EXPECT_EQ(Trust::InstallerPublisher().kind, Publisher::Kind::Unsigned);
 }

@@ -2,6 +2,7 @@
 
 #include <functional>
 
+#include "install/PackageVerifier.h"
 #include "install/StatusCodes.h"
 #include "install/UnInstaller.h"
 #include "tests/install/StandIn.h"
@@ -132,6 +133,55 @@ TEST(UnInstaller, RunsTheCopyWithTheOldFolderAndReadsUntilItEnds) {
     EXPECT_TRUE(TestSupport::FileExists(done)) << "the job waited for the uninstaller to end";
     EXPECT_EQ(StandIn::CommandLines(copy.script),
               std::vector<std::wstring>{copy.exe + L" /S -console=show _?=D:\\Old Apps\\Tunivox"});
+}
+
+// The copy is named by the user's registry and lies where the user can write: only a copy that passes the
+// package's signature rules, and is no link, ever runs.
+TEST(UnInstaller, CopyThatFailsTheChecksIsNeverRun) {
+    const Trust::Publisher testPublisher = Trust::ReadPublisher(StandIn::Exe());
+    ASSERT_EQ(testPublisher.kind, Trust::Publisher::Kind::Signed);
+    struct Case {
+        const char* name;
+        const wchar_t* variant;       // the stand-in the copy is made from; null: the test publisher's
+        Trust::Publisher installer;   // the installer's own publisher (unsigned: a development build)
+        Trust::Pins pins;             // the configuration's
+        bool secondHardLink;
+        bool runs;
+    };
+    const Case cases[] = {
+        {"signed by the installer's publisher", nullptr, testPublisher, {}, false, true},
+        {"unsigned", L"unsigned", {}, {}, false, false},
+        {"from a CA nobody trusts", L"rogue", {}, {}, false, false},
+        {"signed by another publisher than the installer", L"other", testPublisher, {}, false, false},
+        {"a signer pin naming someone else", nullptr, {}, {{L"Other Test Publisher"}, {}}, false, false},
+        {"the package's SHA-256 pin names the package, not the uninstaller",
+         nullptr, {}, {{}, {std::wstring(64, L'0')}}, false, true},
+        {"a second hard link to the copy", nullptr, {}, {}, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Copy copy;
+        if (c.variant != nullptr) {
+            ASSERT_TRUE(::CopyFileW(StandIn::Variant(c.variant).c_str(), copy.exe.c_str(), FALSE));
+        }
+        if (c.secondHardLink) {
+            ASSERT_TRUE(::CreateHardLinkW((copy.temp / L"elsewhere.exe").c_str(), copy.exe.c_str(), nullptr));
+        }
+        RemovalRun run(copy.exe, L"D:\\Old", copy.script);
+        const Trust::Publisher installer = c.installer;
+        const Trust::Pins pins = c.pins;
+        run.job->verify = [installer, pins](HANDLE file, const std::wstring& path) {
+            return Trust::VerifyUninstaller(file, path, installer, pins);
+        };
+        std::vector<Event> events = run.Play("exit 0\n");
+        if (c.runs) {
+            EXPECT_EQ(events, (std::vector<Event>{kProgress0, kEndedUndecided}));
+            EXPECT_EQ(StandIn::CommandLines(copy.script).size(), 1u);
+        } else {
+            EXPECT_EQ(events, (std::vector<Event>{{UNI_CODE_FAIL, 2.0, L""}}));
+            EXPECT_TRUE(StandIn::CommandLines(copy.script).empty()) << "the refused copy ran";
+        }
+    }
 }
 
 TEST(UnInstaller, MissingCopyGivesExactlyOneEventAndRunsNothing) {

@@ -189,4 +189,62 @@ ProcessResult RunChild(const std::wstring& mode, const std::wstring& args, const
     return RunCommand(L"\"" + path + L"\" --child=" + mode + (args.empty() ? L"" : L" " + args));
 }
 
+std::wstring HostPath(const std::wstring& path) {
+    // Wine's own export: the Unix name of any Windows path.
+    using ToUnixFn = char*(CDECL*)(LPCWSTR);
+    static const auto toUnix = reinterpret_cast<ToUnixFn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (toUnix == nullptr) {
+        return {};
+    }
+    char* unixName = toUnix(path.c_str());
+    if (unixName == nullptr) {
+        return {};
+    }
+    std::wstring out = Utils::MultiByteToWide(unixName, Utils::kCodePageUtf8);
+    ::HeapFree(::GetProcessHeap(), 0, unixName);
+    return out;
+}
+
+bool RunHost(const std::wstring& commandLine, DWORD timeoutMs) {
+    // Wine starts Linux programs but hands back no process handle to wait on: the program runs under /bin/sh,
+    // which creates a marker file when it is done, and the marker is awaited instead.
+    static LONG counter = 0;
+    wchar_t marker[MAX_PATH];
+    Utils::FormatBounded(marker, L"%s\\hostdone-%lu-%ld", ExeFolder().c_str(), ::GetCurrentProcessId(),
+                         ::InterlockedIncrement(&counter));
+    ::DeleteFileW(marker);
+    std::wstring unixMarker = HostPath(marker);
+    if (unixMarker.empty()) {
+        return false;
+    }
+    std::wstring cmd = L"/bin/sh -c \"" + commandLine + L"; : > '" + unixMarker + L"'\"";
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    if (!::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        fprintf(stderr, "cannot start %s: error %lu\n", Utf8(commandLine).c_str(), ::GetLastError());
+        return false;
+    }
+    Utils::UniqueHandle process(pi.hProcess);
+    Utils::UniqueHandle thread(pi.hThread);
+    DWORD start = ::GetTickCount();
+    while (!FileExists(marker)) {
+        if (::GetTickCount() - start > timeoutMs) {
+            fprintf(stderr, "%s did not finish\n", Utf8(commandLine).c_str());
+            return false;
+        }
+        ::Sleep(20);
+    }
+    ::DeleteFileW(marker);
+    return true;
+}
+
+bool HostSymlink(const std::wstring& target, const std::wstring& link) {
+    const std::wstring from = HostPath(target);
+    const std::wstring to = HostPath(link);
+    return !from.empty() && !to.empty() && RunHost(L"/bin/ln -s '" + from + L"' '" + to + L"'") &&
+           (::GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES);
+}
+
 } // namespace TestSupport

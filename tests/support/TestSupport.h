@@ -73,4 +73,13 @@ struct RegisterChild {
 // Runs this test executable in a child mode and returns its output.
 ProcessResult RunChild(const std::wstring& mode, const std::wstring& args = L"", const std::wstring& exe = L"");
 
+// Runs a Linux program (absolute path) with arguments under /bin/sh and waits up to `timeoutMs`; true when it was
+// started and ended in time.
+bool RunHost(const std::wstring& commandLine, DWORD timeoutMs = 20000);
+// The Linux path of a Windows path (through Wine's wine_get_unix_file_name); empty when there is none.
+std::wstring HostPath(const std::wstring& windowsPath);
+// A symbolic link made from Linux (Wine's CreateSymbolicLinkW makes nothing): `link` names `target`. Wine shows
+// it with FILE_ATTRIBUTE_REPARSE_POINT.
+bool HostSymlink(const std::wstring& target, const std::wstring& link);
+
 } // namespace TestSupport

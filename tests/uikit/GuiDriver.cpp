@@ -16,37 +16,7 @@
 namespace GuiDriver {
 
 bool RunHost(const std::wstring& commandLine, DWORD timeoutMs) {
-    // Wine starts Linux programs but hands back no process handle to wait on: the program runs under /bin/sh,
-    // which creates a marker file when it is done, and the marker is awaited instead.
-    static LONG counter = 0;
-    wchar_t marker[MAX_PATH];
-    Utils::FormatBounded(marker, L"%s\\hostdone-%lu-%ld", TestSupport::ExeFolder().c_str(), ::GetCurrentProcessId(),
-                         ::InterlockedIncrement(&counter));
-    ::DeleteFileW(marker);
-    std::wstring unixMarker = UnixPath(marker);
-    if (unixMarker.empty()) {
-        return false;
-    }
-    std::wstring cmd = L"/bin/sh -c \"" + commandLine + L"; : > '" + unixMarker + L"'\"";
-    STARTUPINFOW si{};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi{};
-    if (!::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-        fprintf(stderr, "cannot start %s: error %lu\n", TestSupport::Utf8(commandLine).c_str(), ::GetLastError());
-        return false;
-    }
-    Utils::UniqueHandle process(pi.hProcess);
-    Utils::UniqueHandle thread(pi.hThread);
-    DWORD start = ::GetTickCount();
-    while (!TestSupport::FileExists(marker)) {
-        if (::GetTickCount() - start > timeoutMs) {
-            fprintf(stderr, "%s did not finish\n", TestSupport::Utf8(commandLine).c_str());
-            return false;
-        }
-        ::Sleep(20);
-    }
-    ::DeleteFileW(marker);
-    return true;
+    return TestSupport::RunHost(commandLine, timeoutMs);
 }
 
 std::wstring UnixPath(const std::wstring& path) {

@@ -186,7 +186,7 @@ TEST(LogFile, EveryLineGoesToTheFileAsItIsLoggedAndOthersCanReadIt) {
     // A file named by the option is appended to.
     std::wstring path = dir / L"setup.log";
     ASSERT_TRUE(TestSupport::WriteBytes(path, "earlier\r\n"));
-    ASSERT_EQ(Utils::OpenLogFile(path), path);
+    ASSERT_EQ(Utils::OpenLogFile(path, false), path);
     DEBUG_LOG(L"第一行 %d", 1);
     // Read while still open: the line is there already, and another reader may open the file.
     std::string text = TestSupport::ReadBytes(path);
@@ -208,7 +208,7 @@ TEST(LogFile, EveryLineGoesToTheFileAsItIsLoggedAndOthersCanReadIt) {
         ASSERT_TRUE(TestSupport::WriteBytes(dir / (L"TunivoxSetup_200001" + std::to_wstring(i) + L"_000000_1.log"), "x"));
     }
     ASSERT_TRUE(::CreateDirectoryW((dir / L"TunivoxSetup_20000101_000000_1.log").c_str(), nullptr));
-    std::wstring fresh = Utils::OpenLogFile(L"");
+    std::wstring fresh = Utils::OpenLogFile(L"", false);
     ::SetEnvironmentVariableW(L"TMP", oldTemp[0] != 0 ? oldTemp : nullptr);
     Utils::CloseLogFile();
     ASSERT_FALSE(fresh.empty());

@@ -3,8 +3,10 @@
 // file that actually runs to SCRIPT.module, then plays SCRIPT.
 //
 // The script's path comes from a "-standin=PATH" argument (so a test can pass it through the configuration's
-// InstCmd), or else from the environment variable TUNIVOX_STANDIN_SCRIPT (for the uninstaller, whose command
-// line is fixed). Without a script the program exits with 0.
+// InstCmd), or else from the file EXE.script beside the program (UTF-8: the script's path; for a program the
+// desktop shell starts, since explorer's environment is the one it started with), or else from the environment
+// variable TUNIVOX_STANDIN_SCRIPT (for the uninstaller, whose command line is fixed). Without a script the program
+// exits with 0.
 //
 // Script: UTF-8 text, one directive per line; TEXT may hold \n \r \t \\ \0 and \xHH escapes.
 //   print TEXT        append TEXT to the output buffer (not yet written)
@@ -163,6 +165,15 @@ std::wstring ScriptFromCommandLine(const std::wstring& line) {
 int main() {
     std::wstring commandLine = ::GetCommandLineW();
     std::wstring script = ScriptFromCommandLine(commandLine);
+    wchar_t self[MAX_PATH * 2] = {};
+    DWORD selfLength = ::GetModuleFileNameW(nullptr, self, MAX_PATH * 2);
+    if (script.empty() && selfLength > 0 && selfLength < MAX_PATH * 2) {
+        std::string beside = ReadFileBytes(std::wstring(self) + L".script");
+        while (!beside.empty() && (beside.back() == '\n' || beside.back() == '\r')) {
+            beside.pop_back();
+        }
+        script = FromUtf8(beside);
+    }
     if (script.empty()) {
         wchar_t env[MAX_PATH * 2] = {};
         DWORD n = ::GetEnvironmentVariableW(L"TUNIVOX_STANDIN_SCRIPT", env, MAX_PATH * 2);

@@ -1,0 +1,84 @@
+#include "utils/Links.h"
+
+#include "utils/TextConv.h"
+
+namespace Utils {
+
+std::wstring LinkProblem(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(file, &info)) {
+        DWORD error = ::GetLastError();
+        return L"file information unavailable: " + Decimal(error);
+    }
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        return L"a reparse point";
+    }
+    if (info.nNumberOfLinks != 1) {
+        return L"a file with " + Decimal(info.nNumberOfLinks) + L" hard links";
+    }
+    return {};
+}
+
+namespace {
+
+bool IsSeparator(wchar_t c) {
+    return c == L'\\' || c == L'/';
+}
+
+// Length of the part of `path` that names no folder of its own: "C:\", or "\\server\share\".
+size_t RootLength(const std::wstring& path) {
+    if (path.size() >= 2 && path[1] == L':') {
+        return path.size() > 2 && IsSeparator(path[2]) ? 3 : 2;
+    }
+    if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) {
+        size_t server = path.find_first_of(L"\\/", 2);
+        size_t share = server == std::wstring::npos ? server : path.find_first_of(L"\\/", server + 1);
+        return share == std::wstring::npos ? path.size() : share + 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+std::wstring ReparsePointOnPath(const std::wstring& path) {
+    for (size_t at = RootLength(path); at < path.size();) {
+        size_t next = path.find_first_of(L"\\/", at);
+        if (next != at) {
+            std::wstring prefix = path.substr(0, next);
+            DWORD attributes = ::GetFileAttributesW(prefix.c_str());
+            if (attributes == INVALID_FILE_ATTRIBUTES) {
+                return {};
+            }
+            if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                return prefix + L" is a reparse point";
+            }
+        }
+        if (next == std::wstring::npos) {
+            break;
+        }
+        at = next + 1;
+    }
+    return {};
+}
+
+UniqueFileHandle OpenWithoutLinks(const std::wstring& path, DWORD access, DWORD share, DWORD disposition,
+                                  std::wstring& problem) {
+    problem = ReparsePointOnPath(path);
+    if (!problem.empty()) {
+        return {};
+    }
+    UniqueFileHandle file(::CreateFileW(path.c_str(), access, share, nullptr, disposition,
+                                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file) {
+        DWORD error = ::GetLastError();
+        problem = L"not opened: " + Decimal(error);
+        return {};
+    }
+    problem = LinkProblem(file.get());
+    if (!problem.empty()) {
+        return {};
+    }
+    return file;
+}
+
+} // namespace Utils
