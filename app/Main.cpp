@@ -75,6 +75,16 @@ int RunInstaller(HINSTANCE instance) {
     return 0;
 }
 
+// A run that ends before the installer proper (exit -1) still leaves a log that says why.
+int EndEarly(const wchar_t* why) {
+    ApplyCommandLine();
+    (void)Utils::OpenLogFile(g_installerConfig.LogPath, IsProcessAdmin());
+    DEBUG_LOG(L"%s", App::WindowsFacts().c_str());
+    DEBUG_LOG(L"result: nothing installed, exit code -1: %s", why);
+    Utils::CloseLogFile();
+    return -1;
+}
+
 } // namespace
 
 // Library loading is hardened before any other static constructor runs (the configuration record is built
@@ -94,7 +104,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     if (!App::RunsOnSupportedWindows()) {
         // No window was run: -1, as for a refused second instance.
         ::MessageBoxW(nullptr, App::kUnsupportedWindowsText, L"Lumetra音频转换器", MB_OK | MB_ICONERROR);
-        return -1;
+        return EndEarly(L"this Windows is older than the installer needs");
     }
     int exitCode = -1;
     {
@@ -102,6 +112,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         if (lock.owned()) {
             ::curl_global_init(CURL_GLOBAL_ALL);
             exitCode = RunInstaller(instance);
+        } else {
+            exitCode = EndEarly(L"another installer is running");
         }
     } // the lock is released only after the window is gone
     return exitCode;

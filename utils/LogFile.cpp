@@ -168,17 +168,28 @@ std::wstring OpenLogFile(const std::wstring& path, bool elevated) {
     std::wstring note;
     std::wstring target = path;
     DWORD disposition = OPEN_ALWAYS;
+    if (!target.empty()) {
+        // A file in a folder that does not exist is no log at all: the default place serves instead.
+        wchar_t full[MAX_PATH] = {};
+        DWORD n = ::GetFullPathNameW(target.c_str(), MAX_PATH, full, nullptr);
+        std::wstring folder = n == 0 || n >= MAX_PATH ? std::wstring() : std::wstring(full);
+        folder = folder.substr(0, folder.find_last_of(L'\\') + 1);
+        const DWORD attributes = folder.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesW(folder.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+            note = L" (-log=" + target + L": no such folder, so the log is here)";
+            target.clear();
+        }
+    }
     if (target.empty()) {
         std::wstring folder = TempFolder();
         std::wstring linked = folder.empty() ? std::wstring() : ReparsePointOnPath(folder);
         if (elevated && !linked.empty()) {
             // %TEMP% follows HKCU\Environment: whoever can write there can point it anywhere.
-            note = L"temporary folder not used for the log: " + linked;
+            note += L"; temporary folder not used for the log: " + linked;
             folder = AdministratorsLogFolder(note);
         }
         if (folder.empty()) {
-            DEBUG_LOG(L"log file: none");
-            DEBUG_LOG(L"%s", note.c_str());
+            DEBUG_LOG(L"log file: none%s", note.c_str());
             return {};
         }
         RemoveOldLogFiles(folder);
@@ -201,10 +212,7 @@ std::wstring OpenLogFile(const std::wstring& path, bool elevated) {
     UniqueFileHandle file = OpenWithoutLinks(target, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
                                              disposition, problem);
     if (!file) {
-        DEBUG_LOG(L"log file: none (%s not opened: %s)", target.c_str(), problem.c_str());
-        if (!note.empty()) {
-            DEBUG_LOG(L"%s", note.c_str());
-        }
+        DEBUG_LOG(L"log file: none (%s not opened: %s)%s", target.c_str(), problem.c_str(), note.c_str());
         return {};
     }
     {
@@ -212,10 +220,7 @@ std::wstring OpenLogFile(const std::wstring& path, bool elevated) {
         g_log.file = std::move(file);
     }
     SetLogTee(WriteToFile);
-    DEBUG_LOG(L"log file: %s", target.c_str());
-    if (!note.empty()) {
-        DEBUG_LOG(L"%s", note.c_str());
-    }
+    DEBUG_LOG(L"log file: %s%s", target.c_str(), note.c_str());
     return target;
 }
 

@@ -1117,8 +1117,13 @@ TEST_F(InstallerE2E, SilentRunEndsWithTheExitCodeOfItsOutcome) {
         InstallerRun first(L"-silent " + UrlArg("/tunivox/standin/setup.exe") + L" \"-instcmd=-standin=" + script +
                            L"\"");
         ASSERT_TRUE(first.Expect("IST_CODE_PROGRESS", 120000)) << first.LogText();
-        auto second = TestSupport::RunCommand(L"\"" + SetupExe() + L"\" -silent", 30000);
+        const std::wstring secondLog = dir / L"second.log";
+        auto second = TestSupport::RunCommand(L"\"" + SetupExe() + L"\" -silent \"-log=" + secondLog + L"\"", 30000);
         EXPECT_EQ(second.exitCode, 0xFFFFFFFFu);
+        const std::string secondText = TestSupport::ReadBytes(secondLog);
+        EXPECT_NE(secondText.find("result: nothing installed, exit code -1: another installer is running"),
+                  std::string::npos)
+            << secondText;
         ASSERT_TRUE(TestSupport::WriteBytes(gate, "go"));
         EXPECT_EQ(first.ExitCode(120000), 0u) << first.LogText();
     }

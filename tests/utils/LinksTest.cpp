@@ -117,6 +117,8 @@ TEST(Links, LogFileIsNeverWrittenThroughALink) {
         {"-log through a linked folder", tree.dirLink + L"\\setup.log", L"", true, nullptr},
         {"-log on a second hard link", tree.hardLink, L"", true, nullptr},
         {"-log on a plain new file", tree.dir / L"plain.log", L"", true, L"plain"},
+        {"-log in a folder that does not exist: the temporary folder", tree.dir / L"missing\\setup.log", L"", true,
+         L"temp"},
         {"elevated, TMP through a link", L"", tree.dirLink + L"\\", true, L"programdata"},
     };
     // Where folder descriptors are not kept, the administrators' folder never passes its check: no log then.
@@ -147,6 +149,10 @@ TEST(Links, LogFileIsNeverWrittenThroughALink) {
             << text;
         if (std::wstring(c.landsIn) == L"plain") {
             EXPECT_EQ(opened, c.path);
+        } else if (std::wstring(c.landsIn) == L"temp") {
+            EXPECT_EQ(opened.substr(0, wcslen(oldTemp)), oldTemp) << TestSupport::Utf8(opened);
+            EXPECT_NE(text.substr(0, text.find('\n')).find("no such folder"), std::string::npos) << text;
+            ::DeleteFileW(opened.c_str());
         } else {
             const std::wstring logs = ProgramDataLogs();
             EXPECT_EQ(opened.substr(0, logs.size() + 1), logs + L"\\") << TestSupport::Utf8(opened);
