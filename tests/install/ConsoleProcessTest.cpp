@@ -34,12 +34,11 @@ TEST(ConsoleProcess, KeepsOnlyTheParentsEndsAndThoseAreNotInherited) {
     CConsoleProcess child;
     child.Launch(L"\"" + StandIn::Exe() + L"\" " + StandIn::Argument(script));
     EXPECT_TRUE(child.process);
-    EXPECT_TRUE(child.stdOutPipe.read && child.stdErrPipe.read && child.stdInPipe.write);
-    EXPECT_FALSE(child.stdOutPipe.write || child.stdErrPipe.write || child.stdInPipe.read)
+    EXPECT_TRUE(child.stdOutPipe.read && child.stdErrPipe.read);
+    EXPECT_FALSE(child.stdOutPipe.write || child.stdErrPipe.write)
         << "the child's ends are closed in the parent, so the output pipe breaks when the child ends";
     EXPECT_FALSE(Inheritable(child.stdOutPipe.read.get()));
     EXPECT_FALSE(Inheritable(child.stdErrPipe.read.get()));
-    EXPECT_FALSE(Inheritable(child.stdInPipe.write.get()));
     EXPECT_EQ(ReadAll(child), "hello\r\n");
     EXPECT_EQ(child.WaitForExit(), 7u);
     child.Close();
@@ -148,8 +147,7 @@ TEST(ConsoleProcess, FailedLaunchThrowsAndKeepsNothing) {
     for (const auto& [line, app] : cases) {
         CConsoleProcess child;
         EXPECT_THROW(child.Launch(line, app), Utils::Exception);
-        EXPECT_FALSE(child.process || child.thread || child.stdOutPipe.read || child.stdErrPipe.read ||
-                     child.stdInPipe.write);
+        EXPECT_FALSE(child.process || child.thread || child.stdOutPipe.read || child.stdErrPipe.read);
         EXPECT_EQ(child.commandLine[0], L'\0');
     }
 }
