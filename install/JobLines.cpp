@@ -82,11 +82,19 @@ void Reader::ParseRead(const std::vector<std::string>& lines, bool tailBelongsTo
             report(outcome);
         }
     }
+    // One verdict per job: a failure anywhere in the deciding read outweighs a success beside it, which is not
+    // reported (a package that says "Error=" and then "State=Success" has not installed cleanly).
+    bool failed = false;
     for (const ConsoleProtocol::LineOutcome& outcome : outcomes) {
-        if (outcome.result != ConsoleProtocol::kResultNone) {
-            report(outcome);
-            decided = outcome.result;
+        failed = failed || outcome.result == ConsoleProtocol::kResultFailure;
+    }
+    for (const ConsoleProtocol::LineOutcome& outcome : outcomes) {
+        if (outcome.result == ConsoleProtocol::kResultNone ||
+            (failed && outcome.result != ConsoleProtocol::kResultFailure)) {
+            continue;
         }
+        report(outcome);
+        decided = outcome.result;
     }
 }
 

@@ -24,9 +24,10 @@ constexpr DWORD kTailHoldMs = 300;
 
 // Which decisive line decides.
 enum class Verdict {
-    // The install job: the last decisive line of the read that holds the first one; the rest of that read, its
-    // unfinished tail included, is still parsed, and its other events are reported before the verdict so that
-    // the window knows every fact of the read when it hears the outcome.
+    // The install job: the read that holds the first decisive line decides, a failure line of it over a success
+    // line (whose report is then left out); the rest of that read, its unfinished tail included, is still parsed,
+    // and its other events are reported before the verdict so that the window knows every fact of the read when
+    // it hears the outcome.
     LastOfDecidingRead,
     // The removal job: the first decisive line; nothing after it is parsed.
     FirstLine,
