@@ -87,6 +87,7 @@ CurlClient::CurlClient(const std::wstring& url_, const std::wstring& path_, void
 
 CurlClient::~CurlClient() {
     cancelled = true;
+    saver.reset(); // what it still had to write is written before the files are judged
     // Only a part file this object has taken on is its to delete: one it never started on may be another run's.
     if (resumeDecided && !Resumable()) {
         DeletePartFiles(path);
@@ -557,6 +558,8 @@ int CurlClient::RunRequests(const SpanList& plan, bool parallel) {
     }
     if (Resumable()) {
         SaveState(done, true);
+    } else if (saver) {
+        saver->Flush(); // no save of this attempt lands after what follows (a rename, a deletion)
     }
     return result;
 }

@@ -366,7 +366,7 @@ TEST(DownloadLogic, StateIsSavedByTimeAndByBytes) {
         int64_t maxSaves;       // in the simulated 10 s
     } cases[] = {
         {"four connections at 4 MB/s", 16'000'000, 100 * K, 10 * 4 + 1},
-        {"a fast line", 400'000'000, 100 * K, 10 * 400'000'000 / kStateSaveBytes + 10 * 4 + 1},
+        {"a fast line", 400'000'000, 100 * K, int64_t{10} * 400'000'000 / kStateSaveBytes + 10 * 4 + 1},
         {"a slow line in small writes", 50'000, 16 * K, 10 * 4 + 1},
     };
     for (const Case& c : cases) {
