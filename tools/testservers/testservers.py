@@ -174,6 +174,13 @@ NGINX_TLS_SERVER = """    server {{
         ssl_certificate {dir}/tls/{name}.crt;
         ssl_certificate_key {dir}/tls/{name}.key;
         root {dir}/html;
+        location /redirect/ {{
+            rewrite ^/redirect/(.*)$ /$1 redirect;
+        }}
+        # A redirection from https down to the plain http server.
+        location /tohttp/ {{
+            rewrite ^/tohttp/(.*)$ http://127.0.0.1:{http_port}/$1 redirect;
+        }}
     }}
 """
 
@@ -241,7 +248,7 @@ def nginx_start(d, files):
     for _ in range(10):
         port = free_port()
         tls_ports = {name: free_port() for name in TLS_CERTIFICATES}
-        tls_servers = "".join(NGINX_TLS_SERVER.format(dir=d, port=p, name=n) for n, p in tls_ports.items())
+        tls_servers = "".join(NGINX_TLS_SERVER.format(dir=d, port=p, name=n, http_port=port) for n, p in tls_ports.items())
         conf = os.path.join(d, "nginx.conf")
         with open(conf, "w") as f:
             f.write(NGINX_CONF.format(dir=d, port=port, user=user, tls_servers=tls_servers))
