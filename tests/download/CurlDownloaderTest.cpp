@@ -2,15 +2,19 @@
 // the requests the server saw.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <optional>
 #include <random>
+#include <thread>
 
 #include <curl/curl.h>
 
+#include "download/CurlClient.h"
 #include "download/CurlDownloader.h"
 #include "download/DownloadRanges.h"
 #include "download/DownloadWorker.h"
@@ -803,7 +807,7 @@ TEST(CurlDownloader, ShortChangedAndExpiringAnswers) {
     }
 }
 
-// Redirections: at most ten (the https-only rule is the option RedirectOptions sets).
+// Redirections: at most ten (from https only to https: FetchTool.HttpsFinishesOnlyWithAGoodCertificateForTheHost).
 TEST(CurlDownloader, RedirectionsAreBounded) {
     struct Case {
         int hops;
@@ -826,4 +830,83 @@ TEST(CurlDownloader, RedirectionsAreBounded) {
         }
         EXPECT_EQ(rec.Last().code, c.code) << "libcurl 7.88 follows any number of redirections by default";
     }
+}
+
+// A drive that fills up under a download and gets space back 150 ms later: a byte counts only once the system has
+// taken it, so the resumed file is the server's file; and a state file that cannot be saved on the full drive
+// leaves the one saved before as it was.
+TEST(CurlDownloader, AFullDriveLosesNoBytes) {
+    const std::wstring drive = WinePath(SMALLDRIVE_STATE_UNIX);
+    if (FileExists(drive + L"\\unavailable")) {
+        GTEST_SKIP() << "no small drive: " << ReadBytes(drive + L"\\unavailable");
+    }
+    ASSERT_NE(::GetDriveTypeW(L"Q:\\"), static_cast<UINT>(DRIVE_NO_ROOT_DIR)) << "drive Q: is the small tmpfs";
+    const std::wstring folder = L"Q:\\" + W(UniqueToken("full"));
+    ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+    const std::wstring filler = folder + L"\\filler";
+    Utils::UniqueFileHandle fill(
+        ::CreateFileW(filler.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(fill);
+    auto resize = [&](int64_t size) {
+        LARGE_INTEGER at;
+        at.QuadPart = size;
+        return ::SetFilePointerEx(fill.get(), at, nullptr, FILE_BEGIN) && ::SetEndOfFile(fill.get());
+    };
+    auto freeBytes = [] {
+        ULARGE_INTEGER free{};
+        return ::GetDiskFreeSpaceExW(L"Q:\\", &free, nullptr, nullptr) ? static_cast<int64_t>(free.QuadPart) : -1;
+    };
+
+    // The state file of an earlier save, then the drive filled to the last byte.
+    const std::wstring state = folder + L"\\pkg.exe.part.state";
+    const std::string saved = "an earlier save\n";
+    ASSERT_TRUE(WriteStateFile(state, saved));
+    int64_t filled = 0;
+    for (DWORD block : {1u << 20, 4096u}) {
+        const std::string bytes(block, 'f');
+        DWORD put = 0;
+        while (::WriteFile(fill.get(), bytes.data(), block, &put, nullptr) && put == block) {
+            filled += put;
+        }
+    }
+    ASSERT_LT(freeBytes(), 4096) << "the drive is full";
+    EXPECT_FALSE(WriteStateFile(state, std::string(64 * 1024, 's')));
+    EXPECT_EQ(ReadBytes(state), saved) << "a failed save replaced the saved state";
+    EXPECT_FALSE(FileExists(state + L".tmp"));
+    ASSERT_TRUE(::DeleteFileW(state.c_str()));
+
+    // 16 MiB of room for a 42 MiB file; once the drive is full, all of it back 150 ms later.
+    ASSERT_TRUE(resize(filled - 16 * 1048576));
+    std::atomic<bool> freed{false};
+    std::atomic<bool> ended{false};
+    std::thread watch([&] {
+        while (!ended && !freed) {
+            if (freeBytes() < 65536) {
+                ::Sleep(150);
+                freed = resize(0);
+            }
+            ::Sleep(2);
+        }
+    });
+    const std::wstring target = folder + L"\\pkg.exe";
+    Recorder rec;
+    LogCapture log;
+    {
+        CCurlDownloader dl(rec.Callback(), W(FaultUrl(UniqueToken("full"), "repeat=14&etag=1")).c_str(),
+                           target.c_str());
+        dl.Start();
+        EXPECT_TRUE(rec.WaitTerminals(1, 180000));
+    }
+    ended = true;
+    watch.join();
+    EXPECT_TRUE(freed) << "the drive never filled up";
+    fill.reset();
+    ::DeleteFileW(filler.c_str());
+    EXPECT_GE(CountMessages(log, L"CurlClient::Start", L"start download"), 2u) << "an attempt failed on the full drive";
+    EXPECT_EQ(rec.Codes(), (std::vector<int>{DL_CODE_START, DL_CODE_SUCCESS}));
+    ExpectSameBytes(FaultBody(14), target);
+    ::DeleteFileW(target.c_str());
+    ::DeleteFileW((target + L".part").c_str());
+    ::DeleteFileW(state.c_str());
+    ::RemoveDirectoryW(folder.c_str());
 }
