@@ -1,6 +1,5 @@
 #include "download/CurlClient.h"
 
-#include <io.h>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -70,6 +69,12 @@ std::wstring CurlErrorText(int code) {
     if (code == ERR_SERVER_CERTIFICATE) {
         return L"server certificate refused";
     }
+    if (code == ERR_ANSWER_TOO_LONG) {
+        return L"the server sent more than the file's length";
+    }
+    if (code == ERR_FILE_CHANGED) {
+        return L"the server's file changed under a resumed range";
+    }
     return Utils::MultiByteToWide(::curl_easy_strerror(static_cast<CURLcode>(code)), Utils::kCodePageAnsi);
 }
 
@@ -82,6 +87,7 @@ CurlClient::CurlClient(const std::wstring& url_, const std::wstring& path_, void
 
 CurlClient::~CurlClient() {
     cancelled = true;
+    saver.reset(); // what it still had to write is written before the files are judged
     // Only a part file this object has taken on is its to delete: one it never started on may be another run's.
     if (resumeDecided && !Resumable()) {
         DeletePartFiles(path);
@@ -103,16 +109,54 @@ struct CurlClient::Request {
     int64_t written = 0;   // bytes of this answer written at asked.begin onwards
     int code = 0;          // the request's own verdict, over libcurl's result
     int result = -1;       // libcurl's result (-1: not finished)
+    bool discard = false;  // the answer was irregular: none of its bytes count
     ResponseFacts facts;
     ServerCheck check;
+    std::wstring usedProxy; // the proxy this request went through (empty: direct)
     Utils::UniqueCurl easy;
-    Utils::UniqueFile file;
+    // Written with WriteFile at explicit offsets: a byte counts once the system has taken it, never while it sits
+    // in a buffer of this process.
+    Utils::UniqueFileHandle file;
     Utils::UniqueCurlSlist headers;
 };
 
 namespace {
 
 constexpr int64_t kOpenEnd = INT64_MAX;
+
+// The configured URL as the state file names it: without any "user:password@".
+std::string StateUrl(const std::wstring& url) {
+    return NarrowUrl(WithoutUserInfo(url));
+}
+
+bool SetFileSize(HANDLE file, int64_t size) {
+    LARGE_INTEGER at;
+    at.QuadPart = size;
+    return ::SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && ::SetEndOfFile(file);
+}
+
+Utils::UniqueFileHandle OpenPartFile(const std::wstring& partPath) {
+    // Several requests write their own ranges of the one file at once.
+    return Utils::UniqueFileHandle(::CreateFileW(partPath.c_str(), GENERIC_WRITE,
+                                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+// Closes a file whose every byte matters: false when the system reports a failure.
+bool CloseChecked(Utils::UniqueFileHandle& file) {
+    return !file || Utils::CloseFileHandle(file);
+}
+
+int RedirectOptions(CURL* h, const std::string& narrowUrl) {
+    int options = ::curl_easy_setopt(h, CURLOPT_MAXREDIRS, kMaxRedirects);
+    std::string scheme = narrowUrl.substr(0, narrowUrl.find(':'));
+    for (char& c : scheme) {
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    }
+    // A package asked for over https never comes over plain http, whatever a server redirects to.
+    options |= ::curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, scheme == "https" ? "https" : "http,https");
+    return options;
+}
 
 int64_t PartFileSize(const std::wstring& partPath) {
     struct _stat64 status;
@@ -132,6 +176,77 @@ std::optional<PartState> ReadStateFile(const std::wstring& statePath) {
 
 } // namespace
 
+bool WriteStateFile(const std::wstring& statePath, const std::string& text) {
+    const std::wstring temporary = statePath + L".tmp";
+    Utils::UniqueFileHandle file(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD put = 0;
+    bool written = file && ::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &put, nullptr) &&
+                   put == text.size();
+    // A state that was not written and closed in full never replaces the one there: that one still holds.
+    written = CloseChecked(file) && written;
+    if (!written || !::MoveFileExW(temporary.c_str(), statePath.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        DWORD error = ::GetLastError();
+        DEBUG_LOG(L"state not saved: %lu", error);
+        ::DeleteFileW(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+StateSaver::StateSaver(std::wstring statePath) : path_(std::move(statePath)) {
+    thread_ = std::make_unique<Utils::Thread>(this, L"StateSaver", [](void* self) -> unsigned long {
+        return static_cast<StateSaver*>(self)->Run();
+    });
+    if (!thread_->Resume()) {
+        thread_.reset(); // Post then writes on the caller's thread
+    }
+}
+
+StateSaver::~StateSaver() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    thread_.reset();
+}
+
+void StateSaver::Post(std::string text) {
+    if (!thread_) {
+        (void)WriteStateFile(path_, text);
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        pending_ = std::move(text);
+    }
+    changed_.notify_all();
+}
+
+void StateSaver::Flush() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return !thread_ || (!pending_ && !writing_); });
+}
+
+unsigned long StateSaver::Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [this] { return pending_ || stopping_; });
+        if (!pending_) {
+            return 0; // stopping, nothing left
+        }
+        std::string text = std::move(*pending_);
+        pending_.reset();
+        writing_ = true;
+        lock.unlock();
+        (void)WriteStateFile(path_, text);
+        lock.lock();
+        writing_ = false;
+        changed_.notify_all();
+    }
+}
+
 void DeletePartFiles(const std::wstring& path) {
     ::DeleteFileW(PartPath(path).c_str());
     ::DeleteFileW(PartStatePath(path).c_str());
@@ -145,6 +260,8 @@ int CurlClient::Start() {
     const std::string narrowUrl = NarrowUrl(url);
 
     if (effectiveUrl.empty()) {
+        const double knownLength = contentLength;
+        const std::string knownValidator = validator;
         Utils::UniqueCurl h = Head(narrowUrl);
         char* effective = nullptr;
         std::string named;
@@ -168,6 +285,12 @@ int CurlClient::Start() {
             effectiveUrl = named;
             acceptRanges = headFacts.acceptRanges;
             validator = ValidatorOf(headFacts);
+            if (resumeDecided && !done.empty() && (contentLength != knownLength || validator != knownValidator)) {
+                // Asked again (after an HTTP error): the bytes there are of a file the server no longer has.
+                DEBUG_LOG(L"the server's file changed since the last attempt: starting over");
+                done.clear();
+                DeletePartFiles(path);
+            }
         }
     }
 
@@ -190,6 +313,23 @@ int CurlClient::Start() {
 
     DEBUG_LOG(L"error:%d:%s", result, CurlErrorText(result).c_str());
 
+    if (result == 0 && contentLength > 0) {
+        // The package is exactly the file's length: a part file longer than that (an earlier run's, of a longer
+        // answer) loses its tail first.
+        int64_t size = PartFileSize(partPath);
+        const int64_t length = static_cast<int64_t>(contentLength);
+        if (size > length) {
+            Utils::UniqueFileHandle part = OpenPartFile(partPath);
+            if (!part || !SetFileSize(part.get(), length) || !CloseChecked(part)) {
+                result = ERR_OPEN_PART_FILE;
+            }
+        } else if (size < length) {
+            DEBUG_LOG(L"part file of %lld bytes for %lld: not complete", static_cast<long long>(size),
+                      static_cast<long long>(length));
+            done.clear();
+            result = CURLE_PARTIAL_FILE;
+        }
+    }
     if (result == 0) {
         // The package must be the file just fetched: a target that cannot be replaced (held open by a scanner,
         // say) fails the attempt, and the part file stays for the next one.
@@ -207,13 +347,13 @@ int CurlClient::Start() {
     return result;
 }
 
-void CurlClient::DecideResume(const std::string& narrowUrl) {
+void CurlClient::DecideResume(const std::string&) {
     resumeDecided = true;
     const std::wstring partPath = PartPath(path);
     const std::wstring statePath = PartStatePath(path);
     int64_t partSize = PartFileSize(partPath);
     std::optional<PartState> state = ReadStateFile(statePath);
-    done = ResumeSpans(state, narrowUrl, static_cast<int64_t>(contentLength), validator, partSize);
+    done = ResumeSpans(state, StateUrl(url), static_cast<int64_t>(contentLength), validator, partSize);
     if (!done.empty()) {
         DEBUG_LOG(L"resuming the part file of an earlier run: %lld of %lld bytes",
                   static_cast<long long>(CoveredBytes(done)), static_cast<long long>(contentLength));
@@ -243,6 +383,9 @@ int CurlClient::Transfer() {
             plan = {{prefix, kOpenEnd}};
         }
         int result = RunRequests(plan, parallel);
+        if (parallel && irregular.empty() && result == 0 && !cancelled && !Gaps(done, length).empty()) {
+            continue; // never more requests at once than the setting: the rest of the gaps in the next round
+        }
         if (!parallel || irregular.empty()) {
             return result;
         }
@@ -262,12 +405,8 @@ int CurlClient::RunRequests(const SpanList& plan, bool parallel) {
     irregular.clear();
     resumeOffset = CoveredBytes(done);
     lastReportTime = 0;
-    {
-        // Create the part file when there is none; ranges then write into it at their own offsets.
-        Utils::UniqueFile create(::_wfopen(partPath.c_str(), L"ab"));
-        if (!create) {
-            return ERR_OPEN_PART_FILE;
-        }
+    if (!saver) {
+        saver = std::make_unique<StateSaver>(PartStatePath(path));
     }
     Utils::UniqueCurlMulti multi(::curl_multi_init());
     if (!multi) {
@@ -285,8 +424,10 @@ int CurlClient::RunRequests(const SpanList& plan, bool parallel) {
             result = ERR_EASY_INIT;
             break;
         }
-        r->file.reset(::_wfopen(partPath.c_str(), L"rb+"));
-        if (!r->file || ::_fseeki64(r->file.get(), span.begin, SEEK_SET) != 0) {
+        r->file = OpenPartFile(partPath);
+        if (!r->file) {
+            DWORD error = ::GetLastError();
+            DEBUG_LOG(L"part file not opened: %lu", error);
             result = ERR_OPEN_PART_FILE;
             break;
         }
@@ -314,6 +455,7 @@ int CurlClient::RunRequests(const SpanList& plan, bool parallel) {
         ::curl_easy_setopt(h, CURLOPT_TIMEOUT, 0L);
         options |= ::curl_easy_setopt(h, CURLOPT_URL, effectiveUrl.c_str());
         options |= ::curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+        options |= RedirectOptions(h, NarrowUrl(url));
         options |= ::curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &CurlClient::WriteData);
         options |= ::curl_easy_setopt(h, CURLOPT_WRITEDATA, r.get());
         options |= ::curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &CurlClient::HeaderData);
@@ -328,6 +470,7 @@ int CurlClient::RunRequests(const SpanList& plan, bool parallel) {
         options |= ::curl_easy_setopt(h, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
         options |= EnableServerCheck(h, r->check);
         options |= ApplyProxy(h);
+        r->usedProxy = proxy.proxy;
         if (options != 0) {
             result = options;
             break;
@@ -340,8 +483,10 @@ int CurlClient::RunRequests(const SpanList& plan, bool parallel) {
     if (parallel) {
         DEBUG_LOG(L"%u ranges at once", static_cast<unsigned>(requests.size()));
     }
+    live.clear();
     for (auto& r : requests) {
         ::curl_multi_add_handle(multi.get(), r->easy.get());
+        live.push_back(r.get());
     }
     const int64_t startTick = static_cast<int64_t>(::GetTickCount64());
     int running = 1;
@@ -365,15 +510,26 @@ int CurlClient::RunRequests(const SpanList& plan, bool parallel) {
             ::curl_multi_poll(multi.get(), nullptr, 0, 200, nullptr);
         }
     }
+    live.clear();
     for (auto& r : requests) {
         ::curl_multi_remove_handle(multi.get(), r->easy.get());
-        r->file.reset(); // written out before the state file says so
+        if (!CloseChecked(r->file) && r->code == 0) {
+            DWORD error = ::GetLastError();
+            DEBUG_LOG(L"part file not closed: %lu", error);
+            r->code = CURLE_WRITE_ERROR; // written out before the state file says so, or not at all
+            r->discard = true;
+        }
     }
+    bool proxyNoted = false;
     for (auto& r : requests) {
-        if (r->written > 0) {
+        if (r->written > 0 && !r->discard) {
             AddSpan(done, {r->asked.begin, r->asked.begin + r->written});
         }
         int code = r->code != 0 ? r->code : r->result;
+        if (code == CURLE_HTTP_RETURNED_ERROR) {
+            // Where the redirections led may have gone stale (a signed URL that expired): ask the configured URL.
+            effectiveUrl.clear();
+        }
         if (code == CURLE_ABORTED_BY_CALLBACK && !r->check.problem.empty()) {
             code = ERR_SERVER_CERTIFICATE;
             serverCheck.problem = r->check.problem;
@@ -381,39 +537,83 @@ int CurlClient::RunRequests(const SpanList& plan, bool parallel) {
             code = 0; // stopped because another range's answer was irregular
         } else if (code == CURLE_OK && r->asked.end != kOpenEnd && r->written < r->asked.end - r->asked.begin) {
             code = CURLE_PARTIAL_FILE;
+        } else if (code == CURLE_OK && r->asked.end == kOpenEnd && contentLength > 0 &&
+                   r->asked.begin + r->written != static_cast<int64_t>(contentLength)) {
+            // The one stream ended (a short Content-Length, a close) before the file's length: a broken-off body.
+            DEBUG_LOG(L"the answer ended at %lld of %lld bytes", static_cast<long long>(r->asked.begin + r->written),
+                      static_cast<long long>(contentLength));
+            code = CURLE_PARTIAL_FILE;
         }
         if (code != 0) {
-            NoteProxyFailure(r->easy.get(), code);
+            // One failure moves on to the next proxy at most once per attempt: the other requests of the attempt
+            // failed at the same proxy, not at the ones after it.
+            if (!proxyNoted && r->usedProxy == proxy.proxy) {
+                NoteProxyFailure(r->easy.get(), code);
+                proxyNoted = !proxyProblem.empty();
+            }
             if (result == 0 || code == ERR_SERVER_CERTIFICATE) {
                 result = code;
             }
         }
     }
     if (Resumable()) {
-        SaveState(done);
+        SaveState(done, true);
+    } else if (saver) {
+        saver->Flush(); // no save of this attempt lands after what follows (a rename, a deletion)
     }
     return result;
 }
 
-void CurlClient::SaveState(const SpanList& spans) const {
+void CurlClient::SaveState(const SpanList& spans, bool wait) {
     PartState state;
-    state.url = NarrowUrl(url);
+    state.url = StateUrl(url);
     state.length = static_cast<int64_t>(contentLength);
     state.validator = validator;
     state.done = spans;
     if (state.done.size() > kMaxStateSpans) {
         state.done.resize(kMaxStateSpans);
     }
-    const std::wstring statePath = PartStatePath(path);
-    const std::wstring temporary = statePath + L".tmp";
-    std::string text = FormatPartState(state);
-    {
-        Utils::UniqueFile file(::_wfopen(temporary.c_str(), L"wb"));
-        if (!file || std::fwrite(text.data(), 1, text.size(), file.get()) != text.size()) {
-            return;
+    if (!saver) {
+        saver = std::make_unique<StateSaver>(PartStatePath(path));
+    }
+    saver->Post(FormatPartState(state));
+    if (wait) {
+        saver->Flush();
+    }
+}
+
+void CurlClient::SaveWhileWriting() {
+    if (contentLength <= 0 || validator.empty()) {
+        return;
+    }
+    int64_t written = 0;
+    for (const Request* r : live) {
+        written += r->written;
+    }
+    const int64_t now = static_cast<int64_t>(::GetTickCount64());
+    if (!saveRule.Due(now, CoveredBytes(done) + written)) {
+        return;
+    }
+    saveRule.Saved(now, CoveredBytes(done) + written);
+    // What a kill from here on would leave: the bytes the system has taken, and nothing else.
+    SpanList there = done;
+    for (const Request* r : live) {
+        if (r->written > 0 && !r->discard) {
+            AddSpan(there, {r->asked.begin, r->asked.begin + r->written});
         }
     }
-    ::MoveFileExW(temporary.c_str(), statePath.c_str(), MOVEFILE_REPLACE_EXISTING);
+    if (!there.empty()) {
+        SaveState(there, false);
+    }
+}
+
+void CurlClient::StartOver(HANDLE partFile) {
+    done.clear();
+    resumeOffset = 0;
+    if (partFile != nullptr) {
+        (void)SetFileSize(partFile, 0);
+    }
+    ::DeleteFileW(PartStatePath(path).c_str());
 }
 
 Utils::UniqueCurl CurlClient::Head(std::string narrowUrl) {
@@ -423,6 +623,7 @@ Utils::UniqueCurl CurlClient::Head(std::string narrowUrl) {
         int options = 0;
         options |= ::curl_easy_setopt(h.get(), CURLOPT_URL, narrowUrl.c_str());
         options |= ::curl_easy_setopt(h.get(), CURLOPT_FOLLOWLOCATION, 1L);
+        options |= RedirectOptions(h.get(), NarrowUrl(url));
         options |= ::curl_easy_setopt(h.get(), CURLOPT_NOBODY, 1L);
         options |= ::curl_easy_setopt(h.get(), CURLOPT_WRITEFUNCTION, &CurlClient::DiscardBody);
         options |= ::curl_easy_setopt(h.get(), CURLOPT_HEADERFUNCTION, &CurlClient::HeaderData);
@@ -467,9 +668,11 @@ void CurlClient::NoteProxyFailure(CURL* h, int result) {
     }
     long response = 0;
     long connect = 0;
+    curl_off_t connectTime = 0;
     ::curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &response);
     ::curl_easy_getinfo(h, CURLINFO_HTTP_CONNECTCODE, &connect);
-    if (IsProxyFailure(result, response, connect)) {
+    ::curl_easy_getinfo(h, CURLINFO_CONNECT_TIME_T, &connectTime);
+    if (IsProxyFailure(result, response, connect, connectTime > 0)) {
         proxyProblem = L"proxy " + ProxyForLog(proxy.proxy) + L": " + CurlErrorText(result);
         if (connect != 0 || response == 407) {
             proxyProblem += L" (" + Utils::Decimal(connect != 0 ? connect : response) + L")";
@@ -509,18 +712,6 @@ void CurlClient::ProgressCallback(const std::vector<std::unique_ptr<Request>>& r
     // Average bytes per second of this attempt so far.
     int64_t elapsed = static_cast<int64_t>(::GetTickCount64()) - startTick;
     double speed = elapsed > 0 ? static_cast<double>(dlnow) * 1000.0 / static_cast<double>(elapsed) : 0.0;
-    if (contentLength > 0 && !validator.empty()) {
-        // What a kill from here on would leave: the bytes handed to the system, and nothing else.
-        SpanList there = done;
-        for (const auto& r : requests) {
-            if (r->written > 0 && r->file && std::fflush(r->file.get()) == 0) {
-                AddSpan(there, {r->asked.begin, r->asked.begin + r->written});
-            }
-        }
-        if (!there.empty()) {
-            SaveState(there);
-        }
-    }
     std::optional<double> percent = ProgressPercent(dlnow, dltotal, resumeOffset, contentLength);
     if (!percent) {
         return;
@@ -552,9 +743,9 @@ size_t CurlClient::WriteData(void* data, size_t size, size_t count, void* reques
         r->checked = true;
         bool http = r->facts.status != 0;
         std::string now = ValidatorOf(r->facts);
+        const int64_t length = static_cast<int64_t>(self->contentLength);
         if (r->parallel) {
-            std::string problem =
-                RangeProblem(r->facts, r->asked, static_cast<int64_t>(self->contentLength), self->validator);
+            std::string problem = RangeProblem(r->facts, r->asked, length, self->validator);
             if (!problem.empty()) {
                 self->irregular = problem;
                 self->abortAttempt = true;
@@ -567,38 +758,71 @@ size_t CurlClient::WriteData(void* data, size_t size, size_t count, void* reques
             }
             // The server did not confirm the file of the part file: this answer is the whole new file.
             DEBUG_LOG(L"the server's file changed (If-Range not confirmed): starting over");
-            self->done.clear();
-            self->resumeOffset = 0;
             r->asked.begin = 0;
-            // Emptied, not only rewound: bytes of the old file past the new one's end would stay in the package.
-            if (std::fflush(r->file.get()) != 0 || ::_chsize_s(::_fileno(r->file.get()), 0) != 0 ||
-                ::_fseeki64(r->file.get(), 0, SEEK_SET) != 0) {
-                r->code = CURLE_WRITE_ERROR;
-                return 0;
-            }
+            self->StartOver(r->file.get());
             curl_off_t announced = -1;
             ::curl_easy_getinfo(r->easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
             if (announced > 0) {
                 self->contentLength = static_cast<double>(announced); // the new file's length, for progress and state
             }
             self->validator = now;
-        } else if (http && r->asked.begin > 0 &&
-                   r->facts.contentRange.rfind("bytes " + std::to_string(r->asked.begin) + "-", 0) != 0) {
-            r->code = CURLE_RANGE_ERROR; // a range that does not start where the part file ends
-            return 0;
+        } else if (http && r->facts.status == 206) {
+            // Every range answer of the one stream is checked as the parallel ones are: the same file, and exactly
+            // the rest of it.
+            if (!self->validator.empty() && !now.empty() && now != self->validator) {
+                DEBUG_LOG(L"the server's file changed (%hs, was %hs) under a resumed range: starting over",
+                          now.c_str(), self->validator.c_str());
+                self->StartOver(r->file.get());
+                self->effectiveUrl.clear(); // the next attempt asks for the new file's length and validator
+                r->code = ERR_FILE_CHANGED;
+                return 0;
+            }
+            if (!ContentRangeIs(r->facts.contentRange, {r->asked.begin, length}, length)) {
+                DEBUG_LOG(L"Content-Range \"%hs\" for bytes %lld-%lld/%lld", r->facts.contentRange.c_str(),
+                          static_cast<long long>(r->asked.begin), static_cast<long long>(length - 1),
+                          static_cast<long long>(length));
+                r->code = CURLE_RANGE_ERROR;
+                return 0;
+            }
         } else if (http && r->asked.begin == 0 && !now.empty() && now != self->validator) {
             // The whole file, sent after the HEAD: its validator is the one the state file must name.
             self->validator = now;
         }
     }
     size_t bytes = size * count;
-    if (r->asked.end != kOpenEnd && r->written + static_cast<int64_t>(bytes) > r->asked.end - r->asked.begin) {
-        r->code = CURLE_WRITE_ERROR; // more than the range holds: never written over the next range
+    int64_t room = INT64_MAX;
+    if (r->asked.end != kOpenEnd) {
+        room = r->asked.end - r->asked.begin - r->written;
+    } else if (self->contentLength > 0) {
+        room = static_cast<int64_t>(self->contentLength) - r->asked.begin - r->written;
+    }
+    if (static_cast<int64_t>(bytes) > room) {
+        // More than the range or the file holds: never written over the next range or past the end, and the
+        // answer as a whole is not trusted.
+        r->discard = true;
+        if (r->parallel) {
+            self->irregular = "an answer longer than the range asked for";
+            self->abortAttempt = true;
+        } else {
+            r->code = ERR_ANSWER_TOO_LONG;
+        }
         return 0;
     }
-    size_t put = std::fwrite(data, 1, bytes, r->file.get());
+    const int64_t offset = r->asked.begin + r->written;
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFF);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD put = 0;
+    if (!::WriteFile(r->file.get(), data, static_cast<DWORD>(bytes), &put, &at)) {
+        DWORD error = ::GetLastError();
+        DEBUG_LOG(L"WriteFile at %lld failed: %lu", static_cast<long long>(offset), error);
+        put = 0;
+    }
     r->written += static_cast<int64_t>(put);
-    return put;
+    if (put == bytes) {
+        self->SaveWhileWriting();
+    }
+    return put; // fewer than handed over: libcurl ends the request with CURLE_WRITE_ERROR
 }
 
 size_t CurlClient::HeaderData(char* data, size_t size, size_t count, void* facts) {

@@ -9,8 +9,10 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,6 +23,7 @@
 #include "download/ProxyRules.h"
 #include "download/ServerCertificate.h"
 #include "utils/ScopedWin.h"
+#include "utils/Thread.h"
 
 // Result codes of an attempt besides libcurl's own CURLcode values.
 constexpr int ERR_NO_CONTENT_LENGTH = -998;  // the HEAD request gave no length (or failed)
@@ -28,6 +31,58 @@ constexpr int ERR_EASY_INIT = -997;          // curl_easy_init returned no handl
 constexpr int ERR_OPEN_PART_FILE = -996;     // the partial file could not be opened for appending
 constexpr int ERR_SERVER_CERTIFICATE = -995; // the HTTPS server's certificate was refused (serverCheck.problem)
 constexpr int ERR_RENAME_PART_FILE = -994;   // the finished partial file could not replace the target
+constexpr int ERR_ANSWER_TOO_LONG = -993;    // the one stream brought more bytes than the file holds
+constexpr int ERR_FILE_CHANGED = -992;       // a resumed range was of another file: the next attempt starts over
+
+// Redirections: at most this many per request, and from an https URL only to https.
+constexpr long kMaxRedirects = 10;
+
+// During a transfer the state file is brought up to date when this long has passed since it last was, or when
+// this many written bytes are not in it, whichever comes first: a kill loses at most about a quarter of a second
+// of transfer (or 8 MiB on a fast line). The file is written on a thread of its own: the writer never waits.
+constexpr int64_t kStateSaveIntervalMs = 250;
+constexpr int64_t kStateSaveBytes = 8 * 1024 * 1024;
+class StateSaveRule {
+public:
+    // Whether a save is due at `nowMs` with `writtenBytes` written in all (a count that only grows).
+    [[nodiscard]] bool Due(int64_t nowMs, int64_t writtenBytes) const {
+        return nowMs - savedAtMs_ >= kStateSaveIntervalMs || writtenBytes - savedBytes_ >= kStateSaveBytes;
+    }
+    void Saved(int64_t nowMs, int64_t writtenBytes) {
+        savedAtMs_ = nowMs;
+        savedBytes_ = writtenBytes;
+    }
+
+private:
+    int64_t savedAtMs_ = 0;
+    int64_t savedBytes_ = 0;
+};
+
+// Writes `text` as the state file `statePath` through a temporary file that replaces it only once it was
+// written and closed in full; otherwise the temporary file is deleted and the old state stays. False then.
+bool WriteStateFile(const std::wstring& statePath, const std::string& text);
+
+// The state file's writer thread: Post hands over the newest text and returns at once (an older text not yet
+// written is dropped); Flush waits until the last text posted is written.
+class StateSaver {
+public:
+    explicit StateSaver(std::wstring statePath);
+    ~StateSaver(); // writes what is pending, then joins
+    StateSaver(const StateSaver&) = delete;
+    StateSaver& operator=(const StateSaver&) = delete;
+    void Post(std::string text);
+    void Flush();
+
+private:
+    unsigned long Run();
+    std::wstring path_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::optional<std::string> pending_;
+    bool writing_ = false;
+    bool stopping_ = false;
+    std::unique_ptr<Utils::Thread> thread_;
+};
 
 // A connected server that sends less than kLowSpeedLimitBytes per second for this long ends the attempt with
 // CURLE_OPERATION_TIMEDOUT, so a stalled server cannot hold the installer for ever.
@@ -136,11 +191,17 @@ public:
     // Set by a range answer that cannot be used (`irregular` says why): the other ranges of the attempt stop.
     bool abortAttempt = false;
     std::string irregular;
+    // The requests under way (for the state saved while they write) and when the state was last saved.
+    std::vector<Request*> live;
+    StateSaveRule saveRule;
+    std::unique_ptr<StateSaver> saver;
 
 private:
     void DecideResume(const std::string& narrowUrl);
     int Transfer();
     int RunRequests(const SpanList& plan, bool parallel);
-    void SaveState(const SpanList& spans) const;
+    void SaveState(const SpanList& spans, bool wait);
+    void SaveWhileWriting();
+    void StartOver(HANDLE partFile);
     bool Resumable() const;
 };

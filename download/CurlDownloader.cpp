@@ -6,6 +6,8 @@
 #include "download/SystemProxy.h"
 #include "utils/DebugLog.h"
 
+static_assert(DL_ERR_THREAD_CREATE != ERR_SERVER_CERTIFICATE, "a failure value names one cause");
+
 CCurlDownloader::CCurlDownloader(const DownloadCallback& callback_, const wchar_t* url_, const wchar_t* path_,
                                  long lowSpeedTime, const std::wstring& proxyOption_, int connections)
     : callback(callback_), path(path_ != nullptr ? path_ : L""), url(url_ != nullptr ? url_ : L""),

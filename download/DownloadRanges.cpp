@@ -66,6 +66,11 @@ bool UseParallelRanges(int64_t length, bool acceptRanges, int connections) {
 
 SpanList PlanRanges(const SpanList& done, int64_t length, int connections) {
     SpanList pieces = Gaps(done, length);
+    // Never more requests than connections, however many holes a state file left: the first ones now, the rest
+    // in later rounds.
+    if (static_cast<int>(pieces.size()) > connections) {
+        pieces.resize(static_cast<size_t>(connections < 1 ? 1 : connections));
+    }
     while (static_cast<int>(pieces.size()) < connections) {
         auto longest = std::max_element(pieces.begin(), pieces.end(),
                                         [](const Span& a, const Span& b) { return a.end - a.begin < b.end - b.begin; });

@@ -30,8 +30,9 @@ SpanList Gaps(const SpanList& done, int64_t length);
 
 // Whether a download of `length` bytes is fetched in parallel ranges.
 bool UseParallelRanges(int64_t length, bool acceptRanges, int connections);
-// The requests of one attempt: the gaps of `done`, the longest piece halved while there are fewer than
-// `connections` pieces and it is at least twice kMinRangeBytes. In file order.
+// The requests of one round: the first `connections` gaps of `done`, the longest piece halved while there are
+// fewer than `connections` pieces and it is at least twice kMinRangeBytes. In file order; never more than
+// `connections` pieces.
 SpanList PlanRanges(const SpanList& done, int64_t length, int connections);
 
 // What the header lines of one answer said (after redirections: a new status line starts a new answer).

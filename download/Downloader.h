@@ -16,7 +16,8 @@ enum DownloadCode : int {
 
 // Value of the DL_CODE_FAIL that follows DL_CODE_START when no worker thread could be created; both reports then
 // come from the thread that called Start.
-constexpr int DL_ERR_THREAD_CREATE = -995;
+// A value of its own: -995 is the libcurl downloader's refused server certificate.
+constexpr int DL_ERR_THREAD_CREATE = -990;
 
 class CDownloader {
 public:

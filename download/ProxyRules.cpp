@@ -148,7 +148,16 @@ std::wstring SelectProxy(const std::wstring& list, const std::wstring& scheme) {
 }
 
 std::vector<std::wstring> SelectProxies(const std::wstring& list, const std::wstring& scheme) {
-    const std::vector<std::wstring> tokens = Tokens(list, L"; \t\r\n");
+    // Each ';' entry's blank-separated words; `entryEnd` marks the last word of an entry.
+    std::vector<std::wstring> tokens;
+    std::vector<bool> entryEnd;
+    for (const std::wstring& entry : Tokens(list, L";")) {
+        std::vector<std::wstring> words = Tokens(entry, L" \t\r\n");
+        for (size_t w = 0; w < words.size(); ++w) {
+            tokens.push_back(words[w]);
+            entryEnd.push_back(w + 1 == words.size());
+        }
+    }
     const std::wstring wanted = Lower(scheme);
     std::vector<std::wstring> proxies;
     std::wstring socks;
@@ -157,13 +166,11 @@ std::vector<std::wstring> SelectProxies(const std::wstring& list, const std::wst
         if (word == L"direct") {
             break;
         }
-        // A PAC result: a keyword, then the server as the next token.
+        // A PAC result: a keyword, then the server as the next word of the same entry ("PROXY host:port"). A
+        // word alone in its entry is a server, even one called "proxy", "http" or "socks" (a static list).
         const bool keyword = word == L"proxy" || word == L"http" || word == L"https" || word == L"socks" ||
                              word == L"socks4" || word == L"socks5";
-        if (keyword) {
-            if (i + 1 >= tokens.size()) {
-                break;
-            }
+        if (keyword && !entryEnd[i]) {
             const std::wstring& server = tokens[++i];
             if (word == L"proxy" || word == L"http") {
                 proxies.push_back(server);
@@ -263,20 +270,28 @@ ProxyMode ProxyModeOf(const std::wstring& option) {
     return Lower(option) == L"direct" ? ProxyMode::Direct : ProxyMode::Fixed;
 }
 
-std::wstring ProxyForLog(const std::wstring& proxy) {
-    size_t sep = proxy.find(L"://");
+std::wstring WithoutUserInfo(const std::wstring& url) {
+    size_t sep = url.find(L"://");
     size_t begin = sep == std::wstring::npos ? 0 : sep + 3;
-    size_t end = proxy.find_first_of(L"/?#", begin);
-    size_t at = proxy.rfind(L'@', end == std::wstring::npos ? std::wstring::npos : end);
+    // A password may hold '/', '?' or '#' unescaped ("alice:s3cr/et@host"): everything up to the last '@' goes.
+    size_t at = url.rfind(L'@');
     if (at == std::wstring::npos || at < begin) {
-        return proxy;
+        return url;
     }
-    return proxy.substr(0, begin) + proxy.substr(at + 1);
+    return url.substr(0, begin) + url.substr(at + 1);
 }
 
-bool IsProxyFailure(int curlCode, long responseCode, long connectCode) {
+std::wstring ProxyForLog(const std::wstring& proxy) {
+    return WithoutUserInfo(proxy);
+}
+
+bool IsProxyFailure(int curlCode, long responseCode, long connectCode, bool connected) {
     if (curlCode == CURLE_OK) {
         return false;
+    }
+    // A proxy that swallows the connection (black-holed) times out before anything is connected.
+    if (curlCode == CURLE_OPERATION_TIMEDOUT && !connected) {
+        return true;
     }
     if (curlCode == CURLE_COULDNT_RESOLVE_PROXY || curlCode == CURLE_PROXY) {
         return true;

@@ -47,9 +47,13 @@ ProxyDecision DecideProxy(const std::wstring& list, const std::wstring& bypassLi
 enum class ProxyMode { System, Direct, Fixed };
 ProxyMode ProxyModeOf(const std::wstring& option);
 
+// A URL without its user-info: everything after "scheme://" up to the last '@' goes (a password may hold '/',
+// '?' or '#' unescaped). What the log shows of a proxy, and what the state file keeps of the package URL.
+std::wstring WithoutUserInfo(const std::wstring& url);
 // A proxy as the log may show it: the user-info ("user:password@") removed.
 std::wstring ProxyForLog(const std::wstring& proxy);
 
-// Whether a failed transfer through a proxy failed at the proxy: it could not be resolved or reached, refused
-// the tunnel (CONNECT status `connectCode` not 2xx) or asked for authentication (407).
-bool IsProxyFailure(int curlCode, long responseCode, long connectCode);
+// Whether a failed transfer through a proxy failed at the proxy: it could not be resolved or reached, timed out
+// before anything was `connected` (a black-holed proxy), refused the tunnel (CONNECT status `connectCode` not
+// 2xx) or asked for authentication (407).
+bool IsProxyFailure(int curlCode, long responseCode, long connectCode, bool connected = true);

@@ -229,14 +229,15 @@ void CConsoleProcess::Launch(const std::wstring& line, const std::wstring& appli
     }
 
     // Success: hand everything to the object. The child's ends are closed here so that the output pipes break
-    // when the child ends.
+    // when the child ends. Nothing is ever written to the child's standard input: our end goes at once, so a
+    // child that reads it meets its end instead of waiting for ever while the job waits for the child.
     out.write.reset();
     err.write.reset();
     in.read.reset();
+    in.write.reset();
     std::wmemcpy(commandLine, buffer, kCommandLineCapacity);
     stdErrPipe = std::move(err);
     stdOutPipe = std::move(out);
-    stdInPipe = std::move(in);
     process.reset(pi.hProcess);
     thread.reset(pi.hThread);
     processId = pi.dwProcessId;
@@ -352,7 +353,6 @@ void CConsoleProcess::Close() {
     process.reset();
     stdErrPipe = Pipe{};
     stdOutPipe = Pipe{};
-    stdInPipe = Pipe{};
     processId = 0;
     threadId = 0;
 }

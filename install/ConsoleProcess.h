@@ -14,7 +14,8 @@
 //   between two calls of ReadOutput. The child itself is not terminated: the jobs wait for it to end first
 //   (WaitForExit).
 // - The parent's copies of the child's pipe ends are closed right after CreateProcessW, so the output pipes report
-//   "broken" as soon as the child (and anything that inherited its handles) has ended.
+//   "broken" as soon as the child (and anything that inherited its handles) has ended; so is the parent's (write)
+//   end of standard input, so a child that reads its input reads end-of-file rather than waiting for ever.
 #pragma once
 
 #include <windows.h>
@@ -69,7 +70,6 @@ public:
     wchar_t commandLine[kCommandLineCapacity] = {};
     Pipe stdErrPipe;
     Pipe stdOutPipe;
-    Pipe stdInPipe;
     Utils::UniqueHandle process;
     Utils::UniqueHandle thread;
     DWORD processId = 0;

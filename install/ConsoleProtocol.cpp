@@ -86,6 +86,10 @@ long ReadPackageCodePage(std::wstring_view value) {
     return static_cast<long>(number);
 }
 
+bool IsWholeVerdict(std::wstring_view line) {
+    return line == L"State=Success" || line == L"State=Fail";
+}
+
 LineOutcome ParsePackageLine(std::wstring_view line) {
     LineOutcome out;
     auto key = [&](std::wstring_view k, std::wstring_view& value) {

@@ -36,6 +36,10 @@ struct LineOutcome {
     std::optional<long> codePage;
 };
 
+// Whether a line, as it stands, is a whole verdict that no further text could complete differently: exactly
+// "State=Success" or "State=Fail" (both protocols). "Error=" text may go on; anything else decides nothing.
+bool IsWholeVerdict(std::wstring_view line);
+
 // The package's sixteen keys, tested in order; the first key the line begins with is used.
 LineOutcome ParsePackageLine(std::wstring_view line);
 // The uninstaller's four keys; every other line is ignored.
@@ -67,8 +71,9 @@ public:
     std::vector<std::string> Feed(std::string_view bytes);
     // At the end of output: the unfinished tail as a last line, if any.
     std::optional<std::string> Finish();
-    // Whether an unfinished line is held.
+    // Whether an unfinished line is held, and its bytes so far.
     [[nodiscard]] bool Holding() const { return !pending.empty(); }
+    [[nodiscard]] const std::string& Held() const { return pending; }
 
 private:
     void Append(std::string_view piece);

@@ -23,6 +23,22 @@ void Reader::FlushTail() {
     }
 }
 
+void Reader::JudgeHeldTail() {
+    if (decided != ConsoleProtocol::kResultNone || !splitter.Holding()) {
+        return;
+    }
+    // Parsing has effects (reports, "Encode="): the held text is only looked at here, and parsed once it is known
+    // to decide.
+    std::wstring text = Utils::MultiByteToWide(splitter.Held(), static_cast<unsigned>(codePage));
+    if (!text.empty() && text.back() == L'\r') {
+        text.pop_back();
+    }
+    if (!ConsoleProtocol::IsWholeVerdict(text)) {
+        return;
+    }
+    FlushTail();
+}
+
 void Reader::ParseRead(const std::vector<std::string>& lines, bool tailBelongsToRead) {
     auto outcomeOf = [this](const std::string& line) {
         std::wstring text = Utils::MultiByteToWide(line, static_cast<unsigned>(codePage));
@@ -66,27 +82,39 @@ void Reader::ParseRead(const std::vector<std::string>& lines, bool tailBelongsTo
             report(outcome);
         }
     }
+    // One verdict per job: a failure anywhere in the deciding read outweighs a success beside it, which is not
+    // reported (a package that says "Error=" and then "State=Success" has not installed cleanly).
+    bool failed = false;
     for (const ConsoleProtocol::LineOutcome& outcome : outcomes) {
-        if (outcome.result != ConsoleProtocol::kResultNone) {
-            report(outcome);
-            decided = outcome.result;
+        failed = failed || outcome.result == ConsoleProtocol::kResultFailure;
+    }
+    for (const ConsoleProtocol::LineOutcome& outcome : outcomes) {
+        if (outcome.result == ConsoleProtocol::kResultNone ||
+            (failed && outcome.result != ConsoleProtocol::kResultFailure)) {
+            continue;
         }
+        report(outcome);
+        decided = outcome.result;
     }
 }
 
 int FollowOutput(CConsoleProcess& process, Reader& reader, size_t readSize, size_t drainReadSize) {
     std::string chunk;
+    bool judged = false;
     for (;;) {
         const bool open = reader.Decided() == ConsoleProtocol::kResultNone;
-        DWORD silence = open && reader.HoldingTail() ? kTailHoldMs : INFINITE;
+        // A held fragment is judged once per pause: after that only more output or the end can change it.
+        DWORD silence = open && reader.HoldingTail() && !judged ? kTailHoldMs : INFINITE;
         CConsoleProcess::Read read = process.ReadOutput(chunk, open ? readSize : drainReadSize, silence);
         if (read == CConsoleProcess::Read::kEnded) {
             break;
         }
         if (read == CConsoleProcess::Read::kSilent) {
-            reader.FlushTail();
+            reader.JudgeHeldTail();
+            judged = true;
         } else {
             reader.Feed(chunk);
+            judged = false;
         }
     }
     reader.FlushTail();

@@ -16,15 +16,18 @@
 namespace JobLines {
 
 // How long an unfinished line is held for the rest of it. A line cut between two reads is joined when the rest
-// comes soon; text that stays without a line end (a verdict written last, with no line end, by a child that then
-// keeps running) is parsed as a line once the output has been silent this long.
+// comes soon; text that stays without a line end is judged once the output has been silent this long, and only
+// when it is a whole verdict already (a verdict written last, with no line end, by a child that then keeps
+// running). Any other fragment ("State=Fa") waits for its line end or for the child's end: judged early, the two
+// halves of a split verdict would be two lines that mean nothing.
 constexpr DWORD kTailHoldMs = 300;
 
 // Which decisive line decides.
 enum class Verdict {
-    // The install job: the last decisive line of the read that holds the first one; the rest of that read, its
-    // unfinished tail included, is still parsed, and its other events are reported before the verdict so that
-    // the window knows every fact of the read when it hears the outcome.
+    // The install job: the read that holds the first decisive line decides, a failure line of it over a success
+    // line (whose report is then left out); the rest of that read, its unfinished tail included, is still parsed,
+    // and its other events are reported before the verdict so that the window knows every fact of the read when
+    // it hears the outcome.
     LastOfDecidingRead,
     // The removal job: the first decisive line; nothing after it is parsed.
     FirstLine,
@@ -40,8 +43,11 @@ public:
 
     // The bytes of one read. Nothing more is parsed once the outcome is decided.
     void Feed(std::string_view bytes);
-    // The output has paused or ended: the unfinished line, if any, is parsed as a read ending there would have been.
+    // The output has ended: the unfinished line, if any, is parsed as a read ending there would have been.
     void FlushTail();
+    // The output has paused: the unfinished line is parsed as FlushTail does only when it is a whole decisive line
+    // as it stands; otherwise it stays held.
+    void JudgeHeldTail();
     [[nodiscard]] bool HoldingTail() const { return splitter.Holding(); }
     // ConsoleProtocol::kResultNone until a decisive line was reported, then its result.
     [[nodiscard]] int Decided() const { return decided; }

@@ -139,7 +139,13 @@ unsigned long CPackageInstaller::Run() {
     process->Close();
     process.reset();
     if (decided == ConsoleProtocol::kResultNone) {
-        callback(IST_CODE_SUCCESS, 1.0, L"");
+        // No verdict line: the exit code is all the package said.
+        if (exitCode == 0) {
+            callback(IST_CODE_SUCCESS, 1.0, L"");
+        } else {
+            DEBUG_LOG(L"package ended without a verdict and with exit code %lu: failed", exitCode);
+            callback(IST_CODE_FAIL, kFailValueExitCode, kFailText);
+        }
     }
     NotifyEnded();
     return 0;

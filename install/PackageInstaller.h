@@ -47,6 +47,8 @@ public:
     static constexpr size_t kDrainReadSize = 65536;
     // The message of IST_CODE_REFUSED.
     static constexpr const wchar_t* kRefusedText = L"安装包校验失败，请重新下载";
+    // The message of an IST_CODE_FAIL that the package's own lines did not word.
+    static constexpr const wchar_t* kFailText = L"安装包安装失败";
 
     DownloadCallback callback;
     std::wstring packagePath;

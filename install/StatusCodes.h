@@ -23,6 +23,10 @@ enum InstallCode : int {
     IST_CODE_MESSAGE = 3009,
 };
 
+// The value of a failure (2004, 5004) of a child that ended without a decisive line and with a non-zero exit
+// code (0.0 is "State=Fail", 2.0 a child that could not be started, 1000.0 an "Error=" line).
+constexpr double kFailValueExitCode = 3.0;
+
 enum UninstallCode : int {
     UNI_CODE_PROGRESS = 5002,
     UNI_CODE_SUCCESS = 5003,

@@ -128,7 +128,13 @@ unsigned long CUnInstaller::RunUninstaller() {
     process->Close();
     process.reset();
     if (!decided) {
-        callback(UNI_CODE_SUCCESS, 1.0, L"");
+        // No verdict line: the exit code is all the uninstaller said.
+        if (exitCode == 0) {
+            callback(UNI_CODE_SUCCESS, 1.0, L"");
+        } else {
+            DEBUG_LOG(L"uninstaller ended without a verdict and with exit code %lu: failed", exitCode);
+            callback(UNI_CODE_FAIL, kFailValueExitCode, L"安装包卸载失败");
+        }
     }
     return 0;
 }

@@ -31,10 +31,10 @@ Utils::UniqueHKey CreateRecordKey() {
     return key;
 }
 
-void SetString(HKEY key, const wchar_t* name, const std::wstring& value) {
+bool SetString(HKEY key, const wchar_t* name, const std::wstring& value) {
     // Stored without the terminating null, as the record always was; readers accept both forms.
-    ::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                     static_cast<DWORD>(value.size() * sizeof(wchar_t)));
+    return ::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                            static_cast<DWORD>(value.size() * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
 std::wstring OwnFileName() {
@@ -77,18 +77,19 @@ InstallRecord ReadInstallRecord() {
     return record;
 }
 
-void WriteInstallRecord(const std::wstring& installPath, std::wstring& uninstallerPath) {
+bool WriteInstallRecord(const std::wstring& installPath, std::wstring& uninstallerPath) {
+    bool written = false;
     if (Utils::UniqueHKey key = CreateRecordKey()) {
-        SetString(key.get(), L"InstallPath", installPath);
+        written = SetString(key.get(), L"InstallPath", installPath);
     }
     if (uninstallerPath.empty()) {
         uninstallerPath = installPath + L"\\" + kUninstallerMarker;
     }
     if (FileExists(uninstallerPath)) {
-        if (Utils::UniqueHKey key = CreateRecordKey()) {
-            SetString(key.get(), L"UnInstallEp", uninstallerPath);
-        }
+        Utils::UniqueHKey key = CreateRecordKey();
+        written = key && SetString(key.get(), L"UnInstallEp", uninstallerPath) && written;
     }
+    return written;
 }
 
 std::wstring TrackerFolder() {
@@ -108,24 +109,29 @@ std::wstring FormatUpdateTime(const SYSTEMTIME& t) {
     return text;
 }
 
-void WriteSetIni(const std::wstring& installPath) {
+bool WriteSetIni(const std::wstring& installPath) {
     std::wstring setIni = Utils::JoinPath(installPath, L"set.ini");
     if (setIni.empty()) {
-        return;
+        return false;
     }
-    ::WritePrivateProfileStringW(L"Install", L"APPStore", OwnFileName().c_str(), setIni.c_str());
-    ::WritePrivateProfileStringW(L"Install", L"AppName", L"Tunivox", setIni.c_str());
-    ::WritePrivateProfileStringW(L"Install", L"DeviceID", Utils::CreateDeviceId().c_str(), setIni.c_str());
+    bool written = ::WritePrivateProfileStringW(L"Install", L"APPStore", OwnFileName().c_str(), setIni.c_str());
+    written = ::WritePrivateProfileStringW(L"Install", L"AppName", L"Tunivox", setIni.c_str()) && written;
+    written =
+        ::WritePrivateProfileStringW(L"Install", L"DeviceID", Utils::CreateDeviceId().c_str(), setIni.c_str()) &&
+        written;
 
     std::wstring folder = TrackerFolder();
     if (folder.empty() || !CreateDirectoryChain(folder.c_str())) {
-        return;
+        return false;
     }
     std::wstring tracker = folder + L"\\VetraTracker.ini";
-    ::WritePrivateProfileStringW(L"Install", L"PellSoftTrackerIni", tracker.c_str(), setIni.c_str());
+    written = ::WritePrivateProfileStringW(L"Install", L"PellSoftTrackerIni", tracker.c_str(), setIni.c_str()) &&
+              written;
     SYSTEMTIME now;
     ::GetLocalTime(&now);
-    ::WritePrivateProfileStringW(L"Init", L"UpdateTime", FormatUpdateTime(now).c_str(), tracker.c_str());
+    written = ::WritePrivateProfileStringW(L"Init", L"UpdateTime", FormatUpdateTime(now).c_str(), tracker.c_str()) &&
+              written;
+    return written;
 }
 
 void LaunchProduct(HWND window, const std::wstring& startUrl, const std::wstring& startExePath) {

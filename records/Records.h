@@ -23,15 +23,15 @@ struct InstallRecord {
 InstallRecord ReadInstallRecord();
 
 // Writes "InstallPath"; derives an empty `uninstallerPath` from the folder, and records it as "UnInstallEp" only
-// when that file exists.
-void WriteInstallRecord(const std::wstring& installPath, std::wstring& uninstallerPath);
+// when that file exists. False when a value could not be written (the others are still tried).
+bool WriteInstallRecord(const std::wstring& installPath, std::wstring& uninstallerPath);
 
 // The tracker ini's folder: %APPDATA% (or the common documents folder) + "\PellData\Tunivox".
 std::wstring TrackerFolder();
 
 // Writes set.ini in `installPath` (APPStore, AppName, a new DeviceID, PellSoftTrackerIni) and the tracker ini's
-// UpdateTime.
-void WriteSetIni(const std::wstring& installPath);
+// UpdateTime. False when a value could not be written.
+bool WriteSetIni(const std::wstring& installPath);
 
 // The tracker's time text, "%d-%02d-%02d %02d:%02d:%02d".
 std::wstring FormatUpdateTime(const SYSTEMTIME& time);

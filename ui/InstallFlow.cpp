@@ -129,9 +129,13 @@ void RemovePackageAfterFailedDownload(const CDownloadInstaller& installer) {
     (void)disk.CheckFreeSpace(MainWndLogic::DriveOf(package).c_str());
 }
 
-void RecordInstallation(MainWndLogic::RunFacts& facts) {
-    Records::WriteInstallRecord(facts.installPath, facts.uninstallerPath);
-    Records::WriteSetIni(facts.installPath);
+bool RecordInstallation(MainWndLogic::RunFacts& facts) {
+    bool recorded = Records::WriteInstallRecord(facts.installPath, facts.uninstallerPath);
+    recorded = Records::WriteSetIni(facts.installPath) && recorded;
+    if (!recorded) {
+        DEBUG_LOG(L"the installation's records were not all written: %s", facts.installPath.c_str());
+    }
+    return recorded;
 }
 
 } // namespace InstallFlow

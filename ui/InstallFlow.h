@@ -39,7 +39,7 @@ void PrepareAttempt(CDownloadInstaller& installer, const std::wstring& folder, c
 // tell support why (network, a write test in the folder, free space).
 void RemovePackageAfterFailedDownload(const CDownloadInstaller& installer);
 
-// After success: the registry record and set.ini with the tracker ini.
-void RecordInstallation(MainWndLogic::RunFacts& facts);
+// After success: the registry record and set.ini with the tracker ini; false when any of them was not written.
+bool RecordInstallation(MainWndLogic::RunFacts& facts);
 
 } // namespace InstallFlow

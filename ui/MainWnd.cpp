@@ -208,6 +208,7 @@ void CMainWnd::OnInstall(bool go) {
     if (go) {
         m_pageBeforeInstall = CurrentPage();
         m_mainTabLayout->SelectItem(kPageInstalling);
+        m_runEnd.Begin();
         m_installer->Start();
         SetTimer(m_installingTipLbl, TIMER_INSTALLING_TIP, kInstallingTipDelayMs);
     }
@@ -222,6 +223,12 @@ void CMainWnd::ShowProgress(int percent) {
 }
 
 LRESULT CMainWnd::OnStatus(const StatusRecord& r) {
+    // The run ends once, by the rule the silent run follows too: a second verdict of the same attempt is not heard.
+    if (m_runEnd.Ignores(r.code)) {
+        DEBUG_LOG(L"ignored after the end of the run: %d", r.code);
+        return 0;
+    }
+    (void)m_runEnd.Take(r.code);
     const double scale = g_installerConfig.DownloadScale;
     m_taskbar.Show(MainWndLogic::TaskbarProgressOf(r.code, r.value, scale));
     if (std::optional<int> percent = MainWndLogic::ProgressPercentOf(r.code, r.value, scale)) {

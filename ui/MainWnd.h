@@ -103,6 +103,7 @@ private:
     UiKit::Progress* m_installPrg = nullptr;
 
     MainWndLogic::RunFacts m_facts;
+    MainWndLogic::RunEndRule m_runEnd;
     Records::InstallRecord m_previous;
     CTaskbarProgress m_taskbar;
     std::unique_ptr<CDownloadInstaller> m_installer;

@@ -119,6 +119,15 @@ std::optional<RunEnd> RunEndOf(int code) {
     }
 }
 
+std::optional<RunEnd> RunEndRule::Take(int code) {
+    if (ended_) {
+        return std::nullopt;
+    }
+    std::optional<RunEnd> end = RunEndOf(code);
+    ended_ = end.has_value();
+    return end;
+}
+
 const wchar_t* RefusalText(Refusal refusal) {
     switch (refusal) {
     case Refusal::InvalidFolder:

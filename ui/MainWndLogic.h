@@ -44,6 +44,23 @@ uint32_t DelayFromValue(double value);
 enum class RunEnd { Installed, DownloadFailed, PackageRefused, PackageFailed, RemovalFailed };
 std::optional<RunEnd> RunEndOf(int code);
 
+// The one rule that ends a run, for the window and the silent run alike: of the events of an attempt, in the order
+// they arrive, the first that ends the run decides it; any later one (a job that reports a second verdict) is
+// ignored until the next attempt begins.
+class RunEndRule {
+public:
+    // A new attempt.
+    void Begin() { ended_ = false; }
+    // The run's end when `code` ends it; nothing for an event the run goes on after, and for every ending event
+    // after the first (the caller then ignores the event altogether).
+    std::optional<RunEnd> Take(int code);
+    // Whether `code` ends runs but this one has ended already: an event to ignore.
+    [[nodiscard]] bool Ignores(int code) const { return ended_ && RunEndOf(code).has_value(); }
+
+private:
+    bool ended_ = false;
+};
+
 // What stops an attempt before it starts: the checks the installer makes on the folder, its drive and the network.
 enum class Refusal { None, InvalidFolder, NotEnoughSpace, PoorNetwork };
 // The warning the window shows for a refusal (empty for None).
@@ -60,6 +77,7 @@ enum SilentExitCode : int {
     kExitPackageFailed = 6,
     kExitRemovalFailed = 7,
     kExitBadCommandLine = 8,
+    kExitRecordsFailed = 9, // installed, but the registry record or set.ini could not be written
     kExitAnotherInstance = -1,
 };
 int ExitCodeOf(RunEnd end);

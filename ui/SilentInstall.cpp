@@ -88,6 +88,8 @@ int RunSilentInstall() {
     MainWndLogic::RunFacts facts;
     facts.installPath = folder;
     MainWndLogic::ProgressThrottle throttle;
+    MainWndLogic::RunEndRule runEnd;
+    runEnd.Begin();
     installer.Start();
     for (;;) {
         Event e = events.Pop();
@@ -101,16 +103,20 @@ int RunSilentInstall() {
             continue;
         }
         if (e.code == IST_CODE_START) {
-            Records::WriteSetIni(facts.installPath);
+            (void)Records::WriteSetIni(facts.installPath); // written again, and judged, after success
         } else if (e.code == IST_CODE_MESSAGE) {
             DEBUG_LOG(L"message: %s", e.message.c_str());
         }
-        std::optional<MainWndLogic::RunEnd> end = MainWndLogic::RunEndOf(e.code);
+        std::optional<MainWndLogic::RunEnd> end = runEnd.Take(e.code);
         if (!end) {
             continue;
         }
         if (*end == MainWndLogic::RunEnd::Installed) {
-            InstallFlow::RecordInstallation(facts);
+            if (!InstallFlow::RecordInstallation(facts)) {
+                // Installed, but the next run would not find it: a script must hear that.
+                DEBUG_LOG(L"silent: installed into %s, records not written", facts.installPath.c_str());
+                return MainWndLogic::kExitRecordsFailed;
+            }
             DEBUG_LOG(L"finished: %s", facts.installPath.c_str());
         } else if (*end == MainWndLogic::RunEnd::DownloadFailed) {
             InstallFlow::RemovePackageAfterFailedDownload(installer);

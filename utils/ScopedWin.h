@@ -193,6 +193,13 @@ using UniqueCertChain = Unique<CertChainTraits>;
 using UniqueBCryptAlgorithm = Unique<BCryptAlgorithmTraits>;
 using UniqueBCryptHash = Unique<BCryptHashTraits>;
 
+// Closes a file whose closing matters (the last of its data reaches the system then): false when the system says
+// it failed. The handle is given up either way.
+inline bool CloseFileHandle(UniqueFileHandle& file) noexcept {
+    HANDLE h = file.release();
+    return h == INVALID_HANDLE_VALUE || ::CloseHandle(h) != FALSE;
+}
+
 // Builds `cert`'s chain (with the certificates of its own store and the trusted roots) into `chain`, requiring the
 // extended key usage `usageOid`; false, with the last error set, when no chain could be built.
 inline bool GetCertificateChain(PCCERT_CONTEXT cert, const char* usageOid, DWORD flags,

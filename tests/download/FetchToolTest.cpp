@@ -59,6 +59,7 @@ TEST(FetchTool, PrintsEveryReportAndExitsByTheLast) {
     }
 }
 
+// Over https: only with a good certificate for the host, and never handed down to plain http by a redirection.
 TEST(FetchTool, HttpsFinishesOnlyWithAGoodCertificateForTheHost) {
     ASSERT_TRUE(TrustNginxTlsCa());
     struct Case {
@@ -66,11 +67,15 @@ TEST(FetchTool, HttpsFinishesOnlyWithAGoodCertificateForTheHost) {
         std::string options;
         DWORD exitCode;
         std::string last; // the start of the last line
+        const char* path = "/files/small.bin";
     } cases[] = {
         {"good", "", 0, "1003\t0\tLibCurl"},
         {"selfsigned", "", 1, "1004\t-995\tLibCurl: server certificate issued by an untrusted authority"},
         {"wronghost", "", 1, "1004\t-995\tLibCurl: server certificate not issued for localhost"},
         {"expired", "", 1, "1004\t-995\tLibCurl: server certificate expired or not yet valid"},
+        {"good", "", 0, "1003\t0\tLibCurl", "/redirect/files/small.bin"},
+        // Mended: the redirection to http was followed and the file came over plain http.
+        {"good", "", 1, "1004\t", "/tohttp/files/small.bin"},
         {"good", "-downloadtype=2 ", 0, "1003\t0\tURLDownloadToFile"},
         // INET_E_INVALID_CERTIFICATE
         {"selfsigned", "-downloadtype=2 ", 1, "1004\t-2146697191\tURLDownloadToFile"},
@@ -78,18 +83,22 @@ TEST(FetchTool, HttpsFinishesOnlyWithAGoodCertificateForTheHost) {
         {"expired", "-downloadtype=2 ", 1, "1004\t-2146697191\tURLDownloadToFile"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.server) + " " + c.options);
+        SCOPED_TRACE(std::string(c.server) + " " + c.options + c.path);
         TestSupport::TempDir dir(L"https");
         std::wstring target = dir / L"out.bin";
+        const std::string query = "?t=" + UniqueToken("https");
         std::wstring command = L"\"" + WinePath(TUNIVOX_FETCH_EXE) + L"\" " + Utils::MultiByteToWide(c.options, 65001) +
-                               Utils::MultiByteToWide(NginxTlsUrl(c.server, "/files/small.bin"), 65001) + L" \"" +
-                               target + L"\"";
+                               Utils::MultiByteToWide(NginxTlsUrl(c.server, c.path + query), 65001) + L" \"" + target +
+                               L"\"";
         auto result = TestSupport::RunCommand(command);
         EXPECT_EQ(result.exitCode, c.exitCode) << result.output;
         auto lines = Lines(result.output);
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines.back().rfind(c.last, 0), 0u) << lines.back();
         EXPECT_EQ(TestSupport::FileExists(target), c.exitCode == 0);
+        if (std::string(c.path).rfind("/tohttp/", 0) == 0) {
+            EXPECT_TRUE(NginxRequests("GET /files/small.bin" + query).empty()) << "a request went over plain http";
+        }
     }
 }
 

@@ -1034,6 +1034,10 @@ TEST_F(InstallerE2E, SilentRunEndsWithTheExitCodeOfItsOutcome) {
          smallDrive ? 2 : -2, "warning: 当前磁盘剩余空间不足2GB，请修改安装路径", nullptr},
         {"the download fails", UrlArg("/tunivox/nothing/here.exe"), nullptr, nullptr, 4, "silent: failed with 1004",
          [&](const std::wstring&) { EXPECT_FALSE(FileExists(DefaultFolder() + L"\\__Package_Tunivox.exe")); }},
+        // Mended: exit 0, and the next run would not have found the installation.
+        {"installed, but set.ini cannot be written", UrlArg("/tunivox/standin/setup.exe"), "say State=Success\\r\\n\n",
+         [&] { ASSERT_TRUE(CreateDirectoryChain((DefaultFolder() + L"\\set.ini").c_str())); }, 9,
+         "silent: installed into ", nullptr},
         {"the package fails its check", UrlArg("/tunivox/refused/setup.exe"), "say State=Success\\r\\n\n",
          [&] { Serve(L"tunivox\\refused\\setup.exe", StandinVariant(L"unsigned")); }, 5, "package refused: ",
          [&](const std::wstring& script) { EXPECT_FALSE(FileExists(script + L".cmdline")) << "it never ran"; }},

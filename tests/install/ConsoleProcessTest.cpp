@@ -43,12 +43,11 @@ TEST(ConsoleProcess, KeepsOnlyTheParentsEndsAndThoseAreNotInherited) {
     CConsoleProcess child;
     child.Launch(L"\"" + StandIn::Exe() + L"\" " + StandIn::Argument(script));
     EXPECT_TRUE(child.process);
-    EXPECT_TRUE(child.stdOutPipe.read && child.stdErrPipe.read && child.stdInPipe.write);
-    EXPECT_FALSE(child.stdOutPipe.write || child.stdErrPipe.write || child.stdInPipe.read)
+    EXPECT_TRUE(child.stdOutPipe.read && child.stdErrPipe.read);
+    EXPECT_FALSE(child.stdOutPipe.write || child.stdErrPipe.write)
         << "the child's ends are closed in the parent, so the output pipe breaks when the child ends";
     EXPECT_FALSE(Inheritable(child.stdOutPipe.read.get()));
     EXPECT_FALSE(Inheritable(child.stdErrPipe.read.get()));
-    EXPECT_FALSE(Inheritable(child.stdInPipe.write.get()));
     // Both output pipes admit the installer's own user alone, with nothing inherited: an elevated installer's
     // default descriptor would admit every program of the Administrators group.
     const std::wstring user = Utils::TokenUserSid();
@@ -167,8 +166,7 @@ TEST(ConsoleProcess, FailedLaunchThrowsAndKeepsNothing) {
     for (const auto& [line, app] : cases) {
         CConsoleProcess child;
         EXPECT_THROW(child.Launch(line, app), Utils::Exception);
-        EXPECT_FALSE(child.process || child.thread || child.stdOutPipe.read || child.stdErrPipe.read ||
-                     child.stdInPipe.write);
+        EXPECT_FALSE(child.process || child.thread || child.stdOutPipe.read || child.stdErrPipe.read);
         EXPECT_EQ(child.commandLine[0], L'\0');
     }
 }

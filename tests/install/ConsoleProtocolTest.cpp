@@ -471,7 +471,7 @@ struct ModelResult {
 };
 
 // The install job: the read (or pause, or end) that completes the first decisive line decides with its last
-// decisive line; its other events come first, its unfinished tail is parsed too, and nothing after it counts.
+// decisive line, a failure line of it over a success line (whose event is left out); its other events come first, its unfinished tail is parsed too, and nothing after it counts.
 // The removal job: the first decisive line decides; nothing after it counts.
 ModelResult Model(const Stream& s, const Plan& p, bool package) {
     ModelResult m;
@@ -507,8 +507,12 @@ ModelResult Model(const Stream& s, const Plan& p, bool package) {
             }
             deciding = deciding || x.result != kResultNone;
         }
+        bool failed = false;
         for (const Expected& x : unit) {
-            if (x.result != kResultNone) {
+            failed = failed || x.result == kResultFailure;
+        }
+        for (const Expected& x : unit) {
+            if (x.result != kResultNone && !(failed && x.result != kResultFailure)) {
                 m.events.push_back(*x.event);
                 m.result = x.result;
             }

@@ -158,16 +158,26 @@ TEST(PackageInstaller, OutcomesOfTheWholeRun) {
         const char* name;
         const char* script;
         std::vector<Event> tail; // the events after 2001 and 2002 (0.0)
+        DWORD limitMs = 60000;   // for the whole job
     };
     const Case cases[] = {
-        {"a silent package with exit code 1 ends as a success with 1.0", "exit 1\n", {kEndedUndecided}},
+        {"a silent package with exit code 0 ends as a success with 1.0", "exit 0\n", {kEndedUndecided}},
+        // Mended: no verdict and a non-zero exit code used to count as a success.
+        {"a silent package with exit code 1 fails", "exit 1\n", {{IST_CODE_FAIL, kFailValueExitCode, kFailText}}},
+        // Mended: the job kept its end of the package's standard input open, and a package that reads it after
+        // its verdict hung the job (and the installer) for ever.
+        {"a verdict, then a read of standard input", "say State=Success\n\nreadstdin\n",
+         {{IST_CODE_SUCCESS, 0.0, L""}}, 10000},
         {"State=Success", "say State=Success\\n\nexit 3\n", {{IST_CODE_SUCCESS, 0.0, L""}}},
         {"State=Fail", "say State=Fail\\n\n", {{IST_CODE_FAIL, 0.0, kFailText}}},
         {"an unknown state word decides nothing", "say State=Done\\n\n", {kEndedUndecided}},
-        // Both decisive lines of one read are reported; the last decides; nothing is read or reported after.
+        // Mended: both verdicts of one read were reported, and the window and the silent run took different ones.
+        // The failure decides, alone; nothing is read or reported after.
         {"Error= then State=Success in one read",
          "say Error=disk full\\nState=Success\\n\nsleep 200\nsay State=Fail\\nMessage=late\\n\n",
-         {{IST_CODE_FAIL, 1000.0, L"disk full"}, {IST_CODE_SUCCESS, 0.0, L""}}},
+         {{IST_CODE_FAIL, 1000.0, L"disk full"}}},
+        {"State=Success then Error= in one read", "say State=Success\\nError=disk full\\n\n",
+         {{IST_CODE_FAIL, 1000.0, L"disk full"}}},
         {"Error= text in UTF-8 after Encode=UTF8 in the same read",
          "say Encode=UTF8\\nError=\\xE7\\xA3\\x81\\xE7\\x9B\\x98\\xE5\\xB7\\xB2\\xE6\\xBB\\xA1\\n\n",
          {{IST_CODE_FAIL, 1000.0, L"磁盘已满"}}},
@@ -177,6 +187,11 @@ TEST(PackageInstaller, OutcomesOfTheWholeRun) {
         // Mended: a line the pipe delivers in two reads is joined (100 ms apart: well within the hold of an
         // unfinished line, however loaded the machine).
         {"split line", "say State=Fa\nsleep 100\nsay il\\r\\n\nsleep 100\n", {{IST_CODE_FAIL, 0.0, kFailText}}},
+        // Mended: after the hold, "State=Fa" was parsed as a line of its own (nothing), "il" as another, and the
+        // end without a verdict became a success. A held fragment is judged early only as a whole verdict.
+        {"split verdict 400 ms apart, then exit 0",
+         "say Progress=0.5\\r\\nState=Fa\nsleep 400\nsay il\\r\\n\nexit 0\n",
+         {{IST_CODE_PROGRESS, 0.5, L""}, {IST_CODE_FAIL, 0.0, kFailText}}},
         {"split UTF-8 character",
          "say Encode=UTF8\\nMessage=\\xE5\\xAE\nsleep 100\nsay \\x89\\n\n",
          {{IST_CODE_MESSAGE, 0.0, L"安"}, kEndedUndecided}},
@@ -210,7 +225,7 @@ TEST(PackageInstaller, OutcomesOfTheWholeRun) {
         PackageRun run(dir.path());
         std::vector<Event> expected = {kStart, kProgress0};
         expected.insert(expected.end(), c.tail.begin(), c.tail.end());
-        EXPECT_EQ(run.Play(c.script), expected);
+        EXPECT_EQ(run.Play(c.script, c.limitMs), expected);
     }
 }
 

@@ -76,7 +76,12 @@ TEST(UnInstaller, OutcomesOfTheWholeRun) {
         std::vector<Event> tail; // after 5002 (0.0)
     };
     const Case cases[] = {
-        {"a silent uninstaller ends as a success with 1.0", "exit 1\n", {kEndedUndecided}},
+        {"a silent uninstaller that exits with 0 ends as a success with 1.0", "exit 0\n", {kEndedUndecided}},
+        // Mended: no verdict and a non-zero exit code used to count as a success.
+        {"a silent uninstaller that exits with 1 fails", "exit 1\n",
+         {{UNI_CODE_FAIL, kFailValueExitCode, kFailText}}},
+        {"a verdict, then a read of standard input: the job still ends", "say State=Success\n\nreadstdin\n",
+         {{UNI_CODE_SUCCESS, 0.0, L""}}},
         {"progress, then success",
          "say Progress=0.5\\nProgress=x\\n\nsay State=Success\\n\n",
          {{UNI_CODE_PROGRESS, 0.5, L""}, {UNI_CODE_PROGRESS, 0.0, L""}, {UNI_CODE_SUCCESS, 0.0, L""}}},
@@ -96,6 +101,8 @@ TEST(UnInstaller, OutcomesOfTheWholeRun) {
          {kEndedUndecided}},
         {"State=Fail with CRLF", "say State=Fail\\r\\n\n", {{UNI_CODE_FAIL, 0.0, kFailText}}},
         {"split line", "say State=Fa\nsleep 100\nsay il\\n\n", {{UNI_CODE_FAIL, 0.0, kFailText}}},
+        // Mended: a fragment held past the hold is judged only when it is a whole verdict already.
+        {"split verdict 400 ms apart", "say State=Fa\nsleep 400\nsay il\\n\n", {{UNI_CODE_FAIL, 0.0, kFailText}}},
         {"Encode=UTF8 decodes the next line as UTF-8",
          "say Encode=UTF8\\nError=\\xE5\\xA4\\xB1\\xE8\\xB4\\xA5\\n\n",
          {{UNI_CODE_FAIL, 0.0, L"失败"}}},

@@ -21,7 +21,8 @@ int NginxPort();
 std::string NginxUrl(const std::string& pathAndQuery); // pathAndQuery begins with "/"
 std::wstring NginxFile(const std::wstring& relative);  // a file under the document root, e.g. L"files\\pkg.bin"
 // The same root over HTTPS at https://localhost:PORT with the server certificate `name` ("good", "selfsigned",
-// "wronghost", "expired"); the test server CA that issued the good one becomes a trusted root of the prefix.
+// "wronghost", "expired"), where /redirect/X answers 302 to https .../X and /tohttp/X 302 to the http server's /X;
+// the test server CA that issued the good one becomes a trusted root of the prefix.
 std::string NginxTlsUrl(const std::string& name, const std::string& pathAndQuery);
 bool TrustNginxTlsCa();
 

@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
+#include <vector>
 
 #include "tests/support/TestSupport.h"
 #include "ui/MainWndLogic.h"
@@ -146,6 +148,40 @@ TEST(MainWndLogic, RunEndsExitCodesAndTaskbar) {
     for (const auto& r : refusals) {
         EXPECT_EQ(ExitCodeOf(r.refusal), r.exitCode);
         EXPECT_EQ(RefusalText(r.refusal), r.text);
+    }
+}
+
+// The window and the silent run end a run by this one rule: the first ending event of an attempt decides.
+TEST(MainWndLogic, FirstEndingEventOfAnAttemptDecides) {
+    struct {
+        const char* name;
+        std::vector<int> codes; // one attempt's events; 0 begins a new attempt
+        std::vector<std::optional<RunEnd>> ends;
+    } cases[] = {
+        {"failure, then a success of the same read", {2001, 2004, 2003}, {{}, RunEnd::PackageFailed, {}}},
+        {"success, then a failure", {2001, 2003, 2004}, {{}, RunEnd::Installed, {}}},
+        {"removal success starts the download", {5002, 5003, 1001, 1003, 2001, 2003},
+         {{}, {}, {}, {}, {}, RunEnd::Installed}},
+        {"a failed download, then a new attempt", {1001, 1004, 0, 1001, 1003, 2003},
+         {{}, RunEnd::DownloadFailed, {}, {}, {}, RunEnd::Installed}},
+        {"a refusal ends it before any failure", {2005, 2004}, {RunEnd::PackageRefused, {}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RunEndRule rule;
+        rule.Begin();
+        std::vector<std::optional<RunEnd>> ends;
+        for (int code : c.codes) {
+            if (code == 0) {
+                rule.Begin();
+                ends.push_back(std::nullopt);
+                continue;
+            }
+            bool ignored = rule.Ignores(code);
+            ends.push_back(rule.Take(code));
+            EXPECT_EQ(ignored, RunEndOf(code).has_value() && !ends.back().has_value()) << code;
+        }
+        EXPECT_EQ(ends, c.ends);
     }
 }
 

@@ -20,6 +20,7 @@
 //   closeout          flush and close standard output (the program goes on)
 //   exit CODE         flush and exit with CODE
 //   hang              flush and wait until killed
+//   readstdin         flush, then read standard input until it ends (end of file or an error)
 //   setevent HANDLE   SetEvent on that handle value (decimal): shows whether the handle was inherited
 //   spawn SCRIPT      flush, then start another stand-in playing SCRIPT with this one's standard handles (a
 //                     grandchild of whoever reads them) and go on without waiting for it
@@ -266,6 +267,13 @@ int main() {
             if (::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
                 Utils::UniqueHandle(pi.hProcess).reset();
                 Utils::UniqueHandle(pi.hThread).reset();
+            }
+        } else if (op == "readstdin") {
+            flush();
+            HANDLE in = ::GetStdHandle(STD_INPUT_HANDLE);
+            char sink[256];
+            DWORD got = 0;
+            while (::ReadFile(in, sink, sizeof(sink), &got, nullptr) && got > 0) {
             }
         } else if (op == "hang") {
             flush();

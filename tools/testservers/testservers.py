@@ -174,6 +174,13 @@ NGINX_TLS_SERVER = """    server {{
         ssl_certificate {dir}/tls/{name}.crt;
         ssl_certificate_key {dir}/tls/{name}.key;
         root {dir}/html;
+        location /redirect/ {{
+            rewrite ^/redirect/(.*)$ /$1 redirect;
+        }}
+        # A redirection from https down to the plain http server.
+        location /tohttp/ {{
+            rewrite ^/tohttp/(.*)$ http://127.0.0.1:{http_port}/$1 redirect;
+        }}
     }}
 """
 
@@ -241,7 +248,7 @@ def nginx_start(d, files):
     for _ in range(10):
         port = free_port()
         tls_ports = {name: free_port() for name in TLS_CERTIFICATES}
-        tls_servers = "".join(NGINX_TLS_SERVER.format(dir=d, port=p, name=n) for n, p in tls_ports.items())
+        tls_servers = "".join(NGINX_TLS_SERVER.format(dir=d, port=p, name=n, http_port=port) for n, p in tls_ports.items())
         conf = os.path.join(d, "nginx.conf")
         with open(conf, "w") as f:
             f.write(NGINX_CONF.format(dir=d, port=port, user=user, tls_servers=tls_servers))
@@ -291,6 +298,14 @@ class FaultHandler(http.server.BaseHTTPRequestHandler):
                 body with 200)
     change=N    as etag=1, but once N GETs were counted (the N-th included) the file is another one: every byte
                 XOR 0xFF, 1000 bytes shorter, ETag "v2"
+    ignoreifrange=1  Range is honoured whatever If-Range says (a 206 of whatever file there is now)
+    short=N     the first GET answers 200 with Content-Length N and only the first N bytes
+    nolen=N     the first GET answers 200 without Content-Length and closes after N bytes
+    shortrange=N  the first 206 answer holds only N bytes (its Content-Range and Content-Length say so)
+    extra=N     a 206 answer to a closed range ("bytes=A-B") carries N bytes more than its (right) Content-Range;
+                Content-Length counts them
+    sign=1      a URL without "sig" answers 302 to itself plus "&sig=K" (K counts up); a signed URL serves one GET,
+                later GETs of it answer 403 (it expired)
     """
 
     protocol_version = "HTTP/1.1"
@@ -337,6 +352,19 @@ class FaultHandler(http.server.BaseHTTPRequestHandler):
             self.record(token, 404)
             return self.send_simple(404, b"not found")
         n = self.count(token, "HEAD" if head else "GET")
+        if num("sign"):
+            sig = q.get("sig")
+            if sig is None:
+                k = self.count(token, "SIGN")
+                self.record(token, 302)
+                self.send_response(302)
+                self.send_header("Location", self.path + "&sig=" + str(k))
+                self.send_header("Content-Length", "0")
+                self.end_headers()
+                return
+            if not head and self.count(token, "SIGGET" + sig) > 1:
+                self.record(token, 403)
+                return self.send_simple(403, b"expired")
         etag = None
         if num("etag") or num("change"):
             gets = n if not head else self.server.counts.get((token, "GET"), 0)
@@ -388,7 +416,7 @@ class FaultHandler(http.server.BaseHTTPRequestHandler):
         rng = self.headers.get("Range")
         status = 200
         if_range = self.headers.get("If-Range")
-        if rng and etag and if_range is not None and if_range != etag:
+        if rng and etag and if_range is not None and if_range != etag and not num("ignoreifrange"):
             rng = None  # the client's copy is of another file: it gets the whole of this one
         if rng and not num("norange") and rng.startswith("bytes="):
             first, _, last = rng[6:].partition("-")
@@ -399,11 +427,22 @@ class FaultHandler(http.server.BaseHTTPRequestHandler):
                 return self.send_simple(416, b"")
             status = 206
             piece = body[start : end + 1]
+            if "shortrange" in q and self.count(token, "206") == 1:
+                piece = piece[: num("shortrange")]
         else:
             piece = body
+            if "short" in q and n == 1:
+                piece = piece[: num("short")]
+        extra = b"\x5a" * num("extra") if status == 206 and rng and not rng.endswith("-") else b""
+        nolen = "nolen" in q and n == 1 and status == 200
         self.record(token, status)
         self.send_response(status)
-        if num("headlen0"):
+        if nolen:
+            self.send_header("Connection", "close")
+            self.close_connection = True
+        elif extra:
+            self.send_header("Content-Length", str(len(piece) + len(extra)))
+        elif num("headlen0"):
             self.send_header("Connection", "close")
             self.close_connection = True
         else:
@@ -417,7 +456,10 @@ class FaultHandler(http.server.BaseHTTPRequestHandler):
             self.send_header("Content-Encoding", coding)
         self.end_headers()
 
+        piece += extra
         limit = len(piece)
+        if nolen:
+            limit = min(limit, num("nolen"))
         if step.startswith("c"):
             limit = max(0, min(limit, int(step[1:]) - start))
             self.close_connection = True
