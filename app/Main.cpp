@@ -12,6 +12,7 @@
 #include "sysinfo/Accounts.h"
 #include "sysinfo/WindowsVersion.h"
 #include "ui/MainWnd.h"
+#include "ui/MainWndLogic.h"
 #include "ui/SilentInstall.h"
 #include "uikit/Toolkit.h"
 #include "utils/DebugLog.h"
@@ -57,8 +58,9 @@ int RunInstaller(HINSTANCE instance) {
         DEBUG_LOG(L"CoInitializeEx failed: 0x%08lx", static_cast<unsigned long>(com.result()));
     }
     if (g_installerConfig.Silent) {
-        const int exitCode = RunSilentInstall();
-        DEBUG_LOG(L"the silent installer ends with exit code %d", exitCode);
+        std::wstring reason;
+        const int exitCode = RunSilentInstall(reason);
+        DEBUG_LOG(L"%s", MainWndLogic::ResultLine(exitCode, reason).c_str());
         Utils::CloseLogFile();
         return exitCode;
     }
@@ -70,7 +72,7 @@ int RunInstaller(HINSTANCE instance) {
         window.CenterWindow();
         window.ShowModal();
     } // the window's orchestrator and network-check worker are joined here
-    DEBUG_LOG(L"the installer ends");
+    DEBUG_LOG(L"%s", MainWndLogic::ResultLine(0, L"the window was closed").c_str());
     Utils::CloseLogFile();
     return 0;
 }
@@ -80,7 +82,7 @@ int EndEarly(const wchar_t* why) {
     ApplyCommandLine();
     (void)Utils::OpenLogFile(g_installerConfig.LogPath, IsProcessAdmin());
     DEBUG_LOG(L"%s", App::WindowsFacts().c_str());
-    DEBUG_LOG(L"result: nothing installed, exit code -1: %s", why);
+    DEBUG_LOG(L"%s", MainWndLogic::ResultLine(-1, why).c_str());
     Utils::CloseLogFile();
     return -1;
 }

@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "utils/DebugLog.h"
+#include "utils/LogFile.h"
 #include "utils/TextConv.h"
 
 int RetryCost(int code) {
@@ -74,6 +75,15 @@ std::wstring CurlErrorText(int code) {
     }
     if (code == ERR_FILE_CHANGED) {
         return L"the server's file changed under a resumed range";
+    }
+    if (code == ERR_NO_CONTENT_LENGTH) {
+        return L"no length from the server";
+    }
+    if (code == ERR_OPEN_PART_FILE) {
+        return L"the part file could not be opened";
+    }
+    if (code == ERR_RENAME_PART_FILE) {
+        return L"the finished part file could not replace the package";
     }
     return Utils::MultiByteToWide(::curl_easy_strerror(static_cast<CURLcode>(code)), Utils::kCodePageAnsi);
 }
@@ -256,6 +266,7 @@ void DeletePartFiles(const std::wstring& path) {
 int CurlClient::Start() {
     DEBUG_LOG(L"start download");
     proxyProblem.clear();
+    failure.clear();
     const std::wstring partPath = PartPath(path);
     const std::string narrowUrl = NarrowUrl(url);
 
@@ -280,6 +291,9 @@ int CurlClient::Start() {
         if (!h || !IsSuccessfulHead(scheme, status)) {
             DEBUG_LOG(L"HEAD answered %ld: no length", status);
             contentLength = -1.0;
+            if (status != 0) {
+                failure = L"HEAD " + Utils::UrlForLog(url) + L" answered HTTP " + Utils::Decimal(status);
+            }
         }
         if (contentLength >= 0) {
             effectiveUrl = named;
@@ -299,6 +313,9 @@ int CurlClient::Start() {
         result = ERR_SERVER_CERTIFICATE; // the HEAD request met a server that is not who it claims to be
     } else if (contentLength < 0) {
         result = ERR_NO_CONTENT_LENGTH;
+        if (failure.empty()) {
+            failure = L"HEAD " + Utils::UrlForLog(url) + L": " + CurlErrorText(result);
+        }
     } else {
         if (!resumeDecided) {
             DecideResume(narrowUrl);
@@ -311,7 +328,12 @@ int CurlClient::Start() {
         }
     }
 
-    DEBUG_LOG(L"error:%d:%s", result, CurlErrorText(result).c_str());
+    if (result != 0) {
+        DEBUG_LOG(L"error:%d:%s", result, CurlErrorText(result).c_str());
+        if (failure.empty()) {
+            failure = L"GET " + Utils::UrlForLog(url) + L": " + CurlErrorText(result);
+        }
+    }
 
     if (result == 0 && contentLength > 0) {
         // The package is exactly the file's length: a part file longer than that (an earlier run's, of a longer
@@ -642,12 +664,12 @@ Utils::UniqueCurl CurlClient::Head(std::string narrowUrl) {
         } else {
             result = ::curl_easy_perform(h.get());
             NoteProxyFailure(h.get(), result);
-            if (result != 0) {
-                DEBUG_LOG_RAW(L"error:%d:%s", result, CurlErrorText(result).c_str());
-            }
         }
     }
-    DEBUG_LOG(L"error:%d:%s", result, CurlErrorText(result).c_str());
+    if (result != 0) {
+        DEBUG_LOG(L"error:%d:%s", result, CurlErrorText(result).c_str());
+        failure = L"HEAD " + Utils::UrlForLog(url) + L": " + CurlErrorText(result);
+    }
     return h;
 }
 
@@ -690,7 +712,6 @@ double CurlClient::GetDownloadFileLength(CURL* h) {
     // The library reports -1 when the server gave no length; a null handle fails the query and keeps -1.
     curl_off_t length = -1;
     int result = ::curl_easy_getinfo(h, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-    DEBUG_LOG(L"error:%d:%s", result, CurlErrorText(result).c_str());
     return result == CURLE_OK ? static_cast<double>(length) : -1.0;
 }
 

@@ -173,6 +173,8 @@ public:
     // attempt failed at that proxy (empty when it did not).
     ProxyDecision proxy;
     std::wstring proxyProblem;
+    // Why the last attempt failed, in words, with the URL as a log may show it (empty after a success).
+    std::wstring failure;
     // The certificate check of the HEAD request; `problem` says why the last request (HEAD or GET) was refused.
     ServerCheck serverCheck;
 

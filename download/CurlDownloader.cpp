@@ -73,6 +73,8 @@ unsigned long CCurlDownloader::dlThreadFun(void* param) {
             message += L": " + self->client.serverCheck.problem;
         } else if (!self->client.proxyProblem.empty()) {
             message += L": " + self->client.proxyProblem;
+        } else if (!self->client.failure.empty()) {
+            message += L": " + self->client.failure;
         }
         self->callback(DL_CODE_FAIL, static_cast<double>(code), message.c_str());
     }

@@ -85,9 +85,14 @@ bool WriteInstallRecord(const std::wstring& installPath, std::wstring& uninstall
     if (uninstallerPath.empty()) {
         uninstallerPath = installPath + L"\\" + kUninstallerMarker;
     }
+    // The record describes this installation only: without its marker no uninstaller is recorded, and an earlier
+    // installation's value goes.
+    Utils::UniqueHKey key = CreateRecordKey();
     if (FileExists(uninstallerPath)) {
-        Utils::UniqueHKey key = CreateRecordKey();
         written = key && SetString(key.get(), L"UnInstallEp", uninstallerPath) && written;
+    } else if (key) {
+        const LSTATUS removed = ::RegDeleteValueW(key.get(), L"UnInstallEp");
+        written = (removed == ERROR_SUCCESS || removed == ERROR_FILE_NOT_FOUND) && written;
     }
     return written;
 }

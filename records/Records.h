@@ -23,7 +23,8 @@ struct InstallRecord {
 InstallRecord ReadInstallRecord();
 
 // Writes "InstallPath"; derives an empty `uninstallerPath` from the folder, and records it as "UnInstallEp" only
-// when that file exists. False when a value could not be written (the others are still tried).
+// when that file exists (otherwise removes any "UnInstallEp" an earlier installation left). False when a value could
+// not be written or removed. False when a value could not be written (the others are still tried).
 bool WriteInstallRecord(const std::wstring& installPath, std::wstring& uninstallerPath);
 
 // The tracker ini's folder: %APPDATA% (or the common documents folder) + "\PellData\Tunivox".

@@ -13,6 +13,7 @@
 #include "utils/Paths.h"
 #include "utils/Probes.h"
 #include "utils/ScopedWin.h"
+#include "utils/TextConv.h"
 
 namespace InstallFlow {
 
@@ -63,19 +64,32 @@ std::wstring DefaultInstallPath(const Records::InstallRecord& previous) {
     return Utils::JoinPath(base, L"Tunivox");
 }
 
-MainWndLogic::Refusal CheckFolder(const std::wstring& folder) {
-    if (!MainWndLogic::IsAbsoluteFolder(folder) || !CreateDirectoryChain(folder.c_str())) {
-        return MainWndLogic::Refusal::InvalidFolder;
+MainWndLogic::Refusal CheckFolder(const std::wstring& folder, std::wstring* why) {
+    std::wstring reason;
+    MainWndLogic::Refusal refusal = MainWndLogic::Refusal::None;
+    if (!MainWndLogic::IsAbsoluteFolder(folder)) {
+        reason = L"\"" + folder + L"\" is not a full path (C:\\... or \\\\server\\...) of at most 260 characters";
+        refusal = MainWndLogic::Refusal::InvalidFolder;
+    } else if (!CreateDirectoryChain(folder.c_str())) {
+        reason = L"\"" + folder + L"\" cannot be created: " + Utils::Decimal(::GetLastError());
+        refusal = MainWndLogic::Refusal::InvalidFolder;
+    } else {
+        Utils::HardDiskManager disk;
+        const std::wstring drive = MainWndLogic::DriveOf(folder);
+        uint64_t freeBytes = disk.CheckFreeSpace(drive.c_str()) ? disk.freeBytesAvailable : 0;
+        if (!MainWndLogic::HasEnoughFreeSpace(freeBytes)) {
+            reason = Utils::Decimal(static_cast<long long>(freeBytes)) + L" bytes free on " + drive + L", " +
+                     Utils::Decimal(static_cast<long long>(MainWndLogic::kRequiredFreeBytes)) + L" needed";
+            refusal = MainWndLogic::Refusal::NotEnoughSpace;
+        }
     }
-    Utils::HardDiskManager disk;
-    uint64_t freeBytes = disk.CheckFreeSpace(MainWndLogic::DriveOf(folder).c_str()) ? disk.freeBytesAvailable : 0;
-    if (!MainWndLogic::HasEnoughFreeSpace(freeBytes)) {
-        DEBUG_LOG(L"not enough free space on %s: %llu bytes free, %llu needed", MainWndLogic::DriveOf(folder).c_str(),
-                  static_cast<unsigned long long>(freeBytes),
-                  static_cast<unsigned long long>(MainWndLogic::kRequiredFreeBytes));
-        return MainWndLogic::Refusal::NotEnoughSpace;
+    if (refusal != MainWndLogic::Refusal::None) {
+        DEBUG_LOG(L"folder refused: %s", reason.c_str());
     }
-    return MainWndLogic::Refusal::None;
+    if (why != nullptr) {
+        *why = reason;
+    }
+    return refusal;
 }
 
 MainWndLogic::Refusal CheckNetwork() {

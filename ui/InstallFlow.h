@@ -22,7 +22,7 @@ bool IsSameFolder(const std::wstring& from, const std::wstring& to);
 std::wstring DefaultInstallPath(const Records::InstallRecord& previous);
 
 // Creates the folder chain and asks for its drive's free space: the first check that fails, or None.
-MainWndLogic::Refusal CheckFolder(const std::wstring& folder);
+MainWndLogic::Refusal CheckFolder(const std::wstring& folder, std::wstring* why = nullptr);
 
 // The network check (Utils::CheckNetwork; COM must be initialised on the calling thread): PoorNetwork or None.
 MainWndLogic::Refusal CheckNetwork();

@@ -6,6 +6,7 @@
 #include "install/StatusCodes.h"
 #include "utils/DebugLog.h"
 #include "utils/Probes.h"
+#include "utils/TextConv.h"
 
 namespace MainWndLogic {
 
@@ -126,6 +127,21 @@ std::optional<RunEnd> RunEndRule::Take(int code) {
     std::optional<RunEnd> end = RunEndOf(code);
     ended_ = end.has_value();
     return end;
+}
+
+std::wstring ResultLine(int exitCode, const std::wstring& reason) {
+    const wchar_t* outcome = L"not installed";
+    switch (exitCode) {
+    case kExitInstalled:
+        outcome = L"installed";
+        break;
+    case kExitRecordsFailed:
+        outcome = L"installed but not recorded";
+        break;
+    default:
+        break;
+    }
+    return std::wstring(L"result: ") + outcome + L", exit code " + Utils::Decimal(exitCode) + L": " + reason;
 }
 
 const wchar_t* RefusalText(Refusal refusal) {

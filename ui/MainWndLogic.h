@@ -83,6 +83,9 @@ enum SilentExitCode : int {
 int ExitCodeOf(RunEnd end);
 int ExitCodeOf(Refusal refusal);
 
+// The last line of a run's log, for whoever reads only that: "result: <outcome>, exit code <N>: <reason>".
+std::wstring ResultLine(int exitCode, const std::wstring& reason);
+
 // The bar's percent for a progress code (download 1002, installation 2002); none for other codes.
 std::optional<int> ProgressPercentOf(int code, double value, double scale);
 

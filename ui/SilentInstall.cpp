@@ -13,6 +13,7 @@
 #include "ui/InstallFlow.h"
 #include "ui/MainWndLogic.h"
 #include "utils/DebugLog.h"
+#include "utils/TextConv.h"
 
 namespace {
 
@@ -53,14 +54,17 @@ int Refused(MainWndLogic::Refusal refusal) {
 
 } // namespace
 
-int RunSilentInstall() {
+int RunSilentInstall(std::wstring& reason) {
     const InstallerConfig& config = g_installerConfig;
     if (!config.BadOptions.empty() || !config.IgnoredArguments.empty()) {
+        reason = L"bad command line:";
         for (const std::wstring& option : config.BadOptions) {
             DEBUG_LOG(L"silent: bad option %s", option.c_str());
+            reason += L" " + option;
         }
         for (const std::wstring& option : config.IgnoredArguments) {
             DEBUG_LOG(L"silent: unknown option %s", option.c_str());
+            reason += L" " + option + L" (unknown)";
         }
         return MainWndLogic::kExitBadCommandLine;
     }
@@ -71,11 +75,15 @@ int RunSilentInstall() {
               config.SilentDesktopShortcut ? 1 : 0, config.SilentQuickLaunch ? 1 : 0);
 
     // The checks the window makes before an attempt, in its order.
-    MainWndLogic::Refusal refusal = InstallFlow::CheckFolder(folder);
+    MainWndLogic::Refusal refusal = InstallFlow::CheckFolder(folder, &reason);
     if (refusal == MainWndLogic::Refusal::None && config.IsCheckNet) {
         refusal = InstallFlow::CheckNetwork();
+        if (refusal != MainWndLogic::Refusal::None) {
+            reason = L"the network check found no Internet connection";
+        }
     }
     if (refusal != MainWndLogic::Refusal::None) {
+        reason = std::wstring(MainWndLogic::RefusalText(refusal)) + L" (" + reason + L")";
         return Refused(refusal);
     }
 
@@ -115,14 +123,17 @@ int RunSilentInstall() {
             if (!InstallFlow::RecordInstallation(facts)) {
                 // Installed, but the next run would not find it: a script must hear that.
                 DEBUG_LOG(L"silent: installed into %s, records not written", facts.installPath.c_str());
+                reason = L"installed into " + facts.installPath + L", but the registry record or set.ini was not written";
                 return MainWndLogic::kExitRecordsFailed;
             }
             DEBUG_LOG(L"finished: %s", facts.installPath.c_str());
+            reason = L"installed into " + facts.installPath;
         } else if (*end == MainWndLogic::RunEnd::DownloadFailed) {
             InstallFlow::RemovePackageAfterFailedDownload(installer);
         }
         if (*end != MainWndLogic::RunEnd::Installed) {
             DEBUG_LOG(L"silent: failed with %d (%s)", e.code, e.message.c_str());
+            reason = Utils::Decimal(e.code) + L" " + e.message;
         }
         return MainWndLogic::ExitCodeOf(*end);
     }

@@ -6,5 +6,8 @@
 // order; the orchestrator's workers only queue them.
 #pragma once
 
-// Runs one installation with the configuration's silent-mode choices; returns the exit code.
-int RunSilentInstall();
+#include <string>
+
+// Runs one installation with the configuration's silent-mode choices; returns the exit code, and why in words
+// (for the log's last line, MainWndLogic::ResultLine).
+int RunSilentInstall(std::wstring& reason);

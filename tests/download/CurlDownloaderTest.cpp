@@ -150,7 +150,9 @@ TEST(CurlDownloader, FailuresSpendTheRetryBudget) {
         size_t attempts = c.heads == 1 ? c.gets : c.heads;
         EXPECT_EQ(rec.Codes(), (std::vector<int>{DL_CODE_START, DL_CODE_FAIL}));
         EXPECT_EQ(rec.Last().value, static_cast<double>(c.code));
-        EXPECT_EQ(rec.Last().message, L"LibCurl");
+        // The failure names its cause and the URL.
+        EXPECT_EQ(rec.Last().message.rfind(L"LibCurl: ", 0), 0u) << TestSupport::Utf8(rec.Last().message);
+        EXPECT_NE(rec.Last().message.find(L"127.0.0.1"), std::wstring::npos) << TestSupport::Utf8(rec.Last().message);
         EXPECT_EQ(CountMessages(log, L"CurlClient::Start", L"start download"), attempts);
         EXPECT_EQ(CountMessages(log, L"CCurlDownloader::dlThreadFun", L"CurlDownLoader Code="), attempts - 1);
         EXPECT_GE(elapsed, 500 * (attempts - 1)) << "500 ms between attempts";

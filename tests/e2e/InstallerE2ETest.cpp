@@ -1032,7 +1032,7 @@ TEST_F(InstallerE2E, SilentRunEndsWithTheExitCodeOfItsOutcome) {
          "warning: 无效路径", nullptr},
         {"too little free space", UrlArg("/tunivox/standin/setup.exe") + L" -instdir=Q:\\apps", nullptr, nullptr,
          smallDrive ? 2 : -2, "warning: 当前磁盘剩余空间不足2GB，请修改安装路径", nullptr},
-        {"the download fails", UrlArg("/tunivox/nothing/here.exe"), nullptr, nullptr, 4, "silent: failed with 1004",
+        {"the download fails", UrlArg("/tunivox/nothing/here.exe"), nullptr, nullptr, 4, "here.exe answered HTTP 404",
          [&](const std::wstring&) { EXPECT_FALSE(FileExists(DefaultFolder() + L"\\__Package_Tunivox.exe")); }},
         // Mended: exit 0, and the next run would not have found the installation.
         {"installed, but set.ini cannot be written", UrlArg("/tunivox/standin/setup.exe"), "say State=Success\\r\\n\n",
@@ -1100,6 +1100,12 @@ TEST_F(InstallerE2E, SilentRunEndsWithTheExitCodeOfItsOutcome) {
         InstallerRun run(args);
         EXPECT_EQ(static_cast<int>(run.ExitCode(180000)), c.exitCode) << run.LogText();
         EXPECT_TRUE(run.Seen(c.logged)) << run.LogText();
+        // The log ends with the outcome, the exit code and why.
+        std::string text = run.LogText();
+        text.erase(text.find_last_not_of("\r\n") + 1);
+        const std::string last = text.substr(text.find_last_of('\n') + 1);
+        EXPECT_NE(last.find("result: "), std::string::npos) << last;
+        EXPECT_NE(last.find(", exit code " + std::to_string(c.exitCode) + ": "), std::string::npos) << last;
         EXPECT_FALSE(run.Seen("page=")) << "no window";
         if (c.check) {
             c.check(script);
@@ -1125,7 +1131,7 @@ TEST_F(InstallerE2E, SilentRunEndsWithTheExitCodeOfItsOutcome) {
         auto second = TestSupport::RunCommand(L"\"" + SetupExe() + L"\" -silent \"-log=" + secondLog + L"\"", 30000);
         EXPECT_EQ(second.exitCode, 0xFFFFFFFFu);
         const std::string secondText = TestSupport::ReadBytes(secondLog);
-        EXPECT_NE(secondText.find("result: nothing installed, exit code -1: another installer is running"),
+        EXPECT_NE(secondText.find("result: not installed, exit code -1: another installer is running"),
                   std::string::npos)
             << secondText;
         ASSERT_TRUE(TestSupport::WriteBytes(gate, "go"));

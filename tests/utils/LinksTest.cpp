@@ -117,9 +117,9 @@ TEST(Links, LogFileIsNeverWrittenThroughALink) {
         {"-log through a linked folder", tree.dirLink + L"\\setup.log", L"", true, nullptr},
         {"-log on a second hard link", tree.hardLink, L"", true, nullptr},
         {"-log on a plain new file", tree.dir / L"plain.log", L"", true, L"plain"},
+        {"elevated, TMP through a link", L"", tree.dirLink + L"\\", true, L"programdata"},
         {"-log in a folder that does not exist: the temporary folder", tree.dir / L"missing\\setup.log", L"", true,
          L"temp"},
-        {"elevated, TMP through a link", L"", tree.dirLink + L"\\", true, L"programdata"},
     };
     // Where folder descriptors are not kept, the administrators' folder never passes its check: no log then.
     const bool keepsDescriptors = KeepsFolderDescriptors();
