@@ -9,10 +9,11 @@
 
 #include "install/Folders.h"
 #include "utils/DebugLog.h"
-#include "utils/ShellStart.h"
+#include "utils/Links.h"
 #include "utils/Paths.h"
 #include "utils/Probes.h"
 #include "utils/ScopedWin.h"
+#include "utils/ShellStart.h"
 
 namespace Records {
 
@@ -35,6 +36,17 @@ void SetString(HKEY key, const wchar_t* name, const std::wstring& value) {
     // Stored without the terminating null, as the record always was; readers accept both forms.
     ::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                      static_cast<DWORD>(value.size() * sizeof(wchar_t)));
+}
+
+// The ini functions write by name: an ini reached through a link would have the elevated installer write a file
+// of someone else's choosing.
+bool MayWriteIni(const std::wstring& path) {
+    std::wstring problem = Utils::LinkProblemAt(path);
+    if (problem.empty()) {
+        return true;
+    }
+    DEBUG_LOG(L"%s not written: %s", path.c_str(), problem.c_str());
+    return false;
 }
 
 std::wstring OwnFileName() {
@@ -108,24 +120,30 @@ std::wstring FormatUpdateTime(const SYSTEMTIME& t) {
     return text;
 }
 
-void WriteSetIni(const std::wstring& installPath) {
+bool WriteSetIni(const std::wstring& installPath) {
     std::wstring setIni = Utils::JoinPath(installPath, L"set.ini");
-    if (setIni.empty()) {
-        return;
+    if (setIni.empty() || !MayWriteIni(setIni)) {
+        return false;
     }
-    ::WritePrivateProfileStringW(L"Install", L"APPStore", OwnFileName().c_str(), setIni.c_str());
-    ::WritePrivateProfileStringW(L"Install", L"AppName", L"Tunivox", setIni.c_str());
-    ::WritePrivateProfileStringW(L"Install", L"DeviceID", Utils::CreateDeviceId().c_str(), setIni.c_str());
+    bool written =
+        ::WritePrivateProfileStringW(L"Install", L"APPStore", OwnFileName().c_str(), setIni.c_str()) &&
+        ::WritePrivateProfileStringW(L"Install", L"AppName", L"Tunivox", setIni.c_str()) &&
+        ::WritePrivateProfileStringW(L"Install", L"DeviceID", Utils::CreateDeviceId().c_str(), setIni.c_str());
 
+    // Checked before its folders are made, as those would be made through a link too.
     std::wstring folder = TrackerFolder();
-    if (folder.empty() || !CreateDirectoryChain(folder.c_str())) {
-        return;
-    }
     std::wstring tracker = folder + L"\\VetraTracker.ini";
+    if (folder.empty() || !MayWriteIni(tracker)) {
+        return false;
+    }
+    if (!CreateDirectoryChain(folder.c_str())) {
+        return written;
+    }
     ::WritePrivateProfileStringW(L"Install", L"PellSoftTrackerIni", tracker.c_str(), setIni.c_str());
     SYSTEMTIME now;
     ::GetLocalTime(&now);
     ::WritePrivateProfileStringW(L"Init", L"UpdateTime", FormatUpdateTime(now).c_str(), tracker.c_str());
+    return written;
 }
 
 void LaunchProduct(HWND window, const std::wstring& startUrl, const std::wstring& startExePath) {

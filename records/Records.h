@@ -30,8 +30,9 @@ void WriteInstallRecord(const std::wstring& installPath, std::wstring& uninstall
 std::wstring TrackerFolder();
 
 // Writes set.ini in `installPath` (APPStore, AppName, a new DeviceID, PellSoftTrackerIni) and the tracker ini's
-// UpdateTime.
-void WriteSetIni(const std::wstring& installPath);
+// UpdateTime. Neither is written when it or a folder on its path is a reparse point, or it has a second name (the
+// log says which); false then, or when set.ini could not be written.
+bool WriteSetIni(const std::wstring& installPath);
 
 // The tracker's time text, "%d-%02d-%02d %02d:%02d:%02d".
 std::wstring FormatUpdateTime(const SYSTEMTIME& time);
