@@ -704,7 +704,7 @@ TEST_F(InstallerE2E, RemovalFailureWarnsAndReturnsToTheStartPage) {
         const char* name;
         const char* removalScript;
         std::wstring uninstaller; // what the earlier installation left as its uninstaller; empty: the signed stand-in
-        bool noTempFolder;        // the private copy cannot be made
+        bool lockedUninstaller;   // another program holds it without sharing: the private copy cannot be made
         const char* warning;
         const char* logged;       // a line the run must log, or null
     } cases[] = {
@@ -727,16 +727,16 @@ TEST_F(InstallerE2E, RemovalFailureWarnsAndReturnsToTheStartPage) {
         ASSERT_TRUE(TestSupport::WriteBytes(removal, c.removalScript));
         ScopedEnvironment script(L"TUNIVOX_STANDIN_SCRIPT", removal);
         std::wstring package = StandinScript(dir, "say State=Success\\r\\n\n");
-        std::unique_ptr<InstallerRun> run;
-        {
-            std::unique_ptr<ScopedEnvironment> tmp, temp;
-            if (c.noTempFolder) {
-                tmp = std::make_unique<ScopedEnvironment>(L"TMP", L"C:\\no\\such\\folder\\");
-                temp = std::make_unique<ScopedEnvironment>(L"TEMP", L"C:\\no\\such\\folder\\");
-            }
-            run = std::make_unique<InstallerRun>(UrlArg("/tunivox/standin/setup.exe") + L" \"-instcmd=-standin=" +
-                                                 package + L"\"");
+        // The copy goes into the working folder (elevated) or the temporary folder: an uninstaller nobody may read
+        // is what keeps it from being made either way.
+        Utils::UniqueFileHandle lock;
+        if (c.lockedUninstaller) {
+            lock.reset(::CreateFileW((previous + L"\\uninst.ep").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+            ASSERT_TRUE(lock);
         }
+        auto run = std::make_unique<InstallerRun>(UrlArg("/tunivox/standin/setup.exe") + L" \"-instcmd=-standin=" +
+                                                  package + L"\"");
         ASSERT_NE(run->Main(), nullptr);
         run->ClickMain(0, L"treatyCb");
         run->ClickMain(0, L"defaultInstallBtn");
