@@ -67,25 +67,23 @@ bool IsSuccessfulHead(const char* scheme, long responseCode) {
 namespace {
 
 std::wstring CurlErrorText(int code) {
-    if (code == ERR_SERVER_CERTIFICATE) {
+    // Our own codes in words; libcurl's own text for its codes.
+    switch (code) {
+    case ERR_SERVER_CERTIFICATE:
         return L"server certificate refused";
-    }
-    if (code == ERR_ANSWER_TOO_LONG) {
+    case ERR_ANSWER_TOO_LONG:
         return L"the server sent more than the file's length";
-    }
-    if (code == ERR_FILE_CHANGED) {
+    case ERR_FILE_CHANGED:
         return L"the server's file changed under a resumed range";
-    }
-    if (code == ERR_NO_CONTENT_LENGTH) {
+    case ERR_NO_CONTENT_LENGTH:
         return L"no length from the server";
-    }
-    if (code == ERR_OPEN_PART_FILE) {
+    case ERR_OPEN_PART_FILE:
         return L"the part file could not be opened";
-    }
-    if (code == ERR_RENAME_PART_FILE) {
+    case ERR_RENAME_PART_FILE:
         return L"the finished part file could not replace the package";
+    default:
+        return Utils::MultiByteToWide(::curl_easy_strerror(static_cast<CURLcode>(code)), Utils::kCodePageAnsi);
     }
-    return Utils::MultiByteToWide(::curl_easy_strerror(static_cast<CURLcode>(code)), Utils::kCodePageAnsi);
 }
 
 } // namespace
