@@ -8,6 +8,7 @@
 #include "install/Folders.h"
 #include "install/StatusCodes.h"
 #include "utils/DebugLog.h"
+#include "utils/Links.h"
 
 namespace {
 
@@ -36,6 +37,16 @@ std::wstring FolderOf(const std::wstring& path) {
     return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
 
+// The package file goes through a handle checked for links: not even its deletion is turned onto another file.
+bool DeletePackageFile(const std::wstring& path) {
+    std::wstring problem;
+    if (path.empty() || Utils::DeleteWithoutLinks(path, problem)) {
+        return true;
+    }
+    DEBUG_LOG(L"package file %s not deleted: %s", path.c_str(), problem.c_str());
+    return false;
+}
+
 } // namespace
 
 CDownloadInstaller::CDownloadInstaller(DownloadCallback callback_, DownloaderFactory factory)
@@ -48,42 +59,60 @@ CDownloadInstaller::~CDownloadInstaller() {
     downloader.reset();
     installer.reset();
     callback = nullptr;
+    RemoveWorkFolder(work, jobPackagePath);
 }
 
 std::wstring CDownloadInstaller::GetPackagePath() const {
-    return installDir + L"\\" PACKAGE_FILE_NAME;
+    const std::wstring& folder = elevated ? work.path : installDir;
+    return folder.empty() ? std::wstring() : folder + L"\\" PACKAGE_FILE_NAME;
 }
 
 void CDownloadInstaller::Start() {
+    if (elevated && work.path.empty()) {
+        work = ChooseWorkFolder(true, installDir);
+    }
     packagePath = GetPackagePath();
     int downloadType = g_installerConfig.DownloadType;
     TaggedLog(kStartTag, 122, L"DL_TYPE=%d\r\n", downloadType);
-    if (!downloader) {
+    if (!downloader && !packagePath.empty()) {
         jobPackagePath = packagePath;
         downloader = makeDownloader(
             downloadType,
             [this](int code, double value, const wchar_t* message) { OnDownloadEvent(code, value, message); }, url,
             packagePath);
     }
-    if (!installer) {
+    if (!installer && !packagePath.empty()) {
         installer = std::make_unique<CPackageInstaller>(
             [this](int code, double value, const wchar_t* message) { OnInstallEvent(code, value, message); },
             packagePath, installDir, desktopShortcut, quickLaunch);
         installer->ended = [this] {
             if (deleteWhenEnded.exchange(false)) {
-                ::DeleteFileW(jobPackagePath.c_str());
+                DeletePackageFile(jobPackagePath);
             }
         };
     }
-    installer->installDir = installDir;
-    installer->desktopShortcut = desktopShortcut;
-    installer->quickLaunch = quickLaunch;
+    if (installer) {
+        installer->installDir = installDir;
+        installer->desktopShortcut = desktopShortcut;
+        installer->quickLaunch = quickLaunch;
+    }
 
     if (!uninstallerPath.empty() && ::PathFileExistsW(uninstallerPath.c_str())) {
         StartRemoval();
-    } else if (downloader) {
-        downloader->Start();
+    } else {
+        StartDownload();
     }
+}
+
+void CDownloadInstaller::StartDownload() {
+    // The download job writes, renames and deletes by name: whatever a link on the way points at is refused first.
+    std::wstring problem = downloader ? WorkFilesProblem(jobPackagePath) : L"no working folder";
+    if (problem.empty()) {
+        downloader->Start();
+        return;
+    }
+    DEBUG_LOG(L"download refused: %s", problem.c_str());
+    OnDownloadEvent(DL_CODE_FAIL, 0.0, L"");
 }
 
 void CDownloadInstaller::StartRemoval() {
@@ -91,7 +120,9 @@ void CDownloadInstaller::StartRemoval() {
     // run alone. Whatever goes wrong on the way leaves the job without a file to run: it then reports the missing
     // uninstaller, and nothing that happened to lie in the temporary folder ever runs.
     wchar_t folder[MAX_PATH] = {};
-    if (GetPrivateTempFolder(folder)) {
+    // Elevated, inside the working folder (none: no copy): the user's temporary folder is the user's to change.
+    if ((elevated && work.path.empty()) ||
+        GetPrivateTempFolder(folder, elevated ? work.path + L"\\" : std::wstring())) {
         folder[0] = L'\0';
     }
     // The folder ends in a backslash already; the doubled one is harmless to Windows and the uninstaller.
@@ -140,7 +171,7 @@ void CDownloadInstaller::OnDownloadEvent(int code, double value, const wchar_t* 
     case DL_CODE_FAIL:
         TaggedLog(kDownloadTag, 55, L"DL_CODE_FAIL\r\n");
         status = 5;
-        ::DeleteFileW(jobPackagePath.c_str());
+        DeletePackageFile(jobPackagePath);
         break;
     default:
         break;
@@ -157,9 +188,7 @@ void CDownloadInstaller::OnRemovalEvent(int code, double value, const wchar_t* m
     case UNI_CODE_SUCCESS:
         status = 8;
         TaggedLog(kRemovalTag, 82, L"INSTALL_SUCCESS\r\n");
-        if (downloader) {
-            downloader->Start();
-        }
+        StartDownload();
         break;
     case UNI_CODE_FAIL:
         TaggedLog(kRemovalTag, 89, L"IST_CODE_FAIL\r\n");
@@ -172,9 +201,8 @@ void CDownloadInstaller::OnRemovalEvent(int code, double value, const wchar_t* m
 
 void CDownloadInstaller::DeletePackage() {
     // A package that reported its outcome may still be running from this file, which Windows then keeps.
-    if (!::DeleteFileW(jobPackagePath.c_str()) && ::GetLastError() != ERROR_FILE_NOT_FOUND) {
-        DWORD error = ::GetLastError();
-        DEBUG_LOG(L"package file kept until the package ends: %lu", error);
+    if (!DeletePackageFile(jobPackagePath)) {
+        DEBUG_LOG(L"package file kept until the package ends");
         deleteWhenEnded = true;
     }
 }

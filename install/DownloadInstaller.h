@@ -1,5 +1,6 @@
 // The orchestrator of one installation attempt: optional removal of the previous installation, download of the
-// package into the installation folder, then the install job. Every event of the three jobs goes first to the
+// package into the working folder (ChooseWorkFolder: out of the user's reach when elevated, the installation
+// folder otherwise), then the install job. Every event of the three jobs goes first to the
 // window's callback and then to the orchestrator's own reaction (the relays), which keeps `status`.
 //
 // Threads: Start runs on the UI thread and returns at once. The download relay runs on the download worker,
@@ -13,10 +14,11 @@
 #include <string>
 
 #include "download/Downloader.h"
+#include "install/Folders.h"
 #include "install/PackageInstaller.h"
 #include "install/UnInstaller.h"
 
-// The package's file name inside the installation folder.
+// The package's file name inside the working folder.
 #define PACKAGE_FILE_NAME L"__Package_Tunivox.exe"
 // The private copy of the previous installation's uninstaller inside the private temporary folder.
 #define UNINSTALLER_COPY_NAME L"Tunivox_un_asa.exe"
@@ -37,7 +39,8 @@ public:
 
     // Begins an attempt with the inputs below and returns at once.
     void Start();
-    // installDir + "\__Package_Tunivox.exe".
+    // The working folder + "\__Package_Tunivox.exe": installDir's when not elevated; empty when elevated and no
+    // working folder could be had.
     std::wstring GetPackagePath() const;
 
     std::unique_ptr<CUnInstaller> unInstaller;
@@ -49,6 +52,8 @@ public:
     std::wstring packagePath;
     bool desktopShortcut = true;
     bool quickLaunch = true;
+    // Whether the installer runs elevated: the working folder is then one only SYSTEM and Administrators can write.
+    bool elevated = false;
     DownloadCallback callback;
     std::atomic<int> status{1};
     // The file the download job writes and the install job runs. Both jobs are kept across attempts (a partial
@@ -64,7 +69,11 @@ private:
     void OnRemovalEvent(int code, double value, const wchar_t* message);
     void OnInstallEvent(int code, double value, const wchar_t* message);
     void StartRemoval();
+    void StartDownload();
     void DeletePackage();
 
     DownloaderFactory makeDownloader;
+    // Chosen at the first Start of an elevated run and kept, as the jobs are; removed (when made for this run only)
+    // when the orchestrator goes.
+    WorkFolder work;
 };

@@ -5,10 +5,15 @@
 #include <cstring>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 #include <objbase.h>
+#include <shlobj.h>
 
+#include "download/CurlClient.h"
 #include "utils/DebugLog.h"
+#include "utils/Links.h"
+#include "utils/Security.h"
 
 bool CreateDirectoryChain(const wchar_t* path) {
     if (path == nullptr) {
@@ -65,9 +70,15 @@ bool RandomNumber(unsigned long long& random) {
 
 } // namespace
 
-bool GetPrivateTempFolder(wchar_t (&folder)[MAX_PATH]) {
+bool GetPrivateTempFolder(wchar_t (&folder)[MAX_PATH], const std::wstring& parent) {
     wchar_t temp[MAX_PATH] = {};
     DWORD n = ::GetTempPathW(MAX_PATH, temp);
+    if (!parent.empty()) {
+        n = static_cast<DWORD>(parent.size());
+        if (n < MAX_PATH) {
+            std::wmemcpy(temp, parent.c_str(), n + 1);
+        }
+    }
     if (n == 0 || n >= MAX_PATH) {
         return true;
     }
@@ -99,4 +110,90 @@ bool GetPrivateTempFolder(wchar_t (&folder)[MAX_PATH]) {
         return false;
     }
     return true;
+}
+
+namespace {
+
+std::wstring ProgramDataFolder() {
+    wchar_t common[MAX_PATH] = {};
+    if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, common))) {
+        return {};
+    }
+    return common;
+}
+
+// A new administrators-only folder `stable` + "." + 16 random hexadecimal digits; empty when none could be made.
+std::wstring FreshWorkFolder(const std::wstring& stable) {
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        unsigned long long random = 0;
+        if (!RandomNumber(random)) {
+            return {};
+        }
+        wchar_t suffix[24];
+        Utils::FormatBounded(suffix, L".%016llX", random);
+        const std::wstring fresh = stable + suffix;
+        std::wstring problem = Utils::NewAdministratorsOnlyFolder(fresh);
+        if (problem.empty()) {
+            return fresh;
+        }
+        DEBUG_LOG(L"working folder %s not made: %s", fresh.c_str(), problem.c_str());
+    }
+    return {};
+}
+
+} // namespace
+
+WorkFolder ChooseWorkFolder(bool elevated, const std::wstring& installDir) {
+    if (!elevated) {
+        return {installDir, true};
+    }
+    const std::wstring programData = ProgramDataFolder();
+    if (programData.empty()) {
+        DEBUG_LOG(L"no working folder: no ProgramData folder");
+        return {};
+    }
+    // Any user may make folders in %ProgramData%: one found under the name is taken only when it is ours.
+    const std::wstring stable = programData + L"\\" WORK_FOLDER_NAME;
+    const bool exists = ::GetFileAttributesW(stable.c_str()) != INVALID_FILE_ATTRIBUTES;
+    std::wstring problem =
+        exists ? Utils::AdministratorsOnlyFolder(stable) : Utils::NewAdministratorsOnlyFolder(stable);
+    if (problem.empty()) {
+        DEBUG_LOG(L"working folder: %s", stable.c_str());
+        return {stable, true};
+    }
+    DEBUG_LOG(L"working folder %s not used: %s", stable.c_str(), problem.c_str());
+    WorkFolder fresh{FreshWorkFolder(stable), false};
+    DEBUG_LOG(L"working folder: %s (for this run only)", fresh.path.empty() ? L"none" : fresh.path.c_str());
+    return fresh;
+}
+
+std::wstring WorkFilesProblem(const std::wstring& packagePath) {
+    for (const std::wstring& path : {packagePath, PartPath(packagePath), PartStatePath(packagePath)}) {
+        std::wstring problem = Utils::LinkProblemAt(path);
+        if (!problem.empty()) {
+            return path + L": " + problem;
+        }
+    }
+    return {};
+}
+
+void RemoveWorkFolder(const WorkFolder& work, const std::wstring& packagePath) {
+    if (work.resumable || work.path.empty()) {
+        return;
+    }
+    // No package path: the download job was never made, and nothing was written.
+    std::vector<std::wstring> files;
+    if (!packagePath.empty()) {
+        files = {packagePath, PartPath(packagePath), PartStatePath(packagePath)};
+    }
+    for (const std::wstring& path : files) {
+        std::wstring problem;
+        if (!Utils::DeleteWithoutLinks(path, problem)) {
+            DEBUG_LOG(L"%s not deleted: %s", path.c_str(), problem.c_str());
+        }
+    }
+    if (!::RemoveDirectoryW(work.path.c_str())) {
+        DWORD error = ::GetLastError();
+        DEBUG_LOG(L"RemoveDirectoryW(%s) failed: %lu", work.path.c_str(), error);
+    }
 }

@@ -9,10 +9,11 @@
 
 #include "install/Folders.h"
 #include "utils/DebugLog.h"
-#include "utils/ShellStart.h"
+#include "utils/Links.h"
 #include "utils/Paths.h"
 #include "utils/Probes.h"
 #include "utils/ScopedWin.h"
+#include "utils/ShellStart.h"
 
 namespace Records {
 
@@ -35,6 +36,17 @@ bool SetString(HKEY key, const wchar_t* name, const std::wstring& value) {
     // Stored without the terminating null, as the record always was; readers accept both forms.
     return ::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                             static_cast<DWORD>(value.size() * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
+// The ini functions write by name: an ini reached through a link would have the elevated installer write a file
+// of someone else's choosing.
+bool MayWriteIni(const std::wstring& path) {
+    std::wstring problem = Utils::LinkProblemAt(path);
+    if (problem.empty()) {
+        return true;
+    }
+    DEBUG_LOG(L"%s not written: %s", path.c_str(), problem.c_str());
+    return false;
 }
 
 std::wstring OwnFileName() {
@@ -116,7 +128,7 @@ std::wstring FormatUpdateTime(const SYSTEMTIME& t) {
 
 bool WriteSetIni(const std::wstring& installPath) {
     std::wstring setIni = Utils::JoinPath(installPath, L"set.ini");
-    if (setIni.empty()) {
+    if (setIni.empty() || !MayWriteIni(setIni)) {
         return false;
     }
     bool written = ::WritePrivateProfileStringW(L"Install", L"APPStore", OwnFileName().c_str(), setIni.c_str());
@@ -125,11 +137,12 @@ bool WriteSetIni(const std::wstring& installPath) {
         ::WritePrivateProfileStringW(L"Install", L"DeviceID", Utils::CreateDeviceId().c_str(), setIni.c_str()) &&
         written;
 
+    // Checked before its folders are made, as those would be made through a link too.
     std::wstring folder = TrackerFolder();
-    if (folder.empty() || !CreateDirectoryChain(folder.c_str())) {
+    std::wstring tracker = folder + L"\\VetraTracker.ini";
+    if (folder.empty() || !MayWriteIni(tracker) || !CreateDirectoryChain(folder.c_str())) {
         return false;
     }
-    std::wstring tracker = folder + L"\\VetraTracker.ini";
     written = ::WritePrivateProfileStringW(L"Install", L"PellSoftTrackerIni", tracker.c_str(), setIni.c_str()) &&
               written;
     SYSTEMTIME now;

@@ -31,7 +31,8 @@ bool WriteInstallRecord(const std::wstring& installPath, std::wstring& uninstall
 std::wstring TrackerFolder();
 
 // Writes set.ini in `installPath` (APPStore, AppName, a new DeviceID, PellSoftTrackerIni) and the tracker ini's
-// UpdateTime. False when a value could not be written.
+// UpdateTime. Neither is written when it or a folder on its path is a reparse point, or it has a second name (the
+// log says which); false then, or when a value could not be written.
 bool WriteSetIni(const std::wstring& installPath);
 
 // The tracker's time text, "%d-%02d-%02d %02d:%02d:%02d".

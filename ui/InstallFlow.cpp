@@ -10,6 +10,7 @@
 #include "install/Folders.h"
 #include "sysinfo/Accounts.h"
 #include "utils/DebugLog.h"
+#include "utils/Links.h"
 #include "utils/Paths.h"
 #include "utils/Probes.h"
 #include "utils/ScopedWin.h"
@@ -119,6 +120,7 @@ void PrepareAttempt(CDownloadInstaller& installer, const std::wstring& folder, c
     installer.installDir = folder;
     installer.desktopShortcut = desktopShortcut;
     installer.quickLaunch = quickLaunch;
+    installer.elevated = IsProcessAdmin();
 }
 
 void RemovePackageAfterFailedDownload(const CDownloadInstaller& installer) {
@@ -128,17 +130,16 @@ void RemovePackageAfterFailedDownload(const CDownloadInstaller& installer) {
     LogDownloadUrl();
     // The probes leave their own debug lines behind; the results only help whoever reads the log.
     (void)Utils::CheckNetwork();
-    bool existed = FileExists(package);
-    bool deleted = existed && ::DeleteFileW(package.c_str());
-    if (!existed || deleted) {
-        Utils::UniqueFileHandle probe(::CreateFileW(package.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
-                                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (probe) {
-            probe.reset();
-            ::DeleteFileW(package.c_str());
-        }
+    std::wstring problem;
+    if (package.empty() || !Utils::DeleteWithoutLinks(package, problem)) {
+        DEBUG_LOG(L"package file not probed: %s", package.empty() ? L"no working folder" : problem.c_str());
+        return;
     }
+    // A new file, gone with its handle: nothing planted under the name in between is opened or deleted.
+    Utils::UniqueFileHandle probe(::CreateFileW(package.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE,
+                                                nullptr));
+    probe.reset();
     Utils::HardDiskManager disk;
     (void)disk.CheckFreeSpace(MainWndLogic::DriveOf(package).c_str());
 }

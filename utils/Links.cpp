@@ -81,4 +81,44 @@ UniqueFileHandle OpenWithoutLinks(const std::wstring& path, DWORD access, DWORD 
     return file;
 }
 
+std::wstring LinkProblemAt(const std::wstring& path) {
+    std::wstring problem = ReparsePointOnPath(path);
+    if (!problem.empty() || ::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        return problem;
+    }
+    (void)OpenWithoutLinks(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           OPEN_EXISTING, problem);
+    return problem;
+}
+
+bool DeleteWithoutLinks(const std::wstring& path, std::wstring& problem) {
+    using SetInformationFn = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+    // Vista and later; looked up so that the import table holds nothing Windows XP lacks.
+    static const auto setInformation = reinterpret_cast<SetInformationFn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetFileInformationByHandle")));
+    problem.clear();
+    if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+            return true;
+        }
+    }
+    if (setInformation == nullptr) {
+        problem = L"no SetFileInformationByHandle";
+        return false;
+    }
+    UniqueFileHandle file = OpenWithoutLinks(path, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                             OPEN_EXISTING, problem);
+    if (!file) {
+        return false;
+    }
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    if (!setInformation(file.get(), FileDispositionInfo, &disposition, sizeof(disposition))) {
+        DWORD error = ::GetLastError();
+        problem = L"not deleted: " + Decimal(error);
+        return false;
+    }
+    return true;
+}
+
 } // namespace Utils

@@ -25,4 +25,12 @@ std::wstring ReparsePointOnPath(const std::wstring& path);
 UniqueFileHandle OpenWithoutLinks(const std::wstring& path, DWORD access, DWORD share, DWORD disposition,
                                   std::wstring& problem);
 
+// Empty when a file may be written at `path` by name: no reparse point on its path nor at its end, and, when it
+// exists, exactly one name. Otherwise why not.
+std::wstring LinkProblemAt(const std::wstring& path);
+
+// Deletes `path` through a handle OpenWithoutLinks gives: a delete by name could be turned onto another file
+// through a junction planted on the way. True when it is gone (or was never there); otherwise `problem` says why.
+bool DeleteWithoutLinks(const std::wstring& path, std::wstring& problem);
+
 } // namespace Utils

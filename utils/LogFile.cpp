@@ -59,30 +59,6 @@ std::wstring TempFolder() {
     return n == 0 || n > MAX_PATH ? std::wstring() : std::wstring(temp);
 }
 
-// Deletes `path` through a handle, and only when nothing on its path is a reparse point and the file has no other
-// name: a delete by name could be turned onto another file through a junction planted in the user's folder.
-void DeleteWithoutLinks(const std::wstring& path) {
-    using SetInformationFn = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
-    // Vista and later; looked up so that the import table holds nothing Windows XP lacks.
-    static const auto setInformation = reinterpret_cast<SetInformationFn>(reinterpret_cast<void*>(
-        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetFileInformationByHandle")));
-    if (setInformation == nullptr) {
-        return;
-    }
-    std::wstring problem;
-    UniqueFileHandle file = OpenWithoutLinks(path, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                             OPEN_EXISTING, problem);
-    if (!file) {
-        DEBUG_LOG(L"old log file %s kept: %s", path.c_str(), problem.c_str());
-        return;
-    }
-    FILE_DISPOSITION_INFO disposition{TRUE};
-    if (!setInformation(file.get(), FileDispositionInfo, &disposition, sizeof(disposition))) {
-        DWORD error = ::GetLastError();
-        DEBUG_LOG(L"old log file %s not deleted: %lu", path.c_str(), error);
-    }
-}
-
 void RemoveOldLogFiles(const std::wstring& folder) {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW found{};
@@ -97,7 +73,10 @@ void RemoveOldLogFiles(const std::wstring& folder) {
         }
     } while (::FindNextFileW(search.get(), &found));
     for (const std::wstring& name : LogFilesToRemove(names, kKeptLogFiles)) {
-        DeleteWithoutLinks(folder + name);
+        std::wstring problem;
+        if (!DeleteWithoutLinks(folder + name, problem)) {
+            DEBUG_LOG(L"old log file %s kept: %s", (folder + name).c_str(), problem.c_str());
+        }
     }
 }
 

@@ -122,42 +122,85 @@ bool IsAdministratorsOnlySddl(const std::wstring& sddl) {
     return true;
 }
 
-std::wstring AdministratorsOnlyFolder(const std::wstring& path) {
-    std::wstring problem = ReparsePointOnPath(path);
-    if (!problem.empty()) {
-        return problem;
-    }
+namespace {
+
+// Creates `path` with kAdministratorsOnlySddl; the system's error when it was not created, ERROR_SUCCESS otherwise.
+DWORD CreateAdministratorsOnly(const std::wstring& path) {
     UniqueLocalMem descriptor;
     if (!DescriptorFromSddl(kAdministratorsOnlySddl, descriptor)) {
-        return L"no security descriptor";
+        return ::GetLastError();
     }
     SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor.get(), FALSE};
-    if (::CreateDirectoryW(path.c_str(), &attributes)) {
-        // Set once more on the new folder: Wine keeps a descriptor set on a file, not one given at its creation.
-        constexpr SECURITY_INFORMATION kOwnerAndDacl = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-        if (!::SetFileSecurityW(path.c_str(), kOwnerAndDacl, descriptor.get())) {
-            DWORD error = ::GetLastError();
-            DEBUG_LOG(L"SetFileSecurityW(%s) failed: %lu", path.c_str(), error);
-        }
-    } else if (::GetLastError() != ERROR_ALREADY_EXISTS) {
-        DWORD error = ::GetLastError();
-        return L"not created: " + Decimal(error);
+    if (!::CreateDirectoryW(path.c_str(), &attributes)) {
+        return ::GetLastError();
     }
+    // Set once more on the new folder: Wine keeps a descriptor set on a file, not one given at its creation.
+    constexpr SECURITY_INFORMATION kOwnerAndDacl = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    if (!::SetFileSecurityW(path.c_str(), kOwnerAndDacl, descriptor.get())) {
+        DWORD error = ::GetLastError();
+        DEBUG_LOG(L"SetFileSecurityW(%s) failed: %lu", path.c_str(), error);
+    }
+    return ERROR_SUCCESS;
+}
+
+// The folder `path` opened without following a reparse point at its end, for reading its descriptor; no handle,
+// and `problem` set, when it is anything but a plain folder.
+UniqueFileHandle OpenPlainFolder(const std::wstring& path, std::wstring& problem) {
     UniqueFileHandle folder(::CreateFileW(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!folder) {
         DWORD error = ::GetLastError();
-        return L"not opened: " + Decimal(error);
+        problem = L"not opened: " + Decimal(error);
+        return {};
     }
     BY_HANDLE_FILE_INFORMATION info{};
     if (!::GetFileInformationByHandle(folder.get(), &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
         (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        return L"not a plain folder";
+        problem = L"not a plain folder";
+        return {};
+    }
+    return folder;
+}
+
+} // namespace
+
+std::wstring AdministratorsOnlyFolder(const std::wstring& path) {
+    std::wstring problem = ReparsePointOnPath(path);
+    if (!problem.empty()) {
+        return problem;
+    }
+    DWORD error = CreateAdministratorsOnly(path);
+    if (error != ERROR_SUCCESS && error != ERROR_ALREADY_EXISTS) {
+        return L"not created: " + Decimal(error);
+    }
+    UniqueFileHandle folder = OpenPlainFolder(path, problem);
+    if (!folder) {
+        return problem;
     }
     const std::wstring sddl = ReadBackSddl(folder.get(), SE_FILE_OBJECT);
     if (!IsAdministratorsOnlySddl(sddl)) {
         return L"not for administrators only: " + sddl;
+    }
+    return {};
+}
+
+std::wstring NewAdministratorsOnlyFolder(const std::wstring& path) {
+    std::wstring problem = ReparsePointOnPath(path);
+    if (!problem.empty()) {
+        return problem;
+    }
+    DWORD error = CreateAdministratorsOnly(path);
+    if (error != ERROR_SUCCESS) {
+        return L"not created: " + Decimal(error);
+    }
+    UniqueFileHandle folder = OpenPlainFolder(path, problem);
+    if (!folder) {
+        return problem;
+    }
+    const std::wstring sddl = ReadBackSddl(folder.get(), SE_FILE_OBJECT);
+    if (!IsAdministratorsOnlySddl(sddl)) {
+        DEBUG_LOG(L"new folder %s reads back as %s", path.c_str(), sddl.c_str());
     }
     return {};
 }

@@ -40,4 +40,9 @@ bool IsAdministratorsOnlySddl(const std::wstring& sddl);
 // not (a folder that fails is left alone, never taken).
 std::wstring AdministratorsOnlyFolder(const std::wstring& path);
 
+// Makes the folder `path`, which must not exist yet, with kAdministratorsOnlySddl. Empty when it was made and is a
+// plain folder. The descriptor is given at creation, so nobody else ever had access: one that reads back otherwise
+// is logged, not refused (Wine keeps no folder descriptor and reads back one derived from Unix permissions).
+std::wstring NewAdministratorsOnlyFolder(const std::wstring& path);
+
 } // namespace Utils

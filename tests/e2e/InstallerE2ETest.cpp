@@ -266,7 +266,17 @@ TEST_F(InstallerE2E, OneClickInstallWithTheDemoPackageRecordsEverythingAndStarts
     EXPECT_EQ(RegistryValue(L"InstallPath"), folder);
     EXPECT_EQ(RegistryValue(L"UnInstallEp"), folder + L"\\uninst.ep");
     EXPECT_TRUE(FileExists(folder + L"\\Tunivox.exe"));
-    EXPECT_TRUE(GoneWithin(folder + L"\\__Package_Tunivox.exe")) << "the package is removed after the run";
+    // Elevated (as Wine's processes are), the package lives in the administrators' working folder, never in the
+    // install folder; a working folder that fails its check is replaced by one for the run alone.
+    const std::string programData = TestSupport::Utf8(SpecialFolder(CSIDL_COMMON_APPDATA));
+    std::smatch work;
+    const std::string log = run.LogText();
+    ASSERT_TRUE(std::regex_search(log, work, std::regex(R"(working folder: (\S+\\TunivoxSetupWork(\.[0-9A-F]{16})?))")))
+        << log;
+    EXPECT_EQ(work[1].str().rfind(programData + "\\", 0), 0u) << work[1].str();
+    EXPECT_TRUE(GoneWithin(Utils::MultiByteToWide(work[1].str(), 65001) + L"\\__Package_Tunivox.exe"))
+        << "the package is removed after the run";
+    EXPECT_FALSE(FileExists(folder + L"\\__Package_Tunivox.exe"));
     std::wstring setIni = folder + L"\\set.ini";
     EXPECT_EQ(Ini(setIni, L"Install", L"APPStore"), L"TunivoxSetup.exe");
     EXPECT_EQ(Ini(setIni, L"Install", L"AppName"), L"Tunivox");
@@ -577,7 +587,10 @@ TEST_F(InstallerE2E, PreviousInstallationIsProposedKeptInPlaceAndRemovedBeforeIn
         std::string removalLine = TestSupport::ReadBytes(removal + L".cmdline");
         EXPECT_NE(removalLine.find(" /S -console=show _?=" + TestSupport::Utf8(previous)), std::string::npos) << removalLine;
         std::string ran = TestSupport::ReadBytes(removal + L".module");
-        EXPECT_TRUE(std::regex_search(ran, std::regex(R"(\\~KadoTemp\.[0-9A-F]{16}\\Tunivox_un_asa\.exe)"))) << ran;
+        // Elevated: inside the administrators' working folder, not the user's temporary folder.
+        EXPECT_TRUE(std::regex_search(
+            ran, std::regex(R"(\\TunivoxSetupWork(\.[0-9A-F]{16})?\\~KadoTemp\.[0-9A-F]{16}\\Tunivox_un_asa\.exe)")))
+            << ran;
         std::string folder = ran.substr(0, ran.find("\\Tunivox_un_asa.exe"));
         EXPECT_FALSE(FileExists(Utils::MultiByteToWide(folder, 65001))) << "the private folder is gone afterwards";
         EXPECT_EQ(RegistryValue(L"InstallPath"), elsewhere + L"\\Tunivox");
@@ -691,7 +704,7 @@ TEST_F(InstallerE2E, RemovalFailureWarnsAndReturnsToTheStartPage) {
         const char* name;
         const char* removalScript;
         std::wstring uninstaller; // what the earlier installation left as its uninstaller; empty: the signed stand-in
-        bool noTempFolder;        // the private copy cannot be made
+        bool lockedUninstaller;   // another program holds it without sharing: the private copy cannot be made
         const char* warning;
         const char* logged;       // a line the run must log, or null
     } cases[] = {
@@ -714,16 +727,16 @@ TEST_F(InstallerE2E, RemovalFailureWarnsAndReturnsToTheStartPage) {
         ASSERT_TRUE(TestSupport::WriteBytes(removal, c.removalScript));
         ScopedEnvironment script(L"TUNIVOX_STANDIN_SCRIPT", removal);
         std::wstring package = StandinScript(dir, "say State=Success\\r\\n\n");
-        std::unique_ptr<InstallerRun> run;
-        {
-            std::unique_ptr<ScopedEnvironment> tmp, temp;
-            if (c.noTempFolder) {
-                tmp = std::make_unique<ScopedEnvironment>(L"TMP", L"C:\\no\\such\\folder\\");
-                temp = std::make_unique<ScopedEnvironment>(L"TEMP", L"C:\\no\\such\\folder\\");
-            }
-            run = std::make_unique<InstallerRun>(UrlArg("/tunivox/standin/setup.exe") + L" \"-instcmd=-standin=" +
-                                                 package + L"\"");
+        // The copy goes into the working folder (elevated) or the temporary folder: an uninstaller nobody may read
+        // is what keeps it from being made either way.
+        Utils::UniqueFileHandle lock;
+        if (c.lockedUninstaller) {
+            lock.reset(::CreateFileW((previous + L"\\uninst.ep").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+            ASSERT_TRUE(lock);
         }
+        auto run = std::make_unique<InstallerRun>(UrlArg("/tunivox/standin/setup.exe") + L" \"-instcmd=-standin=" +
+                                                  package + L"\"");
         ASSERT_NE(run->Main(), nullptr);
         run->ClickMain(0, L"treatyCb");
         run->ClickMain(0, L"defaultInstallBtn");

@@ -1,7 +1,10 @@
 // The orchestrator with a scripted downloader (no network): relays, status values, files, removal flows.
 #include <gtest/gtest.h>
 
+#include <shlobj.h>
+
 #include <atomic>
+#include <cstdio>
 #include <thread>
 
 #include "config/InstallerConfig.h"
@@ -10,6 +13,7 @@
 #include "install/StatusCodes.h"
 #include "tests/install/StandIn.h"
 #include "tests/support/TestSupport.h"
+#include "utils/Security.h"
 
 using TestSupport::LogCapture;
 using TestSupport::TempDir;
@@ -303,6 +307,126 @@ TEST(DownloadInstaller, SecondAttemptInAnotherFolderDeletesTheFileTheDownloadWro
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].rfind(first + L"\\__Package_Tunivox.exe", 0), 0u) << "the package ran from the first folder";
     EXPECT_NE(lines[0].find(L"/D=" + second), std::wstring::npos) << "into the second folder";
+}
+
+// Not elevated, the package is downloaded into the installation folder, as always; a link there (a folder reached
+// through a reparse point, a second name of another file where the package, its part file or their state go) is
+// refused before the download job writes anything, and the attempt ends as a failed download.
+TEST(DownloadInstaller, LinksWhereTheDownloadWritesAreRefused) {
+    enum class Plant { nothing, linkedFolder, linkedPart, partSecondName, stateSecondName, packageSecondName };
+    const struct {
+        const char* name;
+        Plant plant;
+    } cases[] = {
+        {"nothing planted: the download starts", Plant::nothing},
+        {"the install folder is a directory link", Plant::linkedFolder},
+        {"a directory link where the part file goes", Plant::linkedPart},
+        {"the part file is a second name of another file", Plant::partSecondName},
+        {"the state file is a second name of another file", Plant::stateSecondName},
+        {"the package is a second name of another file", Plant::packageSecondName},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir(L"links");
+        const std::wstring real = dir / L"real";
+        const std::wstring victim = real + L"\\victim.txt";
+        ASSERT_TRUE(::CreateDirectoryW(real.c_str(), nullptr));
+        ASSERT_TRUE(TestSupport::WriteBytes(victim, "victim"));
+        std::wstring installDir = dir / L"Tunivox";
+        ASSERT_TRUE(::CreateDirectoryW(installDir.c_str(), nullptr));
+        const std::wstring package = installDir + L"\\__Package_Tunivox.exe";
+        switch (c.plant) {
+        case Plant::nothing:
+            break;
+        case Plant::linkedFolder:
+            installDir = dir / L"linked";
+            ASSERT_TRUE(TestSupport::HostSymlink(real, installDir));
+            break;
+        case Plant::linkedPart:
+            ASSERT_TRUE(TestSupport::HostSymlink(real, package + L".part"));
+            break;
+        case Plant::partSecondName:
+        case Plant::stateSecondName:
+        case Plant::packageSecondName: {
+            const wchar_t* suffix = c.plant == Plant::partSecondName    ? L".part"
+                                    : c.plant == Plant::stateSecondName ? L".part.state"
+                                                                        : L"";
+            ASSERT_TRUE(::CreateHardLinkW((package + suffix).c_str(), victim.c_str(), nullptr));
+            break;
+        }
+        }
+        Attempts a;
+        a.plan.fail = true; // the fake writes "partial" where it is told to
+        LogCapture capture;
+        a.Run(installDir, "exit 0\n", DL_CODE_FAIL);
+        const bool refused = c.plant != Plant::nothing;
+        EXPECT_EQ(a.plan.starts, refused ? 0 : 1);
+        EXPECT_EQ(a.orchestrator->status, 5);
+        EXPECT_EQ(TestSupport::ReadBytes(victim), "victim") << "written through the link";
+        EXPECT_EQ(TestSupport::FileExists(real + L"\\__Package_Tunivox.exe"), false);
+        bool logged = false;
+        for (const std::wstring& line : capture.Lines()) {
+            logged = logged || line.find(L"download refused: ") != std::wstring::npos;
+        }
+        EXPECT_EQ(logged, refused);
+    }
+}
+
+// Elevated, the package is downloaded, checked and run in %ProgramData%\TunivoxSetupWork, made for SYSTEM and
+// Administrators only; a folder of that name that is not ours (here a link into a user's folder) is not used, and
+// a folder made for the run alone takes its place and goes with the run.
+TEST(DownloadInstaller, ElevatedRunsWorkInAnAdministratorsOnlyFolder) {
+    wchar_t common[MAX_PATH] = {};
+    ASSERT_TRUE(SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, common)));
+    const std::wstring stable = std::wstring(common) + L"\\" WORK_FOLDER_NAME;
+    const auto removeStable = [&] { TestSupport::RunHost(L"/bin/rm -rf '" + TestSupport::HostPath(stable) + L"'"); };
+    removeStable();
+    TempDir user(L"user");
+    const std::wstring victim = user / L"victim.txt";
+    ASSERT_TRUE(TestSupport::WriteBytes(victim, "victim"));
+    ASSERT_TRUE(TestSupport::HostSymlink(user.path(), stable));
+    TempDir dir(L"orch");
+    const std::wstring installDir = dir / L"Tunivox";
+    std::wstring fresh;
+    {
+        Attempts a;
+        a.orchestrator->elevated = true;
+        a.Run(installDir, "say State=Success\\n\n", IST_CODE_SUCCESS);
+        ASSERT_EQ(a.plan.paths.size(), 1u);
+        fresh = a.plan.paths[0].substr(0, a.plan.paths[0].rfind(L'\\'));
+        EXPECT_EQ(fresh.rfind(stable + L".", 0), 0u) << TestSupport::Utf8(fresh);
+        EXPECT_EQ(fresh.size(), stable.size() + 17);
+        EXPECT_FALSE(TestSupport::FileExists(a.plan.paths[0])) << "deleted after 2003";
+        EXPECT_TRUE(TestSupport::FileExists(fresh));
+    }
+    EXPECT_FALSE(TestSupport::FileExists(fresh)) << "the run's own folder goes with the run";
+    EXPECT_EQ(TestSupport::ReadBytes(victim), "victim");
+    WIN32_FIND_DATAW found{};
+    Utils::UniqueFindHandle search(::FindFirstFileW((user / L"__Package*").c_str(), &found));
+    EXPECT_FALSE(search) << "a file was made through the link";
+
+    removeStable();
+    {
+        Attempts a;
+        a.orchestrator->elevated = true;
+        a.plan.fail = true;
+        a.Run(installDir, "exit 0\n", DL_CODE_FAIL);
+        EXPECT_EQ(a.plan.paths, std::vector<std::wstring>{stable + L"\\__Package_Tunivox.exe"});
+        EXPECT_FALSE(TestSupport::FileExists(installDir + L"\\__Package_Tunivox.exe"));
+    }
+    EXPECT_TRUE(TestSupport::FileExists(stable)) << "kept for a download that resumes";
+    EXPECT_FALSE(TestSupport::FileExists(stable + L"\\__Package_Tunivox.exe")) << "deleted after 1004";
+    Utils::UniqueFileHandle folder(::CreateFileW(stable.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ASSERT_TRUE(folder);
+    const std::wstring sddl = Utils::ReadBackSddl(folder.get(), SE_FILE_OBJECT);
+    if (!Utils::IsAdministratorsOnlySddl(sddl)) {
+        // Wine keeps no folder descriptor: the next run refuses this folder and makes one of its own (above).
+        std::printf("the working folder reads back as %s: folder descriptors are not kept here\n",
+                    TestSupport::Utf8(sddl).c_str());
+    }
+    folder.reset();
+    removeStable();
 }
 
 TEST(DownloadInstaller, RemovalOutcomesDecideTheDownload) {

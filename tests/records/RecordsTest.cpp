@@ -184,6 +184,65 @@ TEST(SetIni, UnwritableTrackerFolderLeavesOutTheTrackerKey) {
     EXPECT_EQ(IniValue(dir / L"set.ini", L"Install", L"PellSoftTrackerIni"), L"<missing>");
 }
 
+// The inis are written by name: one reached through a directory link or carrying a second name is not written,
+// nothing lands where the link leads, the log says which, and the write counts as failed.
+TEST(SetIni, NeverWrittenThroughALink) {
+    enum class Plant { nothing, linkedInstallFolder, setIniSecondName, linkedTrackerFolder, trackerSecondName };
+    const struct {
+        const char* name;
+        Plant plant;
+        const wchar_t* logged; // the file the log names as not written; null: both written
+    } cases[] = {
+        {"nothing planted", Plant::nothing, nullptr},
+        {"the install folder is a directory link", Plant::linkedInstallFolder, L"set.ini"},
+        {"set.ini is a second name of another file", Plant::setIniSecondName, L"set.ini"},
+        {"the tracker's folder is a directory link", Plant::linkedTrackerFolder, L"VetraTracker.ini"},
+        {"the tracker ini is a second name of another file", Plant::trackerSecondName, L"VetraTracker.ini"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir, appData, elsewhere;
+        const std::wstring victim = elsewhere / L"victim.ini";
+        ASSERT_TRUE(TestSupport::WriteBytes(victim, "victim"));
+        std::wstring installDir = dir / L"Tunivox";
+        ASSERT_TRUE(::CreateDirectoryW(installDir.c_str(), nullptr));
+        const std::wstring trackerFolder = appData / L"PellData\\Tunivox";
+        switch (c.plant) {
+        case Plant::nothing:
+            break;
+        case Plant::linkedInstallFolder:
+            installDir = dir / L"linked";
+            ASSERT_TRUE(TestSupport::HostSymlink(elsewhere.path(), installDir));
+            break;
+        case Plant::setIniSecondName:
+            ASSERT_TRUE(::CreateHardLinkW((installDir + L"\\set.ini").c_str(), victim.c_str(), nullptr));
+            break;
+        case Plant::linkedTrackerFolder:
+            ASSERT_TRUE(::CreateDirectoryW((appData / L"PellData").c_str(), nullptr));
+            ASSERT_TRUE(TestSupport::HostSymlink(elsewhere.path(), trackerFolder));
+            break;
+        case Plant::trackerSecondName:
+            ASSERT_TRUE(::CreateDirectoryW((appData / L"PellData").c_str(), nullptr));
+            ASSERT_TRUE(::CreateDirectoryW(trackerFolder.c_str(), nullptr));
+            ASSERT_TRUE(::CreateHardLinkW((trackerFolder + L"\\VetraTracker.ini").c_str(), victim.c_str(), nullptr));
+            break;
+        }
+        EnvOverride env(L"APPDATA", appData.path().c_str());
+        TestSupport::LogCapture capture;
+        EXPECT_EQ(Records::WriteSetIni(installDir), c.logged == nullptr);
+        EXPECT_EQ(TestSupport::ReadBytes(victim), "victim") << "written through the link";
+        for (const wchar_t* name : {L"set.ini", L"VetraTracker.ini"}) {
+            EXPECT_FALSE(TestSupport::FileExists(elsewhere / name)) << "made through the link";
+        }
+        bool logged = false;
+        for (const std::wstring& line : capture.Lines()) {
+            logged = logged || (c.logged != nullptr &&
+                                line.find(std::wstring(c.logged) + L" not written: ") != std::wstring::npos);
+        }
+        EXPECT_EQ(logged, c.logged != nullptr);
+    }
+}
+
 TEST(UpdateTime, IsPaddedExceptTheYear) {
     SYSTEMTIME t{};
     t.wYear = 2026;
