@@ -26,7 +26,7 @@ const wchar_t kHelpText[] =
     L"   0 installed and recorded           1 invalid folder\r\n"
     L"   2 less than 2 GiB free             3 no network\r\n"
     L"   4 the download failed              5 the package failed its verification\r\n"
-    L"   6 the package reported a failure   7 the earlier installation could not be removed\r\n"
+    L"   6 the package reported a failure   7 removal of the earlier installation failed\r\n"
     L"   8 bad command line (a bad value or an unknown option)\r\n"
     L"   9 installed, but the installation could not be recorded\r\n"
     L"  -1 another installer is running, or this Windows is too old\r\n";

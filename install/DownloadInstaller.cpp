@@ -53,11 +53,11 @@ CDownloadInstaller::CDownloadInstaller(DownloadCallback callback_, DownloaderFac
     : callback(std::move(callback_)), makeDownloader(std::move(factory)) {}
 
 CDownloadInstaller::~CDownloadInstaller() {
-    // Each job is destroyed before the job it can start, so no worker reaches a job that is gone: the removal
-    // thread starts the download (5003), the download worker starts the install job (1003).
-    unInstaller.reset();
+    // Each job is destroyed before the job it can start, so no worker reaches a job that is gone: the download
+    // worker starts the install job (1003), and the install thread runs the removal before the package.
     downloader.reset();
     installer.reset();
+    unInstaller.reset();
     callback = nullptr;
     RemoveWorkFolder(work, jobPackagePath);
 }
@@ -95,13 +95,23 @@ void CDownloadInstaller::Start() {
         installer->installDir = installDir;
         installer->desktopShortcut = desktopShortcut;
         installer->quickLaunch = quickLaunch;
+        // The previous installation goes only once its successor is here and has passed its checks.
+        installer->beforeRun = nullptr;
+        if (!uninstallerPath.empty() && ::PathFileExistsW(uninstallerPath.c_str())) {
+            installer->beforeRun = [this] { return RunRemoval(); };
+        }
     }
+    StartDownload();
+}
 
-    if (!uninstallerPath.empty() && ::PathFileExistsW(uninstallerPath.c_str())) {
-        StartRemoval();
-    } else {
-        StartDownload();
+std::wstring CDownloadInstaller::ProblemOf(int code) const {
+    if ((code == IST_CODE_FAIL || code == IST_CODE_REFUSED) && installer) {
+        return installer->problem;
     }
+    if (code == UNI_CODE_FAIL && unInstaller) {
+        return unInstaller->problem;
+    }
+    return {};
 }
 
 void CDownloadInstaller::StartDownload() {
@@ -115,7 +125,8 @@ void CDownloadInstaller::StartDownload() {
     OnDownloadEvent(DL_CODE_FAIL, 0.0, L"");
 }
 
-void CDownloadInstaller::StartRemoval() {
+bool CDownloadInstaller::RunRemoval() {
+    OnRemovalEvent(UNI_CODE_START, 0.0, L"");
     // The uninstaller removes the folder it lives in, so a private copy of it runs, from a folder made for this
     // run alone. Whatever goes wrong on the way leaves the job without a file to run: it then reports the missing
     // uninstaller, and nothing that happened to lie in the temporary folder ever runs.
@@ -131,16 +142,19 @@ void CDownloadInstaller::StartRemoval() {
     wchar_t oldDir[MAX_PATH] = {};
     std::wcsncpy(oldDir, uninstallerPath.c_str(), MAX_PATH - 1);
     ::PathRemoveFileSpecW(oldDir);
+    DEBUG_LOG(L"removal: uninstaller %s, folder %s", uninstallerPath.c_str(), oldDir);
 
     if (!copy.empty() && !::CopyFileW(uninstallerPath.c_str(), copy.c_str(), TRUE)) {
         DWORD error = ::GetLastError();
         DEBUG_LOG(L"CopyFileW(%s) failed: %lu", copy.c_str(), error);
         copy.clear();
     }
+    removed = false;
     unInstaller = std::make_unique<CUnInstaller>(
         [this](int code, double value, const wchar_t* message) { OnRemovalEvent(code, value, message); }, copy, oldDir);
     unInstaller->privateFolder = folder;
-    unInstaller->Start();
+    unInstaller->Run();
+    return removed;
 }
 
 void CDownloadInstaller::OnDownloadEvent(int code, double value, const wchar_t* message) {
@@ -154,14 +168,14 @@ void CDownloadInstaller::OnDownloadEvent(int code, double value, const wchar_t* 
             // A later attempt into another folder: the download job still writes where it first did.
             CreateDirectoryChain(FolderOf(jobPackagePath).c_str());
         }
-        status = 2;
+        state = RunState::DownloadStarted;
         break;
     case DL_CODE_PROGRESS:
         TaggedLog(kDownloadTag, 44, L"DL_CODE_PROGRESS\r\n");
-        status = 3;
+        state = RunState::Downloading;
         break;
     case DL_CODE_SUCCESS:
-        status = 4;
+        state = RunState::Downloaded;
         TaggedLog(kDownloadTag, 49, L"DOWNLOAD_SUCCESS\r\n");
         if (installer) {
             installer->Start();
@@ -170,7 +184,7 @@ void CDownloadInstaller::OnDownloadEvent(int code, double value, const wchar_t* 
         break;
     case DL_CODE_FAIL:
         TaggedLog(kDownloadTag, 55, L"DL_CODE_FAIL\r\n");
-        status = 5;
+        state = RunState::DownloadFailed;
         DeletePackageFile(jobPackagePath);
         break;
     default:
@@ -181,18 +195,24 @@ void CDownloadInstaller::OnDownloadEvent(int code, double value, const wchar_t* 
 void CDownloadInstaller::OnRemovalEvent(int code, double value, const wchar_t* message) {
     callback(code, value, message);
     switch (code) {
+    case UNI_CODE_START:
+        TaggedLog(kRemovalTag, 72, L"UNI_CODE_START\r\n");
+        state = RunState::RemovalStarted;
+        break;
     case UNI_CODE_PROGRESS:
         TaggedLog(kRemovalTag, 77, L"UNI_CODE_PROGRESS %.3f\r\n", value);
-        status = 7;
+        state = RunState::Removing;
         break;
     case UNI_CODE_SUCCESS:
-        status = 8;
-        TaggedLog(kRemovalTag, 82, L"INSTALL_SUCCESS\r\n");
-        StartDownload();
+        state = RunState::Removed;
+        removed = true;
+        TaggedLog(kRemovalTag, 82, L"UNI_CODE_SUCCESS\r\n");
         break;
     case UNI_CODE_FAIL:
-        TaggedLog(kRemovalTag, 89, L"IST_CODE_FAIL\r\n");
-        status = 9;
+        TaggedLog(kRemovalTag, 89, L"UNI_CODE_FAIL\r\n");
+        state = RunState::RemovalFailed;
+        // Downloaded and verified, but not to be run: the install job ends without starting it.
+        DeletePackage();
         break;
     default:
         break;
@@ -212,25 +232,25 @@ void CDownloadInstaller::OnInstallEvent(int code, double value, const wchar_t* m
     switch (code) {
     case IST_CODE_START:
         TaggedLog(kInstallTag, 99, L"IST_CODE_START\r\n");
-        status = 10;
+        state = RunState::InstallStarted;
         break;
     case IST_CODE_PROGRESS:
         TaggedLog(kInstallTag, 104, L"IST_CODE_PROGRESS %.3f\r\n", value);
-        status = 11;
+        state = RunState::Installing;
         break;
     case IST_CODE_SUCCESS:
         TaggedLog(kInstallTag, 110, L"INSTALL_SUCCESS\r\n");
-        status = 12;
+        state = RunState::Installed;
         DeletePackage();
         break;
     case IST_CODE_FAIL:
         TaggedLog(kInstallTag, 117, L"IST_CODE_FAIL\r\n");
-        status = 13;
+        state = RunState::InstallFailed;
         DeletePackage();
         break;
     case IST_CODE_REFUSED:
         DEBUG_LOG(L"package refused, deleted");
-        status = 13;
+        state = RunState::InstallFailed;
         DeletePackage();
         break;
     default:

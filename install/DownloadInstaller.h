@@ -1,11 +1,12 @@
-// The orchestrator of one installation attempt: optional removal of the previous installation, download of the
-// package into the working folder (ChooseWorkFolder: out of the user's reach when elevated, the installation
-// folder otherwise), then the install job. Every event of the three jobs goes first to the
-// window's callback and then to the orchestrator's own reaction (the relays), which keeps `status`.
+// The orchestrator of one installation attempt: download of the package into the working folder
+// (ChooseWorkFolder: out of the user's reach when elevated, the installation folder otherwise), its verification,
+// then the removal of the previous installation when there is one, then the package. A failed download or a
+// refused package leaves the previous installation untouched. Every event of the three jobs goes first to the
+// window's callback and then to the orchestrator's own reaction (the relays), which keeps `state`.
 //
-// Threads: Start runs on the UI thread and returns at once. The download relay runs on the download worker,
-// the removal relay on the removal thread, the install relay on the install thread. `status` is written by
-// those threads and read by the UI thread; it is atomic (a plain aligned 32-bit access, without a data race).
+// Threads: Start runs on the UI thread and returns at once. The download relay runs on the download worker; the
+// removal and install relays run on the install thread (the removal runs there, between the package's checks and
+// its start, on the handle the checks held). `state` is written by those threads and read by the UI thread.
 #pragma once
 
 #include <atomic>
@@ -27,6 +28,23 @@
 std::unique_ptr<CDownloader> CreateDownloader(int downloadType, DownloadCallback relay, const std::wstring& url,
                                               const std::wstring& path);
 
+// Where an attempt is, in the order of its events: each state is entered by the event it is named after.
+enum class RunState : int {
+    Ready = 1,
+    DownloadStarted,  // 1001
+    Downloading,      // 1002
+    Downloaded,       // 1003
+    DownloadFailed,   // 1004
+    RemovalStarted,   // 5001
+    Removing,         // 5002
+    Removed,          // 5003
+    RemovalFailed,    // 5004
+    InstallStarted,   // 2001
+    Installing,       // 2002
+    Installed,        // 2003
+    InstallFailed,    // 2004, 2005
+};
+
 class CDownloadInstaller {
 public:
     using DownloaderFactory = std::function<std::unique_ptr<CDownloader>(
@@ -39,6 +57,13 @@ public:
 
     // Begins an attempt with the inputs below and returns at once.
     void Start();
+    // Why the job that reported the ending `code` (2004, 2005, 5004) failed, in words; empty when it did not say.
+    // Read only after that report.
+    std::wstring ProblemOf(int code) const;
+    bool IsDownloading() const {
+        RunState now = state;
+        return now == RunState::DownloadStarted || now == RunState::Downloading;
+    }
     // The working folder + "\__Package_Tunivox.exe": installDir's when not elevated; empty when elevated and no
     // working folder could be had.
     std::wstring GetPackagePath() const;
@@ -55,7 +80,7 @@ public:
     // Whether the installer runs elevated: the working folder is then one only SYSTEM and Administrators can write.
     bool elevated = false;
     DownloadCallback callback;
-    std::atomic<int> status{1};
+    std::atomic<RunState> state{RunState::Ready};
     // The file the download job writes and the install job runs. Both jobs are kept across attempts (a partial
     // download resumes), so this is the first attempt's package path even when a later attempt names another
     // folder; it is the file deleted after a failed download and after every finished installation.
@@ -68,11 +93,14 @@ private:
     void OnDownloadEvent(int code, double value, const wchar_t* message);
     void OnRemovalEvent(int code, double value, const wchar_t* message);
     void OnInstallEvent(int code, double value, const wchar_t* message);
-    void StartRemoval();
     void StartDownload();
+    // Runs the previous installation's uninstaller to its end on the calling thread; true when it succeeded.
+    bool RunRemoval();
     void DeletePackage();
 
     DownloaderFactory makeDownloader;
+    // Whether the last removal reported success (written and read on the install thread).
+    bool removed = false;
     // Chosen at the first Start of an elevated run and kept, as the jobs are; removed (when made for this run only)
     // when the orchestrator goes.
     WorkFolder work;

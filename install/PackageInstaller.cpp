@@ -65,7 +65,8 @@ void CPackageInstaller::Start() {
     thread = std::make_unique<Utils::Thread>(
         this, L"ABDEF", [](void* self) -> unsigned long { return static_cast<CPackageInstaller*>(self)->Run(); });
     if (!thread->Resume()) {
-        DEBUG_LOG(L"install thread could not be started");
+        problem = L"the install thread could not be started";
+        DEBUG_LOG(L"%s", problem.c_str());
         thread.reset();
         callback(IST_CODE_FAIL, 2.0, L"");
     }
@@ -91,6 +92,7 @@ JobLines::Reader CPackageInstaller::MakeReader() {
 }
 
 unsigned long CPackageInstaller::Run() {
+    problem.clear();
     // Opened for reading with nobody else allowed to write, rename or delete it, checked through this handle, and
     // held until the package's process exists: what was verified is what runs.
     Utils::UniqueFileHandle held(::CreateFileW(packagePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
@@ -103,13 +105,20 @@ unsigned long CPackageInstaller::Run() {
         rejection = verify(held.get(), packagePath);
     }
     if (!rejection.empty()) {
-        DEBUG_LOG(L"package refused: %s", rejection.c_str());
+        problem = L"package refused: " + rejection;
+        DEBUG_LOG(L"%s", problem.c_str());
         held.reset();
         callback(IST_CODE_REFUSED, 1.0, kRefusedText);
         NotifyEnded();
         return 0;
     }
     DEBUG_LOG(L"package verified");
+    if (beforeRun && !beforeRun()) {
+        DEBUG_LOG(L"package not run");
+        held.reset();
+        NotifyEnded();
+        return 0;
+    }
     callback(IST_CODE_START, 0.0, L"");
     callback(IST_CODE_PROGRESS, 0.0, L"");
     process.reset();
@@ -119,11 +128,13 @@ unsigned long CPackageInstaller::Run() {
         process = std::move(child);
         held.reset();
     } catch (const Utils::Exception& e) {
-        DEBUG_LOG(L"package not launched: %hs", e.what());
+        problem = L"package not launched: " + Utils::MultiByteToWide(e.what(), CP_UTF8);
+        DEBUG_LOG(L"%s", problem.c_str());
         callback(IST_CODE_FAIL, 2.0, L"");
         NotifyEnded();
         return 0;
     } catch (const std::bad_alloc&) {
+        problem = L"package not launched: out of memory";
         callback(IST_CODE_FAIL, 2.0, L"");
         NotifyEnded();
         return 0;
@@ -143,7 +154,8 @@ unsigned long CPackageInstaller::Run() {
         if (exitCode == 0) {
             callback(IST_CODE_SUCCESS, 1.0, L"");
         } else {
-            DEBUG_LOG(L"package ended without a verdict and with exit code %lu: failed", exitCode);
+            problem = L"the package ended without a verdict and with exit code " + Utils::Decimal(exitCode);
+            DEBUG_LOG(L"%s", problem.c_str());
             callback(IST_CODE_FAIL, kFailValueExitCode, kFailText);
         }
     }

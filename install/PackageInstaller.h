@@ -57,8 +57,14 @@ public:
     bool quickLaunch = true;
     bool desktopShortcut = true;
     int codePage = 0;
+    // Why the last run failed, in words, when the package's own lines did not say (set before the failure is
+    // reported, so whoever heard the report may read it).
+    std::wstring problem;
     std::unique_ptr<Utils::Thread> thread;
     std::unique_ptr<CConsoleProcess> process;
+    // Called on the install thread once the package has passed its checks, before it starts, while the checked file
+    // is still held; false: the package is not run (whoever returned false has reported why). None: it runs.
+    std::function<bool()> beforeRun;
     // Called on the install thread as its last act, once the package has ended and its handles are closed.
     std::function<void()> ended;
     // Checks the package behind the held handle; empty when it may run, else why not. The default is the full

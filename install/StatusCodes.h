@@ -1,6 +1,6 @@
 // The status vocabulary of one installation run beyond the downloader's own 1001-1004 (download/Downloader.h).
 // Every event travels as (code, value, message) through a DownloadCallback; the value is a fraction for the
-// progress codes and a code-specific number otherwise. There are no codes 3006 and 5001.
+// progress codes and a code-specific number otherwise. There is no code 3006.
 #pragma once
 
 #include "download/Downloader.h"
@@ -28,6 +28,8 @@ enum InstallCode : int {
 constexpr double kFailValueExitCode = 3.0;
 
 enum UninstallCode : int {
+    // The removal of the previous installation begins (after the new package has passed its checks).
+    UNI_CODE_START = 5001,
     UNI_CODE_PROGRESS = 5002,
     UNI_CODE_SUCCESS = 5003,
     UNI_CODE_FAIL = 5004,

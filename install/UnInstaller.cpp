@@ -23,10 +23,6 @@ CUnInstaller::CUnInstaller(DownloadCallback callback_, const std::wstring& unins
     };
 }
 
-CUnInstaller::~CUnInstaller() {
-    thread.reset();
-}
-
 std::wstring CUnInstaller::BuildCommandLine(const std::wstring& exe, const std::wstring& oldDir) {
     // Neither path is quoted: the uninstaller reads everything after "_?=" as the folder.
     wchar_t buffer[kCommandLineCapacity];
@@ -34,18 +30,6 @@ std::wstring CUnInstaller::BuildCommandLine(const std::wstring& exe, const std::
         return {}; // a cut line would remove the wrong folder: the launch fails instead
     }
     return buffer;
-}
-
-void CUnInstaller::Start() {
-    commandLine = BuildCommandLine(uninstallerExe, oldInstallDir);
-    thread = std::make_unique<Utils::Thread>(
-        this, L"UnInstaller", [](void* self) -> unsigned long { return static_cast<CUnInstaller*>(self)->Run(); });
-    if (!thread->Resume()) {
-        DEBUG_LOG(L"removal thread could not be started");
-        thread.reset();
-        RemovePrivateCopy();
-        callback(UNI_CODE_FAIL, 2.0, L"");
-    }
 }
 
 ConsoleProtocol::LineOutcome CUnInstaller::ParseLine(const std::wstring& line) {
@@ -62,6 +46,7 @@ JobLines::Reader CUnInstaller::MakeReader() {
 }
 
 unsigned long CUnInstaller::Run() {
+    commandLine = BuildCommandLine(uninstallerExe, oldInstallDir);
     unsigned long result = RunUninstaller();
     RemovePrivateCopy();
     return result;
@@ -82,7 +67,9 @@ void CUnInstaller::RemovePrivateCopy() {
 }
 
 unsigned long CUnInstaller::RunUninstaller() {
+    problem.clear();
     if (uninstallerExe.empty() || !::PathFileExistsW(uninstallerExe.c_str())) {
+        problem = L"no copy of the uninstaller to run";
         callback(UNI_CODE_FAIL, 1.0, L"可执行卸载文件不存在");
         return 0;
     }
@@ -96,7 +83,8 @@ unsigned long CUnInstaller::RunUninstaller() {
         rejection = verify(held.get(), uninstallerExe);
     }
     if (!rejection.empty()) {
-        DEBUG_LOG(L"uninstaller refused: %s", rejection.c_str());
+        problem = L"uninstaller refused: " + rejection;
+        DEBUG_LOG(L"%s", problem.c_str());
         callback(UNI_CODE_FAIL, 2.0, L"");
         return 0;
     }
@@ -111,10 +99,12 @@ unsigned long CUnInstaller::RunUninstaller() {
         process = std::move(child);
         held.reset();
     } catch (const Utils::Exception& e) {
-        DEBUG_LOG(L"uninstaller not launched: %hs", e.what());
+        problem = L"uninstaller not launched: " + Utils::MultiByteToWide(e.what(), CP_UTF8);
+        DEBUG_LOG(L"%s", problem.c_str());
         callback(UNI_CODE_FAIL, 2.0, L"");
         return 0;
     } catch (const std::bad_alloc&) {
+        problem = L"uninstaller not launched: out of memory";
         callback(UNI_CODE_FAIL, 2.0, L"");
         return 0;
     }
@@ -132,7 +122,8 @@ unsigned long CUnInstaller::RunUninstaller() {
         if (exitCode == 0) {
             callback(UNI_CODE_SUCCESS, 1.0, L"");
         } else {
-            DEBUG_LOG(L"uninstaller ended without a verdict and with exit code %lu: failed", exitCode);
+            problem = L"the uninstaller ended without a verdict and with exit code " + Utils::Decimal(exitCode);
+            DEBUG_LOG(L"%s", problem.c_str());
             callback(UNI_CODE_FAIL, kFailValueExitCode, L"安装包卸载失败");
         }
     }

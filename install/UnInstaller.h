@@ -1,10 +1,9 @@
 // The removal job: checks a private copy of the previous installation's uninstaller as a package is checked, runs
 // it hidden with the old folder (never when the check fails: a removal failure), and follows it through the four keys of the console protocol (5000-series events on the removal relay).
 //
-// Threads: Start runs on the UI thread; Run and ParseLine on the removal thread ("UnInstaller"), which alone
-// touches `codePage` and `process`. The first decisive line is reported at once (after a success the orchestrator
-// starts the download from this thread); the job then reads the rest of the output unparsed until the
-// uninstaller has ended.
+// Threads: the orchestrator calls Run on the install thread, between the new package's checks and its start;
+// Run alone touches `codePage` and `process`. The first decisive line is reported at once; the job then reads the
+// rest of the output unparsed until the uninstaller has ended, and Run returns only then.
 #pragma once
 
 #include <functional>
@@ -16,7 +15,6 @@
 #include "install/ConsoleProcess.h"
 #include "install/ConsoleProtocol.h"
 #include "install/JobLines.h"
-#include "utils/Thread.h"
 
 class CUnInstaller {
 public:
@@ -26,12 +24,9 @@ public:
     CUnInstaller(DownloadCallback callback, const std::wstring& uninstallerExe, const std::wstring& oldInstallDir);
     CUnInstaller(const CUnInstaller&) = delete;
     CUnInstaller& operator=(const CUnInstaller&) = delete;
-    // Waits for the removal thread, and so for a running uninstaller, to end.
-    ~CUnInstaller();
-
-    void Start();
     // "%s /S -console=show _?=%s"; empty when the line does not fit its buffer.
     static std::wstring BuildCommandLine(const std::wstring& uninstallerExe, const std::wstring& oldInstallDir);
+    // Checks and runs the uninstaller to its end, then removes the private copy; the outcome is in the events.
     unsigned long Run();
     // What one decoded line of the uninstaller says; an "Encode=" line changes `codePage` here.
     ConsoleProtocol::LineOutcome ParseLine(const std::wstring& line);
@@ -48,7 +43,9 @@ public:
     // the job ends, however it ends.
     std::wstring privateFolder;
     int codePage = 0;
-    std::unique_ptr<Utils::Thread> thread;
+    // Why the last run failed, in words, when the uninstaller's own lines did not say (set before the failure is
+    // reported, so whoever heard the report may read it).
+    std::wstring problem;
     std::unique_ptr<CConsoleProcess> process;
     // Checks the copy behind the held handle; empty when it may run, else why not. The default is the package's
     // check with the configuration's signer pins (Trust::VerifyUninstaller).

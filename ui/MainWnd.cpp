@@ -257,7 +257,7 @@ LRESULT CMainWnd::OnStatus(const StatusRecord& r) {
         m_mainTabLayout->SelectItem(kPageStart);
         break;
     case 5004:
-        // The previous installation could not be removed: nothing was downloaded, the user may try again.
+        // The previous installation could not be removed: it is still there, the new package was not run.
         Warn(r.message.empty() ? std::wstring(L"卸载旧版本失败") : r.message);
         m_mainTabLayout->SelectItem(kPageStart);
         break;
@@ -359,8 +359,7 @@ void CMainWnd::Notify(const UiKit::Notify& msg) {
         OnInstall(msg.wParam != 0);
     } else if (type == L"timer") {
         if (msg.sender == m_installingTipLbl && msg.wParam == TIMER_INSTALLING_TIP) {
-            int status = m_installer->status;
-            if (status == 2 || status == 3) {
+            if (m_installer->IsDownloading()) {
                 m_installingTipLbl->SetVisible(true);
             }
             KillTimer(m_installingTipLbl, TIMER_INSTALLING_TIP);

@@ -205,8 +205,8 @@ TaskbarProgress TaskbarProgressOf(int code, double value, double scale) {
     if (std::optional<RunEnd> end = RunEndOf(code)) {
         return {*end == RunEnd::Installed ? TaskbarProgress::Cleared : TaskbarProgress::Error, -1};
     }
-    // A new download or removal leaves the error state of an earlier attempt behind.
-    if (code == DL_CODE_START || code == UNI_CODE_PROGRESS) {
+    // A new attempt, which always begins with its download, leaves the error state of an earlier one behind.
+    if (code == DL_CODE_START) {
         return {TaskbarProgress::Normal, -1};
     }
     return {};

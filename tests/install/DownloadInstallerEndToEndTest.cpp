@@ -1,6 +1,8 @@
 // The orchestrator with the real downloaders against the loopback nginx and the stand-in as the package.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "config/InstallerConfig.h"
 #include "download/CurlDownloader.h"
 #include "download/WinDownloader.h"
@@ -36,7 +38,7 @@ public:
 
 struct Seen {
     Event event;
-    int statusBefore;
+    RunState stateBefore;
 };
 
 class RealAttempt {
@@ -47,7 +49,7 @@ public:
         orchestrator = std::make_unique<CDownloadInstaller>([this](int code, double value, const wchar_t* message) {
             {
                 std::lock_guard<std::mutex> lock(mutex);
-                seen.push_back({Event{code, value, message}, orchestrator->status.load()});
+                seen.push_back({Event{code, value, message}, orchestrator->state.load()});
             }
             log.Add(code, value, message);
         });
@@ -65,26 +67,23 @@ public:
         orchestrator->installDir = dir;
         orchestrator->Start();
         bool arrived = log.WaitFor(finalCode, 60000);
-        int statusBefore = StatusBefore(finalCode);
-        if (orchestrator->unInstaller && orchestrator->unInstaller->thread) {
-            ::WaitForSingleObject(orchestrator->unInstaller->thread->handle.get(), 60000);
-        }
+        RunState stateBefore = StateBefore(finalCode);
         if (orchestrator->installer && orchestrator->installer->thread) {
             ::WaitForSingleObject(orchestrator->installer->thread->handle.get(), 60000);
         }
         // The window hears of each event before the orchestrator reacts: let the reaction finish.
-        for (int i = 0; i < 100 && orchestrator->status == statusBefore; ++i) {
+        for (int i = 0; i < 100 && orchestrator->state == stateBefore; ++i) {
             ::Sleep(20);
         }
         return arrived;
     }
-    int StatusBefore(int code) {
+    RunState StateBefore(int code) {
         for (const Seen& s : All()) {
             if (s.event.code == code) {
-                return s.statusBefore;
+                return s.stateBefore;
             }
         }
-        return -1;
+        return RunState::Ready;
     }
     std::vector<Seen> All() {
         std::lock_guard<std::mutex> lock(mutex);
@@ -147,33 +146,17 @@ TEST(DownloadInstallerEndToEnd, DownloadThenPackageFullSequenceWithStatuses) {
         EXPECT_EQ(a.Codes(), (std::vector<int>{1001, 1003, 2001, 2002, 2002, 3001, 3005, 2003}));
         std::vector<Seen> seen = a.All();
         // The window reads the status of the previous event while it handles each one.
-        int expectedBefore = 1;
+        const std::map<int, RunState> entered = {{1001, RunState::DownloadStarted}, {1002, RunState::Downloading},
+                                                 {1003, RunState::Downloaded},      {2001, RunState::InstallStarted},
+                                                 {2002, RunState::Installing},      {2003, RunState::Installed}};
+        RunState expectedBefore = RunState::Ready;
         for (const Seen& s : seen) {
-            EXPECT_EQ(s.statusBefore, expectedBefore) << s.event.code;
-            switch (s.event.code) {
-            case 1001:
-                expectedBefore = 2;
-                break;
-            case 1002:
-                expectedBefore = 3;
-                break;
-            case 1003:
-                expectedBefore = 4;
-                break;
-            case 2001:
-                expectedBefore = 10;
-                break;
-            case 2002:
-                expectedBefore = 11;
-                break;
-            case 2003:
-                expectedBefore = 12;
-                break;
-            default:
-                break;
+            EXPECT_EQ(s.stateBefore, expectedBefore) << s.event.code;
+            if (auto it = entered.find(s.event.code); it != entered.end()) {
+                expectedBefore = it->second;
             }
         }
-        EXPECT_EQ(a.orchestrator->status, 12);
+        EXPECT_EQ(a.orchestrator->state, RunState::Installed);
         const wchar_t* downloaderName = type == 2 ? L"URLDownloadToFile" : L"LibCurl";
         for (const Seen& s : seen) {
             if (s.event.code == 1003) {
@@ -200,7 +183,7 @@ TEST(DownloadInstallerEndToEnd, PackageFileIsGoneAfterFailureAndAfterAFailedDown
         RealAttempt a(1);
         ASSERT_TRUE(a.Run(package.url, dir.path(), "say State=Fail\\r\\n\nsleep 200\n", IST_CODE_FAIL));
         EXPECT_EQ(a.Codes(), (std::vector<int>{1001, 1003, 2001, 2002, 2004}));
-        EXPECT_EQ(a.orchestrator->status, 13);
+        EXPECT_EQ(a.orchestrator->state, RunState::InstallFailed);
         EXPECT_FALSE(TestSupport::FileExists(dir / L"__Package_Tunivox.exe"));
     }
     {
@@ -210,7 +193,7 @@ TEST(DownloadInstallerEndToEnd, PackageFileIsGoneAfterFailureAndAfterAFailedDown
         ASSERT_TRUE(a.Run(missing, dir.path(), "exit 0\n", DL_CODE_FAIL));
         EXPECT_EQ(a.Codes().front(), DL_CODE_START);
         EXPECT_EQ(a.Codes().back(), DL_CODE_FAIL);
-        EXPECT_EQ(a.orchestrator->status, 5);
+        EXPECT_EQ(a.orchestrator->state, RunState::DownloadFailed);
         EXPECT_FALSE(TestSupport::FileExists(dir / L"__Package_Tunivox.exe"));
         EXPECT_TRUE(StandIn::CommandLines(a.script).empty()) << "no package ran";
     }
@@ -231,7 +214,7 @@ TEST(DownloadInstallerEndToEnd, PreviousInstallationIsRemovedFirst) {
     RealAttempt a(1);
     a.orchestrator->uninstallerPath = uninstaller;
     ASSERT_TRUE(a.Run(package.url, dir / L"New", "say State=Success\\n\n", IST_CODE_SUCCESS));
-    EXPECT_EQ(a.Codes(), (std::vector<int>{5002, 5002, 5003, 1001, 1003, 2001, 2002, 2003}));
+    EXPECT_EQ(a.Codes(), (std::vector<int>{1001, 1003, 5001, 5002, 5002, 5003, 2001, 2002, 2003}));
     std::vector<std::wstring> modules = StandIn::Modules(removalScript);
     ASSERT_EQ(modules.size(), 1u);
     // <temp>~KadoTemp.<16 hex digits>\Tunivox_un_asa.exe, run with the doubled backslash it was built with.
@@ -245,7 +228,7 @@ TEST(DownloadInstallerEndToEnd, PreviousInstallationIsRemovedFirst) {
     EXPECT_FALSE(TestSupport::FileExists(folder)) << "the copy and its folder are deleted when the job ends";
 }
 
-TEST(DownloadInstallerEndToEnd, RemovalFailureStartsNoDownload) {
+TEST(DownloadInstallerEndToEnd, RemovalFailureRunsNoPackage) {
     PublishedPackage package;
     TempDir dir(L"e2e");
     std::wstring uninstaller = dir / L"uninst.exe";
@@ -256,7 +239,8 @@ TEST(DownloadInstallerEndToEnd, RemovalFailureStartsNoDownload) {
     a.orchestrator->uninstallerPath = uninstaller;
     ASSERT_TRUE(a.Run(package.url, dir / L"New", "exit 0\n", UNI_CODE_FAIL));
     ::Sleep(500);
-    EXPECT_EQ(a.Codes(), (std::vector<int>{5002, 5004}));
-    EXPECT_EQ(a.orchestrator->status, 9);
-    EXPECT_TRUE(TestServers::NginxRequests(package.token, 0, 500).empty()) << "nothing was requested";
+    EXPECT_EQ(a.Codes(), (std::vector<int>{1001, 1003, 5001, 5002, 5004}));
+    EXPECT_EQ(a.orchestrator->state, RunState::RemovalFailed);
+    EXPECT_TRUE(StandIn::CommandLines(a.script).empty()) << "the package did not run";
+    EXPECT_FALSE(TestSupport::FileExists(dir / L"New\\__Package_Tunivox.exe"));
 }

@@ -1,4 +1,4 @@
-// The orchestrator with a scripted downloader (no network): relays, status values, files, removal flows.
+// The orchestrator with a scripted downloader (no network): relays, states, files, removal flows.
 #include <gtest/gtest.h>
 
 #include <shlobj.h>
@@ -78,17 +78,17 @@ size_t PrivateFolderCount(const std::wstring& temp) {
 
 struct Seen {
     Event event;
-    int statusBefore;
+    RunState stateBefore;
 };
 
-// An orchestrator whose window callback records each event with the status the window could read then.
+// An orchestrator whose window callback records each event with the state the window could read then.
 class Attempts {
 public:
     Attempts() : savedInstCmd(g_installerConfig.InstCmd), savedType(g_installerConfig.DownloadType) {
         orchestrator = std::make_unique<CDownloadInstaller>(
             [this](int code, double value, const wchar_t* message) {
                 std::lock_guard<std::mutex> lock(mutex);
-                seen.push_back({Event{code, value, message}, orchestrator->status.load()});
+                seen.push_back({Event{code, value, message}, orchestrator->state.load()});
                 log.Add(code, value, message);
             },
             [this](int type, DownloadCallback relay, const std::wstring&, const std::wstring& path) {
@@ -125,9 +125,6 @@ public:
     }
     // Waits for the jobs' threads without destroying them.
     void WaitIdle() {
-        if (orchestrator->unInstaller && orchestrator->unInstaller->thread) {
-            ::WaitForSingleObject(orchestrator->unInstaller->thread->handle.get(), 60000);
-        }
         if (auto* fake = dynamic_cast<FakeDownloader*>(orchestrator->downloader.get())) {
             fake->Join();
         }
@@ -236,7 +233,7 @@ TEST(Folders, PrivateTempFolderIsNewForEveryRunWithItsInvertedResult) {
 
 TEST(DownloadInstaller, ConstructionDefaultsAndPackagePath) {
     CDownloadInstaller orchestrator([](int, double, const wchar_t*) {}, nullptr);
-    EXPECT_EQ(orchestrator.status, 1);
+    EXPECT_EQ(orchestrator.state, RunState::Ready);
     EXPECT_TRUE(orchestrator.desktopShortcut && orchestrator.quickLaunch);
     EXPECT_FALSE(orchestrator.downloader || orchestrator.installer || orchestrator.unInstaller);
     orchestrator.installDir = L"D:\\Apps\\Tunivox";
@@ -251,18 +248,23 @@ TEST(DownloadInstaller, SuccessfulRunEventsStatusesLogAndPackageGone) {
     a.Run(installDir, "say Progress=0.5\\nInstPath=X\\n\nsay State=Success\\n\n", IST_CODE_SUCCESS);
     std::vector<Seen> seen = a.SeenEvents();
     // The window gets each event before the orchestrator reacts: it still reads the previous status.
-    const std::vector<std::pair<Event, int>> expected = {
-        {{DL_CODE_START, 1.0, L""}, 1},        {{DL_CODE_PROGRESS, 0.5, L""}, 2},
-        {{DL_CODE_SUCCESS, 0.0, L"fake"}, 3},  {{IST_CODE_START, 0.0, L""}, 4},
-        {{IST_CODE_PROGRESS, 0.0, L""}, 10},   {{IST_CODE_PROGRESS, 0.5, L""}, 11},
-        {{IST_CODE_INST_PATH, 0.0, L"X"}, 11}, {{IST_CODE_SUCCESS, 0.0, L""}, 11},
+    using enum RunState;
+    const std::vector<std::pair<Event, RunState>> expected = {
+        {{DL_CODE_START, 1.0, L""}, Ready},
+        {{DL_CODE_PROGRESS, 0.5, L""}, DownloadStarted},
+        {{DL_CODE_SUCCESS, 0.0, L"fake"}, Downloading},
+        {{IST_CODE_START, 0.0, L""}, Downloaded},
+        {{IST_CODE_PROGRESS, 0.0, L""}, InstallStarted},
+        {{IST_CODE_PROGRESS, 0.5, L""}, Installing},
+        {{IST_CODE_INST_PATH, 0.0, L"X"}, Installing},
+        {{IST_CODE_SUCCESS, 0.0, L""}, Installing},
     };
     ASSERT_EQ(seen.size(), expected.size());
     for (size_t i = 0; i < seen.size(); ++i) {
         EXPECT_EQ(seen[i].event, expected[i].first) << i;
-        EXPECT_EQ(seen[i].statusBefore, expected[i].second) << i;
+        EXPECT_EQ(seen[i].stateBefore, expected[i].second) << i;
     }
-    EXPECT_EQ(a.orchestrator->status, 12);
+    EXPECT_EQ(a.orchestrator->state, RunState::Installed);
     EXPECT_FALSE(TestSupport::FileExists(installDir + L"\\__Package_Tunivox.exe")) << "deleted after 2003";
     EXPECT_TRUE(TestSupport::FileExists(installDir)) << "1001 created the folder chain";
     EXPECT_EQ(a.plan.typesBuilt, std::vector<int>{g_installerConfig.DownloadType});
@@ -361,7 +363,7 @@ TEST(DownloadInstaller, LinksWhereTheDownloadWritesAreRefused) {
         a.Run(installDir, "exit 0\n", DL_CODE_FAIL);
         const bool refused = c.plant != Plant::nothing;
         EXPECT_EQ(a.plan.starts, refused ? 0 : 1);
-        EXPECT_EQ(a.orchestrator->status, 5);
+        EXPECT_EQ(a.orchestrator->state, RunState::DownloadFailed);
         EXPECT_EQ(TestSupport::ReadBytes(victim), "victim") << "written through the link";
         EXPECT_EQ(TestSupport::FileExists(real + L"\\__Package_Tunivox.exe"), false);
         bool logged = false;
@@ -429,28 +431,35 @@ TEST(DownloadInstaller, ElevatedRunsWorkInAnAdministratorsOnlyFolder) {
     removeStable();
 }
 
-TEST(DownloadInstaller, RemovalOutcomesDecideTheDownload) {
+TEST(DownloadInstaller, RemovalRunsBetweenTheChecksAndThePackage) {
     enum class Copy { made, noFolder, fails };
     struct Case {
         const char* name;
         const char* script;
         Copy copy;
+        bool downloadFails;
         std::vector<int> codes;
-        int downloads;
-        int status;
+        bool removalRan;
+        RunState state;
     };
     const Case cases[] = {
-        {"a removal failure starts no download", "say State=Fail\\n\n", Copy::made, {5002, 5004}, 0, 9},
-        {"no private folder: exactly one 5004", "exit 0\n", Copy::noFolder, {5004}, 0, 9},
+        {"a failed download leaves the earlier installation alone", "exit 0\n", Copy::made, true,
+         {1001, 1002, 1004}, false, RunState::DownloadFailed},
+        {"a removal failure runs no package", "say State=Fail\\n\n", Copy::made, false,
+         {1001, 1002, 1003, 5001, 5002, 5004}, true, RunState::RemovalFailed},
+        {"no private folder: exactly one 5004", "exit 0\n", Copy::noFolder, false, {1001, 1002, 1003, 5001, 5004},
+         false, RunState::RemovalFailed},
         // The recorded uninstaller cannot be copied (here it is a folder): nothing runs in its place.
-        {"a failed copy: exactly one 5004", "exit 0\n", Copy::fails, {5004}, 0, 9},
-        // Only the first success line counts: a second one in a later read starts nothing.
+        {"a failed copy: exactly one 5004", "exit 0\n", Copy::fails, false, {1001, 1002, 1003, 5001, 5004}, false,
+         RunState::RemovalFailed},
+        // Only the first success line counts, and the package waits until the uninstaller has ended.
         {"double success",
          "say State=Success\\n\nsleep 1500\nsay State=Success\\n\nsleep 300\n",
          Copy::made,
-         {5002, 5003, 1001, 1002, 1003, 2001, 2002, 2003},
-         1,
-         12},
+         false,
+         {1001, 1002, 1003, 5001, 5002, 5003, 2001, 2002, 2003},
+         true,
+         RunState::Installed},
     };
     wchar_t temp[MAX_PATH] = {};
     ASSERT_GT(::GetTempPathW(MAX_PATH, temp), 0u);
@@ -467,6 +476,7 @@ TEST(DownloadInstaller, RemovalOutcomesDecideTheDownload) {
         StandIn::ScriptEnvironment env(removalScript);
         size_t foldersBefore = PrivateFolderCount(temp);
         Attempts a;
+        a.plan.fail = c.downloadFails;
         std::unique_ptr<TempPathOverride> unusable;
         if (c.copy == Copy::noFolder) {
             unusable = std::make_unique<TempPathOverride>(L"C:\\no\\such\\folder\\");
@@ -474,11 +484,14 @@ TEST(DownloadInstaller, RemovalOutcomesDecideTheDownload) {
         a.orchestrator->uninstallerPath = uninstaller;
         a.Run(dir / L"New", "exit 0\n", c.codes.back());
         EXPECT_EQ(CodesOf(a.log.Events()), c.codes);
-        EXPECT_EQ(a.plan.starts, c.downloads);
-        EXPECT_EQ(a.orchestrator->status, c.status);
+        EXPECT_EQ(a.plan.starts, 1);
+        EXPECT_EQ(a.orchestrator->state, c.state);
+        EXPECT_EQ(StandIn::CommandLines(removalScript).size(), c.removalRan ? 1u : 0u);
+        EXPECT_EQ(StandIn::CommandLines(a.script).size(), c.state == RunState::Installed ? 1u : 0u)
+            << "the package runs only after a removal that succeeded";
+        EXPECT_FALSE(TestSupport::FileExists(dir / L"New\\__Package_Tunivox.exe")) << "nothing is left to run";
         if (c.copy != Copy::made) {
-            EXPECT_TRUE(StandIn::CommandLines(removalScript).empty()) << "nothing ran";
-            EXPECT_EQ(a.log.Events().front().message, L"可执行卸载文件不存在");
+            EXPECT_EQ(a.log.Events().back().message, L"可执行卸载文件不存在");
         }
         unusable.reset();
         EXPECT_EQ(PrivateFolderCount(temp), foldersBefore)

@@ -121,7 +121,8 @@ TEST(MainWndLogic, RunEndsExitCodesAndTaskbar) {
         {2004, 0.0, RunEnd::PackageFailed, 6, {T::Error, -1}},
         {2005, 0.0, RunEnd::PackageRefused, 5, {T::Error, -1}},
         {3009, 0.0, std::nullopt, 0, {}},
-        {5002, 0.5, std::nullopt, 0, {T::Normal, -1}},
+        {5001, 0.0, std::nullopt, 0, {}}, // the removal after the download: the bar holds
+        {5002, 0.5, std::nullopt, 0, {}},
         {5003, 0.0, std::nullopt, 0, {}},
         {5004, 1.0, RunEnd::RemovalFailed, 7, {T::Error, -1}},
     };
@@ -160,8 +161,8 @@ TEST(MainWndLogic, FirstEndingEventOfAnAttemptDecides) {
     } cases[] = {
         {"failure, then a success of the same read", {2001, 2004, 2003}, {{}, RunEnd::PackageFailed, {}}},
         {"success, then a failure", {2001, 2003, 2004}, {{}, RunEnd::Installed, {}}},
-        {"removal success starts the download", {5002, 5003, 1001, 1003, 2001, 2003},
-         {{}, {}, {}, {}, {}, RunEnd::Installed}},
+        {"a removal between the download and the package", {1001, 1003, 5001, 5002, 5003, 2001, 2003},
+         {{}, {}, {}, {}, {}, {}, RunEnd::Installed}},
         {"a failed download, then a new attempt", {1001, 1004, 0, 1001, 1003, 2003},
          {{}, RunEnd::DownloadFailed, {}, {}, {}, RunEnd::Installed}},
         {"a refusal ends it before any failure", {2005, 2004}, {RunEnd::PackageRefused, {}}},
