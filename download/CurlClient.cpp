@@ -648,7 +648,10 @@ Utils::UniqueCurl CurlClient::Head(std::string narrowUrl) {
         options |= ::curl_easy_setopt(h.get(), CURLOPT_WRITEFUNCTION, &CurlClient::DiscardBody);
         options |= ::curl_easy_setopt(h.get(), CURLOPT_HEADERFUNCTION, &CurlClient::HeaderData);
         options |= ::curl_easy_setopt(h.get(), CURLOPT_HEADERDATA, &headFacts);
-        options |= ::curl_easy_setopt(h.get(), CURLOPT_CONNECTTIMEOUT, 60L);
+        options |= ::curl_easy_setopt(h.get(), CURLOPT_CONNECTTIMEOUT, headSeconds > 0 ? headSeconds : 60L);
+        if (headSeconds > 0) {
+            options |= ::curl_easy_setopt(h.get(), CURLOPT_TIMEOUT, headSeconds);
+        }
         // Not a transfer the owner follows: these only let a stalled server or the owner's destruction end it.
         options |= ::curl_easy_setopt(h.get(), CURLOPT_LOW_SPEED_LIMIT, kLowSpeedLimitBytes);
         options |= ::curl_easy_setopt(h.get(), CURLOPT_LOW_SPEED_TIME, lowSpeedTime);

@@ -169,6 +169,8 @@ public:
     // URL after redirections, kept only from a HEAD request that produced a length; empty means "ask again".
     std::string effectiveUrl;
     long lowSpeedTime = kLowSpeedTimeSeconds;
+    // A limit in seconds on the whole HEAD request, its connection included (0: only the stall limit).
+    long headSeconds = 0;
     // The proxy of every request of this sequence (set by the owner before the first attempt), and why the last
     // attempt failed at that proxy (empty when it did not).
     ProxyDecision proxy;

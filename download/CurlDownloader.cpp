@@ -5,6 +5,8 @@
 #include "download/DownloadWorker.h"
 #include "download/SystemProxy.h"
 #include "utils/DebugLog.h"
+#include "utils/LogFile.h"
+#include "utils/TextConv.h"
 
 static_assert(DL_ERR_THREAD_CREATE != ERR_SERVER_CERTIFICATE, "a failure value names one cause");
 
@@ -86,4 +88,27 @@ void CCurlDownloader::OnClientProgress(void* owner, double speed, double, double
     if (speed > 0.0) {
         static_cast<CCurlDownloader*>(owner)->callback(DL_CODE_PROGRESS, percent / 100.0, L"");
     }
+}
+
+bool ServerHasFile(const std::wstring& url, const std::wstring& proxyOption, long seconds, std::wstring& why) {
+    CurlClient client(url, L"", nullptr, nullptr, seconds, 1);
+    client.headSeconds = seconds;
+    client.proxy = FindProxy(url, proxyOption).decision;
+    Utils::UniqueCurl h = client.Head(NarrowUrl(url));
+    if (!client.failure.empty()) {
+        why = client.failure;
+        return false;
+    }
+    long status = 0;
+    const char* scheme = nullptr;
+    if (!h || ::curl_easy_getinfo(h.get(), CURLINFO_RESPONSE_CODE, &status) != CURLE_OK ||
+        ::curl_easy_getinfo(h.get(), CURLINFO_SCHEME, &scheme) != CURLE_OK) {
+        why = L"HEAD " + Utils::UrlForLog(url) + L": no answer";
+        return false;
+    }
+    if (!IsSuccessfulHead(scheme, status)) {
+        why = L"HEAD " + Utils::UrlForLog(url) + L" answered HTTP " + Utils::Decimal(status);
+        return false;
+    }
+    return true;
 }

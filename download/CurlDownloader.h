@@ -42,3 +42,8 @@ public:
     std::unique_ptr<Utils::Thread> thread;
     std::atomic<bool> running{false};
 };
+
+// Whether the server of `url` has the file: a HEAD request through the proxy the download would use (`proxyOption`
+// as for the downloader), answered within `seconds` with a success after the redirections the download would
+// follow. `why` says what went wrong otherwise.
+bool ServerHasFile(const std::wstring& url, const std::wstring& proxyOption, long seconds, std::wstring& why);

@@ -6,11 +6,13 @@
 #include <shlwapi.h>
 
 #include "config/InstallerConfig.h"
+#include "download/CurlDownloader.h"
 #include "install/DownloadInstaller.h"
 #include "install/Folders.h"
 #include "sysinfo/Accounts.h"
 #include "utils/DebugLog.h"
 #include "utils/Links.h"
+#include "utils/LogFile.h"
 #include "utils/Paths.h"
 #include "utils/Probes.h"
 #include "utils/ScopedWin.h"
@@ -93,10 +95,24 @@ MainWndLogic::Refusal CheckFolder(const std::wstring& folder, std::wstring* why)
     return refusal;
 }
 
-MainWndLogic::Refusal CheckNetwork() {
+MainWndLogic::Refusal CheckNetwork(std::wstring* why) {
     LogDownloadUrl();
-    return MainWndLogic::IsNetworkPoor(Utils::CheckNetwork()) ? MainWndLogic::Refusal::PoorNetwork
-                                                              : MainWndLogic::Refusal::None;
+    if (!MainWndLogic::IsNetworkPoor(Utils::CheckNetwork())) {
+        return MainWndLogic::Refusal::None;
+    }
+    // A company network may reach only its own package server, which the system does not count as the Internet:
+    // the server itself is asked before the installation is refused.
+    std::wstring problem;
+    if (ServerHasFile(g_installerConfig.DownloadUrl, g_installerConfig.Proxy, kServerProbeSeconds, problem)) {
+        DEBUG_LOG(L"no Internet connection, but the package server answers: %s",
+                  Utils::UrlForLog(g_installerConfig.DownloadUrl).c_str());
+        return MainWndLogic::Refusal::None;
+    }
+    DEBUG_LOG(L"no Internet connection, and the package server does not answer: %s", problem.c_str());
+    if (why != nullptr) {
+        *why = L"the network check found no Internet connection, and " + problem;
+    }
+    return MainWndLogic::Refusal::PoorNetwork;
 }
 
 std::wstring UninstallerToRun(const Records::InstallRecord& previous, const std::wstring& folder) {

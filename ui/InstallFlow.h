@@ -25,7 +25,10 @@ std::wstring DefaultInstallPath(const Records::InstallRecord& previous);
 MainWndLogic::Refusal CheckFolder(const std::wstring& folder, std::wstring* why = nullptr);
 
 // The network check (Utils::CheckNetwork; COM must be initialised on the calling thread): PoorNetwork or None.
-MainWndLogic::Refusal CheckNetwork();
+// When the system sees no Internet, a package server that answers a HEAD request for the package within
+// kServerProbeSeconds passes it (an intranet); `why` says why not otherwise.
+constexpr long kServerProbeSeconds = 5;
+MainWndLogic::Refusal CheckNetwork(std::wstring* why = nullptr);
 
 // The uninstaller to run before installing into `folder`: the recorded one, unless the folder is the recorded
 // installation's and its set.ini does not ask for a removal ([Uninstall] IsOverride other than "true").

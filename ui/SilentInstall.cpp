@@ -77,10 +77,7 @@ int RunSilentInstall(std::wstring& reason) {
     // The checks the window makes before an attempt, in its order.
     MainWndLogic::Refusal refusal = InstallFlow::CheckFolder(folder, &reason);
     if (refusal == MainWndLogic::Refusal::None && config.IsCheckNet) {
-        refusal = InstallFlow::CheckNetwork();
-        if (refusal != MainWndLogic::Refusal::None) {
-            reason = L"the network check found no Internet connection";
-        }
+        refusal = InstallFlow::CheckNetwork(&reason);
     }
     if (refusal != MainWndLogic::Refusal::None) {
         reason = std::wstring(MainWndLogic::RefusalText(refusal)) + L" (" + reason + L")";
@@ -133,7 +130,10 @@ int RunSilentInstall(std::wstring& reason) {
         }
         if (*end != MainWndLogic::RunEnd::Installed) {
             DEBUG_LOG(L"silent: failed with %d (%s)", e.code, e.message.c_str());
-            reason = Utils::Decimal(e.code) + L" " + e.message;
+            reason = Utils::Decimal(e.code) + (e.message.empty() ? L"" : L" " + e.message);
+            if (std::wstring problem = installer.ProblemOf(e.code); !problem.empty()) {
+                reason += L" (" + problem + L")";
+            }
         }
         return MainWndLogic::ExitCodeOf(*end);
     }

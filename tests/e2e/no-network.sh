@@ -2,7 +2,8 @@
 # The installer on a machine without a network: Wine runs inside a network namespace that has only loopback (with a
 # prefix of its own, since a wineserver belongs to one namespace), the user clicks "一键安装" with the agreement
 # ticked, and the network check must refuse with "当前网络环境较差，请在网络通畅时进行安装" while the start page stays;
-# then a silent run must end with exit code 3 after the same check.
+# then a silent run must end with exit code 3 after the same check. Last, an intranet: a package server inside the
+# namespace answers, so the same check passes and a silent installation from it ends with exit code 0.
 # Usage: no-network.sh BUILD_DIR. Exit 77 (skipped) when network namespaces cannot be made here (not root).
 set -euo pipefail
 . "$(dirname "$0")/../../scripts/wine-loader.sh"
@@ -24,9 +25,11 @@ prefix=$work/prefix
 in_ns() { ip netns exec "$ns" env WINEPREFIX="$prefix" WINEDEBUG=-all \
     WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=d" LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 "$@"; }
 installer_pid=
+server_pid=
 cleanup() {
     set +e
     [ -n "$installer_pid" ] && kill "$installer_pid" 2>/dev/null
+    [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null
     in_ns wineserver -k 2>/dev/null
     in_ns wineserver -w 2>/dev/null
     "$root/scripts/xvfb-fixture" stop "$work/xvfb" >/dev/null 2>&1
@@ -112,4 +115,25 @@ in_ns wine "$build/tools/dbgcapture/dbgcapture.exe" "$(in_ns winepath -w "$silen
 [ "$rc" -eq 3 ] || die "the silent run ended with $rc, not 3 (log: $silent_log)"
 grep -q "warning: 当前网络环境较差，请在网络通畅时进行安装" "$silent_log" || die "the silent run logged no network warning"
 ! grep -q "DL_CODE_START" "$silent_log" || die "the silent run downloaded without a network"
+grep -q "and the package server does not answer" "$silent_log" || die "the silent run did not ask the package server"
 say "OK: the silent run ended with 3"
+
+# The intranet: the system still sees no Internet, but the package server answers.
+intranet=$work/intranet
+mkdir -p "$intranet"
+cp "$build/tools/demopkg/DemoPackage.exe" "$intranet/setup_tunivox.exe"
+ip netns exec "$ns" python3 -m http.server 8181 --bind 127.0.0.1 --directory "$intranet" \
+    >"$work/intranet-server.log" 2>&1 &
+server_pid=$!
+served() { ip netns exec "$ns" python3 -c 'import urllib.request as u
+u.urlopen(u.Request("http://127.0.0.1:8181/setup_tunivox.exe", method="HEAD"), timeout=2)' 2>/dev/null; }
+wait_for 30 "the intranet package server" served
+intranet_log=$work/installer-intranet-debug.log
+rc=0
+in_ns wine "$build/tools/dbgcapture/dbgcapture.exe" "$(in_ns winepath -w "$intranet_log" 2>/dev/null)" \
+    "$(in_ns winepath -w "$build/app/TunivoxSetup.exe" 2>/dev/null)" -silent '-instdir=C:\Intranet\Tunivox' \
+    -downloadurl=http://127.0.0.1:8181/setup_tunivox.exe >"$work/installer-intranet-stdout.log" 2>&1 || rc=$?
+[ "$rc" -eq 0 ] || die "the intranet installation ended with $rc, not 0 (log: $intranet_log)"
+grep -q "no Internet connection, but the package server answers" "$intranet_log" ||
+    die "the intranet installation did not say why the network check passed"
+say "OK: the intranet installation ended with 0"
