@@ -54,12 +54,11 @@ void ShowHelp() {
         return;
     }
     if (::AttachConsole(ATTACH_PARENT_PROCESS)) {
-        Utils::UniqueFileHandle console(::CreateFileW(L"CONOUT$", GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                                  0, nullptr));
+        Utils::UniqueFileHandle console(
+            ::CreateFileW(L"CONOUT$", GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
         DWORD written = 0;
         const bool shown = console.valid() && ::WriteConsoleW(console.get(), kHelpText,
-                                                               static_cast<DWORD>(wcslen(kHelpText)), &written,
-                                                               nullptr);
+                                                              static_cast<DWORD>(wcslen(kHelpText)), &written, nullptr);
         ::FreeConsole();
         if (shown) {
             return;

@@ -146,9 +146,11 @@ bool AsksForHelp(const std::vector<std::wstring>& args) {
 
 bool IsKnownOption(const std::wstring& key) {
     static const wchar_t* const kOptions[] = {
-        L"-downloadurl", L"-downloadtype", L"-downloadscale", L"-ischecknet", L"-isenableappsensors",
-        L"-dlappnamesuffix", L"-dlappversion", L"-instcmd", L"-packagesigner", L"-packagesha256", L"-log",
-        L"-proxy", L"-connections", L"-silent", L"-instdir", L"-desktopshortcut", L"-quicklaunch"};
+        L"-downloadurl",        L"-downloadtype",    L"-downloadscale", L"-ischecknet",
+        L"-isenableappsensors", L"-dlappnamesuffix", L"-dlappversion",  L"-instcmd",
+        L"-packagesigner",      L"-packagesha256",   L"-log",           L"-proxy",
+        L"-connections",        L"-silent",          L"-instdir",       L"-desktopshortcut",
+        L"-quicklaunch"};
     for (const wchar_t* option : kOptions) {
         if (key == option) {
             return true;
@@ -159,8 +161,9 @@ bool IsKnownOption(const std::wstring& key) {
 
 bool IsKnownIniKey(const std::wstring& key) {
     static const wchar_t* const kKeys[] = {
-        L"downloadurl", L"downloadtype", L"ischecknet", L"downloadscale", L"instcmd", L"packagesigner",
-        L"packagesha256", L"downloadconnections", L"isenableappsensors", L"dlappnamesuffix", L"m_dlappversion"};
+        L"downloadurl",   L"downloadtype",  L"ischecknet",          L"downloadscale",      L"instcmd",
+        L"packagesigner", L"packagesha256", L"downloadconnections", L"isenableappsensors", L"dlappnamesuffix",
+        L"m_dlappversion"};
     const std::wstring lower = Lower(key);
     for (const wchar_t* known : kKeys) {
         if (lower == known) {

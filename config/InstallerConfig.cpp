@@ -144,8 +144,7 @@ void InstallerConfig::LoadIni(const std::wstring& path) {
     std::vector<wchar_t> names(32768);
     const DWORD length = ::GetPrivateProfileStringW(L"Install", nullptr, L"", names.data(),
                                                     static_cast<DWORD>(names.size()), path.c_str());
-    for (const wchar_t* name = names.data(); name < names.data() + length && *name != L'\0';
-         name += wcslen(name) + 1) {
+    for (const wchar_t* name = names.data(); name < names.data() + length && *name != L'\0'; name += wcslen(name) + 1) {
         if (!Config::IsKnownIniKey(name)) {
             IgnoredIniKeys.push_back(name);
         }

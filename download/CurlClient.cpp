@@ -186,8 +186,8 @@ std::optional<PartState> ReadStateFile(const std::wstring& statePath) {
 
 bool WriteStateFile(const std::wstring& statePath, const std::string& text) {
     const std::wstring temporary = statePath + L".tmp";
-    Utils::UniqueFileHandle file(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    Utils::UniqueFileHandle file(
+        ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD put = 0;
     bool written = file && ::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &put, nullptr) &&
                    put == text.size();
@@ -203,9 +203,8 @@ bool WriteStateFile(const std::wstring& statePath, const std::string& text) {
 }
 
 StateSaver::StateSaver(std::wstring statePath) : path_(std::move(statePath)) {
-    thread_ = std::make_unique<Utils::Thread>(this, L"StateSaver", [](void* self) -> unsigned long {
-        return static_cast<StateSaver*>(self)->Run();
-    });
+    thread_ = std::make_unique<Utils::Thread>(
+        this, L"StateSaver", [](void* self) -> unsigned long { return static_cast<StateSaver*>(self)->Run(); });
     if (!thread_->Resume()) {
         thread_.reset(); // Post then writes on the caller's thread
     }
@@ -792,8 +791,8 @@ size_t CurlClient::WriteData(void* data, size_t size, size_t count, void* reques
             // Every range answer of the one stream is checked as the parallel ones are: the same file, and exactly
             // the rest of it.
             if (!self->validator.empty() && !now.empty() && now != self->validator) {
-                DEBUG_LOG(L"the server's file changed (%hs, was %hs) under a resumed range: starting over",
-                          now.c_str(), self->validator.c_str());
+                DEBUG_LOG(L"the server's file changed (%hs, was %hs) under a resumed range: starting over", now.c_str(),
+                          self->validator.c_str());
                 self->StartOver(r->file.get());
                 self->effectiveUrl.clear(); // the next attempt asks for the new file's length and validator
                 r->code = ERR_FILE_CHANGED;

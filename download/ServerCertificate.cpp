@@ -129,12 +129,10 @@ std::wstring CheckServerCertificate(PCCERT_CONTEXT cert, const std::wstring& hos
     }
     ServerCertificateFacts facts;
     facts.chainErrors = chain.get()->TrustStatus.dwErrorStatus;
-    facts.nameError = SslPolicyError(plain.get(), host,
-                                     kIgnoreRevocation | kIgnoreUnknownCa | kIgnoreWrongUsage | kIgnoreDateInvalid,
-                                     CERT_CHAIN_POLICY_IGNORE_ALL_REV_UNKNOWN_FLAGS |
-                                         CERT_CHAIN_POLICY_ALLOW_UNKNOWN_CA_FLAG |
-                                         CERT_CHAIN_POLICY_IGNORE_ALL_NOT_TIME_VALID_FLAGS |
-                                         CERT_CHAIN_POLICY_IGNORE_WRONG_USAGE_FLAG);
+    facts.nameError = SslPolicyError(
+        plain.get(), host, kIgnoreRevocation | kIgnoreUnknownCa | kIgnoreWrongUsage | kIgnoreDateInvalid,
+        CERT_CHAIN_POLICY_IGNORE_ALL_REV_UNKNOWN_FLAGS | CERT_CHAIN_POLICY_ALLOW_UNKNOWN_CA_FLAG |
+            CERT_CHAIN_POLICY_IGNORE_ALL_NOT_TIME_VALID_FLAGS | CERT_CHAIN_POLICY_IGNORE_WRONG_USAGE_FLAG);
     facts.policyError = SslPolicyError(plain.get(), host, 0, CERT_CHAIN_POLICY_IGNORE_ALL_REV_UNKNOWN_FLAGS);
     return ServerCertificateVerdict(facts, host);
 }

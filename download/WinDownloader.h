@@ -3,8 +3,8 @@
 // final reports carry "URLDownloadToFile".
 #pragma once
 
-#include <urlmon.h>
 #include <windows.h>
+#include <urlmon.h>
 
 #include <atomic>
 #include <memory>

@@ -60,10 +60,9 @@ CConsoleProcess::Pipe CreateOutputPipe(const wchar_t* which) {
     }
     SECURITY_ATTRIBUTES own{sizeof(own), descriptor.get(), FALSE};
     CConsoleProcess::Pipe pipe;
-    pipe.read.reset(::CreateNamedPipeW(name.c_str(),
-                                       PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
-                                       PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
-                                       0, kPipeBufferSize, 0, &own));
+    pipe.read.reset(::CreateNamedPipeW(
+        name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0, kPipeBufferSize, 0, &own));
     if (!pipe.read) {
         DWORD error = ::GetLastError();
         DEBUG_LOG(L"CreateNamedPipeW(%s) failed: %lu", which, error);

@@ -31,18 +31,18 @@ std::unique_ptr<CDownloader> CreateDownloader(int downloadType, DownloadCallback
 // Where an attempt is, in the order of its events: each state is entered by the event it is named after.
 enum class RunState : int {
     Ready = 1,
-    DownloadStarted,  // 1001
-    Downloading,      // 1002
-    Downloaded,       // 1003
-    DownloadFailed,   // 1004
-    RemovalStarted,   // 5001
-    Removing,         // 5002
-    Removed,          // 5003
-    RemovalFailed,    // 5004
-    InstallStarted,   // 2001
-    Installing,       // 2002
-    Installed,        // 2003
-    InstallFailed,    // 2004, 2005
+    DownloadStarted, // 1001
+    Downloading,     // 1002
+    Downloaded,      // 1003
+    DownloadFailed,  // 1004
+    RemovalStarted,  // 5001
+    Removing,        // 5002
+    Removed,         // 5003
+    RemovalFailed,   // 5004
+    InstallStarted,  // 2001
+    Installing,      // 2002
+    Installed,       // 2003
+    InstallFailed,   // 2004, 2005
 };
 
 class CDownloadInstaller {

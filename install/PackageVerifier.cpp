@@ -23,8 +23,8 @@ std::wstring Hex(DWORD value) {
 // lacks; without it no name matches, and a pin by name refuses).
 bool SameNameIgnoringCase(const std::wstring& a, const std::wstring& b) {
     using CompareFn = int(WINAPI*)(LPCWCH, int, LPCWCH, int, BOOL);
-    static const auto compare = reinterpret_cast<CompareFn>(reinterpret_cast<void*>(
-        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "CompareStringOrdinal")));
+    static const auto compare = reinterpret_cast<CompareFn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "CompareStringOrdinal")));
     return compare != nullptr && compare(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
 }
 
@@ -288,8 +288,8 @@ bool SameImageHeaders(const uint8_t* file, size_t size, const uint8_t* image) {
     }
     const IMAGE_OPTIONAL_HEADER& a = onDisk.OptionalHeader;
     const IMAGE_OPTIONAL_HEADER& b = mapped.OptionalHeader;
-    if (a.AddressOfEntryPoint != b.AddressOfEntryPoint || a.SizeOfImage != b.SizeOfImage ||
-        a.CheckSum != b.CheckSum || std::memcmp(a.DataDirectory, b.DataDirectory, sizeof(a.DataDirectory)) != 0) {
+    if (a.AddressOfEntryPoint != b.AddressOfEntryPoint || a.SizeOfImage != b.SizeOfImage || a.CheckSum != b.CheckSum ||
+        std::memcmp(a.DataDirectory, b.DataDirectory, sizeof(a.DataDirectory)) != 0) {
         return false;
     }
     const size_t sections = static_cast<size_t>(dos.e_lfanew) + offsetof(IMAGE_NT_HEADERS, OptionalHeader) +

@@ -1,5 +1,6 @@
 // The removal job: checks a private copy of the previous installation's uninstaller as a package is checked, runs
-// it hidden with the old folder (never when the check fails: a removal failure), and follows it through the four keys of the console protocol (5000-series events on the removal relay).
+// it hidden with the old folder (never when the check fails: a removal failure), and follows it through the four keys
+// of the console protocol (5000-series events on the removal relay).
 //
 // Threads: the orchestrator calls Run on the install thread, between the new package's checks and its start;
 // Run alone touches `codePage` and `process`. The first decisive line is reported at once; the job then reads the

@@ -1,9 +1,9 @@
 #include "records/Records.h"
 
 #include <mmsystem.h>
-#include <shlwapi.h>
 #include <shellapi.h>
 #include <shlobj.h>
+#include <shlwapi.h>
 
 #include <memory>
 
@@ -25,8 +25,8 @@ bool FileExists(const std::wstring& path) {
 
 Utils::UniqueHKey CreateRecordKey() {
     Utils::UniqueHKey key;
-    if (::RegCreateKeyExW(HKEY_CURRENT_USER, kRegistryKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                          nullptr, key.put(), nullptr) != ERROR_SUCCESS) {
+    if (::RegCreateKeyExW(HKEY_CURRENT_USER, kRegistryKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                          key.put(), nullptr) != ERROR_SUCCESS) {
         key.reset();
     }
     return key;
@@ -133,9 +133,8 @@ bool WriteSetIni(const std::wstring& installPath) {
     }
     bool written = ::WritePrivateProfileStringW(L"Install", L"APPStore", OwnFileName().c_str(), setIni.c_str());
     written = ::WritePrivateProfileStringW(L"Install", L"AppName", L"Tunivox", setIni.c_str()) && written;
-    written =
-        ::WritePrivateProfileStringW(L"Install", L"DeviceID", Utils::CreateDeviceId().c_str(), setIni.c_str()) &&
-        written;
+    written = ::WritePrivateProfileStringW(L"Install", L"DeviceID", Utils::CreateDeviceId().c_str(), setIni.c_str()) &&
+              written;
 
     // Checked before its folders are made, as those would be made through a link too.
     std::wstring folder = TrackerFolder();
@@ -143,12 +142,12 @@ bool WriteSetIni(const std::wstring& installPath) {
     if (folder.empty() || !MayWriteIni(tracker) || !CreateDirectoryChain(folder.c_str())) {
         return false;
     }
-    written = ::WritePrivateProfileStringW(L"Install", L"PellSoftTrackerIni", tracker.c_str(), setIni.c_str()) &&
-              written;
+    written =
+        ::WritePrivateProfileStringW(L"Install", L"PellSoftTrackerIni", tracker.c_str(), setIni.c_str()) && written;
     SYSTEMTIME now;
     ::GetLocalTime(&now);
-    written = ::WritePrivateProfileStringW(L"Init", L"UpdateTime", FormatUpdateTime(now).c_str(), tracker.c_str()) &&
-              written;
+    written =
+        ::WritePrivateProfileStringW(L"Init", L"UpdateTime", FormatUpdateTime(now).c_str(), tracker.c_str()) && written;
     return written;
 }
 

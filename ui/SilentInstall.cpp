@@ -120,7 +120,8 @@ int RunSilentInstall(std::wstring& reason) {
             if (!InstallFlow::RecordInstallation(facts)) {
                 // Installed, but the next run would not find it: a script must hear that.
                 DEBUG_LOG(L"silent: installed into %s, records not written", facts.installPath.c_str());
-                reason = L"installed into " + facts.installPath + L", but the registry record or set.ini was not written";
+                reason =
+                    L"installed into " + facts.installPath + L", but the registry record or set.ini was not written";
                 return MainWndLogic::kExitRecordsFailed;
             }
             DEBUG_LOG(L"finished: %s", facts.installPath.c_str());

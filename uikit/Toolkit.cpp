@@ -9,9 +9,13 @@ std::wstring g_resourcePath;
 
 } // namespace
 
-void SetInstance(HINSTANCE instance) { g_instance = instance; }
+void SetInstance(HINSTANCE instance) {
+    g_instance = instance;
+}
 
-HINSTANCE GetInstance() { return g_instance != nullptr ? g_instance : ::GetModuleHandleW(nullptr); }
+HINSTANCE GetInstance() {
+    return g_instance != nullptr ? g_instance : ::GetModuleHandleW(nullptr);
+}
 
 void SetResourcePath(const std::wstring& folder) {
     g_resourcePath = folder;
@@ -20,6 +24,8 @@ void SetResourcePath(const std::wstring& folder) {
     }
 }
 
-const std::wstring& GetResourcePath() { return g_resourcePath; }
+const std::wstring& GetResourcePath() {
+    return g_resourcePath;
+}
 
 } // namespace UiKit

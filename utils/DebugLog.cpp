@@ -10,7 +10,9 @@ namespace Utils {
 
 namespace {
 
-void DebugOutputSink(const wchar_t* line, void*) { ::OutputDebugStringW(line); }
+void DebugOutputSink(const wchar_t* line, void*) {
+    ::OutputDebugStringW(line);
+}
 
 // Swapped only by tests, before the threads that log are started.
 LogSink g_sink = DebugOutputSink;
@@ -73,9 +75,13 @@ void SetLogSink(LogSink sink, void* context) {
     g_sinkContext = context;
 }
 
-void ResetLogSink() { SetLogSink(nullptr, nullptr); }
+void ResetLogSink() {
+    SetLogSink(nullptr, nullptr);
+}
 
-void SetLogTee(LogTee tee) { g_tee.store(tee); }
+void SetLogTee(LogTee tee) {
+    g_tee.store(tee);
+}
 
 namespace {
 

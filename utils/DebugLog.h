@@ -15,8 +15,7 @@ namespace Utils {
 // buffer holds as much of the text as fits, terminated. `%s` takes a wide string, as in the Windows runtime.
 int FormatBounded(wchar_t* buffer, size_t capacity, const wchar_t* format, ...);
 int FormatBoundedV(wchar_t* buffer, size_t capacity, const wchar_t* format, va_list args);
-template <size_t N>
-int FormatBounded(wchar_t (&buffer)[N], const wchar_t* format, ...) {
+template <size_t N> int FormatBounded(wchar_t (&buffer)[N], const wchar_t* format, ...) {
     va_list args;
     va_start(args, format);
     int n = FormatBoundedV(buffer, N, format, args);
@@ -50,11 +49,10 @@ void SetLogTee(LogTee tee);
     do {                                                                                                               \
         SYSTEMTIME debugLogTime_;                                                                                      \
         ::GetLocalTime(&debugLogTime_);                                                                                \
-        ::Utils::WriteDebugLog(DEBUG_LOG_PREFIX format terminator, static_cast<int>(::GetCurrentProcessId()),         \
+        ::Utils::WriteDebugLog(DEBUG_LOG_PREFIX format terminator, static_cast<int>(::GetCurrentProcessId()),          \
                                static_cast<int>(::GetCurrentThreadId()), debugLogTime_.wYear, debugLogTime_.wMonth,    \
                                debugLogTime_.wDay, debugLogTime_.wHour, debugLogTime_.wMinute, debugLogTime_.wSecond,  \
-                               debugLogTime_.wMilliseconds,                                                            \
-                               ::Utils::LogTagFromSignature(__PRETTY_FUNCTION__).c_str(),                              \
+                               debugLogTime_.wMilliseconds, ::Utils::LogTagFromSignature(__PRETTY_FUNCTION__).c_str(), \
                                __LINE__ __VA_OPT__(, ) __VA_ARGS__);                                                   \
     } while (0)
 

@@ -188,8 +188,8 @@ std::wstring OpenLogFile(const std::wstring& path, bool elevated) {
         target = full;
     }
     std::wstring problem;
-    UniqueFileHandle file = OpenWithoutLinks(target, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
-                                             disposition, problem);
+    UniqueFileHandle file =
+        OpenWithoutLinks(target, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, disposition, problem);
     if (!file) {
         DEBUG_LOG(L"log file: none (%s not opened: %s)%s", target.c_str(), problem.c_str(), note.c_str());
         return {};

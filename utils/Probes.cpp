@@ -69,8 +69,8 @@ std::wstring CreateDeviceId() {
     (void)::CoCreateGuid(&guid);
     wchar_t buffer[50];
     FormatBounded(buffer, L"%08X%04X%04x%02X%02X%02X%02X%02X%02X%02X%02X", static_cast<unsigned>(guid.Data1),
-                  guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1], guid.Data4[2], guid.Data4[3],
-                  guid.Data4[4], guid.Data4[5], guid.Data4[6], guid.Data4[7]);
+                  guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1], guid.Data4[2], guid.Data4[3], guid.Data4[4],
+                  guid.Data4[5], guid.Data4[6], guid.Data4[7]);
     return buffer;
 }
 

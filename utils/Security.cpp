@@ -146,9 +146,9 @@ DWORD CreateAdministratorsOnly(const std::wstring& path) {
 // The folder `path` opened without following a reparse point at its end, for reading its descriptor; no handle,
 // and `problem` set, when it is anything but a plain folder.
 UniqueFileHandle OpenPlainFolder(const std::wstring& path, std::wstring& problem) {
-    UniqueFileHandle folder(::CreateFileW(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                          FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    UniqueFileHandle folder(::CreateFileW(
+        path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!folder) {
         DWORD error = ::GetLastError();
         problem = L"not opened: " + Decimal(error);

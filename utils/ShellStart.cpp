@@ -26,8 +26,8 @@ std::wstring Failed(const wchar_t* step, HRESULT hr) {
 // The desktop's shell dispatch object, or why there is none.
 std::wstring DesktopShell(ComPtr<IShellDispatch2>& shell) {
     ComPtr<IShellWindows> windows;
-    HRESULT hr = ::CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, IID_IShellWindows,
-                                    windows.put_void());
+    HRESULT hr =
+        ::CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, IID_IShellWindows, windows.put_void());
     if (FAILED(hr)) {
         // A 32-bit process under WoW64 may find the class only in the 64-bit registry view (Wine: 0x80040152).
         hr = ::CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER | CLSCTX_ACTIVATE_64_BIT_SERVER,

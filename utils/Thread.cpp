@@ -65,7 +65,9 @@ Thread::~Thread() {
     threadId = static_cast<unsigned>(-1);
 }
 
-bool Thread::Resume() { return handle && ::ResumeThread(handle.get()) != static_cast<DWORD>(-1); }
+bool Thread::Resume() {
+    return handle && ::ResumeThread(handle.get()) != static_cast<DWORD>(-1);
+}
 
 unsigned __stdcall Thread::CallBack(void* param) {
     auto* self = static_cast<Thread*>(param);

@@ -48,9 +48,9 @@ TEST(Startup, WindowsSevenServicePackOneWithTheLoaderUpdateIsTheFloor) {
         bool loaderUpdate; // SetDefaultDllDirectories exists (KB2533623)
         bool supported;
     } cases[] = {
-        {5, 1, 3, false, false}, {5, 2, 2, false, false}, {6, 0, 2, false, false}, {6, 1, 0, true, false},
-        {6, 1, 1, true, true},   {6, 1, 1, false, false}, {6, 2, 0, true, true},   {6, 3, 0, true, true},
-        {10, 0, 0, true, true},  {10, 0, 0, false, false}, {11, 0, 0, true, true}, {4, 10, 0, true, false},
+        {5, 1, 3, false, false}, {5, 2, 2, false, false},  {6, 0, 2, false, false}, {6, 1, 0, true, false},
+        {6, 1, 1, true, true},   {6, 1, 1, false, false},  {6, 2, 0, true, true},   {6, 3, 0, true, true},
+        {10, 0, 0, true, true},  {10, 0, 0, false, false}, {11, 0, 0, true, true},  {4, 10, 0, true, false},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(App::MeetsWindowsFloor(c.major, c.minor, c.sp, c.loaderUpdate), c.supported)

@@ -1,7 +1,7 @@
 // Runs the real demo package and its uninstaller under Wine, the way the installer does: unquoted program paths
 // in folders with blanks, the installer's option order, output read from a pipe.
-#include <shlobj.h>
 #include <windows.h>
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 

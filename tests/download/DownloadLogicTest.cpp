@@ -123,12 +123,14 @@ TEST(DownloadLogic, ServerCertificateVerdict) {
         {"no revocation check possible", {0, 0, static_cast<DWORD>(CRYPT_E_NO_REVOCATION_CHECK)}, L""},
         {"revoked", {CERT_TRUST_IS_REVOKED | unknown, 0, 0}, L"server certificate revoked"},
         {"untrusted root", {CERT_TRUST_IS_UNTRUSTED_ROOT, 0, 0}, L"server certificate issued by an untrusted"},
-        {"wrong name behind an unknown revocation status", {unknown, noMatch, revocationFailure},
+        {"wrong name behind an unknown revocation status",
+         {unknown, noMatch, revocationFailure},
          L"server certificate not issued for host.example"},
         {"wrong name from the whole policy only", {0, 0, noMatch}, L"server certificate not issued for"},
         {"the name could not be checked", {0, static_cast<DWORD>(E_FAIL), 0}, L"server certificate name not checked"},
         {"another policy error", {0, 0, static_cast<DWORD>(CERT_E_EXPIRED)}, L"server certificate refused"},
-        {"a policy error that is no revocation doubt", {0, 0, static_cast<DWORD>(CERT_E_UNTRUSTEDROOT)},
+        {"a policy error that is no revocation doubt",
+         {0, 0, static_cast<DWORD>(CERT_E_UNTRUSTEDROOT)},
          L"server certificate refused"},
     };
     for (const Case& c : cases) {
@@ -218,7 +220,10 @@ TEST(DownloadRanges, PlanSplitsWhatIsMissing) {
         {"complete", {{0, 16 * M}}, 16 * M, 4, {}},
         // Mended: every hole was asked for at once, 257 requests for a state of 256 spans.
         {"one connection", {{M, 2 * M}}, 16 * M, 1, {{0, M}}},
-        {"more holes than connections", ManyHoles(256, M), 257 * 2 * M, 4,
+        {"more holes than connections",
+         ManyHoles(256, M),
+         257 * 2 * M,
+         4,
          {{0, M}, {2 * M, 3 * M}, {4 * M, 5 * M}, {6 * M, 7 * M}}},
     };
     for (const Case& c : cases) {

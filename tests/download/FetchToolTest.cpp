@@ -34,7 +34,8 @@ TEST(FetchTool, PrintsEveryReportAndExitsByTheLast) {
     } cases[] = {
         {"libcurl success", "", "/files/small.bin", 0, "1003\t0\tLibCurl"},
         // The 404 reply to HEAD gives no length: every attempt ends there, and the failure says so.
-        {"libcurl 404", "-downloadtype=1 ", "/files/missing.bin", 1, "1004\t-998\tLibCurl: HEAD {url} answered HTTP 404"},
+        {"libcurl 404", "-downloadtype=1 ", "/files/missing.bin", 1,
+         "1004\t-998\tLibCurl: HEAD {url} answered HTTP 404"},
         {"system downloader", "-downloadtype=2 ", "/files/small.bin", 0, "1003\t0\tURLDownloadToFile"},
     };
     for (const Case& c : cases) {

@@ -30,7 +30,9 @@ namespace {
 const wchar_t kTitle[] = L"Lumetra音频转换器";
 const char kRecordKey[] = "Software\\tovanique\\Tunivox";
 
-std::wstring SetupExe() { return TestServers::WinePath(SETUP_EXE_UNIX); }
+std::wstring SetupExe() {
+    return TestServers::WinePath(SETUP_EXE_UNIX);
+}
 
 // A window on one of the skins, never shown: it lays the controls out exactly as the installer's windows do.
 class LayoutProbe : public CSkinFrameBase {
@@ -180,7 +182,8 @@ std::wstring RegistryValue(const wchar_t* name) {
     }
     wchar_t buffer[600] = {};
     DWORD bytes = sizeof(buffer) - sizeof(wchar_t);
-    if (::RegQueryValueExW(key.get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &bytes) != ERROR_SUCCESS) {
+    if (::RegQueryValueExW(key.get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &bytes) !=
+        ERROR_SUCCESS) {
         return L"<no value>";
     }
     return buffer;
@@ -201,13 +204,16 @@ std::wstring SpecialFolder(int csidl) {
 // The package file goes once the package process has ended, which may be a moment after the done page.
 bool GoneWithin(const std::wstring& path, DWORD ms = 30000) {
     for (DWORD waited = 0; FileExists(path); waited += 100) {
-        if (waited >= ms) return false;
+        if (waited >= ms)
+            return false;
         ::Sleep(100);
     }
     return true;
 }
 
-std::wstring DefaultFolder() { return SpecialFolder(CSIDL_PROGRAM_FILESX86) + L"\\Tunivox"; }
+std::wstring DefaultFolder() {
+    return SpecialFolder(CSIDL_PROGRAM_FILESX86) + L"\\Tunivox";
+}
 
 // Publishes a file at a path of the package server.
 void Serve(const std::wstring& relative, const std::wstring& source) {
@@ -281,10 +287,12 @@ TEST_F(InstallerE2E, OneClickInstallWithTheDemoPackageRecordsEverythingAndStarts
     std::wstring setIni = folder + L"\\set.ini";
     EXPECT_EQ(Ini(setIni, L"Install", L"APPStore"), L"TunivoxSetup.exe");
     EXPECT_EQ(Ini(setIni, L"Install", L"AppName"), L"Tunivox");
-    EXPECT_TRUE(std::regex_match(Ini(setIni, L"Install", L"DeviceID"), std::wregex(L"[0-9A-F]{12}[0-9a-f]{4}[0-9A-F]{16}")));
+    EXPECT_TRUE(
+        std::regex_match(Ini(setIni, L"Install", L"DeviceID"), std::wregex(L"[0-9A-F]{12}[0-9a-f]{4}[0-9A-F]{16}")));
     std::wstring tracker = Ini(setIni, L"Install", L"PellSoftTrackerIni");
     EXPECT_EQ(tracker, SpecialFolder(CSIDL_APPDATA) + L"\\PellData\\Tunivox\\VetraTracker.ini");
-    EXPECT_TRUE(std::regex_match(Ini(tracker, L"Init", L"UpdateTime"), std::wregex(LR"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2})")));
+    EXPECT_TRUE(
+        std::regex_match(Ini(tracker, L"Init", L"UpdateTime"), std::wregex(LR"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2})")));
     // The one-click install asks for both shortcuts.
     EXPECT_TRUE(FileExists(SpecialFolder(CSIDL_DESKTOPDIRECTORY) + L"\\Lumetra音频转换器.lnk"));
     // UserStartup: nothing started yet; "立即体验" starts the product and closes the installer.
@@ -369,7 +377,8 @@ TEST_F(InstallerE2E, CustomInstallIntoAnotherFolderWithoutShortcuts) {
     ASSERT_TRUE(run.Expect("finished: ")) << run.LogText();
     std::string cmdline = TestSupport::ReadBytes(script + L".cmdline");
     std::string folder = TestSupport::Utf8(chosen + L"\\Tunivox");
-    EXPECT_NE(cmdline.find(" /S -console=show -version=1.0.0 -dsc=false -ssc=false -standin="), std::string::npos) << cmdline;
+    EXPECT_NE(cmdline.find(" /S -console=show -version=1.0.0 -dsc=false -ssc=false -standin="), std::string::npos)
+        << cmdline;
     EXPECT_NE(cmdline.find(" -instdir=\"" + folder + "\" /D=" + folder), std::string::npos) << cmdline;
     EXPECT_EQ(RegistryValue(L"InstallPath"), chosen + L"\\Tunivox");
     EXPECT_EQ(Ini(chosen + L"\\Tunivox\\set.ini", L"Install", L"AppName"), L"Tunivox");
@@ -586,7 +595,8 @@ TEST_F(InstallerE2E, PreviousInstallationIsProposedKeptInPlaceAndRemovedBeforeIn
         run.ClickMain(1, L"customeInstallBtn");
         ASSERT_TRUE(run.Expect("finished: ", 120000)) << run.LogText();
         std::string removalLine = TestSupport::ReadBytes(removal + L".cmdline");
-        EXPECT_NE(removalLine.find(" /S -console=show _?=" + TestSupport::Utf8(previous)), std::string::npos) << removalLine;
+        EXPECT_NE(removalLine.find(" /S -console=show _?=" + TestSupport::Utf8(previous)), std::string::npos)
+            << removalLine;
         std::string ran = TestSupport::ReadBytes(removal + L".module");
         // Elevated: inside the administrators' working folder, not the user's temporary folder.
         EXPECT_TRUE(std::regex_search(
@@ -707,11 +717,16 @@ TEST_F(InstallerE2E, RemovalFailureWarnsAndReturnsToTheStartPage) {
         std::wstring uninstaller; // what the earlier installation left as its uninstaller; empty: the signed stand-in
         bool lockedUninstaller;   // another program holds it without sharing: the private copy cannot be made
         const char* warning;
-        const char* logged;       // a line the run must log, or null
+        const char* logged; // a line the run must log, or null
     } cases[] = {
-        {"the uninstaller says State=Fail", "say Progress=0.5\\r\\n\nsay State=Fail\\r\\n\n", {}, false,
-         "warning: 安装包卸载失败", nullptr},
-        {"the copy is not a program", "", notAProgram, false, "warning: 卸载旧版本失败", "uninstaller refused: signature"},
+        {"the uninstaller says State=Fail",
+         "say Progress=0.5\\r\\n\nsay State=Fail\\r\\n\n",
+         {},
+         false,
+         "warning: 安装包卸载失败",
+         nullptr},
+        {"the copy is not a program", "", notAProgram, false, "warning: 卸载旧版本失败",
+         "uninstaller refused: signature"},
         {"the uninstaller is unsigned", "", StandinVariant(L"unsigned"), false, "warning: 卸载旧版本失败",
          "uninstaller refused: signature"},
         {"the uninstaller's signer chains to a CA nobody trusts", "", StandinVariant(L"rogue"), false,
@@ -1099,9 +1114,8 @@ TEST_F(InstallerE2E, SilentRunEndsWithTheExitCodeOfItsOutcome) {
          "silent: bad option -instdir=", nullptr},
         {"an option the installer does not know, named without its value",
          UrlArg("/tunivox/standin/setup.exe") + L" -passwrod=s3cret", nullptr, nullptr, 8,
-         "silent: unknown option -passwrod", [&](const std::wstring&) {
-             EXPECT_FALSE(FileExists(DefaultFolder() + L"\\Tunivox.exe"));
-         }},
+         "silent: unknown option -passwrod",
+         [&](const std::wstring&) { EXPECT_FALSE(FileExists(DefaultFolder() + L"\\Tunivox.exe")); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -471,8 +471,9 @@ struct ModelResult {
 };
 
 // The install job: the read (or pause, or end) that completes the first decisive line decides with its last
-// decisive line, a failure line of it over a success line (whose event is left out); its other events come first, its unfinished tail is parsed too, and nothing after it counts.
-// The removal job: the first decisive line decides; nothing after it counts.
+// decisive line, a failure line of it over a success line (whose event is left out); its other events come first, its
+// unfinished tail is parsed too, and nothing after it counts. The removal job: the first decisive line decides; nothing
+// after it counts.
 ModelResult Model(const Stream& s, const Plan& p, bool package) {
     ModelResult m;
     int codePage = 0;

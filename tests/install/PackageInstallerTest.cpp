@@ -166,8 +166,10 @@ TEST(PackageInstaller, OutcomesOfTheWholeRun) {
         {"a silent package with exit code 1 fails", "exit 1\n", {{IST_CODE_FAIL, kFailValueExitCode, kFailText}}},
         // Mended: the job kept its end of the package's standard input open, and a package that reads it after
         // its verdict hung the job (and the installer) for ever.
-        {"a verdict, then a read of standard input", "say State=Success\n\nreadstdin\n",
-         {{IST_CODE_SUCCESS, 0.0, L""}}, 10000},
+        {"a verdict, then a read of standard input",
+         "say State=Success\n\nreadstdin\n",
+         {{IST_CODE_SUCCESS, 0.0, L""}},
+         10000},
         {"State=Success", "say State=Success\\n\nexit 3\n", {{IST_CODE_SUCCESS, 0.0, L""}}},
         {"State=Fail", "say State=Fail\\n\n", {{IST_CODE_FAIL, 0.0, kFailText}}},
         {"an unknown state word decides nothing", "say State=Done\\n\n", {kEndedUndecided}},
@@ -176,7 +178,8 @@ TEST(PackageInstaller, OutcomesOfTheWholeRun) {
         {"Error= then State=Success in one read",
          "say Error=disk full\\nState=Success\\n\nsleep 200\nsay State=Fail\\nMessage=late\\n\n",
          {{IST_CODE_FAIL, 1000.0, L"disk full"}}},
-        {"State=Success then Error= in one read", "say State=Success\\nError=disk full\\n\n",
+        {"State=Success then Error= in one read",
+         "say State=Success\\nError=disk full\\n\n",
          {{IST_CODE_FAIL, 1000.0, L"disk full"}}},
         {"Error= text in UTF-8 after Encode=UTF8 in the same read",
          "say Encode=UTF8\\nError=\\xE7\\xA3\\x81\\xE7\\x9B\\x98\\xE5\\xB7\\xB2\\xE6\\xBB\\xA1\\n\n",

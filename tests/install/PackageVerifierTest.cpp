@@ -88,7 +88,9 @@ TEST(PackageVerifier, OnlyAnIntactTrustedSignatureOfTheRightPublisherPassesAndPi
          {},
          L"signer chain of \"Tunivox Test Publisher\""},
         {"revocation status unknown, the revocation server offline",
-         [](SignatureFacts& f) { f.chainErrors = CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION; },
+         [](SignatureFacts& f) {
+             f.chainErrors = CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
+         },
          unsignedInstaller,
          {},
          L""},

@@ -72,9 +72,9 @@ TEST(UnInstaller, OutcomesOfTheWholeRun) {
     const Case cases[] = {
         {"a silent uninstaller that exits with 0 ends as a success with 1.0", "exit 0\n", {kEndedUndecided}},
         // Mended: no verdict and a non-zero exit code used to count as a success.
-        {"a silent uninstaller that exits with 1 fails", "exit 1\n",
-         {{UNI_CODE_FAIL, kFailValueExitCode, kFailText}}},
-        {"a verdict, then a read of standard input: the job still ends", "say State=Success\n\nreadstdin\n",
+        {"a silent uninstaller that exits with 1 fails", "exit 1\n", {{UNI_CODE_FAIL, kFailValueExitCode, kFailText}}},
+        {"a verdict, then a read of standard input: the job still ends",
+         "say State=Success\n\nreadstdin\n",
          {{UNI_CODE_SUCCESS, 0.0, L""}}},
         {"progress, then success",
          "say Progress=0.5\\nProgress=x\\n\nsay State=Success\\n\n",
@@ -143,9 +143,9 @@ TEST(UnInstaller, CopyThatFailsTheChecksIsNeverRun) {
     ASSERT_EQ(testPublisher.kind, Trust::Publisher::Kind::Signed);
     struct Case {
         const char* name;
-        const wchar_t* variant;       // the stand-in the copy is made from; null: the test publisher's
-        Trust::Publisher installer;   // the installer's own publisher (unsigned: a development build)
-        Trust::Pins pins;             // the configuration's
+        const wchar_t* variant;     // the stand-in the copy is made from; null: the test publisher's
+        Trust::Publisher installer; // the installer's own publisher (unsigned: a development build)
+        Trust::Pins pins;           // the configuration's
         bool secondHardLink;
         bool runs;
     };
@@ -156,7 +156,11 @@ TEST(UnInstaller, CopyThatFailsTheChecksIsNeverRun) {
         {"signed by another publisher than the installer", L"other", testPublisher, {}, false, false},
         {"a signer pin naming someone else", nullptr, {}, {{L"Other Test Publisher"}, {}}, false, false},
         {"the package's SHA-256 pin names the package, not the uninstaller",
-         nullptr, {}, {{}, {std::wstring(64, L'0')}}, false, true},
+         nullptr,
+         {},
+         {{}, {std::wstring(64, L'0')}},
+         false,
+         true},
         {"a second hard link to the copy", nullptr, {}, {}, true, false},
     };
     for (const Case& c : cases) {

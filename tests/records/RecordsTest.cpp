@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <shlobj.h>
 #include <windows.h>
+#include <shlobj.h>
 
 #include <cstdlib>
 #include <cwctype>

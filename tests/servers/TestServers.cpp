@@ -1,7 +1,7 @@
 #include "tests/servers/TestServers.h"
 
-#include <bcrypt.h>
 #include <winsock2.h>
+#include <bcrypt.h>
 
 #include <atomic>
 #include <sstream>

@@ -10,9 +10,13 @@
 
 namespace TestSupport {
 
-LogCapture::LogCapture() { Utils::SetLogSink(&LogCapture::Sink, this); }
+LogCapture::LogCapture() {
+    Utils::SetLogSink(&LogCapture::Sink, this);
+}
 
-LogCapture::~LogCapture() { Utils::ResetLogSink(); }
+LogCapture::~LogCapture() {
+    Utils::ResetLogSink();
+}
 
 void LogCapture::Sink(const wchar_t* line, void* context) {
     auto* self = static_cast<LogCapture*>(context);
@@ -63,7 +67,9 @@ TempDir::TempDir(const std::wstring& hint) {
     }
 }
 
-TempDir::~TempDir() { RemoveTree(path_); }
+TempDir::~TempDir() {
+    RemoveTree(path_);
+}
 
 void RemoveTree(const std::wstring& path) {
     WIN32_FIND_DATAW data;
@@ -106,7 +112,9 @@ std::string ReadBytes(const std::wstring& path) {
     return bytes;
 }
 
-bool FileExists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool FileExists(const std::wstring& path) {
+    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 std::wstring ExePath() {
     wchar_t path[MAX_PATH] = {};
@@ -119,7 +127,9 @@ std::wstring ExeFolder() {
     return path.substr(0, path.find_last_of(L'\\'));
 }
 
-std::string Utf8(const std::wstring& text) { return Utils::WideToMultiByte(text, Utils::kCodePageUtf8); }
+std::string Utf8(const std::wstring& text) {
+    return Utils::WideToMultiByte(text, Utils::kCodePageUtf8);
+}
 
 ProcessResult RunCommand(const std::wstring& commandLine, DWORD timeoutMs, const std::wstring& applicationName) {
     ProcessResult result;
@@ -192,8 +202,8 @@ ProcessResult RunChild(const std::wstring& mode, const std::wstring& args, const
 std::wstring HostPath(const std::wstring& path) {
     // Wine's own export: the Unix name of any Windows path.
     using ToUnixFn = char*(CDECL*)(LPCWSTR);
-    static const auto toUnix = reinterpret_cast<ToUnixFn>(reinterpret_cast<void*>(
-        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    static const auto toUnix = reinterpret_cast<ToUnixFn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
     if (toUnix == nullptr) {
         return {};
     }

@@ -161,9 +161,11 @@ TEST(MainWndLogic, FirstEndingEventOfAnAttemptDecides) {
     } cases[] = {
         {"failure, then a success of the same read", {2001, 2004, 2003}, {{}, RunEnd::PackageFailed, {}}},
         {"success, then a failure", {2001, 2003, 2004}, {{}, RunEnd::Installed, {}}},
-        {"a removal between the download and the package", {1001, 1003, 5001, 5002, 5003, 2001, 2003},
+        {"a removal between the download and the package",
+         {1001, 1003, 5001, 5002, 5003, 2001, 2003},
          {{}, {}, {}, {}, {}, {}, RunEnd::Installed}},
-        {"a failed download, then a new attempt", {1001, 1004, 0, 1001, 1003, 2003},
+        {"a failed download, then a new attempt",
+         {1001, 1004, 0, 1001, 1003, 2003},
          {{}, RunEnd::DownloadFailed, {}, {}, {}, RunEnd::Installed}},
         {"a refusal ends it before any failure", {2005, 2004}, {RunEnd::PackageRefused, {}}},
     };

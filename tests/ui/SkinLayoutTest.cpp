@@ -314,23 +314,17 @@ TEST(SkinLayout, MainWindowHitTestDragsResizesAndClicks) {
     ASSERT_TRUE(w.Create(nullptr, L"Lumetra音频转换器", WS_OVERLAPPEDWINDOW, 0));
     ::SetWindowPos(w.GetHWND(), nullptr, 100, 100, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     w.UpdateLayout();
-    auto hit = [&](int x, int y) {
-        return ::SendMessageW(w.GetHWND(), WM_NCHITTEST, 0, MAKELPARAM(100 + x, 100 + y));
-    };
+    auto hit = [&](int x, int y) { return ::SendMessageW(w.GetHWND(), WM_NCHITTEST, 0, MAKELPARAM(100 + x, 100 + y)); };
     const RECT& button = w.FindControl(L"defaultInstallBtn")->GetPos();
     struct Case {
         int x, y;
         LRESULT expected;
     } cases[] = {
-        {300, 100, HTCAPTION},
-        {(button.left + button.right) / 2, (button.top + button.bottom) / 2, HTCLIENT},
+        {300, 100, HTCAPTION}, {(button.left + button.right) / 2, (button.top + button.bottom) / 2, HTCLIENT},
         {555, 15, HTCLIENT}, // minimise button
-        {2, 200, HTLEFT},
-        {597, 200, HTRIGHT},
-        {300, 3, HTTOP},
-        {300, 396, HTBOTTOM},
-        {2, 2, HTTOPLEFT},
-        {598, 398, HTBOTTOMRIGHT},
+        {2, 200, HTLEFT},      {597, 200, HTRIGHT},
+        {300, 3, HTTOP},       {300, 396, HTBOTTOM},
+        {2, 2, HTTOPLEFT},     {598, 398, HTBOTTOMRIGHT},
         {6, 200, HTCAPTION},
     };
     for (const auto& c : cases) {

@@ -26,7 +26,9 @@ struct Logger {
     }
 };
 
-void FreeFunction() { DEBUG_LOG(L"free"); }
+void FreeFunction() {
+    DEBUG_LOG(L"free");
+}
 
 std::wstring TagOf(const std::wstring& line) {
     size_t open = line.find(L'(');
@@ -41,8 +43,9 @@ TEST(DebugLog, PrefixHasPaddedIdsTimeTagAndLineThenTerminator) {
     DEBUG_LOG(L"hello %d %s", 42, L"世界");
     auto lines = capture.Lines();
     ASSERT_EQ(lines.size(), 1u);
-    std::wregex shape(LR"(<P(\d{5,})><T(\d{5,})><\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3}>\(([^)]*)\)<(\d{4,})>: (.*))"
-                      L"\r\n");
+    std::wregex shape(
+        LR"(<P(\d{5,})><T(\d{5,})><\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3}>\(([^)]*)\)<(\d{4,})>: (.*))"
+        L"\r\n");
     std::wsmatch m;
     ASSERT_TRUE(std::regex_match(lines[0], m, shape)) << TestSupport::Utf8(lines[0]);
     EXPECT_EQ(std::stoul(m[1].str()), ::GetCurrentProcessId());
@@ -147,7 +150,7 @@ TEST(LogFile, NamesRotationAndUrlsForTheLog) {
         const wchar_t* name;
         bool ours;
     } names[] = {
-        {L"TunivoxSetup_20260309_070501_42.log", true}, {L"TunivoxSetup_20260309_070501_.log", false},
+        {L"TunivoxSetup_20260309_070501_42.log", true},  {L"TunivoxSetup_20260309_070501_.log", false},
         {L"TunivoxSetup_2026030_0705011_42.log", false}, {L"TunivoxSetup_20260309_070501_42.log.txt", false},
         {L"tunivoxsetup_20260309_070501_42.log", false}, {L"TunivoxSetup_2026030x_070501_42.log", false},
         {L"TunivoxSetup_20260309_070501_4a.log", false}, {L"TunivoxSetup_20260309-070501_42.log", false},
@@ -161,8 +164,9 @@ TEST(LogFile, NamesRotationAndUrlsForTheLog) {
         existing.push_back(L"TunivoxSetup_202601" + std::wstring(day < 10 ? L"0" : L"") + std::to_wstring(day) +
                            L"_120000_7.log");
     }
-    EXPECT_EQ(Utils::LogFilesToRemove(existing, 10),
-              (std::vector<std::wstring>{L"TunivoxSetup_20260101_120000_7.log", L"TunivoxSetup_20260102_120000_7.log"}));
+    EXPECT_EQ(
+        Utils::LogFilesToRemove(existing, 10),
+        (std::vector<std::wstring>{L"TunivoxSetup_20260101_120000_7.log", L"TunivoxSetup_20260102_120000_7.log"}));
     EXPECT_TRUE(Utils::LogFilesToRemove({L"TunivoxSetup_20260101_120000_7.log"}, 10).empty());
 
     struct {
@@ -191,7 +195,8 @@ TEST(LogFile, EveryLineGoesToTheFileAsItIsLoggedAndOthersCanReadIt) {
     // Read while still open: the line is there already, and another reader may open the file.
     std::string text = TestSupport::ReadBytes(path);
     EXPECT_EQ(text.rfind("earlier\r\n", 0), 0u);
-    EXPECT_NE(text.find("(LogFile_EveryLineGoesToTheFileAsItIsLoggedAndOthersCanReadIt_Test::TestBody)"), std::string::npos);
+    EXPECT_NE(text.find("(LogFile_EveryLineGoesToTheFileAsItIsLoggedAndOthersCanReadIt_Test::TestBody)"),
+              std::string::npos);
     EXPECT_NE(text.find(": \xE7\xAC\xAC\xE4\xB8\x80\xE8\xA1\x8C 1\r\n"), std::string::npos) << "UTF-8";
     Utils::UniqueFileHandle writer(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                                  nullptr, OPEN_EXISTING, 0, nullptr));
@@ -205,7 +210,8 @@ TEST(LogFile, EveryLineGoesToTheFileAsItIsLoggedAndOthersCanReadIt) {
     ::GetEnvironmentVariableW(L"TMP", oldTemp, MAX_PATH);
     ::SetEnvironmentVariableW(L"TMP", (dir.path() + L"\\").c_str());
     for (int i = 10; i < 22; ++i) {
-        ASSERT_TRUE(TestSupport::WriteBytes(dir / (L"TunivoxSetup_200001" + std::to_wstring(i) + L"_000000_1.log"), "x"));
+        ASSERT_TRUE(
+            TestSupport::WriteBytes(dir / (L"TunivoxSetup_200001" + std::to_wstring(i) + L"_000000_1.log"), "x"));
     }
     ASSERT_TRUE(::CreateDirectoryW((dir / L"TunivoxSetup_20000101_000000_1.log").c_str(), nullptr));
     std::wstring fresh = Utils::OpenLogFile(L"", false);

@@ -45,8 +45,7 @@ bool KeepsFolderDescriptors() {
     Utils::UniqueLocalMem descriptor;
     if (!::CreateDirectoryW(folder.c_str(), nullptr) ||
         !Utils::DescriptorFromSddl(Utils::kAdministratorsOnlySddl, descriptor) ||
-        !::SetFileSecurityW(folder.c_str(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                            descriptor.get())) {
+        !::SetFileSecurityW(folder.c_str(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor.get())) {
         return false;
     }
     Utils::UniqueFileHandle handle(::CreateFileW(folder.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -87,10 +86,10 @@ TEST(Links, AdministratorsOnlyDescriptors) {
         {L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", true},
         {L"O:SYG:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", true},
         {L"O:BAD:P(A;;FA;;;BA)(D;;FA;;;WD)", true},
-        {L"O:BAD:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", false},                    // inherits from the parent
-        {L"O:BAD:AI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", false},                  // auto-inherited is not protected
-        {L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FR;;;BU)", false},   // users may read
-        {L"O:S-1-5-21-1-2-3-1000D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", false},  // owned by a user
+        {L"O:BAD:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", false},                   // inherits from the parent
+        {L"O:BAD:AI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", false},                 // auto-inherited is not protected
+        {L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FR;;;BU)", false},  // users may read
+        {L"O:S-1-5-21-1-2-3-1000D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", false}, // owned by a user
         {L"O:BAD:P(A;OICI;FA;;;S-1-5-21-1-2-3-1000)", false},
         {L"O:BAD:P", false},
         {L"O:BAD:P(A;OICI;FA;;;BA", false},
@@ -109,8 +108,8 @@ TEST(Links, LogFileIsNeverWrittenThroughALink) {
     ::GetEnvironmentVariableW(L"TMP", oldTemp, MAX_PATH);
     struct Case {
         const char* name;
-        std::wstring path;  // -log=PATH; empty: a new file in TMP
-        std::wstring temp;  // TMP for the run
+        std::wstring path; // -log=PATH; empty: a new file in TMP
+        std::wstring temp; // TMP for the run
         bool elevated;
         const wchar_t* landsIn; // the folder the log must land in; null: no log at all
     } cases[] = {
@@ -174,7 +173,8 @@ TEST(Links, RotationLeavesAnOldLogWithASecondName) {
     const std::wstring linked = dir / L"TunivoxSetup_20000101_000000_1.log";
     ASSERT_TRUE(::CreateHardLinkW(linked.c_str(), other.c_str(), nullptr));
     for (int i = 10; i < 20; ++i) {
-        ASSERT_TRUE(TestSupport::WriteBytes(dir / (L"TunivoxSetup_200002" + std::to_wstring(i) + L"_000000_1.log"), "x"));
+        ASSERT_TRUE(
+            TestSupport::WriteBytes(dir / (L"TunivoxSetup_200002" + std::to_wstring(i) + L"_000000_1.log"), "x"));
     }
     wchar_t oldTemp[MAX_PATH] = {};
     ::GetEnvironmentVariableW(L"TMP", oldTemp, MAX_PATH);

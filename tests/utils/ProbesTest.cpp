@@ -19,7 +19,8 @@ TEST(DeviceId, Is32HexDigitsWithLowerCaseOnlyInTheThirdGroup) {
             wchar_t c = id[k];
             ASSERT_TRUE(std::iswxdigit(c)) << TestSupport::Utf8(id);
             if (k < 12 || k >= 16) {
-                EXPECT_FALSE(c >= L'a' && c <= L'f') << "upper case outside characters 13-16: " << TestSupport::Utf8(id);
+                EXPECT_FALSE(c >= L'a' && c <= L'f')
+                    << "upper case outside characters 13-16: " << TestSupport::Utf8(id);
             } else {
                 EXPECT_FALSE(c >= L'A' && c <= L'F') << "lower case in characters 13-16: " << TestSupport::Utf8(id);
             }
@@ -48,7 +49,8 @@ TEST(FreeSpace, MissingDriveFailsAndLogsTheSystemCode) {
     EXPECT_EQ(disk.totalBytes, 0u);
     auto lines = capture.LinesOf(L"Utils::HardDiskManager::CheckFreeSpace");
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(LogCapture::Message(lines[0]), L"HardDiskManager::CheckFreeSpace FAIL code=" + std::to_wstring(code) + L"\r\n");
+    EXPECT_EQ(LogCapture::Message(lines[0]),
+              L"HardDiskManager::CheckFreeSpace FAIL code=" + std::to_wstring(code) + L"\r\n");
 }
 
 TEST(FreeSpace, ExistingFolderFillsTheCounts) {
@@ -68,10 +70,8 @@ TEST(Network, ResultCombinesFlagsWithTheTwoMarkers) {
         bool internet;
         int expected;
     } cases[] = {
-        {0, false, 0x10000},
-        {0, true, 0x10000},
-        {0x0040, true, 0x0040},
-        {0x0004 | 0x0008 | 0x0020, false, 0x20000 | 0x002C},
+        {0, false, 0x10000},      {0, true, 0x10000},
+        {0x0040, true, 0x0040},   {0x0004 | 0x0008 | 0x0020, false, 0x20000 | 0x002C},
         {0x0001, false, 0x20001},
     };
     for (const Case& c : cases) {

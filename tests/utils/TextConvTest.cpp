@@ -17,10 +17,10 @@ TEST(UrlEncode, KeepsPrintableAsciiPlusForSpacePercentEscapesTheRest) {
         {L"http://h/p?a=1&b=2", L"http://h/p?a=1&b=2"},
         {L"音", L"%E9%9F%B3"},
         {L"http://h/安 装.exe", L"http://h/%E5%AE%89+%E8%A3%85.exe"},
-        {L"100%", L"100%"},       // a bare percent stays bare
-        {L"%41", L"%41"},         // an existing escape is not escaped again
+        {L"100%", L"100%"}, // a bare percent stays bare
+        {L"%41", L"%41"},   // an existing escape is not escaped again
         {L"a+b~!", L"a+b~!"},
-        {L"\t\x7f", L"%09%7F"},   // control characters and DEL
+        {L"\t\x7f", L"%09%7F"}, // control characters and DEL
         {L"\U0001F600", L"%F0%9F%98%80"},
     };
     for (const auto& c : cases) {
@@ -45,5 +45,9 @@ TEST(TextConversion, Utf8AndAnsiCodePage936RoundTrip) {
     EXPECT_EQ(Utils::MultiByteToWide(std::string("ab\0cd", 5), kCodePageUtf8), L"ab");
     EXPECT_EQ(Utils::WideToMultiByte(std::wstring(L"ab\0cd", 5), kCodePageUtf8), "ab");
     // Invalid UTF-8 is replaced, not dropped.
-    EXPECT_EQ(Utils::MultiByteToWide("a\xFF" "b", kCodePageUtf8), L"a\xFFFD" L"b");
+    EXPECT_EQ(Utils::MultiByteToWide("a\xFF"
+                                     "b",
+                                     kCodePageUtf8),
+              L"a\xFFFD"
+              L"b");
 }

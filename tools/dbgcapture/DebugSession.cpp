@@ -139,8 +139,8 @@ void DebugSession::Run(std::wstring exe, std::wstring commandLine) {
         switch (event.dwDebugEventCode) {
         case OUTPUT_DEBUG_STRING_EVENT: {
             const auto& info = event.u.DebugString;
-            record = ReadRemoteString(process.get(), info.lpDebugStringData, info.nDebugStringLength,
-                                      info.fUnicode != 0);
+            record =
+                ReadRemoteString(process.get(), info.lpDebugStringData, info.nDebugStringLength, info.fUnicode != 0);
             while (!record.empty() && (record.back() == '\0' || record.back() == '\n' || record.back() == '\r')) {
                 record.pop_back();
             }
@@ -150,8 +150,8 @@ void DebugSession::Run(std::wstring exe, std::wstring commandLine) {
         case EXCEPTION_DEBUG_EVENT: {
             const EXCEPTION_RECORD& r = event.u.Exception.ExceptionRecord;
             if (r.ExceptionCode == Utils::kSetThreadNameException && r.NumberParameters >= 3) {
-                std::string name = ReadRemoteString(process.get(),
-                                                    reinterpret_cast<const void*>(r.ExceptionInformation[1]), 64, false);
+                std::string name = ReadRemoteString(
+                    process.get(), reinterpret_cast<const void*>(r.ExceptionInformation[1]), 64, false);
                 record = "THREADNAME " + std::to_string(r.ExceptionInformation[2]) + " " + name.c_str();
                 haveRecord = true;
             } else if (r.ExceptionCode != EXCEPTION_BREAKPOINT) {

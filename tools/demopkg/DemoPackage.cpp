@@ -10,9 +10,9 @@
 //
 // Progress and results go to standard output in the installer's line protocol, one WriteFile per line (nothing
 // is buffered, so the installer sees each step as it happens), in the ANSI code page, ended by CR LF.
+#include <windows.h>
 #include <shlobj.h>
 #include <shlwapi.h>
-#include <windows.h>
 
 #include <string>
 #include <vector>
