@@ -98,7 +98,6 @@ private:
         Result Cancel(std::string& bytes);
         void Cancel();
         [[nodiscard]] bool Pending() const { return pending_; }
-        [[nodiscard]] bool Ended() const { return ended_; }
         [[nodiscard]] HANDLE Completed() const { return completed_.get(); }
 
     private:

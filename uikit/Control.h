@@ -61,7 +61,6 @@ public:
     int MaxHeight() const { return maxHeight_; }
     bool IsHandCursor() const { return handCursor_; }
     bool IsHot() const { return hot_; }
-    bool IsPushed() const { return pushed_; }
     bool IsFocused() const { return focused_; }
     void SetHot(bool v);
     void SetPushed(bool v);

@@ -38,7 +38,6 @@ public:
     // pixels depend only on the window's size: `render` is called only when the size differs from the one
     // painted last, not on every move or activation.
     void Follow(HWND above, const RECT& windowRect, bool visible, int size, const Render& render);
-    HWND Handle() const { return hwnd_; }
 
 private:
     HWND hwnd_ = nullptr;
