@@ -106,25 +106,25 @@ void CMainWnd::InitWindow() {
         ::SendMessageW(GetHWND(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
     }
 
-    m_winVLayout = FindControl(L"winVLayout");
-    m_backBtn = Find<UiKit::Button>(L"backBtn");
-    m_titleSystemHLayout = FindControl(L"titleSystemHLayout");
-    m_mainTabLayout = Find<UiKit::TabLayout>(L"mainTabLayout");
-    m_defaultInstallBtn = Find<UiKit::Button>(L"defaultInstallBtn");
-    m_customeInstallBtn = Find<UiKit::Button>(L"customeInstallBtn");
-    m_customeBtn = Find<UiKit::Button>(L"customeBtn");
-    m_openProduceBtn = Find<UiKit::Button>(L"openProduceBtn");
-    m_treatyCb = Find<UiKit::Option>(L"treatyCb");
-    m_treatyCb2 = Find<UiKit::Option>(L"treatyCb2");
-    m_chDirBtn = Find<UiKit::Button>(L"chDirBtn");
-    m_installDirEdit = Find<UiKit::Edit>(L"installDirEdit");
-    m_progressLb = Find<UiKit::Label>(L"progressLb");
-    m_createDSCb = Find<UiKit::Option>(L"createDSCb");
-    m_createQSCb = Find<UiKit::Option>(L"createQSCb");
-    m_tipLbl = FindControl(L"tipLbl");
-    m_tipLb2 = FindControl(L"tipLb2");
-    m_installingTipLbl = FindControl(L"installingTipLbl");
-    m_installPrg = Find<UiKit::Progress>(L"installPrg");
+    m_winVLayout = Bind<UiKit::Control>(L"winVLayout");
+    m_backBtn = Bind<UiKit::Button>(L"backBtn");
+    m_titleSystemHLayout = Bind<UiKit::Control>(L"titleSystemHLayout");
+    m_mainTabLayout = Bind<UiKit::TabLayout>(L"mainTabLayout");
+    m_defaultInstallBtn = Bind<UiKit::Button>(L"defaultInstallBtn");
+    m_customeInstallBtn = Bind<UiKit::Button>(L"customeInstallBtn");
+    m_customeBtn = Bind<UiKit::Button>(L"customeBtn");
+    m_openProduceBtn = Bind<UiKit::Button>(L"openProduceBtn");
+    m_treatyCb = Bind<UiKit::Option>(L"treatyCb");
+    m_treatyCb2 = Bind<UiKit::Option>(L"treatyCb2");
+    m_chDirBtn = Bind<UiKit::Button>(L"chDirBtn");
+    m_installDirEdit = Bind<UiKit::Edit>(L"installDirEdit");
+    m_progressLb = Bind<UiKit::Label>(L"progressLb");
+    m_createDSCb = Bind<UiKit::Option>(L"createDSCb");
+    m_createQSCb = Bind<UiKit::Option>(L"createQSCb");
+    m_tipLbl = Bind<UiKit::Control>(L"tipLbl");
+    m_tipLb2 = Bind<UiKit::Control>(L"tipLb2");
+    m_installingTipLbl = Bind<UiKit::Control>(L"installingTipLbl");
+    m_installPrg = Bind<UiKit::Progress>(L"installPrg");
 
     // Workers only post: the record belongs to the window once the post succeeded.
     HWND hwnd = GetHWND();

@@ -32,10 +32,10 @@ void SetDialogHook(DialogHook hook, void* context) {
 
 void CAgreementWidget::InitWindow() {
     CSkinFrameBase::InitWindow();
-    agreementBtn_ = FindControl(L"agreementBtn");
-    okBtn_ = FindControl(L"okBtn");
-    cancelBtn_ = FindControl(L"cancelBtn");
-    closeBtn_ = FindControl(L"closebtn");
+    agreementBtn_ = Bind<UiKit::Control>(L"agreementBtn");
+    okBtn_ = Bind<UiKit::Control>(L"okBtn");
+    cancelBtn_ = Bind<UiKit::Control>(L"cancelBtn");
+    closeBtn_ = Bind<UiKit::Control>(L"closebtn");
 }
 
 void CAgreementWidget::OnClick(const UiKit::Notify& msg) {
@@ -52,9 +52,9 @@ void CAgreementWidget::OnClick(const UiKit::Notify& msg) {
 
 void CExitTipsWidget::InitWindow() {
     CSkinFrameBase::InitWindow();
-    okBtn_ = FindControl(L"okBtn");
-    cancelBtn_ = FindControl(L"cancelBtn");
-    closeBtn_ = FindControl(L"closebtn");
+    okBtn_ = Bind<UiKit::Control>(L"okBtn");
+    cancelBtn_ = Bind<UiKit::Control>(L"cancelBtn");
+    closeBtn_ = Bind<UiKit::Control>(L"closebtn");
 }
 
 void CExitTipsWidget::OnClick(const UiKit::Notify& msg) {
@@ -76,10 +76,11 @@ void CExitTipsWidget::OnClick(const UiKit::Notify& msg) {
 
 void CMessageTipsWidget::InitWindow() {
     CSkinFrameBase::InitWindow();
+    // The warning's skin has no button but the close button, and neither skin a cancel button.
     okBtn = FindControl(L"okBtn");
     cancelBtn = FindControl(L"cancelBtn");
-    textLbl = FindControl(L"textLbl");
-    captionLbl = FindControl(L"captionLbl");
+    textLbl = Bind<UiKit::Control>(L"textLbl");
+    captionLbl = Bind<UiKit::Control>(L"captionLbl");
 }
 
 void CMessageTipsWidget::OnClick(const UiKit::Notify& msg) {
@@ -117,10 +118,11 @@ int ShowMessageDialog(HWND owner, const wchar_t* text, const wchar_t* caption) {
     if (!CreateDialogWindow(dialog, owner, L"消息框")) {
         return -1;
     }
-    if (text != nullptr && dialog.textLbl != nullptr) {
+    // Both labels are bound: the dialog exists only with them.
+    if (text != nullptr) {
         dialog.textLbl->SetText(text);
     }
-    if (caption != nullptr && dialog.captionLbl != nullptr) {
+    if (caption != nullptr) {
         dialog.captionLbl->SetText(caption);
     }
     dialog.CenterWindow();
@@ -133,12 +135,10 @@ int ShowWarnDialog(HWND owner, const wchar_t* text) {
     if (!CreateDialogWindow(dialog, owner, L"消息框")) {
         return -1;
     }
-    if (text != nullptr && dialog.textLbl != nullptr) {
+    if (text != nullptr) {
         dialog.textLbl->SetText(text);
     }
-    if (dialog.captionLbl != nullptr) {
-        dialog.captionLbl->SetText(L"温馨提示");
-    }
+    dialog.captionLbl->SetText(L"温馨提示");
     dialog.CenterWindow();
     dialog.ShowModal();
     return dialog.result;

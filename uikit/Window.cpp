@@ -110,7 +110,6 @@ bool Window::Create(HWND owner, const std::wstring& title, DWORD style, DWORD ex
     wc.lpszClassName = cls.c_str();
     ::RegisterClassExW(&wc); // the class may exist from an earlier window
     owner_ = owner;
-    closing_ = false;
     modalResult_ = 0;
     // The window is shown only once it has its size, region, child controls and layout: shown earlier (WS_VISIBLE
     // at creation), Wine paints it before the tree is ready and never again.
@@ -134,7 +133,17 @@ bool Window::Create(HWND owner, const std::wstring& title, DWORD style, DWORD ex
         shadow_->Create(owner);
     }
     UpdateRegion();
+    unbound_.clear();
     InitWindow();
+    if (!unbound_.empty()) {
+        std::wstring names;
+        for (const std::wstring& name : unbound_) {
+            names += L" " + name;
+        }
+        DEBUG_LOG(L"skin %s lacks controls the window needs:%s", GetSkinFile().c_str(), names.c_str());
+        ::DestroyWindow(hwnd);
+        return false;
+    }
     NeedLayout();
     if (visible) {
         ::ShowWindow(hwnd, SW_SHOW);
@@ -225,7 +234,6 @@ void Window::Close(int result) {
         return;
     }
     modalResult_ = result;
-    closing_ = true;
     // The owner is enabled before this window goes, so that activation returns to it.
     EnableOwnerAgain();
     ::DestroyWindow(hwnd_);

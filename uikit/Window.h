@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "uikit/Control.h"
 #include "uikit/Render.h"
@@ -85,6 +86,15 @@ public:
     Control* GetRoot() const { return root_.get(); }
     Control* FindControl(const std::wstring& name) const;
     template <class T> T* Find(const std::wstring& name) const { return dynamic_cast<T*>(FindControl(name)); }
+    // The control `name` of kind T that the window cannot work without: for InitWindow to keep. A skin without it
+    // (or with another kind under the name) is noted, and Create then fails, naming every missing control once.
+    template <class T> T* Bind(const std::wstring& name) {
+        T* control = Find<T>(name);
+        if (control == nullptr) {
+            unbound_.push_back(name);
+        }
+        return control;
+    }
     const WindowSpec& Look() const { return look_; }
 
     // Notifications: SendNotify delivers now; PostNotify (any thread) queues for delivery on the UI thread.
@@ -140,6 +150,7 @@ private:
     HWND owner_ = nullptr;
     WindowSpec look_;
     std::unique_ptr<Control> root_;
+    std::vector<std::wstring> unbound_; // controls InitWindow needed and the skin lacks
     std::map<int, Utils::UniqueGdiObject> fonts_;
     int defaultFont_ = -1;
     ImageCache images_;
@@ -150,7 +161,6 @@ private:
     bool layoutDirty_ = true;
     bool modal_ = false;
     bool disabledOwner_ = false; // this window's modal loop disabled the owner
-    bool closing_ = false;
     int modalResult_ = 0;
     struct TimerKey {
         Control* control;

@@ -478,6 +478,40 @@ public:
 };
 } // namespace
 
+namespace {
+// Needs "a" as a button, "closebtn" as an edit box (the skin has a button there) and "gone" (not in the skin).
+class NeedyWindow : public Window {
+public:
+    explicit NeedyWindow(std::wstring folder) : folder_(std::move(folder)) {}
+    std::wstring GetSkinFile() const override { return L"test.xml"; }
+    std::wstring GetSkinFolder() const override { return folder_; }
+    void InitWindow() override {
+        a = Bind<Button>(L"a");
+        Bind<Edit>(L"closebtn");
+        Bind<Control>(L"gone");
+    }
+    Button* a = nullptr;
+
+private:
+    std::wstring folder_;
+};
+} // namespace
+
+TEST(Bind, AWindowWhoseSkinLacksANeededControlIsNotCreated) {
+    TestSupport::TempDir dir(L"bind");
+    ASSERT_TRUE(TestSupport::WriteBytes(dir / L"test.xml", kLayout));
+    TestSupport::LogCapture capture;
+    NeedyWindow w(dir.path());
+    EXPECT_FALSE(w.Create(nullptr, L"needy", WS_POPUP | WS_VISIBLE, 0));
+    EXPECT_EQ(w.GetHWND(), nullptr);
+    EXPECT_NE(w.a, nullptr) << "what the skin has is bound";
+    size_t named = 0;
+    for (const std::wstring& line : capture.Lines()) {
+        named += line.find(L"skin test.xml lacks controls the window needs: closebtn gone") != std::wstring::npos;
+    }
+    EXPECT_EQ(named, 1u);
+}
+
 TEST(ResourcePath, WindowsWithoutASkinFolderReadFromIt) {
     TestSupport::TempDir dir(L"respath");
     ASSERT_TRUE(TestSupport::WriteBytes(dir / L"test.xml", kLayout));
