@@ -32,13 +32,10 @@ double DetentionValue(std::wstring_view value) {
 
 double StartupStyleValue(std::wstring_view value) {
     std::wstring text = ReadText(value);
-    if (text == L"AutoStartup") {
-        return 1.0;
-    }
-    if (text == L"UserStartup") {
-        return 2.0;
-    }
-    return 0.0; // "NonStartup" and every other word
+    StartupStyle style = text == L"AutoStartup"   ? StartupStyle::Auto
+                         : text == L"UserStartup" ? StartupStyle::User
+                                                  : StartupStyle::None;
+    return static_cast<double>(style);
 }
 
 } // namespace

@@ -27,6 +27,13 @@ enum InstallCode : int {
 // code (0.0 is "State=Fail", 2.0 a child that could not be started, 1000.0 an "Error=" line).
 constexpr double kFailValueExitCode = 3.0;
 
+// What the package asks for once it is installed (StartupStyle=, the value of IST_CODE_STARTUP_STYLE).
+enum class StartupStyle : int {
+    None = 0, // "NonStartup" and every other word
+    Auto = 1, // "AutoStartup": the installer starts the product at once
+    User = 2, // "UserStartup": the done page's button starts it
+};
+
 enum UninstallCode : int {
     // The removal of the previous installation begins (after the new package has passed its checks).
     UNI_CODE_START = 5001,

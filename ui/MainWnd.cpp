@@ -239,33 +239,33 @@ LRESULT CMainWnd::OnStatus(const StatusRecord& r) {
         return 0;
     }
     switch (r.code) {
-    case 1004:
+    case DL_CODE_FAIL:
         InstallFlow::RemovePackageAfterFailedDownload(*m_installer);
         Message(L"下载失败", L"温馨提示");
         m_mainTabLayout->SelectItem(m_pageBeforeInstall);
         break;
-    case 2001:
+    case IST_CODE_START:
         Records::WriteSetIni(m_facts.installPath);
         break;
-    case 2003:
+    case IST_CODE_SUCCESS:
         m_installPrg->SetValue(100);
         m_mainTabLayout->SelectItem(kPageDone);
         FinishInstall();
         break;
-    case 2004:
+    case IST_CODE_FAIL:
         Warn(r.message);
         m_mainTabLayout->SelectItem(kPageStart);
         break;
-    case 5004:
+    case UNI_CODE_FAIL:
         // The previous installation could not be removed: it is still there, the new package was not run.
         Warn(r.message.empty() ? std::wstring(L"卸载旧版本失败") : r.message);
         m_mainTabLayout->SelectItem(kPageStart);
         break;
-    case 2005: // the package failed its verification; the orchestrator has deleted it
+    case IST_CODE_REFUSED: // the package failed its verification; the orchestrator has deleted it
         Warn(L"安装包校验失败，请重新下载");
         m_mainTabLayout->SelectItem(m_pageBeforeInstall);
         break;
-    case 3009:
+    case IST_CODE_MESSAGE:
         Message(r.message, L"消息");
         break;
     default:
@@ -276,7 +276,7 @@ LRESULT CMainWnd::OnStatus(const StatusRecord& r) {
 
 void CMainWnd::FinishInstall() {
     InstallFlow::RecordInstallation(m_facts);
-    if (m_facts.startupStyle == 1) {
+    if (m_facts.startupStyle == StartupStyle::Auto) {
         Records::LaunchProduct(GetHWND(), m_facts.startUrl, m_facts.startExePath);
     }
     if (m_facts.topShowDelay != 0) {
@@ -321,7 +321,7 @@ LRESULT CMainWnd::HandleMessage(UINT msg, WPARAM wp, LPARAM lp, bool& handled) {
         handled = true;
         int page = CurrentPage();
         if (page == kPageDone ||
-            (page != kPageInstalling && RunDialog([this] { return ShowExitDialog(GetHWND()); }) == 1)) {
+            (page != kPageInstalling && RunDialog([this] { return ShowExitDialog(GetHWND()); }) == kDialogAccepted)) {
             Close(1);
         }
         return 0;
@@ -379,7 +379,8 @@ void CMainWnd::OnClick(const UiKit::Notify& msg) {
     UiKit::Control* sender = msg.sender;
     const std::wstring name = sender != nullptr ? sender->GetName() : L"";
     if (sender == m_defaultInstallBtn) {
-        if (m_treatyCb->IsSelected() || RunDialog([this] { return ShowAgreementDialog(GetHWND()); }) == 1) {
+        if (m_treatyCb->IsSelected() ||
+            RunDialog([this] { return ShowAgreementDialog(GetHWND()); }) == kDialogAccepted) {
             StartInstall(GetDefaultInstallPath(), true, true);
         }
     } else if (sender == m_customeBtn) {
@@ -406,20 +407,21 @@ void CMainWnd::OnClick(const UiKit::Notify& msg) {
             m_installDirEdit->SetText(path);
         }
     } else if (sender == m_customeInstallBtn) {
-        if (m_treatyCb2->IsSelected() || RunDialog([this] { return ShowAgreementDialog(GetHWND()); }) == 1) {
+        if (m_treatyCb2->IsSelected() ||
+            RunDialog([this] { return ShowAgreementDialog(GetHWND()); }) == kDialogAccepted) {
             StartInstall(GetCustomInstallPath(), m_createDSCb->IsSelected(), m_createQSCb->IsSelected());
         }
     } else if (sender == m_openProduceBtn) {
         // Starting the product lets pending input through: a second click must find the button dead.
         m_openProduceBtn->SetEnabled(false);
-        if (m_facts.startupStyle == 2) {
+        if (m_facts.startupStyle == StartupStyle::User) {
             Records::LaunchProduct(GetHWND(), m_facts.startUrl, m_facts.startExePath);
         }
         Close(1);
     } else if (name == L"treatyBtn" || name == L"treatyBtn2") {
         OpenLicencePage(GetHWND());
     } else if (name == L"closebtn") {
-        if (CurrentPage() == kPageDone || RunDialog([this] { return ShowExitDialog(GetHWND()); }) == 1) {
+        if (CurrentPage() == kPageDone || RunDialog([this] { return ShowExitDialog(GetHWND()); }) == kDialogAccepted) {
             Close(1);
         }
     } else {

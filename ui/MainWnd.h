@@ -41,7 +41,7 @@ constexpr UINT WM_INSTALLER_STATUS = WM_USER + 1000;
 constexpr UINT WM_REPLAY_DEFERRED = WM_USER + 1001;
 
 constexpr UINT TIMER_INSTALLING_TIP = 10; // on "installingTipLbl"
-constexpr UINT TIMER_BRING_TO_FRONT = 10; // on the root control
+constexpr UINT TIMER_BRING_TO_FRONT = 12; // on the root control
 constexpr UINT TIMER_AUTO_CLOSE = 11;     // on the root control
 constexpr UINT kInstallingTipDelayMs = 60000;
 

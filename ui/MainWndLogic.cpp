@@ -240,7 +240,7 @@ bool RunFacts::Take(int code, double value, const std::wstring& message) {
         startUrl = message;
         return true;
     case IST_CODE_STARTUP_STYLE:
-        startupStyle = static_cast<int>(value);
+        startupStyle = value == 1.0 ? StartupStyle::Auto : value == 2.0 ? StartupStyle::User : StartupStyle::None;
         return true;
     case IST_CODE_TOP_SHOW_DETENTION:
         topShowDelay = DelayFromValue(value);

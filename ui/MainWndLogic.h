@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "install/StatusCodes.h"
+
 namespace MainWndLogic {
 
 // The bar's share: the download fills 0..scale, the installation scale..1; truncated toward zero and kept within
@@ -116,7 +118,7 @@ struct RunFacts {
     std::wstring startExePath;
     std::wstring uninstallerPath;
     std::wstring startUrl;
-    int startupStyle = 0;
+    StartupStyle startupStyle = StartupStyle::None;
     uint32_t topShowDelay = kDefaultTopShowDelayMs;
     uint32_t finishCloseDelay = kDefaultFinishCloseDelayMs;
 

@@ -40,9 +40,9 @@ void CAgreementWidget::InitWindow() {
 
 void CAgreementWidget::OnClick(const UiKit::Notify& msg) {
     if (Is(msg, okBtn_)) {
-        Close(1);
+        Close(kDialogAccepted);
     } else if (Is(msg, cancelBtn_) || Is(msg, closeBtn_)) {
-        Close(2);
+        Close(kDialogDeclined);
     } else if (Is(msg, agreementBtn_)) {
         OpenLicencePage(GetHWND());
     } else {
@@ -59,9 +59,9 @@ void CExitTipsWidget::InitWindow() {
 
 void CExitTipsWidget::OnClick(const UiKit::Notify& msg) {
     if (Is(msg, okBtn_)) {
-        Close(1);
+        Close(kDialogAccepted);
     } else if (Is(msg, cancelBtn_) || Is(msg, closeBtn_)) {
-        Close(2);
+        Close(kDialogDeclined);
     } else if (msg.sender != nullptr) {
         const std::wstring& name = msg.sender->GetName();
         WPARAM command = name == L"minbtn"       ? SC_MINIMIZE
@@ -85,20 +85,20 @@ void CMessageTipsWidget::InitWindow() {
 
 void CMessageTipsWidget::OnClick(const UiKit::Notify& msg) {
     if (Is(msg, okBtn)) {
-        result = 0;
-        Close(1);
+        result = kMessageAcknowledged;
+        Close(result);
     } else if (Is(msg, cancelBtn)) {
-        result = 1;
-        Close(1);
+        result = kMessageDismissed;
+        Close(result);
     } else {
-        CSkinFrameBase::OnClick(msg); // "closebtn": closed, result stays 1
+        CSkinFrameBase::OnClick(msg); // "closebtn": closed, kMessageDismissed
     }
 }
 
 int ShowAgreementDialog(HWND owner) {
     CAgreementWidget dialog;
     if (!CreateDialogWindow(dialog, owner, L"用户协议")) {
-        return -1;
+        return kDialogNotShown;
     }
     dialog.CenterWindow();
     return dialog.ShowModal();
@@ -107,7 +107,7 @@ int ShowAgreementDialog(HWND owner) {
 int ShowExitDialog(HWND owner) {
     CExitTipsWidget dialog;
     if (!CreateDialogWindow(dialog, owner, L"消息框")) {
-        return -1;
+        return kDialogNotShown;
     }
     dialog.CenterWindow();
     return dialog.ShowModal();
@@ -116,7 +116,7 @@ int ShowExitDialog(HWND owner) {
 int ShowMessageDialog(HWND owner, const wchar_t* text, const wchar_t* caption) {
     CMessageTipsWidget dialog;
     if (!CreateDialogWindow(dialog, owner, L"消息框")) {
-        return -1;
+        return kDialogNotShown;
     }
     // Both labels are bound: the dialog exists only with them.
     if (text != nullptr) {
@@ -133,7 +133,7 @@ int ShowMessageDialog(HWND owner, const wchar_t* text, const wchar_t* caption) {
 int ShowWarnDialog(HWND owner, const wchar_t* text) {
     CWarnTipsWidget dialog;
     if (!CreateDialogWindow(dialog, owner, L"消息框")) {
-        return -1;
+        return kDialogNotShown;
     }
     if (text != nullptr) {
         dialog.textLbl->SetText(text);

@@ -3,6 +3,15 @@
 
 #include "ui/SkinFrameBase.h"
 
+// What the dialogs return. Agreement and exit: kDialogAccepted after "okBtn" (agree, leave), kDialogDeclined after any
+// other way of closing. Message and warning: kMessageAcknowledged after "知道了", kMessageDismissed otherwise. Each:
+// kDialogNotShown when it cannot be created.
+constexpr int kDialogNotShown = -1;
+constexpr int kDialogAccepted = 1;
+constexpr int kDialogDeclined = 2;
+constexpr int kMessageAcknowledged = 0;
+constexpr int kMessageDismissed = 1;
+
 class CAgreementWidget : public CSkinFrameBase {
 public:
     CAgreementWidget() : CSkinFrameBase(L"AgreementWidget.xml") {}
@@ -37,8 +46,8 @@ public:
     std::wstring GetSkinFile() const override { return L"150"; }
     void InitWindow() override;
     void OnClick(const UiKit::Notify& msg) override;
-    // 0 after "okBtn", 1 after "cancelBtn" or any other way of closing.
-    int result = 1;
+    // kMessageAcknowledged after "okBtn", kMessageDismissed after "cancelBtn" or any other way of closing.
+    int result = kMessageDismissed;
 
 protected:
     CMessageTipsWidget(std::wstring skin) : CSkinFrameBase(std::move(skin)) {}
@@ -56,8 +65,6 @@ public:
     std::wstring GetSkinFile() const override { return L"151"; }
 };
 
-// Results: agreement 1 agree, 2 refuse or close; exit 1 confirm, 2 otherwise; message and warning 0 after "知道了",
-// 1 otherwise. -1 when the dialog cannot be created.
 int ShowAgreementDialog(HWND owner);
 int ShowExitDialog(HWND owner);
 int ShowMessageDialog(HWND owner, const wchar_t* text, const wchar_t* caption);

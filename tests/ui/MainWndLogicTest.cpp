@@ -230,7 +230,7 @@ TEST(MainWndLogic, FactsThePackageReports) {
     EXPECT_EQ(facts.startExePath, L"D:\\real\\T.exe");
     EXPECT_EQ(facts.uninstallerPath, L"D:\\real\\uninst.ep");
     EXPECT_EQ(facts.startUrl, L"http://start");
-    EXPECT_EQ(facts.startupStyle, 2);
+    EXPECT_EQ(facts.startupStyle, StartupStyle::User);
     EXPECT_EQ(facts.topShowDelay, 0u);
     EXPECT_EQ(facts.finishCloseDelay, 5000u);
 }
