@@ -45,6 +45,21 @@ bool StartGdiplus() {
     return started;
 }
 
+Utils::UniqueGdiObject NewDib32(HDC dc, int w, int h, void*& bits) {
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+    bi.bmiHeader.biWidth = w;
+    bi.bmiHeader.biHeight = -h; // top-down
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    bits = nullptr;
+    Utils::UniqueGdiObject dib(::CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!dib) {
+        bits = nullptr;
+    }
+    return dib;
+}
+
 std::unique_ptr<Gdiplus::Bitmap> LoadPngResource(HMODULE module, int id) {
     HRSRC res = ::FindResourceW(module, MAKEINTRESOURCEW(id), L"PNG");
     if (res == nullptr) {

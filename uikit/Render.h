@@ -10,6 +10,7 @@
 #include <string>
 
 #include "uikit/Parse.h"
+#include "utils/ScopedWin.h"
 
 namespace Gdiplus {
 class Bitmap;
@@ -37,6 +38,10 @@ private:
     std::wstring skinFolder_;
     std::map<std::wstring, std::unique_ptr<Gdiplus::Bitmap>> images_;
 };
+
+// A top-down 32-bit DIB section of w x h pixels for `dc` (null: the screen); `bits` gets its pixels, row by row
+// from the top. Empty (and `bits` null) when it cannot be made.
+Utils::UniqueGdiObject NewDib32(HDC dc, int w, int h, void*& bits);
 
 // Loads PNG resource `id` of type "PNG" from `module` into a bitmap that owns its pixels.
 std::unique_ptr<Gdiplus::Bitmap> LoadPngResource(HMODULE module, int id);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "uikit/Render.h"
 #include "utils/ScopedWin.h"
 
 namespace UiKit {
@@ -105,15 +106,9 @@ void ShadowWindow::Follow(HWND above, const RECT& wr, bool visible, int size, co
         if (!render(pixels) || pixels.size() != static_cast<size_t>(w) * static_cast<size_t>(h)) {
             return;
         }
-        BITMAPINFO bi{};
-        bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
-        bi.bmiHeader.biWidth = w;
-        bi.bmiHeader.biHeight = -h;
-        bi.bmiHeader.biPlanes = 1;
-        bi.bmiHeader.biBitCount = 32;
         void* bits = nullptr;
         Utils::UniqueMemoryDc dc(::CreateCompatibleDC(nullptr));
-        Utils::UniqueGdiObject dib(::CreateDIBSection(dc.get(), &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+        Utils::UniqueGdiObject dib = NewDib32(dc.get(), w, h, bits);
         if (!dc || !dib || bits == nullptr) {
             return;
         }

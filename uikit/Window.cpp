@@ -449,14 +449,8 @@ void Window::Paint() {
     if (w > 0 && h > 0) {
         // Double buffer: the whole tree is drawn off screen and copied in one blit.
         Utils::UniqueMemoryDc mem(::CreateCompatibleDC(dc));
-        BITMAPINFO bi{};
-        bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
-        bi.bmiHeader.biWidth = w;
-        bi.bmiHeader.biHeight = -h;
-        bi.bmiHeader.biPlanes = 1;
-        bi.bmiHeader.biBitCount = 32;
         void* bits = nullptr;
-        Utils::UniqueGdiObject dib(::CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+        Utils::UniqueGdiObject dib = NewDib32(dc, w, h, bits);
         if (mem && dib) {
             HGDIOBJ old = ::SelectObject(mem.get(), dib.get());
             RenderTo(mem.get());

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/support/TestSupport.h"
+#include "uikit/Render.h"
 #include "uikit/Shadow.h"
 #include "utils/DebugLog.h"
 #include "utils/ScopedWin.h"
@@ -131,15 +132,9 @@ bool SaveComposite(const UiKit::Window& window, const std::wstring& pngPath) {
         }
     }
     // The window's own pixels, inside its round-corner region.
-    BITMAPINFO bi{};
-    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
-    bi.bmiHeader.biWidth = w;
-    bi.bmiHeader.biHeight = -h;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
     void* bits = nullptr;
     Utils::UniqueMemoryDc dc(::CreateCompatibleDC(nullptr));
-    Utils::UniqueGdiObject dib(::CreateDIBSection(dc.get(), &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+    Utils::UniqueGdiObject dib = UiKit::NewDib32(dc.get(), w, h, bits);
     if (!dc || !dib) {
         return false;
     }

@@ -424,15 +424,9 @@ TEST(Canvas, DrawsImagesWithDestFadeAndCut) {
     ImageCache cache;
     cache.SetSource(::GetModuleHandleW(nullptr), dir.path());
 
-    BITMAPINFO bi{};
-    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
-    bi.bmiHeader.biWidth = 40;
-    bi.bmiHeader.biHeight = -10;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
     void* bits = nullptr;
     Utils::UniqueMemoryDc dc(::CreateCompatibleDC(nullptr));
-    Utils::UniqueGdiObject dib(::CreateDIBSection(dc.get(), &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+    Utils::UniqueGdiObject dib = NewDib32(dc.get(), 40, 10, bits);
     ASSERT_TRUE(dib);
     HGDIOBJ old = ::SelectObject(dc.get(), dib.get());
     auto* px = static_cast<uint32_t*>(bits);
