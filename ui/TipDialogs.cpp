@@ -30,39 +30,45 @@ void SetDialogHook(DialogHook hook, void* context) {
     g_hookContext = context;
 }
 
-void CAgreementWidget::InitWindow() {
+void CQuestionDialog::InitWindow() {
     CSkinFrameBase::InitWindow();
-    agreementBtn_ = Bind<UiKit::Control>(L"agreementBtn");
     okBtn_ = Bind<UiKit::Control>(L"okBtn");
     cancelBtn_ = Bind<UiKit::Control>(L"cancelBtn");
     closeBtn_ = Bind<UiKit::Control>(L"closebtn");
 }
 
-void CAgreementWidget::OnClick(const UiKit::Notify& msg) {
+bool CQuestionDialog::Answered(const UiKit::Notify& msg) {
     if (Is(msg, okBtn_)) {
         Close(kDialogAccepted);
     } else if (Is(msg, cancelBtn_) || Is(msg, closeBtn_)) {
         Close(kDialogDeclined);
-    } else if (Is(msg, agreementBtn_)) {
+    } else {
+        return false;
+    }
+    return true;
+}
+
+void CAgreementWidget::InitWindow() {
+    CQuestionDialog::InitWindow();
+    agreementBtn_ = Bind<UiKit::Control>(L"agreementBtn");
+}
+
+void CAgreementWidget::OnClick(const UiKit::Notify& msg) {
+    if (Answered(msg)) {
+        return;
+    }
+    if (Is(msg, agreementBtn_)) {
         OpenLicencePage(GetHWND());
     } else {
         CSkinFrameBase::OnClick(msg);
     }
 }
 
-void CExitTipsWidget::InitWindow() {
-    CSkinFrameBase::InitWindow();
-    okBtn_ = Bind<UiKit::Control>(L"okBtn");
-    cancelBtn_ = Bind<UiKit::Control>(L"cancelBtn");
-    closeBtn_ = Bind<UiKit::Control>(L"closebtn");
-}
-
 void CExitTipsWidget::OnClick(const UiKit::Notify& msg) {
-    if (Is(msg, okBtn_)) {
-        Close(kDialogAccepted);
-    } else if (Is(msg, cancelBtn_) || Is(msg, closeBtn_)) {
-        Close(kDialogDeclined);
-    } else if (msg.sender != nullptr) {
+    if (Answered(msg)) {
+        return;
+    }
+    if (msg.sender != nullptr) {
         const std::wstring& name = msg.sender->GetName();
         WPARAM command = name == L"minbtn"       ? SC_MINIMIZE
                          : name == L"maxbtn"     ? SC_MAXIMIZE

@@ -12,31 +12,38 @@ constexpr int kDialogDeclined = 2;
 constexpr int kMessageAcknowledged = 0;
 constexpr int kMessageDismissed = 1;
 
-class CAgreementWidget : public CSkinFrameBase {
+// A dialog that asks a question: "okBtn" accepts, "cancelBtn" and the close button decline.
+class CQuestionDialog : public CSkinFrameBase {
 public:
-    CAgreementWidget() : CSkinFrameBase(L"AgreementWidget.xml") {}
+    void InitWindow() override;
+
+protected:
+    explicit CQuestionDialog(std::wstring skin) : CSkinFrameBase(std::move(skin)) {}
+    // Closes the dialog with its answer when `msg` is a click on one of the three buttons; false otherwise.
+    bool Answered(const UiKit::Notify& msg);
+
+private:
+    UiKit::Control* okBtn_ = nullptr;
+    UiKit::Control* cancelBtn_ = nullptr;
+    UiKit::Control* closeBtn_ = nullptr;
+};
+
+class CAgreementWidget : public CQuestionDialog {
+public:
+    CAgreementWidget() : CQuestionDialog(L"AgreementWidget.xml") {}
     std::wstring GetSkinFile() const override { return L"147"; }
     void InitWindow() override;
     void OnClick(const UiKit::Notify& msg) override;
 
 private:
     UiKit::Control* agreementBtn_ = nullptr;
-    UiKit::Control* okBtn_ = nullptr;
-    UiKit::Control* cancelBtn_ = nullptr;
-    UiKit::Control* closeBtn_ = nullptr;
 };
 
-class CExitTipsWidget : public CSkinFrameBase {
+class CExitTipsWidget : public CQuestionDialog {
 public:
-    CExitTipsWidget() : CSkinFrameBase(L"ExitTipsWidget.xml") {}
+    CExitTipsWidget() : CQuestionDialog(L"ExitTipsWidget.xml") {}
     std::wstring GetSkinFile() const override { return L"148"; }
-    void InitWindow() override;
     void OnClick(const UiKit::Notify& msg) override;
-
-private:
-    UiKit::Control* okBtn_ = nullptr;
-    UiKit::Control* cancelBtn_ = nullptr;
-    UiKit::Control* closeBtn_ = nullptr;
 };
 
 // Message box; the warning box below shares its behaviour and differs only in skin and caption.
