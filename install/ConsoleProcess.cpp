@@ -3,10 +3,12 @@
 #include <bcrypt.h>
 
 #include <cwchar>
+#include <new>
 
 #include "utils/DebugLog.h"
 #include "utils/Exception.h"
 #include "utils/Security.h"
+#include "utils/TextConv.h"
 
 namespace {
 
@@ -354,4 +356,25 @@ void CConsoleProcess::Close() {
     stdOutPipe = Pipe{};
     processId = 0;
     threadId = 0;
+}
+
+std::unique_ptr<CConsoleProcess> LaunchConsoleChild(const std::wstring& commandLine, const std::wstring& exe,
+                                                    const wchar_t* what, std::wstring& problem) {
+    std::wstring why;
+    try {
+        if (commandLine.empty()) {
+            why = L"the command line is too long";
+        } else {
+            auto child = std::make_unique<CConsoleProcess>();
+            child->Launch(commandLine, exe);
+            return child;
+        }
+    } catch (const Utils::Exception& e) {
+        why = Utils::MultiByteToWide(e.what(), CP_UTF8);
+    } catch (const std::bad_alloc&) {
+        why = L"out of memory";
+    }
+    problem = std::wstring(what) + L" not launched: " + why;
+    DEBUG_LOG(L"%s", problem.c_str());
+    return nullptr;
 }

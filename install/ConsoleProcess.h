@@ -20,6 +20,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 
 #include "utils/ScopedWin.h"
@@ -116,3 +117,8 @@ private:
     PipeRead outRead_;
     PipeRead errRead_;
 };
+
+// Starts `commandLine` (an empty one is refused: it was too long to build) as a hidden console child of `exe`.
+// Null when it cannot be started, with `problem` saying so in words: "<what> not launched: <why>".
+std::unique_ptr<CConsoleProcess> LaunchConsoleChild(const std::wstring& commandLine, const std::wstring& exe,
+                                                    const wchar_t* what, std::wstring& problem);

@@ -30,6 +30,18 @@ double DetentionValue(std::wstring_view value) {
     return static_cast<double>(static_cast<uint32_t>(ReadInt(value)));
 }
 
+// "State=Success" and "State=Fail" of either program: the verdict and its report; any other word says nothing.
+void ReadState(std::wstring_view value, int successCode, int failCode, const wchar_t* failText, LineOutcome& out) {
+    std::wstring state = ReadText(value);
+    if (state == L"Success") {
+        out.report = Report{successCode, 0.0, L""};
+        out.result = kResultSuccess;
+    } else if (state == L"Fail") {
+        out.report = Report{failCode, 0.0, failText};
+        out.result = kResultFailure;
+    }
+}
+
 double StartupStyleValue(std::wstring_view value) {
     std::wstring text = ReadText(value);
     StartupStyle style = text == L"AutoStartup"   ? StartupStyle::Auto
@@ -102,14 +114,7 @@ LineOutcome ParsePackageLine(std::wstring_view line) {
     } else if (key(L"InstPath=", v)) {
         out.report = TextReport(IST_CODE_INST_PATH, v);
     } else if (key(L"State=", v)) {
-        std::wstring state = ReadText(v);
-        if (state == L"Success") {
-            out.report = Report{IST_CODE_SUCCESS, 0.0, L""};
-            out.result = kResultSuccess;
-        } else if (state == L"Fail") {
-            out.report = Report{IST_CODE_FAIL, 0.0, L"安装包安装失败"};
-            out.result = kResultFailure;
-        }
+        ReadState(v, IST_CODE_SUCCESS, IST_CODE_FAIL, L"安装包安装失败", out);
     } else if (key(L"InstallVersion=", v)) {
         // Read by the package's protocol but reported to nobody.
     } else if (key(L"ExePath=", v) || key(L"StartExe=", v)) {
@@ -146,14 +151,7 @@ LineOutcome ParseUninstallerLine(std::wstring_view line) {
         out.report = TextReport(UNI_CODE_FAIL, line.substr(6));
         out.result = kResultFailure;
     } else if (StartsWith(line, L"State=")) {
-        std::wstring state = ReadText(line.substr(6));
-        if (state == L"Success") {
-            out.report = Report{UNI_CODE_SUCCESS, 0.0, L""};
-            out.result = kResultSuccess;
-        } else if (state == L"Fail") {
-            out.report = Report{UNI_CODE_FAIL, 0.0, L"安装包卸载失败"};
-            out.result = kResultFailure;
-        }
+        ReadState(line.substr(6), UNI_CODE_SUCCESS, UNI_CODE_FAIL, L"安装包卸载失败", out);
     } else if (StartsWith(line, L"Encode=")) {
         // The uninstaller knows UTF-8 and the ANSI code page only.
         out.codePage = ReadText(line.substr(7)) == L"UTF8" ? 65001 : 0;

@@ -121,20 +121,9 @@ unsigned long CPackageInstaller::Run() {
     }
     callback(IST_CODE_START, 0.0, L"");
     callback(IST_CODE_PROGRESS, 0.0, L"");
-    process.reset();
-    try {
-        auto child = std::make_unique<CConsoleProcess>();
-        child->Launch(commandLine, packagePath);
-        process = std::move(child);
-        held.reset();
-    } catch (const Utils::Exception& e) {
-        problem = L"package not launched: " + Utils::MultiByteToWide(e.what(), CP_UTF8);
-        DEBUG_LOG(L"%s", problem.c_str());
-        callback(IST_CODE_FAIL, 2.0, L"");
-        NotifyEnded();
-        return 0;
-    } catch (const std::bad_alloc&) {
-        problem = L"package not launched: out of memory";
+    process = LaunchConsoleChild(commandLine, packagePath, L"package", problem);
+    held.reset();
+    if (!process) {
         callback(IST_CODE_FAIL, 2.0, L"");
         NotifyEnded();
         return 0;

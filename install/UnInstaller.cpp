@@ -89,22 +89,9 @@ unsigned long CUnInstaller::RunUninstaller() {
         return 0;
     }
     callback(UNI_CODE_PROGRESS, 0.0, L"");
-    process.reset();
-    try {
-        if (commandLine.empty()) {
-            throw Utils::Exception(L"uninstaller command line too long");
-        }
-        auto child = std::make_unique<CConsoleProcess>();
-        child->Launch(commandLine, uninstallerExe);
-        process = std::move(child);
-        held.reset();
-    } catch (const Utils::Exception& e) {
-        problem = L"uninstaller not launched: " + Utils::MultiByteToWide(e.what(), CP_UTF8);
-        DEBUG_LOG(L"%s", problem.c_str());
-        callback(UNI_CODE_FAIL, 2.0, L"");
-        return 0;
-    } catch (const std::bad_alloc&) {
-        problem = L"uninstaller not launched: out of memory";
+    process = LaunchConsoleChild(commandLine, uninstallerExe, L"uninstaller", problem);
+    held.reset();
+    if (!process) {
         callback(UNI_CODE_FAIL, 2.0, L"");
         return 0;
     }
