@@ -175,19 +175,35 @@ void InstallerConfig::ApplyArguments(const std::vector<std::wstring>& args) {
     for (const std::wstring& arg : args) {
         given.push_back(Config::ConventionalSwitch(arg));
     }
+    NoteIgnoredArguments(given);
     const Config::OptionMap options = Config::ParseOptions(given);
+    ApplySharedOptions(options);
+    ApplySilentOptions(options);
+}
+
+void InstallerConfig::NoteIgnoredArguments(const std::vector<std::wstring>& given) {
     // Every argument after the program's own name that names no option.
-    if (!given.empty()) {
-        for (const auto& [key, value] : Config::ParseOptions({given.begin() + 1, given.end()})) {
-            if (!Config::IsKnownOption(key)) {
-                IgnoredArguments.push_back(Config::NameOnly(key));
-            }
+    if (given.empty()) {
+        return;
+    }
+    for (const auto& [key, value] : Config::ParseOptions({given.begin() + 1, given.end()})) {
+        if (!Config::IsKnownOption(key)) {
+            IgnoredArguments.push_back(Config::NameOnly(key));
         }
     }
-    auto find = [&options](const wchar_t* key) -> const std::wstring* {
-        auto it = options.find(key);
-        return it == options.end() ? nullptr : &it->second;
-    };
+}
+
+namespace {
+
+const std::wstring* FindOption(const Config::OptionMap& options, const wchar_t* key) {
+    auto it = options.find(key);
+    return it == options.end() ? nullptr : &it->second;
+}
+
+} // namespace
+
+void InstallerConfig::ApplySharedOptions(const Config::OptionMap& options) {
+    auto find = [&options](const wchar_t* key) { return FindOption(options, key); };
     if (const std::wstring* v = find(L"-downloadurl")) {
         SetDownloadUrl(*v);
         sources.DownloadUrl = Layer::CommandLine;
@@ -229,6 +245,20 @@ void InstallerConfig::ApplyArguments(const std::vector<std::wstring>& args) {
     if (const std::wstring* v = find(L"-packagesha256")) {
         AddPin(PackageSha256s, *v);
     }
+    if (const std::wstring* v = find(L"-connections")) {
+        // A value that is not a number keeps what the earlier layers gave.
+        if (auto connections = Config::ParseConnections(*v)) {
+            DownloadConnections = *connections;
+            sources.DownloadConnections = Layer::CommandLine;
+        }
+    }
+    if (const std::wstring* v = find(L"-proxy")) {
+        Proxy = *v;
+    }
+}
+
+void InstallerConfig::ApplySilentOptions(const Config::OptionMap& options) {
+    auto find = [&options](const wchar_t* key) { return FindOption(options, key); };
     // Any -silent means no window, even with a value it cannot take: an unattended run must never wait for a click.
     if (const std::wstring* v = find(L"-silent")) {
         Silent = true;
@@ -247,16 +277,6 @@ void InstallerConfig::ApplyArguments(const std::vector<std::wstring>& args) {
     }
     if (const std::wstring* v = find(L"-quicklaunch")) {
         ApplyTrueFalse(L"-quicklaunch", *v, SilentQuickLaunch, BadOptions);
-    }
-    if (const std::wstring* v = find(L"-connections")) {
-        // A value that is not a number keeps what the earlier layers gave.
-        if (auto connections = Config::ParseConnections(*v)) {
-            DownloadConnections = *connections;
-            sources.DownloadConnections = Layer::CommandLine;
-        }
-    }
-    if (const std::wstring* v = find(L"-proxy")) {
-        Proxy = *v;
     }
 }
 

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "config/ConfigValues.h"
+
 #define INSTALLER_DEFAULT_DOWNLOAD_URL L"https://dl.example.com/tunivox/package/setup_tunivox.exe"
 
 class InstallerConfig {
@@ -80,6 +82,12 @@ public:
     std::wstring AppName = L"Tunivox";
     std::wstring Version = L"1.0.0";
     std::wstring ExeFileName = L"NULL";
+
+private:
+    // The steps of ApplyArguments: what names no option, then the options every run reads, then silent mode's.
+    void NoteIgnoredArguments(const std::vector<std::wstring>& given);
+    void ApplySharedOptions(const Config::OptionMap& options);
+    void ApplySilentOptions(const Config::OptionMap& options);
 };
 
 // Replaces every "${ROUTE}" with the route for the running Windows version; asks for the version only when the
