@@ -266,104 +266,116 @@ int CurlClient::Start() {
     failure.clear();
     const std::wstring partPath = PartPath(path);
     const std::string narrowUrl = NarrowUrl(url);
-
     if (effectiveUrl.empty()) {
-        const double knownLength = contentLength;
-        const std::string knownValidator = validator;
-        Utils::UniqueCurl h = Head(narrowUrl);
-        char* effective = nullptr;
-        std::string named;
-        if (h && ::curl_easy_getinfo(h.get(), CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective) {
-            named = effective;
-        }
-        contentLength = GetDownloadFileLength(h.get());
-        long status = 0;
-        char* scheme = nullptr;
-        if (h) {
-            ::curl_easy_getinfo(h.get(), CURLINFO_RESPONSE_CODE, &status);
-            ::curl_easy_getinfo(h.get(), CURLINFO_SCHEME, &scheme);
-        }
-        // The length of an error page is not the package's: only a successful HEAD settles the length and the
-        // URL; after any other the next attempt asks again.
-        if (!h || !IsSuccessfulHead(scheme, status)) {
-            DEBUG_LOG(L"HEAD answered %ld: no length", status);
-            contentLength = -1.0;
-            if (status != 0) {
-                failure = L"HEAD " + Utils::UrlForLog(url) + L" answered HTTP " + Utils::Decimal(status);
-            }
-        }
-        if (contentLength >= 0) {
-            effectiveUrl = named;
-            acceptRanges = headFacts.acceptRanges;
-            validator = ValidatorOf(headFacts);
-            if (resumeDecided && !done.empty() && (contentLength != knownLength || validator != knownValidator)) {
-                // Asked again (after an HTTP error): the bytes there are of a file the server no longer has.
-                DEBUG_LOG(L"the server's file changed since the last attempt: starting over");
-                done.clear();
-                DeletePartFiles(path);
-            }
-        }
+        AskLength(narrowUrl);
     }
-
-    int result = 0;
-    if (!serverCheck.problem.empty()) {
-        result = ERR_SERVER_CERTIFICATE; // the HEAD request met a server that is not who it claims to be
-    } else if (contentLength < 0) {
-        result = ERR_NO_CONTENT_LENGTH;
-        if (failure.empty()) {
-            failure = L"HEAD " + Utils::UrlForLog(url) + L": " + CurlErrorText(result);
-        }
-    } else {
-        if (!resumeDecided) {
-            DecideResume(narrowUrl);
-        }
-        if (contentLength > 0 && static_cast<double>(CoveredBytes(done)) >= contentLength) {
-            // An earlier attempt fetched everything and only its rename failed: nothing is left to fetch.
-            DEBUG_LOG(L"partial file complete");
-        } else {
-            result = Transfer();
-        }
-    }
-
+    int result = FetchMissing(narrowUrl);
     if (result != 0) {
         DEBUG_LOG(L"error:%d:%s", result, CurlErrorText(result).c_str());
         if (failure.empty()) {
             failure = L"GET " + Utils::UrlForLog(url) + L": " + CurlErrorText(result);
         }
     }
-
     if (result == 0 && contentLength > 0) {
-        // The package is exactly the file's length: a part file longer than that (an earlier run's, of a longer
-        // answer) loses its tail first.
-        int64_t size = PartFileSize(partPath);
-        const int64_t length = static_cast<int64_t>(contentLength);
-        if (size > length) {
-            Utils::UniqueFileHandle part = OpenPartFile(partPath);
-            if (!part || !SetFileSize(part.get(), length) || !CloseChecked(part)) {
-                result = ERR_OPEN_PART_FILE;
-            }
-        } else if (size < length) {
-            DEBUG_LOG(L"part file of %lld bytes for %lld: not complete", static_cast<long long>(size),
-                      static_cast<long long>(length));
-            done.clear();
-            result = CURLE_PARTIAL_FILE;
-        }
+        result = FitPartFile(partPath);
     }
     if (result == 0) {
-        // The package must be the file just fetched: a target that cannot be replaced (held open by a scanner,
-        // say) fails the attempt, and the part file stays for the next one.
-        if (!::MoveFileExW(partPath.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-            DWORD error = ::GetLastError();
-            DEBUG_LOG(L"MoveFileExW(%s) failed: %lu", path.c_str(), error);
-            result = ERR_RENAME_PART_FILE;
-        } else {
-            done.clear();
-            resumeDecided = false;
-            ::DeleteFileW(PartStatePath(path).c_str());
-        }
+        result = RenamePartFile(partPath);
     }
     DEBUG_LOG(L"end download");
     return result;
+}
+
+void CurlClient::AskLength(const std::string& narrowUrl) {
+    const double knownLength = contentLength;
+    const std::string knownValidator = validator;
+    Utils::UniqueCurl h = Head(narrowUrl);
+    char* effective = nullptr;
+    std::string named;
+    if (h && ::curl_easy_getinfo(h.get(), CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective) {
+        named = effective;
+    }
+    contentLength = GetDownloadFileLength(h.get());
+    long status = 0;
+    char* scheme = nullptr;
+    if (h) {
+        ::curl_easy_getinfo(h.get(), CURLINFO_RESPONSE_CODE, &status);
+        ::curl_easy_getinfo(h.get(), CURLINFO_SCHEME, &scheme);
+    }
+    // The length of an error page is not the package's: only a successful HEAD settles the length and the
+    // URL; after any other the next attempt asks again.
+    if (!h || !IsSuccessfulHead(scheme, status)) {
+        DEBUG_LOG(L"HEAD answered %ld: no length", status);
+        contentLength = -1.0;
+        if (status != 0) {
+            failure = L"HEAD " + Utils::UrlForLog(url) + L" answered HTTP " + Utils::Decimal(status);
+        }
+    }
+    if (contentLength >= 0) {
+        effectiveUrl = named;
+        acceptRanges = headFacts.acceptRanges;
+        validator = ValidatorOf(headFacts);
+        if (resumeDecided && !done.empty() && (contentLength != knownLength || validator != knownValidator)) {
+            // Asked again (after an HTTP error): the bytes there are of a file the server no longer has.
+            DEBUG_LOG(L"the server's file changed since the last attempt: starting over");
+            done.clear();
+            DeletePartFiles(path);
+        }
+    }
+}
+
+int CurlClient::FetchMissing(const std::string& narrowUrl) {
+    if (!serverCheck.problem.empty()) {
+        return ERR_SERVER_CERTIFICATE; // the HEAD request met a server that is not who it claims to be
+    }
+    if (contentLength < 0) {
+        if (failure.empty()) {
+            failure = L"HEAD " + Utils::UrlForLog(url) + L": " + CurlErrorText(ERR_NO_CONTENT_LENGTH);
+        }
+        return ERR_NO_CONTENT_LENGTH;
+    }
+    if (!resumeDecided) {
+        DecideResume(narrowUrl);
+    }
+    if (contentLength > 0 && static_cast<double>(CoveredBytes(done)) >= contentLength) {
+        // An earlier attempt fetched everything and only its rename failed: nothing is left to fetch.
+        DEBUG_LOG(L"partial file complete");
+        return 0;
+    }
+    return Transfer();
+}
+
+int CurlClient::FitPartFile(const std::wstring& partPath) {
+    // The package is exactly the file's length: a part file longer than that (an earlier run's, of a longer
+    // answer) loses its tail first.
+    int64_t size = PartFileSize(partPath);
+    const int64_t length = static_cast<int64_t>(contentLength);
+    if (size > length) {
+        Utils::UniqueFileHandle part = OpenPartFile(partPath);
+        if (!part || !SetFileSize(part.get(), length) || !CloseChecked(part)) {
+            return ERR_OPEN_PART_FILE;
+        }
+    } else if (size < length) {
+        DEBUG_LOG(L"part file of %lld bytes for %lld: not complete", static_cast<long long>(size),
+                  static_cast<long long>(length));
+        done.clear();
+        return CURLE_PARTIAL_FILE;
+    }
+    return 0;
+}
+
+int CurlClient::RenamePartFile(const std::wstring& partPath) {
+    // The package must be the file just fetched: a target that cannot be replaced (held open by a scanner, say)
+    // fails the attempt, and the part file stays for the next one.
+    if (!::MoveFileExW(partPath.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        DWORD error = ::GetLastError();
+        DEBUG_LOG(L"MoveFileExW(%s) failed: %lu", path.c_str(), error);
+        return ERR_RENAME_PART_FILE;
+    }
+    done.clear();
+    resumeDecided = false;
+    ::DeleteFileW(PartStatePath(path).c_str());
+    return 0;
 }
 
 void CurlClient::DecideResume(const std::string&) {
@@ -418,8 +430,23 @@ int CurlClient::Transfer() {
     }
 }
 
+namespace {
+
+// Notes the libcurl result of every request that finished since the last look.
+void NoteFinished(CURLM* multi, const std::vector<std::unique_ptr<CurlClient::Request>>& requests) {
+    int left = 0;
+    while (CURLMsg* msg = ::curl_multi_info_read(multi, &left)) {
+        for (const auto& r : requests) {
+            if (msg->msg == CURLMSG_DONE && msg->easy_handle == r->easy.get()) {
+                r->result = msg->data.result;
+            }
+        }
+    }
+}
+
+} // namespace
+
 int CurlClient::RunRequests(const SpanList& plan, bool parallel) {
-    const std::wstring partPath = PartPath(path);
     abortAttempt = false;
     irregular.clear();
     resumeOffset = CoveredBytes(done);
@@ -432,106 +459,132 @@ int CurlClient::RunRequests(const SpanList& plan, bool parallel) {
         return ERR_EASY_INIT;
     }
     std::vector<std::unique_ptr<Request>> requests;
-    int result = 0;
-    for (const Span& span : plan) {
-        auto r = std::make_unique<Request>();
-        r->client = this;
-        r->asked = span;
-        r->parallel = parallel;
-        r->easy.reset(::curl_easy_init());
-        if (!r->easy) {
-            result = ERR_EASY_INIT;
-            break;
-        }
-        r->file = OpenPartFile(partPath);
-        if (!r->file) {
-            DWORD error = ::GetLastError();
-            DEBUG_LOG(L"part file not opened: %lu", error);
-            result = ERR_OPEN_PART_FILE;
-            break;
-        }
-        CURL* h = r->easy.get();
-        r->headers.reset(::curl_slist_append(r->headers.release(), "Connection: keep-alive"));
-        // The package is saved as sent, and a range is a range of the file itself: no content coding.
-        r->headers.reset(::curl_slist_append(r->headers.release(), "Accept-Encoding: identity"));
-        int options = 0;
-        if (span.begin > 0 || parallel) {
-            std::string range = std::to_string(span.begin) + "-";
-            if (parallel) {
-                range += std::to_string(span.end - 1);
-            }
-            options |= ::curl_easy_setopt(h, CURLOPT_RANGE, range.c_str());
-            if (!validator.empty() && IsHttpUrl(effectiveUrl)) {
-                // The bytes already there count only while the server still has the same file.
-                r->headers.reset(::curl_slist_append(r->headers.release(), ("If-Range: " + validator).c_str()));
-                r->ifRange = true;
-            }
-        }
-        ::curl_easy_setopt(h, CURLOPT_HTTPHEADER, r->headers.get());
-        ::curl_easy_setopt(h, CURLOPT_TCP_KEEPALIVE, 1L);
-        ::curl_easy_setopt(h, CURLOPT_TCP_KEEPIDLE, 10L);
-        ::curl_easy_setopt(h, CURLOPT_TCP_KEEPINTVL, 10L);
-        ::curl_easy_setopt(h, CURLOPT_TIMEOUT, 0L);
-        options |= ::curl_easy_setopt(h, CURLOPT_URL, effectiveUrl.c_str());
-        options |= ::curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-        options |= RedirectOptions(h, NarrowUrl(url));
-        options |= ::curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &CurlClient::WriteData);
-        options |= ::curl_easy_setopt(h, CURLOPT_WRITEDATA, r.get());
-        options |= ::curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &CurlClient::HeaderData);
-        options |= ::curl_easy_setopt(h, CURLOPT_HEADERDATA, &r->facts);
-        options |= ::curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
-        options |= ::curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &CurlClient::TransferCallback);
-        options |= ::curl_easy_setopt(h, CURLOPT_XFERINFODATA, r.get());
-        options |= ::curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L);
-        options |= ::curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, 60L);
-        options |= ::curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedLimitBytes);
-        options |= ::curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, lowSpeedTime);
-        options |= ::curl_easy_setopt(h, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
-        options |= EnableServerCheck(h, r->check);
-        options |= ApplyProxy(h);
-        r->usedProxy = proxy.proxy;
-        if (options != 0) {
-            result = options;
-            break;
-        }
-        requests.push_back(std::move(r));
-    }
+    int result = PrepareRequests(plan, parallel, requests);
     if (result != 0) {
         return result;
     }
     if (parallel) {
         DEBUG_LOG(L"%u ranges at once", static_cast<unsigned>(requests.size()));
     }
+    result = PerformRequests(multi.get(), requests);
+    CloseRequests(multi.get(), requests);
+    result = JudgeRequests(requests, result);
+    if (Resumable()) {
+        SaveState(done, true);
+    } else if (saver) {
+        saver->Flush(); // no save of this attempt lands after what follows (a rename, a deletion)
+    }
+    return result;
+}
+
+int CurlClient::PrepareRequests(const SpanList& plan, bool parallel, std::vector<std::unique_ptr<Request>>& requests) {
+    const std::wstring partPath = PartPath(path);
+    for (const Span& span : plan) {
+        auto r = std::make_unique<Request>();
+        r->client = this;
+        r->asked = span;
+        r->parallel = parallel;
+        int result = PrepareRequest(*r, partPath);
+        if (result != 0) {
+            return result;
+        }
+        requests.push_back(std::move(r));
+    }
+    return 0;
+}
+
+int CurlClient::PrepareRequest(Request& r, const std::wstring& partPath) {
+    r.easy.reset(::curl_easy_init());
+    if (!r.easy) {
+        return ERR_EASY_INIT;
+    }
+    r.file = OpenPartFile(partPath);
+    if (!r.file) {
+        DWORD error = ::GetLastError();
+        DEBUG_LOG(L"part file not opened: %lu", error);
+        return ERR_OPEN_PART_FILE;
+    }
+    int options = RequestHeaders(r);
+    options |= RequestOptions(r);
+    r.usedProxy = proxy.proxy;
+    return options;
+}
+
+int CurlClient::RequestHeaders(Request& r) {
+    CURL* h = r.easy.get();
+    r.headers.reset(::curl_slist_append(r.headers.release(), "Connection: keep-alive"));
+    // The package is saved as sent, and a range is a range of the file itself: no content coding.
+    r.headers.reset(::curl_slist_append(r.headers.release(), "Accept-Encoding: identity"));
+    int options = 0;
+    if (r.asked.begin > 0 || r.parallel) {
+        std::string range = std::to_string(r.asked.begin) + "-";
+        if (r.parallel) {
+            range += std::to_string(r.asked.end - 1);
+        }
+        options |= ::curl_easy_setopt(h, CURLOPT_RANGE, range.c_str());
+        if (!validator.empty() && IsHttpUrl(effectiveUrl)) {
+            // The bytes already there count only while the server still has the same file.
+            r.headers.reset(::curl_slist_append(r.headers.release(), ("If-Range: " + validator).c_str()));
+            r.ifRange = true;
+        }
+    }
+    return options;
+}
+
+int CurlClient::RequestOptions(Request& r) {
+    CURL* h = r.easy.get();
+    ::curl_easy_setopt(h, CURLOPT_HTTPHEADER, r.headers.get());
+    ::curl_easy_setopt(h, CURLOPT_TCP_KEEPALIVE, 1L);
+    ::curl_easy_setopt(h, CURLOPT_TCP_KEEPIDLE, 10L);
+    ::curl_easy_setopt(h, CURLOPT_TCP_KEEPINTVL, 10L);
+    ::curl_easy_setopt(h, CURLOPT_TIMEOUT, 0L);
+    int options = ::curl_easy_setopt(h, CURLOPT_URL, effectiveUrl.c_str());
+    options |= ::curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+    options |= RedirectOptions(h, NarrowUrl(url));
+    options |= ::curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &CurlClient::WriteData);
+    options |= ::curl_easy_setopt(h, CURLOPT_WRITEDATA, &r);
+    options |= ::curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &CurlClient::HeaderData);
+    options |= ::curl_easy_setopt(h, CURLOPT_HEADERDATA, &r.facts);
+    options |= ::curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+    options |= ::curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &CurlClient::TransferCallback);
+    options |= ::curl_easy_setopt(h, CURLOPT_XFERINFODATA, &r);
+    options |= ::curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L);
+    options |= ::curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, 60L);
+    options |= ::curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedLimitBytes);
+    options |= ::curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, lowSpeedTime);
+    options |= ::curl_easy_setopt(h, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
+    options |= EnableServerCheck(h, r.check);
+    options |= ApplyProxy(h);
+    return options;
+}
+
+int CurlClient::PerformRequests(CURLM* multi, const std::vector<std::unique_ptr<Request>>& requests) {
     live.clear();
-    for (auto& r : requests) {
-        ::curl_multi_add_handle(multi.get(), r->easy.get());
+    for (const auto& r : requests) {
+        ::curl_multi_add_handle(multi, r->easy.get());
         live.push_back(r.get());
     }
     const int64_t startTick = static_cast<int64_t>(::GetTickCount64());
     int running = 1;
     while (running > 0) {
-        CURLMcode mc = ::curl_multi_perform(multi.get(), &running);
+        CURLMcode mc = ::curl_multi_perform(multi, &running);
         if (mc != CURLM_OK) {
             DEBUG_LOG(L"curl_multi_perform: %d", static_cast<int>(mc));
-            result = CURLE_OUT_OF_MEMORY;
-            break;
+            return CURLE_OUT_OF_MEMORY;
         }
-        int left = 0;
-        while (CURLMsg* msg = ::curl_multi_info_read(multi.get(), &left)) {
-            for (auto& r : requests) {
-                if (msg->msg == CURLMSG_DONE && msg->easy_handle == r->easy.get()) {
-                    r->result = msg->data.result;
-                }
-            }
-        }
+        NoteFinished(multi, requests);
         ProgressCallback(requests, startTick);
         if (running > 0) {
-            ::curl_multi_poll(multi.get(), nullptr, 0, 200, nullptr);
+            ::curl_multi_poll(multi, nullptr, 0, 200, nullptr);
         }
     }
+    return 0;
+}
+
+void CurlClient::CloseRequests(CURLM* multi, const std::vector<std::unique_ptr<Request>>& requests) {
     live.clear();
-    for (auto& r : requests) {
-        ::curl_multi_remove_handle(multi.get(), r->easy.get());
+    for (const auto& r : requests) {
+        ::curl_multi_remove_handle(multi, r->easy.get());
         if (!CloseChecked(r->file) && r->code == 0) {
             DWORD error = ::GetLastError();
             DEBUG_LOG(L"part file not closed: %lu", error);
@@ -539,30 +592,15 @@ int CurlClient::RunRequests(const SpanList& plan, bool parallel) {
             r->discard = true;
         }
     }
+}
+
+int CurlClient::JudgeRequests(const std::vector<std::unique_ptr<Request>>& requests, int result) {
     bool proxyNoted = false;
-    for (auto& r : requests) {
+    for (const auto& r : requests) {
         if (r->written > 0 && !r->discard) {
             AddSpan(done, {r->asked.begin, r->asked.begin + r->written});
         }
-        int code = r->code != 0 ? r->code : r->result;
-        if (code == CURLE_HTTP_RETURNED_ERROR) {
-            // Where the redirections led may have gone stale (a signed URL that expired): ask the configured URL.
-            effectiveUrl.clear();
-        }
-        if (code == CURLE_ABORTED_BY_CALLBACK && !r->check.problem.empty()) {
-            code = ERR_SERVER_CERTIFICATE;
-            serverCheck.problem = r->check.problem;
-        } else if (code == CURLE_ABORTED_BY_CALLBACK && abortAttempt && !cancelled) {
-            code = 0; // stopped because another range's answer was irregular
-        } else if (code == CURLE_OK && r->asked.end != kOpenEnd && r->written < r->asked.end - r->asked.begin) {
-            code = CURLE_PARTIAL_FILE;
-        } else if (code == CURLE_OK && r->asked.end == kOpenEnd && contentLength > 0 &&
-                   r->asked.begin + r->written != static_cast<int64_t>(contentLength)) {
-            // The one stream ended (a short Content-Length, a close) before the file's length: a broken-off body.
-            DEBUG_LOG(L"the answer ended at %lld of %lld bytes", static_cast<long long>(r->asked.begin + r->written),
-                      static_cast<long long>(contentLength));
-            code = CURLE_PARTIAL_FILE;
-        }
+        int code = RequestCode(*r);
         if (code != 0) {
             // One failure moves on to the next proxy at most once per attempt: the other requests of the attempt
             // failed at the same proxy, not at the ones after it.
@@ -575,12 +613,30 @@ int CurlClient::RunRequests(const SpanList& plan, bool parallel) {
             }
         }
     }
-    if (Resumable()) {
-        SaveState(done, true);
-    } else if (saver) {
-        saver->Flush(); // no save of this attempt lands after what follows (a rename, a deletion)
-    }
     return result;
+}
+
+int CurlClient::RequestCode(const Request& r) {
+    int code = r.code != 0 ? r.code : r.result;
+    if (code == CURLE_HTTP_RETURNED_ERROR) {
+        // Where the redirections led may have gone stale (a signed URL that expired): ask the configured URL.
+        effectiveUrl.clear();
+    }
+    if (code == CURLE_ABORTED_BY_CALLBACK && !r.check.problem.empty()) {
+        code = ERR_SERVER_CERTIFICATE;
+        serverCheck.problem = r.check.problem;
+    } else if (code == CURLE_ABORTED_BY_CALLBACK && abortAttempt && !cancelled) {
+        code = 0; // stopped because another range's answer was irregular
+    } else if (code == CURLE_OK && r.asked.end != kOpenEnd && r.written < r.asked.end - r.asked.begin) {
+        code = CURLE_PARTIAL_FILE;
+    } else if (code == CURLE_OK && r.asked.end == kOpenEnd && contentLength > 0 &&
+               r.asked.begin + r.written != static_cast<int64_t>(contentLength)) {
+        // The one stream ended (a short Content-Length, a close) before the file's length: a broken-off body.
+        DEBUG_LOG(L"the answer ended at %lld of %lld bytes", static_cast<long long>(r.asked.begin + r.written),
+                  static_cast<long long>(contentLength));
+        code = CURLE_PARTIAL_FILE;
+    }
+    return code;
 }
 
 void CurlClient::SaveState(const SpanList& spans, bool wait) {
@@ -756,94 +812,129 @@ int CurlClient::HeadProgressCallback(void* client, curl_off_t, curl_off_t, curl_
     return static_cast<CurlClient*>(client)->cancelled ? 1 : 0;
 }
 
+namespace {
+
+// How many more bytes the request may write: the rest of the range asked for, or of the file's length.
+int64_t Room(const CurlClient::Request& r, double contentLength) {
+    if (r.asked.end != kOpenEnd) {
+        return r.asked.end - r.asked.begin - r.written;
+    }
+    if (contentLength > 0) {
+        return static_cast<int64_t>(contentLength) - r.asked.begin - r.written;
+    }
+    return INT64_MAX;
+}
+
+// Writes `bytes` at `offset` of `file`; returns how many the system took.
+DWORD WriteAt(HANDLE file, int64_t offset, const void* data, size_t bytes) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFF);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD put = 0;
+    if (!::WriteFile(file, data, static_cast<DWORD>(bytes), &put, &at)) {
+        DWORD error = ::GetLastError();
+        DEBUG_LOG(L"WriteFile at %lld failed: %lu", static_cast<long long>(offset), error);
+        put = 0;
+    }
+    return put;
+}
+
+} // namespace
+
 size_t CurlClient::WriteData(void* data, size_t size, size_t count, void* request) {
     auto* r = static_cast<Request*>(request);
     CurlClient* self = r->client;
     if (!r->checked) {
         // The first body bytes: the status line and headers of the answer are all there.
         r->checked = true;
-        bool http = r->facts.status != 0;
-        std::string now = ValidatorOf(r->facts);
-        const int64_t length = static_cast<int64_t>(self->contentLength);
-        if (r->parallel) {
-            std::string problem = RangeProblem(r->facts, r->asked, length, self->validator);
-            if (!problem.empty()) {
-                self->irregular = problem;
-                self->abortAttempt = true;
-                return 0;
-            }
-        } else if (http && r->asked.begin > 0 && r->facts.status == 200) {
-            if (!r->ifRange) {
-                r->code = CURLE_RANGE_ERROR; // a server that cannot resume: the bytes there cannot be matched
-                return 0;
-            }
-            // The server did not confirm the file of the part file: this answer is the whole new file.
-            DEBUG_LOG(L"the server's file changed (If-Range not confirmed): starting over");
-            r->asked.begin = 0;
-            self->StartOver(r->file.get());
-            curl_off_t announced = -1;
-            ::curl_easy_getinfo(r->easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
-            if (announced > 0) {
-                self->contentLength = static_cast<double>(announced); // the new file's length, for progress and state
-            }
-            self->validator = now;
-        } else if (http && r->facts.status == 206) {
-            // Every range answer of the one stream is checked as the parallel ones are: the same file, and exactly
-            // the rest of it.
-            if (!self->validator.empty() && !now.empty() && now != self->validator) {
-                DEBUG_LOG(L"the server's file changed (%hs, was %hs) under a resumed range: starting over", now.c_str(),
-                          self->validator.c_str());
-                self->StartOver(r->file.get());
-                self->effectiveUrl.clear(); // the next attempt asks for the new file's length and validator
-                r->code = ERR_FILE_CHANGED;
-                return 0;
-            }
-            if (!ContentRangeIs(r->facts.contentRange, {r->asked.begin, length}, length)) {
-                DEBUG_LOG(L"Content-Range \"%hs\" for bytes %lld-%lld/%lld", r->facts.contentRange.c_str(),
-                          static_cast<long long>(r->asked.begin), static_cast<long long>(length - 1),
-                          static_cast<long long>(length));
-                r->code = CURLE_RANGE_ERROR;
-                return 0;
-            }
-        } else if (http && r->asked.begin == 0 && !now.empty() && now != self->validator) {
-            // The whole file, sent after the HEAD: its validator is the one the state file must name.
-            self->validator = now;
+        if (!self->AcceptAnswer(*r)) {
+            return 0;
         }
     }
     size_t bytes = size * count;
-    int64_t room = INT64_MAX;
-    if (r->asked.end != kOpenEnd) {
-        room = r->asked.end - r->asked.begin - r->written;
-    } else if (self->contentLength > 0) {
-        room = static_cast<int64_t>(self->contentLength) - r->asked.begin - r->written;
-    }
-    if (static_cast<int64_t>(bytes) > room) {
-        // More than the range or the file holds: never written over the next range or past the end, and the
-        // answer as a whole is not trusted.
-        r->discard = true;
-        if (r->parallel) {
-            self->irregular = "an answer longer than the range asked for";
-            self->abortAttempt = true;
-        } else {
-            r->code = ERR_ANSWER_TOO_LONG;
-        }
+    if (static_cast<int64_t>(bytes) > Room(*r, self->contentLength)) {
+        self->RefuseLongAnswer(*r);
         return 0;
     }
-    const int64_t offset = r->asked.begin + r->written;
-    OVERLAPPED at{};
-    at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFF);
-    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-    DWORD put = 0;
-    if (!::WriteFile(r->file.get(), data, static_cast<DWORD>(bytes), &put, &at)) {
-        DWORD error = ::GetLastError();
-        DEBUG_LOG(L"WriteFile at %lld failed: %lu", static_cast<long long>(offset), error);
-        put = 0;
-    }
+    DWORD put = WriteAt(r->file.get(), r->asked.begin + r->written, data, bytes);
     r->written += static_cast<int64_t>(put);
     if (put == bytes) {
         self->SaveWhileWriting();
     }
     return put; // fewer than handed over: libcurl ends the request with CURLE_WRITE_ERROR
+}
+
+bool CurlClient::AcceptAnswer(Request& r) {
+    bool http = r.facts.status != 0;
+    std::string now = ValidatorOf(r.facts);
+    const int64_t length = static_cast<int64_t>(contentLength);
+    if (r.parallel) {
+        std::string problem = RangeProblem(r.facts, r.asked, length, validator);
+        if (!problem.empty()) {
+            irregular = problem;
+            abortAttempt = true;
+            return false;
+        }
+    } else if (http && r.asked.begin > 0 && r.facts.status == 200) {
+        return AcceptNewFile(r, now);
+    } else if (http && r.facts.status == 206) {
+        return AcceptRestOfFile(r, now, length);
+    } else if (http && r.asked.begin == 0 && !now.empty() && now != validator) {
+        // The whole file, sent after the HEAD: its validator is the one the state file must name.
+        validator = now;
+    }
+    return true;
+}
+
+bool CurlClient::AcceptNewFile(Request& r, const std::string& now) {
+    if (!r.ifRange) {
+        r.code = CURLE_RANGE_ERROR; // a server that cannot resume: the bytes there cannot be matched
+        return false;
+    }
+    // The server did not confirm the file of the part file: this answer is the whole new file.
+    DEBUG_LOG(L"the server's file changed (If-Range not confirmed): starting over");
+    r.asked.begin = 0;
+    StartOver(r.file.get());
+    curl_off_t announced = -1;
+    ::curl_easy_getinfo(r.easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+    if (announced > 0) {
+        contentLength = static_cast<double>(announced); // the new file's length, for progress and state
+    }
+    validator = now;
+    return true;
+}
+
+bool CurlClient::AcceptRestOfFile(Request& r, const std::string& now, int64_t length) {
+    // Every range answer of the one stream is checked as the parallel ones are: the same file, and exactly the
+    // rest of it.
+    if (!validator.empty() && !now.empty() && now != validator) {
+        DEBUG_LOG(L"the server's file changed (%hs, was %hs) under a resumed range: starting over", now.c_str(),
+                  validator.c_str());
+        StartOver(r.file.get());
+        effectiveUrl.clear(); // the next attempt asks for the new file's length and validator
+        r.code = ERR_FILE_CHANGED;
+        return false;
+    }
+    if (!ContentRangeIs(r.facts.contentRange, {r.asked.begin, length}, length)) {
+        DEBUG_LOG(L"Content-Range \"%hs\" for bytes %lld-%lld/%lld", r.facts.contentRange.c_str(),
+                  static_cast<long long>(r.asked.begin), static_cast<long long>(length - 1),
+                  static_cast<long long>(length));
+        r.code = CURLE_RANGE_ERROR;
+        return false;
+    }
+    return true;
+}
+
+void CurlClient::RefuseLongAnswer(Request& r) {
+    // More than the range or the file holds: never written over the next range or past the end, and the answer
+    // as a whole is not trusted.
+    r.discard = true;
+    if (r.parallel) {
+        irregular = "an answer longer than the range asked for";
+        abortAttempt = true;
+    } else {
+        r.code = ERR_ANSWER_TOO_LONG;
+    }
 }
 
 size_t CurlClient::HeaderData(char* data, size_t size, size_t count, void* facts) {

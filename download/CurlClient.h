@@ -201,9 +201,31 @@ public:
     std::unique_ptr<StateSaver> saver;
 
 private:
+    // The steps of Start: the HEAD request (its length, URL, ranges and validator count only when it succeeded),
+    // the requests for what is missing, a part file cut to the file's length, and its rename to the target.
+    void AskLength(const std::string& narrowUrl);
+    int FetchMissing(const std::string& narrowUrl);
+    int FitPartFile(const std::wstring& partPath);
+    int RenamePartFile(const std::wstring& partPath);
     void DecideResume(const std::string& narrowUrl);
     int Transfer();
+    // One round of requests, one per span of `plan`: set up, run together, closed, and judged (the result of the
+    // round, the bytes they brought added to `done`).
     int RunRequests(const SpanList& plan, bool parallel);
+    int PrepareRequests(const SpanList& plan, bool parallel, std::vector<std::unique_ptr<Request>>& requests);
+    int PrepareRequest(Request& r, const std::wstring& partPath);
+    int RequestHeaders(Request& r);
+    int RequestOptions(Request& r);
+    int PerformRequests(CURLM* multi, const std::vector<std::unique_ptr<Request>>& requests);
+    void CloseRequests(CURLM* multi, const std::vector<std::unique_ptr<Request>>& requests);
+    int JudgeRequests(const std::vector<std::unique_ptr<Request>>& requests, int result);
+    int RequestCode(const Request& r);
+    // What the status and headers of an answer allow, looked at with its first body bytes: false ends the
+    // request (its code, or the attempt's `irregular`, says why).
+    bool AcceptAnswer(Request& r);
+    bool AcceptNewFile(Request& r, const std::string& now);
+    bool AcceptRestOfFile(Request& r, const std::string& now, int64_t length);
+    void RefuseLongAnswer(Request& r);
     void SaveState(const SpanList& spans, bool wait);
     void SaveWhileWriting();
     void StartOver(HANDLE partFile);

@@ -8,6 +8,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -141,6 +142,15 @@ private:
     void OnButtonUp(POINT pt);
     bool OnKeyDown(WPARAM key);
     void FocusNext(bool backwards);
+    // The toolkit's own handling of the messages of each kind; nothing where DefWindowProc is to have the message.
+    std::optional<LRESULT> OnFrameMessage(UINT msg, WPARAM wp, LPARAM lp);
+    std::optional<LRESULT> OnInputMessage(UINT msg, WPARAM wp, LPARAM lp);
+    std::optional<LRESULT> OnChildMessage(UINT msg, WPARAM wp, LPARAM lp);
+    // The focusable edit control whose edit box is `handle`; null when none is.
+    Edit* EditOf(HWND handle) const;
+    void OnEditFocused(HWND handle);
+    void KeepShadowBelow(UINT msg, WPARAM wp);
+    void OnDestroy();
     void Paint();
     void UpdateRegion();
     void ReleaseTimers();

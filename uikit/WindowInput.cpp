@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "uikit/Shadow.h"
@@ -216,12 +217,60 @@ bool Window::OnKeyDown(WPARAM key) {
     return false;
 }
 
-LRESULT Window::Dispatch(UINT msg, WPARAM wp, LPARAM lp) {
-    bool handled = false;
-    LRESULT result = HandleMessage(msg, wp, lp, handled);
-    if (handled || hwnd_ == nullptr) {
-        return result;
+Edit* Window::EditOf(HWND handle) const {
+    // Only focusable edits are looked at; a handle belongs to one edit box, the last found wins.
+    Edit* edit = nullptr;
+    std::vector<Control*> all;
+    if (root_) {
+        CollectFocusable(root_.get(), all);
     }
+    for (Control* c : all) {
+        auto* e = dynamic_cast<Edit*>(c);
+        if (e != nullptr && e->EditHandle() == handle) {
+            edit = e;
+        }
+    }
+    return edit;
+}
+
+void Window::OnEditFocused(HWND handle) {
+    // The edit box took the keyboard focus itself (a click into it): the toolkit's focus follows.
+    Edit* edit = EditOf(handle);
+    if (edit == nullptr || focus_ == edit) {
+        return;
+    }
+    if (focus_ != nullptr) {
+        focus_->SetFocused(false);
+    }
+    focus_ = edit;
+    edit->SetFocused(true);
+}
+
+void Window::KeepShadowBelow(UINT msg, WPARAM wp) {
+    // The shadow goes back just below the window whenever the window moves, shows, becomes active or is enabled
+    // again (a modal dialog ending): otherwise it can end up above the window and cover it.
+    if (!shadow_ || !look_.showShadow) {
+        return;
+    }
+    RECT wr{};
+    ::GetWindowRect(hwnd_, &wr);
+    bool visible = msg == WM_SHOWWINDOW ? wp != 0 : ::IsWindowVisible(hwnd_) != FALSE;
+    shadow_->Follow(hwnd_, wr, visible, look_.shadowSize, [this](std::vector<uint32_t>& pixels) {
+        SIZE size{};
+        return RenderShadow(pixels, size);
+    });
+}
+
+void Window::OnDestroy() {
+    ReleaseTimers();
+    if (shadow_) {
+        shadow_.reset();
+    }
+    EnableOwnerAgain();
+    hot_ = pushed_ = focus_ = nullptr;
+}
+
+std::optional<LRESULT> Window::OnFrameMessage(UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
     case WM_NCCALCSIZE:
         return 0; // the whole window is client area; the skin draws the frame
@@ -239,32 +288,40 @@ LRESULT Window::Dispatch(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_SIZE:
         UpdateRegion();
         NeedLayout();
-        [[fallthrough]];
-    case WM_WINDOWPOSCHANGED:
+        KeepShadowBelow(msg, wp);
+        return 0;
     case WM_SHOWWINDOW:
+        KeepShadowBelow(msg, wp);
+        return 0;
+    case WM_WINDOWPOSCHANGED:
     case WM_ACTIVATE:
     case WM_ENABLE:
-        // The shadow goes back just below the window whenever the window moves, shows, becomes active or is enabled
-        // again (a modal dialog ending): otherwise it can end up above the window and cover it.
-        if (shadow_ && look_.showShadow) {
-            RECT wr{};
-            ::GetWindowRect(hwnd_, &wr);
-            bool visible = msg == WM_SHOWWINDOW ? wp != 0 : ::IsWindowVisible(hwnd_) != FALSE;
-            shadow_->Follow(hwnd_, wr, visible, look_.shadowSize, [this](std::vector<uint32_t>& pixels) {
-                SIZE size{};
-                return RenderShadow(pixels, size);
-            });
-        }
-        if (msg == WM_WINDOWPOSCHANGED || msg == WM_ACTIVATE || msg == WM_ENABLE) {
-            break; // DefWindowProc sends WM_SIZE and WM_MOVE, and handles activation
-        }
+        KeepShadowBelow(msg, wp);
+        return std::nullopt; // DefWindowProc sends WM_SIZE and WM_MOVE, and handles activation
+    case WM_SYSCOMMAND: {
+        bool done = false;
+        LRESULT r = OnSysCommand(wp, lp, done);
+        return done ? std::optional<LRESULT>(r) : std::nullopt;
+    }
+    case WM_CLOSE:
+        Close(modalResult_);
         return 0;
+    case WM_DESTROY:
+        OnDestroy();
+        return std::nullopt;
+    default:
+        return std::nullopt;
+    }
+}
+
+std::optional<LRESULT> Window::OnInputMessage(UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
     case WM_SETCURSOR:
         if (LOWORD(lp) == HTCLIENT && hot_ != nullptr && hot_->IsHandCursor()) {
             ::SetCursor(::LoadCursorW(nullptr, IDC_HAND));
             return TRUE;
         }
-        break;
+        return std::nullopt;
     case WM_MOUSEMOVE:
         OnMouseMove(POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)});
         return 0;
@@ -285,58 +342,34 @@ LRESULT Window::Dispatch(UINT msg, WPARAM wp, LPARAM lp) {
         }
         return 0;
     case WM_KEYDOWN:
-        if (OnKeyDown(wp)) {
-            return 0;
-        }
-        break;
+        return OnKeyDown(wp) ? std::optional<LRESULT>(0) : std::nullopt;
     case WM_GETDLGCODE:
         return DLGC_WANTALLKEYS;
+    default:
+        return std::nullopt;
+    }
+}
+
+std::optional<LRESULT> Window::OnChildMessage(UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
     case WM_COMMAND:
         if (HIWORD(wp) == EN_SETFOCUS) {
-            HWND edit = reinterpret_cast<HWND>(lp);
-            std::vector<Control*> all;
-            if (root_) {
-                CollectFocusable(root_.get(), all);
-            }
-            for (Control* c : all) {
-                auto* e = dynamic_cast<Edit*>(c);
-                if (e != nullptr && e->EditHandle() == edit && focus_ != c) {
-                    if (focus_ != nullptr) {
-                        focus_->SetFocused(false);
-                    }
-                    focus_ = c;
-                    c->SetFocused(true);
-                }
-            }
+            OnEditFocused(reinterpret_cast<HWND>(lp));
         }
-        break;
+        return std::nullopt;
     case WM_CTLCOLOREDIT:
-    case WM_CTLCOLORSTATIC: {
-        Edit* edit = nullptr;
-        std::vector<Control*> all;
-        if (root_) {
-            CollectFocusable(root_.get(), all);
+    case WM_CTLCOLORSTATIC:
+        if (Edit* edit = EditOf(reinterpret_cast<HWND>(lp))) {
+            return reinterpret_cast<LRESULT>(edit->ChildColors(reinterpret_cast<HDC>(wp)));
         }
-        for (Control* c : all) {
-            auto* e = dynamic_cast<Edit*>(c);
-            if (e != nullptr && e->EditHandle() == reinterpret_cast<HWND>(lp)) {
-                edit = e;
-            }
-        }
-        if (edit == nullptr) {
-            break;
-        }
-        return reinterpret_cast<LRESULT>(edit->ChildColors(reinterpret_cast<HDC>(wp)));
-    }
-    case WM_TIMER: {
-        auto it = timers_.find(wp);
-        if (it != timers_.end()) {
+        return std::nullopt;
+    case WM_TIMER:
+        if (auto it = timers_.find(wp); it != timers_.end()) {
             TimerKey key = it->second;
             SendNotify(key.control, L"timer", key.id);
             return 0;
         }
-        break;
-    }
+        return std::nullopt;
     case WM_UIKIT_NOTIFY: {
         std::unique_ptr<UiKit::Notify> queued(reinterpret_cast<UiKit::Notify*>(lp));
         if (queued) {
@@ -344,27 +377,26 @@ LRESULT Window::Dispatch(UINT msg, WPARAM wp, LPARAM lp) {
         }
         return 0;
     }
-    case WM_SYSCOMMAND: {
-        bool done = false;
-        LRESULT r = OnSysCommand(wp, lp, done);
-        if (done) {
-            return r;
-        }
-        break;
-    }
-    case WM_CLOSE:
-        Close(modalResult_);
-        return 0;
-    case WM_DESTROY:
-        ReleaseTimers();
-        if (shadow_) {
-            shadow_.reset();
-        }
-        EnableOwnerAgain();
-        hot_ = pushed_ = focus_ = nullptr;
-        break;
     default:
-        break;
+        return std::nullopt;
+    }
+}
+
+LRESULT Window::Dispatch(UINT msg, WPARAM wp, LPARAM lp) {
+    bool handled = false;
+    LRESULT result = HandleMessage(msg, wp, lp, handled);
+    if (handled || hwnd_ == nullptr) {
+        return result;
+    }
+    // Each message belongs to one of these; what none of them answers goes on to DefWindowProc.
+    if (std::optional<LRESULT> own = OnFrameMessage(msg, wp, lp)) {
+        return *own;
+    }
+    if (std::optional<LRESULT> own = OnInputMessage(msg, wp, lp)) {
+        return *own;
+    }
+    if (std::optional<LRESULT> own = OnChildMessage(msg, wp, lp)) {
+        return *own;
     }
     return ::DefWindowProcW(hwnd_, msg, wp, lp);
 }

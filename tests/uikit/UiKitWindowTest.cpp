@@ -269,6 +269,32 @@ TEST_F(WindowTest, KeyboardFocusAndEnterOrSpaceClickTheFocusedButton) {
     EXPECT_EQ(window_->GetFocus(), C(L"edit"));
 }
 
+TEST_F(WindowTest, TheEditBoxTakingTheFocusItselfIsFollowedAndColouredByItsControl) {
+    auto* edit = window_->Find<Edit>(L"edit");
+    ASSERT_NE(edit->EditHandle(), nullptr);
+    window_->SetFocus(C(L"a"));
+    ASSERT_EQ(window_->GetFocus(), C(L"a"));
+    // As a click into it would: the edit box takes the focus and tells the window with EN_SETFOCUS.
+    ::SetFocus(edit->EditHandle());
+    GuiDriver::Pump(50);
+    EXPECT_EQ(window_->GetFocus(), edit);
+    EXPECT_TRUE(edit->IsFocused());
+    EXPECT_FALSE(C(L"a")->IsFocused());
+
+    // The edit box asks the window for its colours: the control's background and brush; a handle that is no
+    // edit box of the window gets DefWindowProc's answer.
+    HDC dc = ::GetDC(edit->EditHandle());
+    ASSERT_NE(dc, nullptr);
+    LRESULT brush = ::SendMessageW(window_->GetHWND(), WM_CTLCOLOREDIT, reinterpret_cast<WPARAM>(dc),
+                                   reinterpret_cast<LPARAM>(edit->EditHandle()));
+    EXPECT_EQ(::GetBkColor(dc), RGB(0xEE, 0xEE, 0xEE));
+    EXPECT_EQ(brush, reinterpret_cast<LRESULT>(edit->ChildColors(dc)));
+    LRESULT other = ::SendMessageW(window_->GetHWND(), WM_CTLCOLOREDIT, reinterpret_cast<WPARAM>(dc),
+                                   reinterpret_cast<LPARAM>(window_->GetHWND()));
+    EXPECT_NE(other, brush);
+    ::ReleaseDC(edit->EditHandle(), dc);
+}
+
 TEST_F(WindowTest, TabSelectShowsOnePageAndNotifies) {
     auto* tabs = window_->Find<TabLayout>(L"tabs");
     ASSERT_NE(tabs, nullptr);
