@@ -47,25 +47,67 @@ private:
     std::deque<Event> events_;
 };
 
-int Refused(MainWndLogic::Refusal refusal) {
-    DEBUG_LOG(L"warning: %s", MainWndLogic::RefusalText(refusal));
-    return MainWndLogic::ExitCodeOf(refusal);
+// A command line with a bad value or an unknown option: true, with the reason naming each.
+bool BadCommandLine(const InstallerConfig& config, std::wstring& reason) {
+    if (config.BadOptions.empty() && config.IgnoredArguments.empty()) {
+        return false;
+    }
+    reason = L"bad command line:";
+    for (const std::wstring& option : config.BadOptions) {
+        DEBUG_LOG(L"silent: bad option %s", option.c_str());
+        reason += L" " + option;
+    }
+    for (const std::wstring& option : config.IgnoredArguments) {
+        DEBUG_LOG(L"silent: unknown option %s", option.c_str());
+        reason += L" " + option + L" (unknown)";
+    }
+    return true;
+}
+
+// The checks the window makes before an attempt, in its order: None, or the first refusal (warned, with its reason).
+MainWndLogic::Refusal CheckBeforeAttempt(const InstallerConfig& config, const std::wstring& folder,
+                                         std::wstring& reason) {
+    MainWndLogic::Refusal refusal = InstallFlow::CheckFolder(folder, &reason);
+    if (refusal == MainWndLogic::Refusal::None && config.IsCheckNet) {
+        refusal = InstallFlow::CheckNetwork(&reason);
+    }
+    if (refusal != MainWndLogic::Refusal::None) {
+        reason = std::wstring(MainWndLogic::RefusalText(refusal)) + L" (" + reason + L")";
+        DEBUG_LOG(L"warning: %s", MainWndLogic::RefusalText(refusal));
+    }
+    return refusal;
+}
+
+// The end of an attempt: the records after a success, the exit code and the reason in words.
+int EndOfAttempt(MainWndLogic::RunEnd end, const Event& e, CDownloadInstaller& installer, MainWndLogic::RunFacts& facts,
+                 std::wstring& reason) {
+    if (end == MainWndLogic::RunEnd::Installed) {
+        if (!InstallFlow::RecordInstallation(facts)) {
+            // Installed, but the next run would not find it: a script must hear that.
+            DEBUG_LOG(L"silent: installed into %s, records not written", facts.installPath.c_str());
+            reason = L"installed into " + facts.installPath + L", but the registry record or set.ini was not written";
+            return MainWndLogic::kExitRecordsFailed;
+        }
+        DEBUG_LOG(L"finished: %s", facts.installPath.c_str());
+        reason = L"installed into " + facts.installPath;
+        return MainWndLogic::ExitCodeOf(end);
+    }
+    if (end == MainWndLogic::RunEnd::DownloadFailed) {
+        InstallFlow::RemovePackageAfterFailedDownload(installer);
+    }
+    DEBUG_LOG(L"silent: failed with %d (%s)", e.code, e.message.c_str());
+    reason = Utils::Decimal(e.code) + (e.message.empty() ? L"" : L" " + e.message);
+    if (std::wstring problem = installer.ProblemOf(e.code); !problem.empty()) {
+        reason += L" (" + problem + L")";
+    }
+    return MainWndLogic::ExitCodeOf(end);
 }
 
 } // namespace
 
 int RunSilentInstall(std::wstring& reason) {
     const InstallerConfig& config = g_installerConfig;
-    if (!config.BadOptions.empty() || !config.IgnoredArguments.empty()) {
-        reason = L"bad command line:";
-        for (const std::wstring& option : config.BadOptions) {
-            DEBUG_LOG(L"silent: bad option %s", option.c_str());
-            reason += L" " + option;
-        }
-        for (const std::wstring& option : config.IgnoredArguments) {
-            DEBUG_LOG(L"silent: unknown option %s", option.c_str());
-            reason += L" " + option + L" (unknown)";
-        }
+    if (BadCommandLine(config, reason)) {
         return MainWndLogic::kExitBadCommandLine;
     }
     const Records::InstallRecord previous = Records::ReadInstallRecord();
@@ -73,15 +115,9 @@ int RunSilentInstall(std::wstring& reason) {
         config.SilentInstDir.empty() ? InstallFlow::DefaultInstallPath(previous) : config.SilentInstDir;
     DEBUG_LOG(L"silent: folder=%s desktopshortcut=%d quicklaunch=%d", folder.c_str(),
               config.SilentDesktopShortcut ? 1 : 0, config.SilentQuickLaunch ? 1 : 0);
-
-    // The checks the window makes before an attempt, in its order.
-    MainWndLogic::Refusal refusal = InstallFlow::CheckFolder(folder, &reason);
-    if (refusal == MainWndLogic::Refusal::None && config.IsCheckNet) {
-        refusal = InstallFlow::CheckNetwork(&reason);
-    }
-    if (refusal != MainWndLogic::Refusal::None) {
-        reason = std::wstring(MainWndLogic::RefusalText(refusal)) + L" (" + reason + L")";
-        return Refused(refusal);
+    if (MainWndLogic::Refusal refusal = CheckBeforeAttempt(config, folder, reason);
+        refusal != MainWndLogic::Refusal::None) {
+        return MainWndLogic::ExitCodeOf(refusal);
     }
 
     // Declared before the orchestrator: events sent while it joins its jobs still find the queue.
@@ -112,30 +148,8 @@ int RunSilentInstall(std::wstring& reason) {
         } else if (e.code == IST_CODE_MESSAGE) {
             DEBUG_LOG(L"message: %s", e.message.c_str());
         }
-        std::optional<MainWndLogic::RunEnd> end = runEnd.Take(e.code);
-        if (!end) {
-            continue;
+        if (std::optional<MainWndLogic::RunEnd> end = runEnd.Take(e.code)) {
+            return EndOfAttempt(*end, e, installer, facts, reason);
         }
-        if (*end == MainWndLogic::RunEnd::Installed) {
-            if (!InstallFlow::RecordInstallation(facts)) {
-                // Installed, but the next run would not find it: a script must hear that.
-                DEBUG_LOG(L"silent: installed into %s, records not written", facts.installPath.c_str());
-                reason =
-                    L"installed into " + facts.installPath + L", but the registry record or set.ini was not written";
-                return MainWndLogic::kExitRecordsFailed;
-            }
-            DEBUG_LOG(L"finished: %s", facts.installPath.c_str());
-            reason = L"installed into " + facts.installPath;
-        } else if (*end == MainWndLogic::RunEnd::DownloadFailed) {
-            InstallFlow::RemovePackageAfterFailedDownload(installer);
-        }
-        if (*end != MainWndLogic::RunEnd::Installed) {
-            DEBUG_LOG(L"silent: failed with %d (%s)", e.code, e.message.c_str());
-            reason = Utils::Decimal(e.code) + (e.message.empty() ? L"" : L" " + e.message);
-            if (std::wstring problem = installer.ProblemOf(e.code); !problem.empty()) {
-                reason += L" (" + problem + L")";
-            }
-        }
-        return MainWndLogic::ExitCodeOf(*end);
     }
 }
