@@ -62,29 +62,36 @@ CDownloadInstaller::~CDownloadInstaller() {
     RemoveWorkFolder(work, jobPackagePath);
 }
 
-std::wstring CDownloadInstaller::GetPackagePath() const {
-    const std::wstring& folder = elevated ? work.path : installDir;
-    return folder.empty() ? std::wstring() : folder + L"\\" PACKAGE_FILE_NAME;
+std::wstring CDownloadInstaller::PackagePathIn(const std::wstring& folder) {
+    return folder + L"\\" PACKAGE_FILE_NAME;
 }
 
-void CDownloadInstaller::Start() {
-    if (elevated && work.path.empty()) {
-        work = ChooseWorkFolder(true, installDir);
+void CDownloadInstaller::WaitForInstallJob(DWORD ms) const {
+    if (installer && installer->thread) {
+        ::WaitForSingleObject(installer->thread->handle.get(), ms);
     }
-    packagePath = GetPackagePath();
+}
+
+void CDownloadInstaller::Start(const AttemptInputs& attempt) {
+    inputs = attempt;
+    if (inputs.elevated && work.path.empty()) {
+        work = ChooseWorkFolder(true, inputs.installDir);
+    }
+    const std::wstring& folder = inputs.elevated ? work.path : inputs.installDir;
+    const std::wstring packagePath = folder.empty() ? std::wstring() : PackagePathIn(folder);
     int downloadType = g_installerConfig.DownloadType;
     TaggedLog(kStartTag, 122, L"DL_TYPE=%d\r\n", downloadType);
     if (!downloader && !packagePath.empty()) {
         jobPackagePath = packagePath;
         downloader = makeDownloader(
             downloadType,
-            [this](int code, double value, const wchar_t* message) { OnDownloadEvent(code, value, message); }, url,
-            packagePath);
+            [this](int code, double value, const wchar_t* message) { OnDownloadEvent(code, value, message); },
+            inputs.url, packagePath);
     }
     if (!installer && !packagePath.empty()) {
         installer = std::make_unique<CPackageInstaller>(
             [this](int code, double value, const wchar_t* message) { OnInstallEvent(code, value, message); },
-            packagePath, installDir, desktopShortcut, quickLaunch);
+            packagePath, inputs.installDir, inputs.desktopShortcut, inputs.quickLaunch);
         installer->ended = [this] {
             if (deleteWhenEnded.exchange(false)) {
                 DeletePackageFile(jobPackagePath);
@@ -92,12 +99,12 @@ void CDownloadInstaller::Start() {
         };
     }
     if (installer) {
-        installer->installDir = installDir;
-        installer->desktopShortcut = desktopShortcut;
-        installer->quickLaunch = quickLaunch;
+        installer->installDir = inputs.installDir;
+        installer->desktopShortcut = inputs.desktopShortcut;
+        installer->quickLaunch = inputs.quickLaunch;
         // The previous installation goes only once its successor is here and has passed its checks.
         installer->beforeRun = nullptr;
-        if (!uninstallerPath.empty() && ::PathFileExistsW(uninstallerPath.c_str())) {
+        if (!inputs.uninstallerPath.empty() && ::PathFileExistsW(inputs.uninstallerPath.c_str())) {
             installer->beforeRun = [this] { return RunRemoval(); };
         }
     }
@@ -132,19 +139,19 @@ bool CDownloadInstaller::RunRemoval() {
     // uninstaller, and nothing that happened to lie in the temporary folder ever runs.
     wchar_t folder[MAX_PATH] = {};
     // Elevated, inside the working folder (none: no copy): the user's temporary folder is the user's to change.
-    if ((elevated && work.path.empty()) ||
-        GetPrivateTempFolder(folder, elevated ? work.path + L"\\" : std::wstring())) {
+    if ((inputs.elevated && work.path.empty()) ||
+        GetPrivateTempFolder(folder, inputs.elevated ? work.path + L"\\" : std::wstring())) {
         folder[0] = L'\0';
     }
     // The folder ends in a backslash already; the doubled one is harmless to Windows and the uninstaller.
     std::wstring copy = folder[0] != L'\0' ? std::wstring(folder) + L"\\" UNINSTALLER_COPY_NAME : std::wstring();
 
     wchar_t oldDir[MAX_PATH] = {};
-    std::wcsncpy(oldDir, uninstallerPath.c_str(), MAX_PATH - 1);
+    std::wcsncpy(oldDir, inputs.uninstallerPath.c_str(), MAX_PATH - 1);
     ::PathRemoveFileSpecW(oldDir);
-    DEBUG_LOG(L"removal: uninstaller %s, folder %s", uninstallerPath.c_str(), oldDir);
+    DEBUG_LOG(L"removal: uninstaller %s, folder %s", inputs.uninstallerPath.c_str(), oldDir);
 
-    if (!copy.empty() && !::CopyFileW(uninstallerPath.c_str(), copy.c_str(), TRUE)) {
+    if (!copy.empty() && !::CopyFileW(inputs.uninstallerPath.c_str(), copy.c_str(), TRUE)) {
         DWORD error = ::GetLastError();
         DEBUG_LOG(L"CopyFileW(%s) failed: %lu", copy.c_str(), error);
         copy.clear();
@@ -163,8 +170,8 @@ void CDownloadInstaller::OnDownloadEvent(int code, double value, const wchar_t* 
     case DL_CODE_START:
         TaggedLog(kDownloadTag, 39, L"DL_CODE_START\r\n");
         deleteWhenEnded = false;
-        CreateDirectoryChain(installDir.c_str());
-        if (FolderOf(jobPackagePath) != installDir) {
+        CreateDirectoryChain(inputs.installDir.c_str());
+        if (FolderOf(jobPackagePath) != inputs.installDir) {
             // A later attempt into another folder: the download job still writes where it first did.
             CreateDirectoryChain(FolderOf(jobPackagePath).c_str());
         }

@@ -45,6 +45,18 @@ enum class RunState : int {
     InstallFailed,   // 2004, 2005
 };
 
+// What one attempt needs (InstallFlow::PrepareAttempt fills it from the window's or the silent run's choices).
+struct AttemptInputs {
+    std::wstring url;
+    std::wstring installDir;
+    // The previous installation's uninstaller, run once the new package has passed its checks; empty: none.
+    std::wstring uninstallerPath;
+    bool desktopShortcut = true;
+    bool quickLaunch = true;
+    // Whether the installer runs elevated: the working folder is then one only SYSTEM and Administrators can write.
+    bool elevated = false;
+};
+
 class CDownloadInstaller {
 public:
     using DownloaderFactory = std::function<std::unique_ptr<CDownloader>(
@@ -55,39 +67,25 @@ public:
     CDownloadInstaller& operator=(const CDownloadInstaller&) = delete;
     ~CDownloadInstaller();
 
-    // Begins an attempt with the inputs below and returns at once.
-    void Start();
-    // Why the job that reported the ending `code` (2004, 2005, 5004) failed, in words; empty when it did not say.
-    // Read only after that report.
-    std::wstring ProblemOf(int code) const;
+    // Begins an attempt and returns at once.
+    void Start(const AttemptInputs& inputs);
+    RunState State() const { return state; }
     bool IsDownloading() const {
         RunState now = state;
         return now == RunState::DownloadStarted || now == RunState::Downloading;
     }
-    // The working folder + "\__Package_Tunivox.exe": installDir's when not elevated; empty when elevated and no
-    // working folder could be had.
-    std::wstring GetPackagePath() const;
-
-    std::unique_ptr<CUnInstaller> unInstaller;
-    std::unique_ptr<CDownloader> downloader;
-    std::unique_ptr<CPackageInstaller> installer;
-    std::wstring url;
-    std::wstring uninstallerPath;
-    std::wstring installDir;
-    std::wstring packagePath;
-    bool desktopShortcut = true;
-    bool quickLaunch = true;
-    // Whether the installer runs elevated: the working folder is then one only SYSTEM and Administrators can write.
-    bool elevated = false;
-    DownloadCallback callback;
-    std::atomic<RunState> state{RunState::Ready};
     // The file the download job writes and the install job runs. Both jobs are kept across attempts (a partial
     // download resumes), so this is the first attempt's package path even when a later attempt names another
-    // folder; it is the file deleted after a failed download and after every finished installation.
-    std::wstring jobPackagePath;
-    // Set when the package file could not be deleted after 2003/2004 because the package still runs from it;
-    // the install job's end deletes it then. A new download clears it, so its file is never taken.
-    std::atomic<bool> deleteWhenEnded{false};
+    // folder; it is the file deleted after a failed download and after every finished installation. Empty before
+    // the first attempt, and when an elevated run could have no working folder.
+    const std::wstring& PackageFile() const { return jobPackagePath; }
+    // Why the job that reported the ending `code` (2004, 2005, 5004) failed, in words; empty when it did not say.
+    // Read only after that report.
+    std::wstring ProblemOf(int code) const;
+    // Waits at most `ms` for the install job (and so the removal and the package) to end.
+    void WaitForInstallJob(DWORD ms) const;
+    // `folder` + "\__Package_Tunivox.exe".
+    static std::wstring PackagePathIn(const std::wstring& folder);
 
 private:
     void OnDownloadEvent(int code, double value, const wchar_t* message);
@@ -98,6 +96,16 @@ private:
     bool RunRemoval();
     void DeletePackage();
 
+    std::unique_ptr<CUnInstaller> unInstaller;
+    std::unique_ptr<CDownloader> downloader;
+    std::unique_ptr<CPackageInstaller> installer;
+    AttemptInputs inputs; // of the attempt under way
+    DownloadCallback callback;
+    std::atomic<RunState> state{RunState::Ready};
+    std::wstring jobPackagePath; // see PackageFile
+    // Set when the package file could not be deleted after 2003/2004 because the package still runs from it;
+    // the install job's end deletes it then. A new download clears it, so its file is never taken.
+    std::atomic<bool> deleteWhenEnded{false};
     DownloaderFactory makeDownloader;
     // Whether the last removal reported success (written and read on the install thread).
     bool removed = false;

@@ -128,21 +128,17 @@ std::wstring UninstallerToRun(const Records::InstallRecord& previous, const std:
     return previous.uninstallerPath;
 }
 
-void PrepareAttempt(CDownloadInstaller& installer, const std::wstring& folder, const std::wstring& uninstaller,
-                    bool desktopShortcut, bool quickLaunch) {
+AttemptInputs PrepareAttempt(const std::wstring& folder, const std::wstring& uninstaller, bool desktopShortcut,
+                             bool quickLaunch) {
     LogDownloadUrl();
-    installer.url = g_installerConfig.DownloadUrl;
-    installer.uninstallerPath = uninstaller;
-    installer.installDir = folder;
-    installer.desktopShortcut = desktopShortcut;
-    installer.quickLaunch = quickLaunch;
-    installer.elevated = IsProcessAdmin();
+    return AttemptInputs{
+        g_installerConfig.DownloadUrl, folder, uninstaller, desktopShortcut, quickLaunch, IsProcessAdmin()};
 }
 
 void RemovePackageAfterFailedDownload(const CDownloadInstaller& installer) {
     // The download job keeps the path of its first attempt (a partial download resumes there); that is the file
     // to remove, whatever folder this attempt named.
-    std::wstring package = installer.jobPackagePath.empty() ? installer.GetPackagePath() : installer.jobPackagePath;
+    const std::wstring& package = installer.PackageFile();
     LogDownloadUrl();
     // The probes leave their own debug lines behind; the results only help whoever reads the log.
     (void)Utils::CheckNetwork();

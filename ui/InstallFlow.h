@@ -6,10 +6,9 @@
 
 #include <string>
 
+#include "install/DownloadInstaller.h"
 #include "records/Records.h"
 #include "ui/MainWndLogic.h"
-
-class CDownloadInstaller;
 
 namespace InstallFlow {
 
@@ -34,9 +33,9 @@ MainWndLogic::Refusal CheckNetwork(std::wstring* why = nullptr);
 // installation's and its set.ini does not ask for a removal ([Uninstall] IsOverride other than "true").
 std::wstring UninstallerToRun(const Records::InstallRecord& previous, const std::wstring& folder);
 
-// Fills the orchestrator's inputs for one attempt from the configuration and these choices.
-void PrepareAttempt(CDownloadInstaller& installer, const std::wstring& folder, const std::wstring& uninstaller,
-                    bool desktopShortcut, bool quickLaunch);
+// The orchestrator's inputs for one attempt, from the configuration and these choices.
+AttemptInputs PrepareAttempt(const std::wstring& folder, const std::wstring& uninstaller, bool desktopShortcut,
+                             bool quickLaunch);
 
 // After a failed download: removes the package file the download job wrote, with the probes whose debug lines
 // tell support why (network, a write test in the folder, free space).

@@ -177,8 +177,8 @@ bool CMainWnd::StartInstall(const std::wstring& folder, bool createDesktopShortc
         return false;
     }
     m_facts.installPath = folder;
-    InstallFlow::PrepareAttempt(*m_installer, folder, InstallFlow::UninstallerToRun(m_previous, folder),
-                                createDesktopShortcut, createQuickLaunch);
+    m_attempt = InstallFlow::PrepareAttempt(folder, InstallFlow::UninstallerToRun(m_previous, folder),
+                                            createDesktopShortcut, createQuickLaunch);
 
     if (g_installerConfig.IsCheckNet) {
         m_netCheckThread.reset(); // waits for an earlier check
@@ -209,7 +209,7 @@ void CMainWnd::OnInstall(bool go) {
         m_pageBeforeInstall = CurrentPage();
         m_mainTabLayout->SelectItem(kPageInstalling);
         m_runEnd.Begin();
-        m_installer->Start();
+        m_installer->Start(m_attempt);
         SetTimer(m_installingTipLbl, TIMER_INSTALLING_TIP, kInstallingTipDelayMs);
     }
     EnableInstallButtons();

@@ -11,13 +11,12 @@
 #include <string>
 
 #include "download/Downloader.h"
+#include "install/DownloadInstaller.h"
 #include "records/Records.h"
 #include "ui/MainWndLogic.h"
 #include "ui/SkinFrameBase.h"
 #include "ui/Taskbar.h"
 #include "utils/Thread.h"
-
-class CDownloadInstaller;
 
 namespace UiKit {
 class Control;
@@ -107,6 +106,7 @@ private:
     Records::InstallRecord m_previous;
     CTaskbarProgress m_taskbar;
     std::unique_ptr<CDownloadInstaller> m_installer;
+    AttemptInputs m_attempt; // prepared when the install button is clicked, started after the network check
     std::unique_ptr<Utils::Thread> m_netCheckThread;
     int m_pageBeforeInstall = 0;
     int m_dialogs = 0;

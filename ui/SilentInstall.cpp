@@ -124,14 +124,13 @@ int RunSilentInstall(std::wstring& reason) {
     EventQueue events;
     CDownloadInstaller installer(
         [&events](int code, double value, const wchar_t* message) { events.Push(code, value, message); });
-    InstallFlow::PrepareAttempt(installer, folder, InstallFlow::UninstallerToRun(previous, folder),
-                                config.SilentDesktopShortcut, config.SilentQuickLaunch);
     MainWndLogic::RunFacts facts;
     facts.installPath = folder;
     MainWndLogic::ProgressThrottle throttle;
     MainWndLogic::RunEndRule runEnd;
     runEnd.Begin();
-    installer.Start();
+    installer.Start(InstallFlow::PrepareAttempt(folder, InstallFlow::UninstallerToRun(previous, folder),
+                                                config.SilentDesktopShortcut, config.SilentQuickLaunch));
     for (;;) {
         Event e = events.Pop();
         if (std::optional<int> percent = MainWndLogic::ProgressPercentOf(e.code, e.value, config.DownloadScale)) {

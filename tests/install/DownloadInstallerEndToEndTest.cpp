@@ -49,7 +49,7 @@ public:
         orchestrator = std::make_unique<CDownloadInstaller>([this](int code, double value, const wchar_t* message) {
             {
                 std::lock_guard<std::mutex> lock(mutex);
-                seen.push_back({Event{code, value, message}, orchestrator->state.load()});
+                seen.push_back({Event{code, value, message}, orchestrator->State()});
             }
             log.Add(code, value, message);
         });
@@ -63,16 +63,14 @@ public:
     bool Run(const std::wstring& url, const std::wstring& dir, const std::string& packageScript, int finalCode) {
         script = StandIn::WriteScript(scripts.path() + L"\\package.txt", packageScript);
         g_installerConfig.InstCmd = StandIn::Argument(script);
-        orchestrator->url = url;
-        orchestrator->installDir = dir;
-        orchestrator->Start();
+        inputs.url = url;
+        inputs.installDir = dir;
+        orchestrator->Start(inputs);
         bool arrived = log.WaitFor(finalCode, 60000);
         RunState stateBefore = StateBefore(finalCode);
-        if (orchestrator->installer && orchestrator->installer->thread) {
-            ::WaitForSingleObject(orchestrator->installer->thread->handle.get(), 60000);
-        }
+        orchestrator->WaitForInstallJob(60000);
         // The window hears of each event before the orchestrator reacts: let the reaction finish.
-        for (int i = 0; i < 100 && orchestrator->state == stateBefore; ++i) {
+        for (int i = 0; i < 100 && orchestrator->State() == stateBefore; ++i) {
             ::Sleep(20);
         }
         return arrived;
@@ -108,6 +106,7 @@ public:
     EventLog log;
     std::mutex mutex;
     std::vector<Seen> seen;
+    AttemptInputs inputs;
     std::unique_ptr<CDownloadInstaller> orchestrator;
 };
 
@@ -156,7 +155,7 @@ TEST(DownloadInstallerEndToEnd, DownloadThenPackageFullSequenceWithStatuses) {
                 expectedBefore = it->second;
             }
         }
-        EXPECT_EQ(a.orchestrator->state, RunState::Installed);
+        EXPECT_EQ(a.orchestrator->State(), RunState::Installed);
         const wchar_t* downloaderName = type == 2 ? L"URLDownloadToFile" : L"LibCurl";
         for (const Seen& s : seen) {
             if (s.event.code == 1003) {
@@ -183,7 +182,7 @@ TEST(DownloadInstallerEndToEnd, PackageFileIsGoneAfterFailureAndAfterAFailedDown
         RealAttempt a(1);
         ASSERT_TRUE(a.Run(package.url, dir.path(), "say State=Fail\\r\\n\nsleep 200\n", IST_CODE_FAIL));
         EXPECT_EQ(a.Codes(), (std::vector<int>{1001, 1003, 2001, 2002, 2004}));
-        EXPECT_EQ(a.orchestrator->state, RunState::InstallFailed);
+        EXPECT_EQ(a.orchestrator->State(), RunState::InstallFailed);
         EXPECT_FALSE(TestSupport::FileExists(dir / L"__Package_Tunivox.exe"));
     }
     {
@@ -193,7 +192,7 @@ TEST(DownloadInstallerEndToEnd, PackageFileIsGoneAfterFailureAndAfterAFailedDown
         ASSERT_TRUE(a.Run(missing, dir.path(), "exit 0\n", DL_CODE_FAIL));
         EXPECT_EQ(a.Codes().front(), DL_CODE_START);
         EXPECT_EQ(a.Codes().back(), DL_CODE_FAIL);
-        EXPECT_EQ(a.orchestrator->state, RunState::DownloadFailed);
+        EXPECT_EQ(a.orchestrator->State(), RunState::DownloadFailed);
         EXPECT_FALSE(TestSupport::FileExists(dir / L"__Package_Tunivox.exe"));
         EXPECT_TRUE(StandIn::CommandLines(a.script).empty()) << "no package ran";
     }
@@ -212,7 +211,7 @@ TEST(DownloadInstallerEndToEnd, PreviousInstallationIsRemovedFirst) {
     ASSERT_GT(::GetTempPathW(MAX_PATH, temp), 0u);
 
     RealAttempt a(1);
-    a.orchestrator->uninstallerPath = uninstaller;
+    a.inputs.uninstallerPath = uninstaller;
     ASSERT_TRUE(a.Run(package.url, dir / L"New", "say State=Success\\n\n", IST_CODE_SUCCESS));
     EXPECT_EQ(a.Codes(), (std::vector<int>{1001, 1003, 5001, 5002, 5002, 5003, 2001, 2002, 2003}));
     std::vector<std::wstring> modules = StandIn::Modules(removalScript);
@@ -236,11 +235,11 @@ TEST(DownloadInstallerEndToEnd, RemovalFailureRunsNoPackage) {
     std::wstring removalScript = StandIn::WriteScript(dir / L"un.txt", "say Error=locked\\n\n");
     StandIn::ScriptEnvironment env(removalScript);
     RealAttempt a(1);
-    a.orchestrator->uninstallerPath = uninstaller;
+    a.inputs.uninstallerPath = uninstaller;
     ASSERT_TRUE(a.Run(package.url, dir / L"New", "exit 0\n", UNI_CODE_FAIL));
     ::Sleep(500);
     EXPECT_EQ(a.Codes(), (std::vector<int>{1001, 1003, 5001, 5002, 5004}));
-    EXPECT_EQ(a.orchestrator->state, RunState::RemovalFailed);
+    EXPECT_EQ(a.orchestrator->State(), RunState::RemovalFailed);
     EXPECT_TRUE(StandIn::CommandLines(a.script).empty()) << "the package did not run";
     EXPECT_FALSE(TestSupport::FileExists(dir / L"New\\__Package_Tunivox.exe"));
 }

@@ -88,13 +88,15 @@ public:
         orchestrator = std::make_unique<CDownloadInstaller>(
             [this](int code, double value, const wchar_t* message) {
                 std::lock_guard<std::mutex> lock(mutex);
-                seen.push_back({Event{code, value, message}, orchestrator->state.load()});
+                seen.push_back({Event{code, value, message}, orchestrator->State()});
                 log.Add(code, value, message);
             },
             [this](int type, DownloadCallback relay, const std::wstring&, const std::wstring& path) {
                 plan.typesBuilt.push_back(type);
                 plan.paths.push_back(path);
-                return std::make_unique<FakeDownloader>(plan, std::move(relay), path);
+                auto fake = std::make_unique<FakeDownloader>(plan, std::move(relay), path);
+                lastFake = fake.get();
+                return fake;
             });
     }
     ~Attempts() {
@@ -106,10 +108,10 @@ public:
     void Run(const std::wstring& dir, const std::string& packageScript, int finalCode, bool expectFinal = true) {
         script = StandIn::WriteScript(scriptsDir.path() + L"\\package.txt", packageScript);
         g_installerConfig.InstCmd = StandIn::Argument(script);
-        orchestrator->installDir = dir;
-        orchestrator->url = L"http://127.0.0.1:1/unused";
+        inputs.installDir = dir;
+        inputs.url = L"http://127.0.0.1:1/unused";
         size_t before = log.Events().size();
-        orchestrator->Start();
+        orchestrator->Start(inputs);
         bool arrived = false;
         for (int i = 0; i < 600 && !arrived; ++i) {
             std::vector<Event> events = log.Events();
@@ -125,12 +127,10 @@ public:
     }
     // Waits for the jobs' threads without destroying them.
     void WaitIdle() {
-        if (auto* fake = dynamic_cast<FakeDownloader*>(orchestrator->downloader.get())) {
-            fake->Join();
+        if (lastFake != nullptr) {
+            lastFake->Join();
         }
-        if (orchestrator->installer && orchestrator->installer->thread) {
-            ::WaitForSingleObject(orchestrator->installer->thread->handle.get(), 60000);
-        }
+        orchestrator->WaitForInstallJob(60000);
     }
     std::vector<Seen> SeenEvents() {
         std::lock_guard<std::mutex> lock(mutex);
@@ -145,6 +145,8 @@ public:
     EventLog log;
     std::mutex mutex;
     std::vector<Seen> seen;
+    AttemptInputs inputs;
+    FakeDownloader* lastFake = nullptr; // the download job the orchestrator keeps
     std::unique_ptr<CDownloadInstaller> orchestrator;
 };
 
@@ -233,11 +235,9 @@ TEST(Folders, PrivateTempFolderIsNewForEveryRunWithItsInvertedResult) {
 
 TEST(DownloadInstaller, ConstructionDefaultsAndPackagePath) {
     CDownloadInstaller orchestrator([](int, double, const wchar_t*) {}, nullptr);
-    EXPECT_EQ(orchestrator.state, RunState::Ready);
-    EXPECT_TRUE(orchestrator.desktopShortcut && orchestrator.quickLaunch);
-    EXPECT_FALSE(orchestrator.downloader || orchestrator.installer || orchestrator.unInstaller);
-    orchestrator.installDir = L"D:\\Apps\\Tunivox";
-    EXPECT_EQ(orchestrator.GetPackagePath(), L"D:\\Apps\\Tunivox\\__Package_Tunivox.exe");
+    EXPECT_EQ(orchestrator.State(), RunState::Ready);
+    EXPECT_EQ(orchestrator.PackageFile(), L"") << "no attempt yet";
+    EXPECT_EQ(CDownloadInstaller::PackagePathIn(L"D:\\Apps\\Tunivox"), L"D:\\Apps\\Tunivox\\__Package_Tunivox.exe");
 }
 
 TEST(DownloadInstaller, SuccessfulRunEventsStatusesLogAndPackageGone) {
@@ -264,7 +264,7 @@ TEST(DownloadInstaller, SuccessfulRunEventsStatusesLogAndPackageGone) {
         EXPECT_EQ(seen[i].event, expected[i].first) << i;
         EXPECT_EQ(seen[i].stateBefore, expected[i].second) << i;
     }
-    EXPECT_EQ(a.orchestrator->state, RunState::Installed);
+    EXPECT_EQ(a.orchestrator->State(), RunState::Installed);
     EXPECT_FALSE(TestSupport::FileExists(installDir + L"\\__Package_Tunivox.exe")) << "deleted after 2003";
     EXPECT_TRUE(TestSupport::FileExists(installDir)) << "1001 created the folder chain";
     EXPECT_EQ(a.plan.typesBuilt, std::vector<int>{g_installerConfig.DownloadType});
@@ -303,7 +303,7 @@ TEST(DownloadInstaller, SecondAttemptInAnotherFolderDeletesTheFileTheDownloadWro
     a.Run(second, "say State=Success\\n\n", IST_CODE_SUCCESS);
     EXPECT_EQ(a.plan.paths, std::vector<std::wstring>{first + L"\\__Package_Tunivox.exe"}) << "one download job";
     EXPECT_EQ(a.plan.starts, 2);
-    EXPECT_EQ(a.orchestrator->packagePath, second + L"\\__Package_Tunivox.exe");
+    EXPECT_EQ(a.orchestrator->PackageFile(), first + L"\\__Package_Tunivox.exe") << "the jobs keep the first file";
     EXPECT_FALSE(TestSupport::FileExists(first + L"\\__Package_Tunivox.exe")) << "the file that was written is gone";
     std::vector<std::wstring> lines = StandIn::CommandLines(a.script);
     ASSERT_EQ(lines.size(), 1u);
@@ -363,7 +363,7 @@ TEST(DownloadInstaller, LinksWhereTheDownloadWritesAreRefused) {
         a.Run(installDir, "exit 0\n", DL_CODE_FAIL);
         const bool refused = c.plant != Plant::nothing;
         EXPECT_EQ(a.plan.starts, refused ? 0 : 1);
-        EXPECT_EQ(a.orchestrator->state, RunState::DownloadFailed);
+        EXPECT_EQ(a.orchestrator->State(), RunState::DownloadFailed);
         EXPECT_EQ(TestSupport::ReadBytes(victim), "victim") << "written through the link";
         EXPECT_EQ(TestSupport::FileExists(real + L"\\__Package_Tunivox.exe"), false);
         bool logged = false;
@@ -392,7 +392,7 @@ TEST(DownloadInstaller, ElevatedRunsWorkInAnAdministratorsOnlyFolder) {
     std::wstring fresh;
     {
         Attempts a;
-        a.orchestrator->elevated = true;
+        a.inputs.elevated = true;
         a.Run(installDir, "say State=Success\\n\n", IST_CODE_SUCCESS);
         ASSERT_EQ(a.plan.paths.size(), 1u);
         fresh = a.plan.paths[0].substr(0, a.plan.paths[0].rfind(L'\\'));
@@ -410,7 +410,7 @@ TEST(DownloadInstaller, ElevatedRunsWorkInAnAdministratorsOnlyFolder) {
     removeStable();
     {
         Attempts a;
-        a.orchestrator->elevated = true;
+        a.inputs.elevated = true;
         a.plan.fail = true;
         a.Run(installDir, "exit 0\n", DL_CODE_FAIL);
         EXPECT_EQ(a.plan.paths, std::vector<std::wstring>{stable + L"\\__Package_Tunivox.exe"});
@@ -501,11 +501,11 @@ TEST(DownloadInstaller, RemovalRunsBetweenTheChecksAndThePackage) {
         if (c.copy == Copy::noFolder) {
             unusable = std::make_unique<TempPathOverride>(L"C:\\no\\such\\folder\\");
         }
-        a.orchestrator->uninstallerPath = uninstaller;
+        a.inputs.uninstallerPath = uninstaller;
         a.Run(dir / L"New", "exit 0\n", c.codes.back());
         EXPECT_EQ(CodesOf(a.log.Events()), c.codes);
         EXPECT_EQ(a.plan.starts, 1);
-        EXPECT_EQ(a.orchestrator->state, c.state);
+        EXPECT_EQ(a.orchestrator->State(), c.state);
         EXPECT_EQ(StandIn::CommandLines(removalScript).size(), c.removalRan ? 1u : 0u);
         EXPECT_EQ(StandIn::CommandLines(a.script).size(), c.state == RunState::Installed ? 1u : 0u)
             << "the package runs only after a removal that succeeded";
@@ -522,8 +522,7 @@ TEST(DownloadInstaller, RemovalRunsBetweenTheChecksAndThePackage) {
 TEST(DownloadInstaller, MissingUninstallerPathDownloadsAtOnce) {
     TempDir dir(L"orch");
     Attempts a;
-    a.orchestrator->uninstallerPath = dir / L"gone\\uninst.exe";
+    a.inputs.uninstallerPath = dir / L"gone\\uninst.exe";
     a.Run(dir.path(), "exit 0\n", IST_CODE_SUCCESS);
     EXPECT_EQ(CodesOf(a.log.Events()), (std::vector<int>{1001, 1002, 1003, 2001, 2002, 2003}));
-    EXPECT_EQ(a.orchestrator->unInstaller, nullptr);
 }
