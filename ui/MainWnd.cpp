@@ -95,12 +95,12 @@ int CMainWnd::Message(const std::wstring& text, const wchar_t* caption) {
 void CMainWnd::InitWindow() {
     CSkinFrameBase::InitWindow();
     HINSTANCE instance = ::GetModuleHandleW(nullptr);
-    if (HICON big =
-            static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(145), IMAGE_ICON, ::GetSystemMetrics(SM_CXICON),
-                                            ::GetSystemMetrics(SM_CYICON), LR_DEFAULTCOLOR | LR_SHARED))) {
+    if (HICON big = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_APP_ICON), IMAGE_ICON,
+                                                    ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON),
+                                                    LR_DEFAULTCOLOR | LR_SHARED))) {
         ::SendMessageW(GetHWND(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
     }
-    if (HICON small = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(145), IMAGE_ICON,
+    if (HICON small = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_APP_ICON), IMAGE_ICON,
                                                       ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON),
                                                       LR_DEFAULTCOLOR | LR_SHARED))) {
         ::SendMessageW(GetHWND(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));

@@ -16,6 +16,7 @@
 #include "ui/MainWndLogic.h"
 #include "ui/SkinFrameBase.h"
 #include "ui/Taskbar.h"
+#include "ui/skins/ResourceIds.h"
 #include "utils/Thread.h"
 
 namespace UiKit {
@@ -49,7 +50,7 @@ public:
     CMainWnd();
     ~CMainWnd() override;
 
-    std::wstring GetSkinFile() const override { return L"149"; }
+    std::wstring GetSkinFile() const override { return LayoutName(IDR_LAYOUT_MAIN); }
     void InitWindow() override;
     void Notify(const UiKit::Notify& msg) override;
     void OnClick(const UiKit::Notify& msg) override;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "ui/SkinFrameBase.h"
+#include "ui/skins/ResourceIds.h"
 
 // What the dialogs return. Agreement and exit: kDialogAccepted after "okBtn" (agree, leave), kDialogDeclined after any
 // other way of closing. Message and warning: kMessageAcknowledged after "知道了", kMessageDismissed otherwise. Each:
@@ -31,7 +32,7 @@ private:
 class CAgreementWidget : public CQuestionDialog {
 public:
     CAgreementWidget() : CQuestionDialog(L"AgreementWidget.xml") {}
-    std::wstring GetSkinFile() const override { return L"147"; }
+    std::wstring GetSkinFile() const override { return LayoutName(IDR_LAYOUT_AGREEMENT); }
     void InitWindow() override;
     void OnClick(const UiKit::Notify& msg) override;
 
@@ -42,7 +43,7 @@ private:
 class CExitTipsWidget : public CQuestionDialog {
 public:
     CExitTipsWidget() : CQuestionDialog(L"ExitTipsWidget.xml") {}
-    std::wstring GetSkinFile() const override { return L"148"; }
+    std::wstring GetSkinFile() const override { return LayoutName(IDR_LAYOUT_EXIT); }
     void OnClick(const UiKit::Notify& msg) override;
 };
 
@@ -50,7 +51,7 @@ public:
 class CMessageTipsWidget : public CSkinFrameBase {
 public:
     CMessageTipsWidget() : CSkinFrameBase(L"MessageTipsWidget.xml") {}
-    std::wstring GetSkinFile() const override { return L"150"; }
+    std::wstring GetSkinFile() const override { return LayoutName(IDR_LAYOUT_MESSAGE); }
     void InitWindow() override;
     void OnClick(const UiKit::Notify& msg) override;
     // kMessageAcknowledged after "okBtn", kMessageDismissed after "cancelBtn" or any other way of closing.
@@ -69,7 +70,7 @@ public:
 class CWarnTipsWidget : public CMessageTipsWidget {
 public:
     CWarnTipsWidget() : CMessageTipsWidget(L"WarnTipsWidget.xml") {}
-    std::wstring GetSkinFile() const override { return L"151"; }
+    std::wstring GetSkinFile() const override { return LayoutName(IDR_LAYOUT_WARNING); }
 };
 
 int ShowAgreementDialog(HWND owner);
