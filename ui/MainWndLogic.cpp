@@ -240,7 +240,10 @@ bool RunFacts::Take(int code, double value, const std::wstring& message) {
         startUrl = message;
         return true;
     case IST_CODE_STARTUP_STYLE:
-        startupStyle = value == 1.0 ? StartupStyle::Auto : value == 2.0 ? StartupStyle::User : StartupStyle::None;
+        // The protocol carries the style as its enumerator's number.
+        startupStyle = value == static_cast<double>(StartupStyle::Auto)   ? StartupStyle::Auto
+                       : value == static_cast<double>(StartupStyle::User) ? StartupStyle::User
+                                                                          : StartupStyle::None;
         return true;
     case IST_CODE_TOP_SHOW_DETENTION:
         topShowDelay = DelayFromValue(value);
