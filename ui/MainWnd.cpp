@@ -29,10 +29,10 @@ CMainWnd::CMainWnd() : CSkinFrameBase(L"MainWnd.xml") {}
 
 CMainWnd::~CMainWnd() {
     // The orchestrator first (it joins its jobs), then the network-check worker.
-    m_installer.reset();
-    m_netCheckThread.reset();
+    installer_.reset();
+    netCheckThread_.reset();
     // Results that arrived behind a dialog that ended the window are dropped with their records.
-    for (const MSG& m : m_deferred) {
+    for (const MSG& m : deferred_) {
         if (m.message == WM_INSTALLER_STATUS) {
             delete reinterpret_cast<StatusRecord*>(m.lParam);
         } else if (m.message == UiKit::WM_UIKIT_NOTIFY) {
@@ -43,10 +43,10 @@ CMainWnd::~CMainWnd() {
 
 bool CMainWnd::Defer(UINT msg, WPARAM wp, LPARAM lp) {
     const bool ownResult = msg == WM_INSTALLER_STATUS || msg == UiKit::WM_UIKIT_NOTIFY || msg == WM_TIMER;
-    if (!ownResult || m_replaying || (m_dialogs == 0 && !m_replayPosted)) {
+    if (!ownResult || replaying_ || (dialogs_ == 0 && !replayPosted_)) {
         return false;
     }
-    for (const MSG& m : m_deferred) {
+    for (const MSG& m : deferred_) {
         if (msg == WM_TIMER && m.message == WM_TIMER && m.wParam == wp) {
             return true; // a timer that fired again while it waited: once is enough
         }
@@ -55,28 +55,28 @@ bool CMainWnd::Defer(UINT msg, WPARAM wp, LPARAM lp) {
     queued.message = msg;
     queued.wParam = wp;
     queued.lParam = lp;
-    m_deferred.push_back(queued);
+    deferred_.push_back(queued);
     return true;
 }
 
 void CMainWnd::ReplayDeferred() {
-    m_replayPosted = false;
-    m_replaying = true;
-    while (!m_deferred.empty() && m_dialogs == 0 && GetHWND() != nullptr) {
-        MSG m = m_deferred.front();
-        m_deferred.pop_front();
+    replayPosted_ = false;
+    replaying_ = true;
+    while (!deferred_.empty() && dialogs_ == 0 && GetHWND() != nullptr) {
+        MSG m = deferred_.front();
+        deferred_.pop_front();
         Dispatch(m.message, m.wParam, m.lParam);
     }
-    m_replaying = false;
+    replaying_ = false;
 }
 
 int CMainWnd::RunDialog(const std::function<int()>& show) {
-    ++m_dialogs;
+    ++dialogs_;
     int result = show();
-    --m_dialogs;
+    --dialogs_;
     // Replayed once the handler that showed the dialog has finished, before anything that arrives later.
-    if (m_dialogs == 0 && !m_deferred.empty() && !m_replayPosted && GetHWND() != nullptr) {
-        m_replayPosted = ::PostMessageW(GetHWND(), WM_REPLAY_DEFERRED, 0, 0) != FALSE;
+    if (dialogs_ == 0 && !deferred_.empty() && !replayPosted_ && GetHWND() != nullptr) {
+        replayPosted_ = ::PostMessageW(GetHWND(), WM_REPLAY_DEFERRED, 0, 0) != FALSE;
     }
     return result;
 }
@@ -106,50 +106,50 @@ void CMainWnd::InitWindow() {
         ::SendMessageW(GetHWND(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
     }
 
-    m_winVLayout = Bind<UiKit::Control>(L"winVLayout");
-    m_backBtn = Bind<UiKit::Button>(L"backBtn");
-    m_titleSystemHLayout = Bind<UiKit::Control>(L"titleSystemHLayout");
-    m_mainTabLayout = Bind<UiKit::TabLayout>(L"mainTabLayout");
-    m_defaultInstallBtn = Bind<UiKit::Button>(L"defaultInstallBtn");
-    m_customeInstallBtn = Bind<UiKit::Button>(L"customeInstallBtn");
-    m_customeBtn = Bind<UiKit::Button>(L"customeBtn");
-    m_openProduceBtn = Bind<UiKit::Button>(L"openProduceBtn");
-    m_treatyCb = Bind<UiKit::Option>(L"treatyCb");
-    m_treatyCb2 = Bind<UiKit::Option>(L"treatyCb2");
-    m_chDirBtn = Bind<UiKit::Button>(L"chDirBtn");
-    m_installDirEdit = Bind<UiKit::Edit>(L"installDirEdit");
-    m_progressLb = Bind<UiKit::Label>(L"progressLb");
-    m_createDSCb = Bind<UiKit::Option>(L"createDSCb");
-    m_createQSCb = Bind<UiKit::Option>(L"createQSCb");
-    m_tipLbl = Bind<UiKit::Control>(L"tipLbl");
-    m_tipLb2 = Bind<UiKit::Control>(L"tipLb2");
-    m_installingTipLbl = Bind<UiKit::Control>(L"installingTipLbl");
-    m_installPrg = Bind<UiKit::Progress>(L"installPrg");
+    winVLayout_ = Bind<UiKit::Control>(L"winVLayout");
+    backBtn_ = Bind<UiKit::Button>(L"backBtn");
+    titleSystemHLayout_ = Bind<UiKit::Control>(L"titleSystemHLayout");
+    mainTabLayout_ = Bind<UiKit::TabLayout>(L"mainTabLayout");
+    defaultInstallBtn_ = Bind<UiKit::Button>(L"defaultInstallBtn");
+    customeInstallBtn_ = Bind<UiKit::Button>(L"customeInstallBtn");
+    customeBtn_ = Bind<UiKit::Button>(L"customeBtn");
+    openProduceBtn_ = Bind<UiKit::Button>(L"openProduceBtn");
+    treatyCb_ = Bind<UiKit::Option>(L"treatyCb");
+    treatyCb2_ = Bind<UiKit::Option>(L"treatyCb2");
+    chDirBtn_ = Bind<UiKit::Button>(L"chDirBtn");
+    installDirEdit_ = Bind<UiKit::Edit>(L"installDirEdit");
+    progressLb_ = Bind<UiKit::Label>(L"progressLb");
+    createDSCb_ = Bind<UiKit::Option>(L"createDSCb");
+    createQSCb_ = Bind<UiKit::Option>(L"createQSCb");
+    tipLbl_ = Bind<UiKit::Control>(L"tipLbl");
+    tipLb2_ = Bind<UiKit::Control>(L"tipLb2");
+    installingTipLbl_ = Bind<UiKit::Control>(L"installingTipLbl");
+    installPrg_ = Bind<UiKit::Progress>(L"installPrg");
 
     // Workers only post: the record belongs to the window once the post succeeded.
     HWND hwnd = GetHWND();
-    m_installer = std::make_unique<CDownloadInstaller>([hwnd](int code, double value, const wchar_t* message) {
+    installer_ = std::make_unique<CDownloadInstaller>([hwnd](int code, double value, const wchar_t* message) {
         auto* record = new StatusRecord{code, value, message != nullptr ? message : L""};
         if (!::PostMessageW(hwnd, WM_INSTALLER_STATUS, 0, reinterpret_cast<LPARAM>(record))) {
             delete record;
         }
     });
 
-    m_previous = Records::ReadInstallRecord();
-    m_installDirEdit->SetText(GetDefaultInstallPath());
-    m_taskbar.Attach(hwnd);
+    previous_ = Records::ReadInstallRecord();
+    installDirEdit_->SetText(GetDefaultInstallPath());
+    taskbar_.Attach(hwnd);
 }
 
 int CMainWnd::CurrentPage() const {
-    return m_mainTabLayout != nullptr ? m_mainTabLayout->GetCurSel() : -1;
+    return mainTabLayout_ != nullptr ? mainTabLayout_->GetCurSel() : -1;
 }
 
 std::wstring CMainWnd::GetDefaultInstallPath() const {
-    return InstallFlow::DefaultInstallPath(m_previous);
+    return InstallFlow::DefaultInstallPath(previous_);
 }
 
 std::wstring CMainWnd::GetCustomInstallPath() const {
-    std::wstring chosen = m_installDirEdit->GetText();
+    std::wstring chosen = installDirEdit_->GetText();
     std::wstring defaultPath = GetDefaultInstallPath();
     if (InstallFlow::IsSameFolder(defaultPath, chosen)) {
         return defaultPath;
@@ -158,8 +158,8 @@ std::wstring CMainWnd::GetCustomInstallPath() const {
 }
 
 void CMainWnd::EnableInstallButtons() {
-    m_defaultInstallBtn->SetEnabled(true);
-    m_customeInstallBtn->SetEnabled(true);
+    defaultInstallBtn_->SetEnabled(true);
+    customeInstallBtn_->SetEnabled(true);
 }
 
 void CMainWnd::Refuse(MainWndLogic::Refusal refusal) {
@@ -168,27 +168,27 @@ void CMainWnd::Refuse(MainWndLogic::Refusal refusal) {
 }
 
 bool CMainWnd::StartInstall(const std::wstring& folder, bool createDesktopShortcut, bool createQuickLaunch) {
-    m_defaultInstallBtn->SetEnabled(false);
-    m_customeInstallBtn->SetEnabled(false);
+    defaultInstallBtn_->SetEnabled(false);
+    customeInstallBtn_->SetEnabled(false);
 
     MainWndLogic::Refusal refusal = InstallFlow::CheckFolder(folder);
     if (refusal != MainWndLogic::Refusal::None) {
         Refuse(refusal);
         return false;
     }
-    m_facts.installPath = folder;
-    m_attempt = InstallFlow::PrepareAttempt(folder, InstallFlow::UninstallerToRun(m_previous, folder),
-                                            createDesktopShortcut, createQuickLaunch);
+    facts_.installPath = folder;
+    attempt_ = InstallFlow::PrepareAttempt(folder, InstallFlow::UninstallerToRun(previous_, folder),
+                                           createDesktopShortcut, createQuickLaunch);
 
     if (g_installerConfig.IsCheckNet) {
-        m_netCheckThread.reset(); // waits for an earlier check
-        m_netCheckThread = std::make_unique<Utils::Thread>(this, L"ABDEF", [](void* self) -> unsigned long {
+        netCheckThread_.reset(); // waits for an earlier check
+        netCheckThread_ = std::make_unique<Utils::Thread>(this, L"ABDEF", [](void* self) -> unsigned long {
             Utils::ComInit com(COINIT_APARTMENTTHREADED);
             MainWndLogic::Refusal result = InstallFlow::CheckNetwork();
             static_cast<CMainWnd*>(self)->PostNotify(nullptr, L"checknet", static_cast<WPARAM>(result), 0);
             return 0;
         });
-        m_netCheckThread->Resume();
+        netCheckThread_->Resume();
     } else {
         PostNotify(nullptr, L"install", 1);
     }
@@ -206,64 +206,64 @@ void CMainWnd::OnCheckNet(int result) {
 
 void CMainWnd::OnInstall(bool go) {
     if (go) {
-        m_pageBeforeInstall = CurrentPage();
-        m_mainTabLayout->SelectItem(kPageInstalling);
-        m_runEnd.Begin();
-        m_installer->Start(m_attempt);
-        SetTimer(m_installingTipLbl, TIMER_INSTALLING_TIP, kInstallingTipDelayMs);
+        pageBeforeInstall_ = CurrentPage();
+        mainTabLayout_->SelectItem(kPageInstalling);
+        runEnd_.Begin();
+        installer_->Start(attempt_);
+        SetTimer(installingTipLbl_, TIMER_INSTALLING_TIP, kInstallingTipDelayMs);
     }
     EnableInstallButtons();
 }
 
 void CMainWnd::ShowProgress(int percent) {
-    std::wstring text = MainWndLogic::FormatProgressLabel(m_progressLb->GetUserData(), percent);
-    m_progressLb->SetText(text);
-    m_installPrg->SetValue(percent);
+    std::wstring text = MainWndLogic::FormatProgressLabel(progressLb_->GetUserData(), percent);
+    progressLb_->SetText(text);
+    installPrg_->SetValue(percent);
     DEBUG_LOG(L"progress=%d %s", percent, text.c_str());
 }
 
 LRESULT CMainWnd::OnStatus(const StatusRecord& r) {
     // The run ends once, by the rule the silent run follows too: a second verdict of the same attempt is not heard.
-    if (m_runEnd.Ignores(r.code)) {
+    if (runEnd_.Ignores(r.code)) {
         DEBUG_LOG(L"ignored after the end of the run: %d", r.code);
         return 0;
     }
-    (void)m_runEnd.Take(r.code);
+    (void)runEnd_.Take(r.code);
     const double scale = g_installerConfig.DownloadScale;
-    m_taskbar.Show(MainWndLogic::TaskbarProgressOf(r.code, r.value, scale));
+    taskbar_.Show(MainWndLogic::TaskbarProgressOf(r.code, r.value, scale));
     if (std::optional<int> percent = MainWndLogic::ProgressPercentOf(r.code, r.value, scale)) {
         ShowProgress(*percent);
         return 0;
     }
-    if (m_facts.Take(r.code, r.value, r.message)) {
+    if (facts_.Take(r.code, r.value, r.message)) {
         return 0;
     }
     switch (r.code) {
     case DL_CODE_FAIL:
-        InstallFlow::RemovePackageAfterFailedDownload(*m_installer);
+        InstallFlow::RemovePackageAfterFailedDownload(*installer_);
         Message(L"下载失败", L"温馨提示");
-        m_mainTabLayout->SelectItem(m_pageBeforeInstall);
+        mainTabLayout_->SelectItem(pageBeforeInstall_);
         break;
     case IST_CODE_START:
-        Records::WriteSetIni(m_facts.installPath);
+        Records::WriteSetIni(facts_.installPath);
         break;
     case IST_CODE_SUCCESS:
-        m_installPrg->SetValue(100);
-        m_mainTabLayout->SelectItem(kPageDone);
+        installPrg_->SetValue(100);
+        mainTabLayout_->SelectItem(kPageDone);
         FinishInstall();
         break;
     case IST_CODE_FAIL:
         Warn(r.message);
-        m_mainTabLayout->SelectItem(kPageStart);
+        mainTabLayout_->SelectItem(kPageStart);
         break;
     case UNI_CODE_FAIL:
         // The previous installation could not be removed: it is still there, the new package was not run.
         Warn(r.message.empty() ? std::wstring(L"卸载旧版本失败") : r.message);
-        m_mainTabLayout->SelectItem(kPageStart);
+        mainTabLayout_->SelectItem(kPageStart);
         break;
     case IST_CODE_REFUSED: // the package failed its verification; the orchestrator has deleted it
         Warn(L"安装包校验失败，请重新下载");
-        m_mainTabLayout->SelectItem(m_pageBeforeInstall);
+        mainTabLayout_->SelectItem(pageBeforeInstall_);
         break;
     case IST_CODE_MESSAGE:
         Message(r.message, L"消息");
@@ -275,19 +275,19 @@ LRESULT CMainWnd::OnStatus(const StatusRecord& r) {
 }
 
 void CMainWnd::FinishInstall() {
-    InstallFlow::RecordInstallation(m_facts);
-    if (m_facts.startupStyle == StartupStyle::Auto) {
-        Records::LaunchProduct(GetHWND(), m_facts.startUrl, m_facts.startExePath);
+    InstallFlow::RecordInstallation(facts_);
+    if (facts_.startupStyle == StartupStyle::Auto) {
+        Records::LaunchProduct(GetHWND(), facts_.startUrl, facts_.startExePath);
     }
-    if (m_facts.topShowDelay != 0) {
-        SetTimer(GetRoot(), TIMER_BRING_TO_FRONT, m_facts.topShowDelay);
+    if (facts_.topShowDelay != 0) {
+        SetTimer(GetRoot(), TIMER_BRING_TO_FRONT, facts_.topShowDelay);
     }
-    if (m_facts.finishCloseDelay != 0) {
+    if (facts_.finishCloseDelay != 0) {
         // The system clamps longer periods to this value anyway.
         SetTimer(GetRoot(), TIMER_AUTO_CLOSE,
-                 m_facts.finishCloseDelay > 0x7FFFFFFF ? 0x7FFFFFFF : m_facts.finishCloseDelay);
+                 facts_.finishCloseDelay > 0x7FFFFFFF ? 0x7FFFFFFF : facts_.finishCloseDelay);
     }
-    DEBUG_LOG(L"finished: %s", m_facts.installPath.c_str());
+    DEBUG_LOG(L"finished: %s", facts_.installPath.c_str());
 }
 
 LRESULT CMainWnd::OnTimer(WPARAM, LPARAM) {
@@ -304,8 +304,8 @@ LRESULT CMainWnd::HandleMessage(UINT msg, WPARAM wp, LPARAM lp, bool& handled) {
         handled = true;
         return 0;
     }
-    if (m_taskbar.IsButtonCreated(msg)) {
-        m_taskbar.OnButtonCreated();
+    if (taskbar_.IsButtonCreated(msg)) {
+        taskbar_.OnButtonCreated();
     }
     if (msg == WM_INSTALLER_STATUS) {
         std::unique_ptr<StatusRecord> record(reinterpret_cast<StatusRecord*>(lp));
@@ -341,28 +341,28 @@ LRESULT CMainWnd::OnSysCommand(WPARAM wp, LPARAM lp, bool& handled) {
 void CMainWnd::Notify(const UiKit::Notify& msg) {
     const std::wstring& type = msg.type;
     if (type == L"tabselect") {
-        m_winVLayout->Invalidate();
+        winVLayout_->Invalidate();
         int page = CurrentPage();
         DEBUG_LOG(L"page=%d", page);
-        m_titleSystemHLayout->SetVisible(page != kPageInstalling);
-        m_backBtn->SetVisible(page == kPageCustom);
+        titleSystemHLayout_->SetVisible(page != kPageInstalling);
+        backBtn_->SetVisible(page == kPageCustom);
     } else if (type == L"mouseenter" || type == L"mouseleave") {
         bool show = type == L"mouseenter";
-        if (msg.sender != nullptr && msg.sender == m_treatyCb) {
-            m_tipLbl->SetVisible(show);
-        } else if (msg.sender != nullptr && msg.sender == m_treatyCb2) {
-            m_tipLb2->SetVisible(show);
+        if (msg.sender != nullptr && msg.sender == treatyCb_) {
+            tipLbl_->SetVisible(show);
+        } else if (msg.sender != nullptr && msg.sender == treatyCb2_) {
+            tipLb2_->SetVisible(show);
         }
     } else if (type == L"checknet") {
         OnCheckNet(static_cast<int>(msg.wParam));
     } else if (type == L"install") {
         OnInstall(msg.wParam != 0);
     } else if (type == L"timer") {
-        if (msg.sender == m_installingTipLbl && msg.wParam == TIMER_INSTALLING_TIP) {
-            if (m_installer->IsDownloading()) {
-                m_installingTipLbl->SetVisible(true);
+        if (msg.sender == installingTipLbl_ && msg.wParam == TIMER_INSTALLING_TIP) {
+            if (installer_->IsDownloading()) {
+                installingTipLbl_->SetVisible(true);
             }
-            KillTimer(m_installingTipLbl, TIMER_INSTALLING_TIP);
+            KillTimer(installingTipLbl_, TIMER_INSTALLING_TIP);
         } else if (msg.sender == GetRoot() && msg.wParam == TIMER_BRING_TO_FRONT) {
             ::SetForegroundWindow(GetHWND());
             KillTimer(GetRoot(), TIMER_BRING_TO_FRONT);
@@ -378,19 +378,19 @@ void CMainWnd::Notify(const UiKit::Notify& msg) {
 void CMainWnd::OnClick(const UiKit::Notify& msg) {
     UiKit::Control* sender = msg.sender;
     const std::wstring name = sender != nullptr ? sender->GetName() : L"";
-    if (sender == m_defaultInstallBtn) {
-        if (m_treatyCb->IsSelected() ||
+    if (sender == defaultInstallBtn_) {
+        if (treatyCb_->IsSelected() ||
             RunDialog([this] { return ShowAgreementDialog(GetHWND()); }) == kDialogAccepted) {
             StartInstall(GetDefaultInstallPath(), true, true);
         }
-    } else if (sender == m_customeBtn) {
-        m_treatyCb2->Selected(m_treatyCb->IsSelected(), false);
-        m_mainTabLayout->SelectItem(kPageCustom);
-        SetFocus(m_customeInstallBtn);
-    } else if (sender == m_backBtn) {
-        m_treatyCb->Selected(m_treatyCb2->IsSelected(), false);
-        m_mainTabLayout->SelectItem(kPageStart);
-    } else if (sender == m_chDirBtn) {
+    } else if (sender == customeBtn_) {
+        treatyCb2_->Selected(treatyCb_->IsSelected(), false);
+        mainTabLayout_->SelectItem(kPageCustom);
+        SetFocus(customeInstallBtn_);
+    } else if (sender == backBtn_) {
+        treatyCb_->Selected(treatyCb2_->IsSelected(), false);
+        mainTabLayout_->SelectItem(kPageStart);
+    } else if (sender == chDirBtn_) {
         wchar_t display[MAX_PATH] = {};
         BROWSEINFOW info{};
         info.hwndOwner = GetHWND();
@@ -404,18 +404,18 @@ void CMainWnd::OnClick(const UiKit::Notify& msg) {
         });
         wchar_t path[MAX_PATH] = {};
         if (chosen && ::SHGetPathFromIDListW(static_cast<PCIDLIST_ABSOLUTE>(chosen.get()), path)) {
-            m_installDirEdit->SetText(path);
+            installDirEdit_->SetText(path);
         }
-    } else if (sender == m_customeInstallBtn) {
-        if (m_treatyCb2->IsSelected() ||
+    } else if (sender == customeInstallBtn_) {
+        if (treatyCb2_->IsSelected() ||
             RunDialog([this] { return ShowAgreementDialog(GetHWND()); }) == kDialogAccepted) {
-            StartInstall(GetCustomInstallPath(), m_createDSCb->IsSelected(), m_createQSCb->IsSelected());
+            StartInstall(GetCustomInstallPath(), createDSCb_->IsSelected(), createQSCb_->IsSelected());
         }
-    } else if (sender == m_openProduceBtn) {
+    } else if (sender == openProduceBtn_) {
         // Starting the product lets pending input through: a second click must find the button dead.
-        m_openProduceBtn->SetEnabled(false);
-        if (m_facts.startupStyle == StartupStyle::User) {
-            Records::LaunchProduct(GetHWND(), m_facts.startUrl, m_facts.startExePath);
+        openProduceBtn_->SetEnabled(false);
+        if (facts_.startupStyle == StartupStyle::User) {
+            Records::LaunchProduct(GetHWND(), facts_.startUrl, facts_.startExePath);
         }
         Close(1);
     } else if (name == L"treatyBtn" || name == L"treatyBtn2") {
