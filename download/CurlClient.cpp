@@ -203,10 +203,12 @@ bool WriteStateFile(const std::wstring& statePath, const std::string& text) {
 }
 
 StateSaver::StateSaver(std::wstring statePath) : path_(std::move(statePath)) {
-    thread_ = std::make_unique<Utils::Thread>(
+    Utils::Result<std::unique_ptr<Utils::Thread>> writer = Utils::StartThread(
         this, L"StateSaver", [](void* self) -> unsigned long { return static_cast<StateSaver*>(self)->Run(); });
-    if (!thread_->Resume()) {
-        thread_.reset(); // Post then writes on the caller's thread
+    if (writer) {
+        thread_ = std::move(*writer);
+    } else {
+        DEBUG_LOG(L"state written on the caller's thread: %s", writer.Failure().What().c_str());
     }
 }
 

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include "download/DownloadWorker.h"
 #include "download/SystemProxy.h"
 #include "utils/DebugLog.h"
 #include "utils/LogFile.h"
@@ -28,10 +27,13 @@ void CCurlDownloader::Start() {
         return;
     }
     thread.reset();
-    thread = DownloadWorker::Create(this, &CCurlDownloader::dlThreadFun);
-    if (!thread || !thread->Resume()) {
+    Utils::Result<std::unique_ptr<Utils::Thread>> worker =
+        Utils::StartThread(this, L"ABDEF", &CCurlDownloader::dlThreadFun);
+    if (worker) {
+        thread = std::move(*worker);
+    } else {
         // No worker will ever report: the owner still gets its start and its one terminal report.
-        DEBUG_LOG(L"no worker thread (%lu)", ::GetLastError());
+        DEBUG_LOG(L"no worker thread: %s", worker.Failure().What().c_str());
         running = false;
         callback(DL_CODE_START, 1.0, L"");
         callback(DL_CODE_FAIL, DL_ERR_THREAD_CREATE, L"LibCurl");
@@ -90,25 +92,23 @@ void CCurlDownloader::OnClientProgress(void* owner, double speed, double, double
     }
 }
 
-bool ServerHasFile(const std::wstring& url, const std::wstring& proxyOption, long seconds, std::wstring& why) {
+Utils::Status ServerHasFile(const std::wstring& url, const std::wstring& proxyOption, long seconds) {
     CurlClient client(url, L"", nullptr, nullptr, seconds, 1);
     client.headSeconds = seconds;
     client.proxy = FindProxy(url, proxyOption).decision;
     Utils::UniqueCurl h = client.Head(NarrowUrl(url));
     if (!client.failure.empty()) {
-        why = client.failure;
-        return false;
+        return Utils::Status::Failed(client.failure);
     }
     long status = 0;
     const char* scheme = nullptr;
     if (!h || ::curl_easy_getinfo(h.get(), CURLINFO_RESPONSE_CODE, &status) != CURLE_OK ||
         ::curl_easy_getinfo(h.get(), CURLINFO_SCHEME, &scheme) != CURLE_OK) {
-        why = L"HEAD " + Utils::UrlForLog(url) + L": no answer";
-        return false;
+        return Utils::Status::Failed(L"HEAD " + Utils::UrlForLog(url) + L": no answer");
     }
     if (!IsSuccessfulHead(scheme, status)) {
-        why = L"HEAD " + Utils::UrlForLog(url) + L" answered HTTP " + Utils::Decimal(status);
-        return false;
+        return Utils::Status::Failed(L"HEAD " + Utils::UrlForLog(url) + L" answered HTTP " + Utils::Decimal(status),
+                                     status);
     }
-    return true;
+    return {};
 }

@@ -10,6 +10,7 @@
 
 #include "download/CurlClient.h"
 #include "download/Downloader.h"
+#include "utils/Status.h"
 #include "utils/Thread.h"
 
 class CCurlDownloader : public CDownloader {
@@ -45,5 +46,5 @@ public:
 
 // Whether the server of `url` has the file: a HEAD request through the proxy the download would use (`proxyOption`
 // as for the downloader), answered within `seconds` with a success after the redirections the download would
-// follow. `why` says what went wrong otherwise.
-bool ServerHasFile(const std::wstring& url, const std::wstring& proxyOption, long seconds, std::wstring& why);
+// follow.
+Utils::Status ServerHasFile(const std::wstring& url, const std::wstring& proxyOption, long seconds);

@@ -1,7 +1,6 @@
 #include "download/WinDownloader.h"
 
 #include "download/CurlClient.h"
-#include "download/DownloadWorker.h"
 #include "utils/DebugLog.h"
 #include "utils/ScopedWin.h"
 #include "utils/TextConv.h"
@@ -10,13 +9,6 @@ namespace {
 
 constexpr int kAttempts = 3;
 constexpr DWORD kPauseMs = 1000;
-
-// Thread bodies are plain functions; the calling convention of the system's thread routines does not fit the
-// worker factory's signature, so this forwards.
-unsigned long RunWorker(void* self) {
-    return CWinDownloader::dlThreadFun(self);
-}
-
 } // namespace
 
 std::wstring WinRequestUrl(const std::wstring& url) {
@@ -102,15 +94,10 @@ HRESULT CWinDownloader::CBindCallback::GetBindInfoEx(DWORD*, BINDINFO*, DWORD*, 
 }
 
 CWinDownloader::CWinDownloader(const DownloadCallback& callback_, const wchar_t* url_, const wchar_t* path_)
-    : callback(callback_), path(path_ != nullptr ? path_ : L""), url(url_ != nullptr ? url_ : L""),
-      thread(DownloadWorker::Create(this, &RunWorker)) {}
+    : callback(callback_), path(path_ != nullptr ? path_ : L""), url(url_ != nullptr ? url_ : L"") {}
 
 CWinDownloader::~CWinDownloader() {
     bindCallback.aborted = true;
-    if (thread && !started) {
-        // The worker made at construction never ran; it returns at once without reporting.
-        thread->Resume();
-    }
     thread.reset();
 }
 
@@ -120,15 +107,14 @@ void CWinDownloader::Start() {
         DEBUG_LOG(L"already running: start ignored");
         return;
     }
-    if (started || !thread) {
-        thread.reset();
-        thread = DownloadWorker::Create(this, &RunWorker);
-    }
-    // Written before the worker is resumed, so the worker always sees it.
+    thread.reset(); // waits for the previous sequence's worker
+    // Written before the worker starts, so the worker always sees it.
     bindCallback.callback = callback;
-    started = true;
-    if (!thread || !thread->Resume()) {
-        DEBUG_LOG(L"no worker thread (%lu)", ::GetLastError());
+    Utils::Result<std::unique_ptr<Utils::Thread>> worker = Utils::StartThread(this, L"ABDEF", &dlThreadFun);
+    if (worker) {
+        thread = std::move(*worker);
+    } else {
+        DEBUG_LOG(L"no worker thread: %s", worker.Failure().What().c_str());
         running = false;
         callback(DL_CODE_START, 1.0, L"");
         callback(DL_CODE_FAIL, DL_ERR_THREAD_CREATE, L"URLDownloadToFile");
@@ -137,9 +123,6 @@ void CWinDownloader::Start() {
 
 unsigned long __stdcall CWinDownloader::dlThreadFun(void* param) {
     auto* self = static_cast<CWinDownloader*>(param);
-    if (!self->started) {
-        return 0;
-    }
     Utils::ComInit com;
     self->callback(DL_CODE_START, 1.0, L"");
     if (self->path.empty()) {

@@ -54,8 +54,8 @@ public:
     CWinDownloader(const CWinDownloader&) = delete;
     CWinDownloader& operator=(const CWinDownloader&) = delete;
 
-    // The first start resumes the worker made at construction; every later start waits for the previous worker
-    // and runs a new sequence on a new one. Ignored while a sequence is under way (until its terminal report).
+    // Waits for the previous sequence's worker and runs a new sequence on a new one. Ignored while a sequence is
+    // under way (until its terminal report).
     void Start() override;
 
     static unsigned long __stdcall dlThreadFun(void* self);
@@ -65,7 +65,6 @@ public:
     std::wstring path;
     std::wstring url;
     std::unique_ptr<Utils::Thread> thread;
-    bool started = false; // written only by the starting thread before it resumes a worker
     // Set by Start, cleared before the terminal report: a sequence under way is never started again.
     std::atomic<bool> running{false};
 };

@@ -6,7 +6,6 @@
 #include <new>
 
 #include "utils/DebugLog.h"
-#include "utils/Exception.h"
 #include "utils/Security.h"
 #include "utils/TextConv.h"
 
@@ -17,15 +16,16 @@ constexpr DWORD kPipeBufferSize = 4096;
 // Standard error is read only to be thrown away.
 constexpr size_t kStdErrReadSize = 4096;
 
-CConsoleProcess::Pipe CreateInheritablePipe(const wchar_t* which) {
+using Utils::Result;
+using Utils::Status;
+
+Result<CConsoleProcess::Pipe> CreateInheritablePipe(const wchar_t* which) {
     SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
     CConsoleProcess::Pipe pipe;
     HANDLE read = nullptr;
     HANDLE write = nullptr;
     if (!::CreatePipe(&read, &write, &sa, 0)) {
-        DWORD error = ::GetLastError();
-        DEBUG_LOG(L"CreatePipe(%s) failed: %lu", which, error);
-        throw Utils::Exception(std::wstring(L"CreatePipe failed: ") + which);
+        return Status::LastError(std::wstring(L"CreatePipe failed: ") + which);
     }
     pipe.read.reset(read);
     pipe.write.reset(write);
@@ -34,11 +34,11 @@ CConsoleProcess::Pipe CreateInheritablePipe(const wchar_t* which) {
 
 // "\\.\pipe\Tunivox.<32 hexadecimal digits from the system's random generator>": a name nobody can guess and
 // create first, to serve the child's output in the installer's place.
-std::wstring RandomPipeName() {
+Result<std::wstring> RandomPipeName() {
     UCHAR random[16];
-    if (::BCryptGenRandom(nullptr, random, sizeof(random), BCRYPT_USE_SYSTEM_PREFERRED_RNG) != 0) {
-        DEBUG_LOG(L"BCryptGenRandom failed");
-        throw Utils::Exception(L"no random pipe name");
+    if (const NTSTATUS status = ::BCryptGenRandom(nullptr, random, sizeof(random), BCRYPT_USE_SYSTEM_PREFERRED_RNG);
+        status != 0) {
+        return Status::Failed(L"no random pipe name", status);
     }
     std::wstring name = L"\\\\.\\pipe\\Tunivox.";
     for (UCHAR b : random) {
@@ -53,51 +53,65 @@ std::wstring RandomPipeName() {
 // knows, opened for overlapped I/O, not inheritable) and the child's inheritable write end, opened at once so
 // that nobody else can take the pipe's only instance. The pipe grants access to the installer's own user alone:
 // an elevated administrator's default descriptor would let any program of the Administrators group in.
-CConsoleProcess::Pipe CreateOutputPipe(const wchar_t* which) {
-    const std::wstring name = RandomPipeName();
+Result<CConsoleProcess::Pipe> CreateOutputPipe(const wchar_t* which) {
+    const Result<std::wstring> name = RandomPipeName();
+    if (!name) {
+        return name.Failure();
+    }
     Utils::UniqueLocalMem descriptor;
     const std::wstring user = Utils::TokenUserSid();
     if (user.empty() || !Utils::DescriptorFromSddl(Utils::UserOnlySddl(user), descriptor)) {
-        throw Utils::Exception(std::wstring(L"no security descriptor for ") + which);
+        return Status::Failed(std::wstring(L"no security descriptor for ") + which);
     }
     SECURITY_ATTRIBUTES own{sizeof(own), descriptor.get(), FALSE};
     CConsoleProcess::Pipe pipe;
     pipe.read.reset(::CreateNamedPipeW(
-        name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+        name->c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
         PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0, kPipeBufferSize, 0, &own));
     if (!pipe.read) {
-        DWORD error = ::GetLastError();
-        DEBUG_LOG(L"CreateNamedPipeW(%s) failed: %lu", which, error);
-        throw Utils::Exception(std::wstring(L"CreateNamedPipeW failed: ") + which);
+        return Status::LastError(std::wstring(L"CreateNamedPipeW failed: ") + which);
     }
     SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
     // Whoever serves the pipe may only identify the installer, never act as it (moot while the name is ours alone).
-    pipe.write.reset(::CreateFileW(name.c_str(), GENERIC_WRITE, 0, &sa, OPEN_EXISTING,
+    pipe.write.reset(::CreateFileW(name->c_str(), GENERIC_WRITE, 0, &sa, OPEN_EXISTING,
                                    FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
     if (!pipe.write) {
-        DWORD error = ::GetLastError();
-        DEBUG_LOG(L"the child's end of %s not opened: %lu", which, error);
-        throw Utils::Exception(std::wstring(L"pipe not opened: ") + which);
+        return Status::LastError(std::wstring(L"the child's end of the pipe not opened: ") + which);
     }
     return pipe;
 }
 
-Utils::UniqueHandle CreateManualEvent() {
+Result<Utils::UniqueHandle> CreateManualEvent() {
     Utils::UniqueHandle event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!event) {
-        DWORD error = ::GetLastError();
-        DEBUG_LOG(L"CreateEventW failed: %lu", error);
-        throw Utils::Exception(L"CreateEventW failed");
+        return Status::LastError(L"CreateEventW failed");
     }
     return event;
 }
 
-void NotInheritable(const Utils::UniqueHandle& handle) {
-    if (!::SetHandleInformation(handle.get(), HANDLE_FLAG_INHERIT, 0)) {
-        DWORD error = ::GetLastError();
-        DEBUG_LOG(L"SetHandleInformation failed: %lu", error);
-        throw Utils::Exception(L"SetHandleInformation failed");
+// The pipes and events of one child: its standard error, output and input, and the two reads' events.
+struct ChildPipes {
+    CConsoleProcess::Pipe err;
+    CConsoleProcess::Pipe out;
+    CConsoleProcess::Pipe in;
+    Utils::UniqueHandle errCompleted;
+    Utils::UniqueHandle outCompleted;
+};
+
+Result<ChildPipes> CreateChildPipes() {
+    Result<CConsoleProcess::Pipe> err = CreateOutputPipe(L"stderr");
+    Result<CConsoleProcess::Pipe> out = err ? CreateOutputPipe(L"stdout") : err.Failure();
+    Result<CConsoleProcess::Pipe> in = out ? CreateInheritablePipe(L"stdin") : out.Failure();
+    Result<Utils::UniqueHandle> errCompleted = in ? CreateManualEvent() : in.Failure();
+    Result<Utils::UniqueHandle> outCompleted = errCompleted ? CreateManualEvent() : errCompleted.Failure();
+    if (!outCompleted) {
+        return outCompleted.Failure();
     }
+    if (!::SetHandleInformation(in->write.get(), HANDLE_FLAG_INHERIT, 0)) {
+        return Status::LastError(L"SetHandleInformation failed");
+    }
+    return ChildPipes{std::move(*err), std::move(*out), std::move(*in), std::move(*errCompleted),
+                      std::move(*outCompleted)};
 }
 
 // Bytes waiting in a pipe; false when the pipe is broken (every write end closed and nothing left).
@@ -182,31 +196,26 @@ void CConsoleProcess::PipeRead::Cancel() {
     Cancel(discard);
 }
 
-void CConsoleProcess::Launch(const std::wstring& line, const std::wstring& applicationName) {
+Utils::Status CConsoleProcess::Launch(const std::wstring& line, const std::wstring& applicationName) {
     Close();
     if (line.size() >= kCommandLineCapacity) {
-        DEBUG_LOG(L"command line of %u characters does not fit", static_cast<unsigned>(line.size()));
-        throw Utils::Exception(L"command line too long");
+        return Status::Failed(L"the command line of " + Utils::Decimal(line.size()) + L" characters is too long");
     }
-    Pipe err = CreateOutputPipe(L"stderr");
-    Pipe out = CreateOutputPipe(L"stdout");
-    Pipe in = CreateInheritablePipe(L"stdin");
-    Utils::UniqueHandle errCompleted = CreateManualEvent();
-    Utils::UniqueHandle outCompleted = CreateManualEvent();
+    Result<ChildPipes> pipes = CreateChildPipes();
+    if (!pipes) {
+        return pipes.Failure();
+    }
+    auto& [err, out, in, errCompleted, outCompleted] = *pipes;
 
     wchar_t buffer[kCommandLineCapacity] = {};
     std::wmemcpy(buffer, line.c_str(), line.size());
-
-    NotInheritable(in.write);
 
     // The child inherits its three pipe ends and nothing else, whatever else the installer holds inheritable
     // (another job's pipes included).
     HANDLE inherited[3] = {in.read.get(), out.write.get(), err.write.get()};
     Utils::ProcThreadAttributes attributes(1);
     if (!attributes.Update(PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited, sizeof(inherited))) {
-        DWORD error = ::GetLastError();
-        DEBUG_LOG(L"handle list not set: %lu", error);
-        throw Utils::Exception(L"UpdateProcThreadAttribute failed");
+        return Status::LastError(L"UpdateProcThreadAttribute failed");
     }
 
     STARTUPINFOEXW si{};
@@ -224,9 +233,7 @@ void CConsoleProcess::Launch(const std::wstring& line, const std::wstring& appli
     PROCESS_INFORMATION pi{};
     if (!::CreateProcessW(applicationName.empty() ? nullptr : applicationName.c_str(), mutableLine, nullptr, nullptr,
                           TRUE, EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr, &si.StartupInfo, &pi)) {
-        DWORD error = ::GetLastError();
-        DEBUG_LOG(L"CreateProcessW failed: %lu", error);
-        throw Utils::Exception(L"CreateProcessW failed");
+        return Status::LastError(L"CreateProcessW failed");
     }
 
     // Success: hand everything to the object. The child's ends are closed here so that the output pipes break
@@ -246,6 +253,7 @@ void CConsoleProcess::Launch(const std::wstring& line, const std::wstring& appli
     outRead_.Attach(stdOutPipe.read.get(), std::move(outCompleted));
     errRead_.Attach(stdErrPipe.read.get(), std::move(errCompleted));
     errRead_.Start(kStdErrReadSize);
+    return {};
 }
 
 void CConsoleProcess::ServiceStdErr() {
@@ -358,23 +366,15 @@ void CConsoleProcess::Close() {
     threadId = 0;
 }
 
-std::unique_ptr<CConsoleProcess> LaunchConsoleChild(const std::wstring& commandLine, const std::wstring& exe,
-                                                    const wchar_t* what, std::wstring& problem) {
-    std::wstring why;
-    try {
-        if (commandLine.empty()) {
-            why = L"the command line is too long";
-        } else {
-            auto child = std::make_unique<CConsoleProcess>();
-            child->Launch(commandLine, exe);
-            return child;
-        }
-    } catch (const Utils::Exception& e) {
-        why = Utils::MultiByteToWide(e.what(), CP_UTF8);
-    } catch (const std::bad_alloc&) {
-        why = L"out of memory";
+Utils::Result<std::unique_ptr<CConsoleProcess>> LaunchConsoleChild(const std::wstring& commandLine,
+                                                                   const std::wstring& exe, const wchar_t* what) {
+    auto child = std::make_unique<CConsoleProcess>();
+    Status launched =
+        commandLine.empty() ? Status::Failed(L"the command line is too long") : child->Launch(commandLine, exe);
+    if (!launched) {
+        launched = Status::Failed(std::wstring(what) + L" not launched: " + launched.What(), launched.Code());
+        DEBUG_LOG(L"%s", launched.What().c_str());
+        return launched;
     }
-    problem = std::wstring(what) + L" not launched: " + why;
-    DEBUG_LOG(L"%s", problem.c_str());
-    return nullptr;
+    return child;
 }

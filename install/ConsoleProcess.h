@@ -7,7 +7,7 @@
 // child ends while a grandchild still holds the pipe open.
 //
 // Teardown paths, all through the owners of utils/ScopedWin.h:
-// - Launch fails at any step: everything it created so far is closed as the exception leaves; the object keeps
+// - Launch fails at any step: everything it created so far is closed as it returns; the object keeps
 //   nothing (it is handed the pipes and the process only when the whole launch succeeded).
 // - Close (or destruction): the read still pending on standard error is cancelled and waited for, then the child's
 //   process and thread handles and every pipe end still held are closed. No read of standard output is pending
@@ -24,6 +24,7 @@
 #include <string>
 
 #include "utils/ScopedWin.h"
+#include "utils/Status.h"
 
 class CConsoleProcess {
 public:
@@ -43,8 +44,8 @@ public:
     // Starts `commandLine` hidden with the three pipes. `applicationName`, when not empty, is the executable's
     // path: CreateProcessW then runs exactly that file instead of searching the unquoted command line's
     // blank-separated prefixes ("C:\Program.exe" before "C:\Program Files\..."). A command line that does not
-    // fit the buffer is refused rather than run cut short. Throws Utils::Exception on any failure.
-    void Launch(const std::wstring& commandLine, const std::wstring& applicationName = L"");
+    // fit the buffer is refused rather than run cut short.
+    Utils::Status Launch(const std::wstring& commandLine, const std::wstring& applicationName = L"");
 
     // Returns the next piece of the child's standard output (at most `maxBytes`), waiting for it; false once the
     // output has ended: the pipe is broken, or the child has ended and nothing it wrote is left in the pipe
@@ -119,6 +120,6 @@ private:
 };
 
 // Starts `commandLine` (an empty one is refused: it was too long to build) as a hidden console child of `exe`.
-// Null when it cannot be started, with `problem` saying so in words: "<what> not launched: <why>".
-std::unique_ptr<CConsoleProcess> LaunchConsoleChild(const std::wstring& commandLine, const std::wstring& exe,
-                                                    const wchar_t* what, std::wstring& problem);
+// Fails, logged, when it cannot be started: "<what> not launched: <why>".
+Utils::Result<std::unique_ptr<CConsoleProcess>> LaunchConsoleChild(const std::wstring& commandLine,
+                                                                   const std::wstring& exe, const wchar_t* what);

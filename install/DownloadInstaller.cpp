@@ -38,13 +38,13 @@ std::wstring FolderOf(const std::wstring& path) {
 }
 
 // The package file goes through a handle checked for links: not even its deletion is turned onto another file.
+// True when it is gone; a failure is logged here.
 bool DeletePackageFile(const std::wstring& path) {
-    std::wstring problem;
-    if (path.empty() || Utils::DeleteWithoutLinks(path, problem)) {
-        return true;
+    const Utils::Status deleted = path.empty() ? Utils::Status() : Utils::DeleteWithoutLinks(path);
+    if (!deleted) {
+        DEBUG_LOG(L"package file %s not deleted: %s", path.c_str(), deleted.What().c_str());
     }
-    DEBUG_LOG(L"package file %s not deleted: %s", path.c_str(), problem.c_str());
-    return false;
+    return deleted.Ok();
 }
 
 } // namespace
@@ -68,7 +68,7 @@ std::wstring CDownloadInstaller::PackagePathIn(const std::wstring& folder) {
 
 void CDownloadInstaller::WaitForInstallJob(DWORD ms) const {
     if (installer && installer->thread) {
-        ::WaitForSingleObject(installer->thread->handle.get(), ms);
+        ::WaitForSingleObject(installer->thread->Handle(), ms);
     }
 }
 
@@ -123,12 +123,13 @@ std::wstring CDownloadInstaller::ProblemOf(int code) const {
 
 void CDownloadInstaller::StartDownload() {
     // The download job writes, renames and deletes by name: whatever a link on the way points at is refused first.
-    std::wstring problem = downloader ? WorkFilesProblem(jobPackagePath) : L"no working folder";
-    if (problem.empty()) {
+    const Utils::Status usable =
+        downloader ? CheckWorkFiles(jobPackagePath) : Utils::Status::Failed(L"no working folder");
+    if (usable) {
         downloader->Start();
         return;
     }
-    DEBUG_LOG(L"download refused: %s", problem.c_str());
+    DEBUG_LOG(L"download refused: %s", usable.What().c_str());
     OnDownloadEvent(DL_CODE_FAIL, 0.0, L"");
 }
 

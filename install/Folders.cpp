@@ -132,11 +132,11 @@ std::wstring FreshWorkFolder(const std::wstring& stable) {
         wchar_t suffix[24];
         Utils::FormatBounded(suffix, L".%016llX", random);
         const std::wstring fresh = stable + suffix;
-        std::wstring problem = Utils::NewAdministratorsOnlyFolder(fresh);
-        if (problem.empty()) {
+        const Utils::Status made = Utils::NewAdministratorsOnlyFolder(fresh);
+        if (made) {
             return fresh;
         }
-        DEBUG_LOG(L"working folder %s not made: %s", fresh.c_str(), problem.c_str());
+        DEBUG_LOG(L"working folder %s not made: %s", fresh.c_str(), made.What().c_str());
     }
     return {};
 }
@@ -155,23 +155,22 @@ WorkFolder ChooseWorkFolder(bool elevated, const std::wstring& installDir) {
     // Any user may make folders in %ProgramData%: one found under the name is taken only when it is ours.
     const std::wstring stable = programData + L"\\" WORK_FOLDER_NAME;
     const bool exists = ::GetFileAttributesW(stable.c_str()) != INVALID_FILE_ATTRIBUTES;
-    std::wstring problem =
+    const Utils::Status usable =
         exists ? Utils::AdministratorsOnlyFolder(stable) : Utils::NewAdministratorsOnlyFolder(stable);
-    if (problem.empty()) {
+    if (usable) {
         DEBUG_LOG(L"working folder: %s", stable.c_str());
         return {stable, true};
     }
-    DEBUG_LOG(L"working folder %s not used: %s", stable.c_str(), problem.c_str());
+    DEBUG_LOG(L"working folder %s not used: %s", stable.c_str(), usable.What().c_str());
     WorkFolder fresh{FreshWorkFolder(stable), false};
     DEBUG_LOG(L"working folder: %s (for this run only)", fresh.path.empty() ? L"none" : fresh.path.c_str());
     return fresh;
 }
 
-std::wstring WorkFilesProblem(const std::wstring& packagePath) {
+Utils::Status CheckWorkFiles(const std::wstring& packagePath) {
     for (const std::wstring& path : {packagePath, PartPath(packagePath), PartStatePath(packagePath)}) {
-        std::wstring problem = Utils::LinkProblemAt(path);
-        if (!problem.empty()) {
-            return path + L": " + problem;
+        if (const Utils::Status linked = Utils::CheckNoLinkAt(path); !linked) {
+            return Utils::Status::Failed(path + L": " + linked.What(), linked.Code());
         }
     }
     return {};
@@ -187,9 +186,8 @@ void RemoveWorkFolder(const WorkFolder& work, const std::wstring& packagePath) {
         files = {packagePath, PartPath(packagePath), PartStatePath(packagePath)};
     }
     for (const std::wstring& path : files) {
-        std::wstring problem;
-        if (!Utils::DeleteWithoutLinks(path, problem)) {
-            DEBUG_LOG(L"%s not deleted: %s", path.c_str(), problem.c_str());
+        if (const Utils::Status deleted = Utils::DeleteWithoutLinks(path); !deleted) {
+            DEBUG_LOG(L"%s not deleted: %s", path.c_str(), deleted.What().c_str());
         }
     }
     if (!::RemoveDirectoryW(work.path.c_str())) {

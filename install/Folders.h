@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "utils/Status.h"
+
 // The installer's private temporary folders, below the user's temporary folder, are named this prefix followed
 // by 16 random hexadecimal digits.
 #define PRIVATE_TEMP_FOLDER_PREFIX L"~KadoTemp."
@@ -35,9 +37,9 @@ struct WorkFolder {
 // always. Nothing is chosen from an environment variable the user can set.
 WorkFolder ChooseWorkFolder(bool elevated, const std::wstring& installDir);
 
-// Empty when the package at `packagePath`, its part file and the part file's state may be written and deleted
-// there: no reparse point on their paths and no second name for any that exists. Otherwise which one is not.
-std::wstring WorkFilesProblem(const std::wstring& packagePath);
+// Succeeds when the package at `packagePath`, its part file and the part file's state may be written and deleted
+// there: no reparse point on their paths and no second name for any that exists. Otherwise says which one is not.
+Utils::Status CheckWorkFiles(const std::wstring& packagePath);
 
 // After the run: a folder made for this run only is emptied of the package's files and removed; a resumable one
 // keeps what a broken-off download left there.

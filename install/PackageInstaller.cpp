@@ -8,7 +8,6 @@
 #include "install/PackageVerifier.h"
 #include "install/StatusCodes.h"
 #include "utils/DebugLog.h"
-#include "utils/Exception.h"
 #include "utils/TextConv.h"
 
 bool IsUsableCodePage(long codePage) {
@@ -62,14 +61,15 @@ std::wstring CPackageInstaller::BuildCommandLine() const {
 void CPackageInstaller::Start() {
     commandLine = BuildCommandLine();
     thread.reset(); // waits for the previous attempt's install thread
-    thread = std::make_unique<Utils::Thread>(
+    Utils::Result<std::unique_ptr<Utils::Thread>> worker = Utils::StartThread(
         this, L"ABDEF", [](void* self) -> unsigned long { return static_cast<CPackageInstaller*>(self)->Run(); });
-    if (!thread->Resume()) {
-        problem = L"the install thread could not be started";
-        DEBUG_LOG(L"%s", problem.c_str());
-        thread.reset();
-        callback(IST_CODE_FAIL, 2.0, L"");
+    if (worker) {
+        thread = std::move(*worker);
+        return;
     }
+    problem = L"the install thread could not be started: " + worker.Failure().What();
+    DEBUG_LOG(L"%s", problem.c_str());
+    callback(IST_CODE_FAIL, 2.0, L"");
 }
 
 ConsoleProtocol::LineOutcome CPackageInstaller::ParseLine(const std::wstring& line) {
@@ -97,15 +97,12 @@ unsigned long CPackageInstaller::Run() {
     // held until the package's process exists: what was verified is what runs.
     Utils::UniqueFileHandle held(::CreateFileW(packagePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    std::wstring rejection;
-    if (!held) {
-        DWORD error = ::GetLastError();
-        rejection = L"the package cannot be opened: " + Utils::Decimal(error);
-    } else if (verify) {
-        rejection = verify(held.get(), packagePath);
+    Utils::Status checked = held ? Utils::Status() : Utils::Status::LastError(L"the package cannot be opened");
+    if (checked && verify) {
+        checked = verify(held.get(), packagePath);
     }
-    if (!rejection.empty()) {
-        problem = L"package refused: " + rejection;
+    if (!checked) {
+        problem = L"package refused: " + checked.What();
         DEBUG_LOG(L"%s", problem.c_str());
         held.reset();
         callback(IST_CODE_REFUSED, 1.0, kRefusedText);
@@ -121,9 +118,12 @@ unsigned long CPackageInstaller::Run() {
     }
     callback(IST_CODE_START, 0.0, L"");
     callback(IST_CODE_PROGRESS, 0.0, L"");
-    process = LaunchConsoleChild(commandLine, packagePath, L"package", problem);
+    Utils::Result<std::unique_ptr<CConsoleProcess>> launched = LaunchConsoleChild(commandLine, packagePath, L"package");
     held.reset();
-    if (!process) {
+    if (launched) {
+        process = std::move(*launched);
+    } else {
+        problem = launched.Failure().What();
         callback(IST_CODE_FAIL, 2.0, L"");
         NotifyEnded();
         return 0;

@@ -57,30 +57,32 @@ std::wstring NormalizedHex(const std::wstring& text) {
     return hex;
 }
 
-std::wstring Rejection(const SignatureFacts& facts, const std::wstring& fileSha256, const Publisher& installer,
-                       const Pins& pins) {
+Utils::Status CheckSignatureFacts(const SignatureFacts& facts, const std::wstring& fileSha256,
+                                  const Publisher& installer, const Pins& pins) {
     if (facts.verifyResult != 0) {
-        return L"signature: WinVerifyTrust gave " + Hex(static_cast<DWORD>(facts.verifyResult));
+        return Utils::Status::Failed(L"signature: WinVerifyTrust gave " + Hex(static_cast<DWORD>(facts.verifyResult)));
     }
     if ((facts.chainErrors & ~kToleratedChainErrors) != 0) {
-        return L"signer chain of \"" + facts.signerName + L"\": error status " + Hex(facts.chainErrors);
+        return Utils::Status::Failed(L"signer chain of \"" + facts.signerName + L"\": error status " +
+                                     Hex(facts.chainErrors));
     }
     if (installer.kind == Publisher::Kind::Unreadable) {
-        return L"publisher: the installer's own signature cannot be read";
+        return Utils::Status::Failed(L"publisher: the installer's own signature cannot be read");
     }
     if (installer.kind == Publisher::Kind::Signed &&
         (facts.signerSubject != installer.subject || facts.signerIssuer != installer.issuer)) {
-        return L"publisher: package signed by \"" + facts.signerName + L"\", the installer by \"" + installer.name +
-               L"\"";
+        return Utils::Status::Failed(L"publisher: package signed by \"" + facts.signerName +
+                                     L"\", the installer by \"" + installer.name + L"\"");
     }
     for (const std::wstring& pin : pins.signers) {
         if (!MatchesSigner(pin, facts)) {
-            return L"PackageSigner: \"" + facts.signerName + L"\" is not \"" + pin + L"\"";
+            return Utils::Status::Failed(L"PackageSigner: \"" + facts.signerName + L"\" is not \"" + pin + L"\"");
         }
     }
     for (const std::wstring& pin : pins.sha256s) {
         if (fileSha256.empty() || NormalizedHex(pin) != fileSha256) {
-            return L"PackageSha256: the file's is " + (fileSha256.empty() ? L"unknown" : fileSha256);
+            return Utils::Status::Failed(L"PackageSha256: the file's is " +
+                                         (fileSha256.empty() ? L"unknown" : fileSha256));
         }
     }
     return {};
@@ -327,14 +329,14 @@ const Publisher& InstallerPublisher() {
     return publisher;
 }
 
-std::wstring VerifyPackage(HANDLE file, const std::wstring& path, const Publisher& installer, const Pins& pins) {
+Utils::Status VerifyPackage(HANDLE file, const std::wstring& path, const Publisher& installer, const Pins& pins) {
     SignatureFacts facts;
     ReadSignature(file, path, facts);
     std::wstring sha256 = pins.sha256s.empty() ? std::wstring() : FileSha256(file);
-    return Rejection(facts, sha256, installer, pins);
+    return CheckSignatureFacts(facts, sha256, installer, pins);
 }
 
-std::wstring VerifyUninstaller(HANDLE file, const std::wstring& path, const Publisher& installer, const Pins& pins) {
+Utils::Status VerifyUninstaller(HANDLE file, const std::wstring& path, const Publisher& installer, const Pins& pins) {
     return VerifyPackage(file, path, installer, Pins{pins.signers, {}});
 }
 

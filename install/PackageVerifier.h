@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "utils/Status.h"
+
 namespace Trust {
 
 // What the package's signature says, read through the held file handle.
@@ -70,9 +72,9 @@ struct Pins {
     std::vector<std::wstring> sha256s; // the package file's SHA-256
 };
 
-// Empty when the package may run; otherwise which check failed and why (for the debug log).
-std::wstring Rejection(const SignatureFacts& facts, const std::wstring& fileSha256, const Publisher& installer,
-                       const Pins& pins);
+// Succeeds when the package may run; otherwise says which check failed and why (for the debug log).
+Utils::Status CheckSignatureFacts(const SignatureFacts& facts, const std::wstring& fileSha256,
+                                  const Publisher& installer, const Pins& pins);
 
 // Upper-case hexadecimal without the blanks and colons that certificate viewers put between the bytes.
 std::wstring NormalizedHex(const std::wstring& text);
@@ -93,10 +95,10 @@ Publisher ReadPublisher(HANDLE file, const std::wstring& path);
 // running image (a running exe can be renamed and another file put in its place), then CheckedOwnPublisher.
 const Publisher& InstallerPublisher();
 
-// The whole check of the package behind `file`; empty when it may run.
-std::wstring VerifyPackage(HANDLE file, const std::wstring& path, const Publisher& installer, const Pins& pins);
+// The whole check of the package behind `file`; succeeds when it may run.
+Utils::Status VerifyPackage(HANDLE file, const std::wstring& path, const Publisher& installer, const Pins& pins);
 // The check of the earlier installation's uninstaller copy: the package's rules with the signer pins only, since a
 // SHA-256 pin names the package file and no uninstaller can have its digest.
-std::wstring VerifyUninstaller(HANDLE file, const std::wstring& path, const Publisher& installer, const Pins& pins);
+Utils::Status VerifyUninstaller(HANDLE file, const std::wstring& path, const Publisher& installer, const Pins& pins);
 
 } // namespace Trust

@@ -10,7 +10,6 @@
 #include "install/PackageVerifier.h"
 #include "install/StatusCodes.h"
 #include "utils/DebugLog.h"
-#include "utils/Exception.h"
 #include "utils/Links.h"
 #include "utils/TextConv.h"
 
@@ -76,22 +75,26 @@ unsigned long CUnInstaller::RunUninstaller() {
     // The earlier installation named this program in the user's registry, so whoever can write there chose it: it
     // runs as administrator only after the package's checks, made on a handle that lets nobody write, rename or
     // delete the copy until its process exists, and that is not a link to some other file.
-    std::wstring rejection;
-    Utils::UniqueFileHandle held =
-        Utils::OpenWithoutLinks(uninstallerExe, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, rejection);
+    Utils::Result<Utils::UniqueFileHandle> held =
+        Utils::OpenWithoutLinks(uninstallerExe, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    Utils::Status checked = held.Failure();
     if (held && verify) {
-        rejection = verify(held.get(), uninstallerExe);
+        checked = verify(held->get(), uninstallerExe);
     }
-    if (!rejection.empty()) {
-        problem = L"uninstaller refused: " + rejection;
+    if (!checked) {
+        problem = L"uninstaller refused: " + checked.What();
         DEBUG_LOG(L"%s", problem.c_str());
         callback(UNI_CODE_FAIL, 2.0, L"");
         return 0;
     }
     callback(UNI_CODE_PROGRESS, 0.0, L"");
-    process = LaunchConsoleChild(commandLine, uninstallerExe, L"uninstaller", problem);
-    held.reset();
-    if (!process) {
+    Utils::Result<std::unique_ptr<CConsoleProcess>> launched =
+        LaunchConsoleChild(commandLine, uninstallerExe, L"uninstaller");
+    held->reset();
+    if (launched) {
+        process = std::move(*launched);
+    } else {
+        problem = launched.Failure().What();
         callback(UNI_CODE_FAIL, 2.0, L"");
         return 0;
     }

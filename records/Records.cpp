@@ -41,12 +41,11 @@ bool SetString(HKEY key, const wchar_t* name, const std::wstring& value) {
 // The ini functions write by name: an ini reached through a link would have the elevated installer write a file
 // of someone else's choosing.
 bool MayWriteIni(const std::wstring& path) {
-    std::wstring problem = Utils::LinkProblemAt(path);
-    if (problem.empty()) {
-        return true;
+    const Utils::Status linked = Utils::CheckNoLinkAt(path);
+    if (!linked) {
+        DEBUG_LOG(L"%s not written: %s", path.c_str(), linked.What().c_str());
     }
-    DEBUG_LOG(L"%s not written: %s", path.c_str(), problem.c_str());
-    return false;
+    return linked.Ok();
 }
 
 std::wstring OwnFileName() {
@@ -156,11 +155,11 @@ void LaunchProduct(HWND window, const std::wstring& startUrl, const std::wstring
     // package names it) and the product (in a folder the user can write) are opened by the desktop shell, with the
     // user's own rights, never with the installer's.
     if (!startUrl.empty()) {
-        std::wstring problem = Utils::ShellStartUnelevated(startUrl, L"", SW_SHOWMAXIMIZED);
-        if (problem.empty()) {
+        const Utils::Status opened = Utils::ShellStartUnelevated(startUrl, L"", SW_SHOWMAXIMIZED);
+        if (opened) {
             DEBUG_LOG(L"start page opened through the desktop shell");
         } else {
-            DEBUG_LOG(L"start page not opened: %s", problem.c_str());
+            DEBUG_LOG(L"start page not opened: %s", opened.What().c_str());
         }
     }
     if (!FileExists(startExePath)) {
@@ -191,11 +190,11 @@ void LaunchProduct(HWND window, const std::wstring& startUrl, const std::wstring
     if (sawQuit) {
         ::PostQuitMessage(static_cast<int>(msg.wParam));
     }
-    std::wstring problem = Utils::ShellStartUnelevated(startExePath, L"", SW_SHOWNORMAL);
-    if (problem.empty()) {
+    const Utils::Status started = Utils::ShellStartUnelevated(startExePath, L"", SW_SHOWNORMAL);
+    if (started) {
         DEBUG_LOG(L"product started through the desktop shell (un-elevated): %s", startExePath.c_str());
     } else {
-        DEBUG_LOG(L"product not started: %s", problem.c_str());
+        DEBUG_LOG(L"product not started: %s", started.What().c_str());
     }
 }
 

@@ -102,15 +102,16 @@ MainWndLogic::Refusal CheckNetwork(std::wstring* why) {
     }
     // A company network may reach only its own package server, which the system does not count as the Internet:
     // the server itself is asked before the installation is refused.
-    std::wstring problem;
-    if (ServerHasFile(g_installerConfig.DownloadUrl, g_installerConfig.Proxy, kServerProbeSeconds, problem)) {
+    const Utils::Status answered =
+        ServerHasFile(g_installerConfig.DownloadUrl, g_installerConfig.Proxy, kServerProbeSeconds);
+    if (answered) {
         DEBUG_LOG(L"no Internet connection, but the package server answers: %s",
                   Utils::UrlForLog(g_installerConfig.DownloadUrl).c_str());
         return MainWndLogic::Refusal::None;
     }
-    DEBUG_LOG(L"no Internet connection, and the package server does not answer: %s", problem.c_str());
+    DEBUG_LOG(L"no Internet connection, and the package server does not answer: %s", answered.What().c_str());
     if (why != nullptr) {
-        *why = L"the network check found no Internet connection, and " + problem;
+        *why = L"the network check found no Internet connection, and " + answered.What();
     }
     return MainWndLogic::Refusal::PoorNetwork;
 }
@@ -142,9 +143,10 @@ void RemovePackageAfterFailedDownload(const CDownloadInstaller& installer) {
     LogDownloadUrl();
     // The probes leave their own debug lines behind; the results only help whoever reads the log.
     (void)Utils::CheckNetwork();
-    std::wstring problem;
-    if (package.empty() || !Utils::DeleteWithoutLinks(package, problem)) {
-        DEBUG_LOG(L"package file not probed: %s", package.empty() ? L"no working folder" : problem.c_str());
+    const Utils::Status deleted =
+        package.empty() ? Utils::Status::Failed(L"no working folder") : Utils::DeleteWithoutLinks(package);
+    if (!deleted) {
+        DEBUG_LOG(L"package file not probed: %s", deleted.What().c_str());
         return;
     }
     // A new file, gone with its handle: nothing planted under the name in between is opened or deleted.

@@ -3,8 +3,9 @@
 
 #include <windows.h>
 
-#include <functional>
 #include <string>
+
+#include "utils/Seam.h"
 
 // "http://" + licence host + "/licence.html".
 std::wstring LicencePageUrl();
@@ -12,6 +13,6 @@ std::wstring LicencePageUrl();
 // Opens the licence page maximised (ShellExecuteW "open"); the result is not checked.
 void OpenLicencePage(HWND owner);
 
-// Replaces the opener (tests record the call instead of starting a browser); an empty function restores the default.
-using LicenceOpener = std::function<void(HWND owner, const std::wstring& url)>;
-void SetLicenceOpener(LicenceOpener opener);
+// How the page is opened (tests record the call instead of starting a browser).
+using LicenceOpenerSeam = Utils::Seam<void(HWND owner, const std::wstring& url)>;
+LicenceOpenerSeam& LicenceOpener();

@@ -182,13 +182,20 @@ bool CMainWnd::StartInstall(const std::wstring& folder, bool createDesktopShortc
 
     if (g_installerConfig.IsCheckNet) {
         netCheckThread_.reset(); // waits for an earlier check
-        netCheckThread_ = std::make_unique<Utils::Thread>(this, L"ABDEF", [](void* self) -> unsigned long {
-            Utils::ComInit com(COINIT_APARTMENTTHREADED);
-            MainWndLogic::Refusal result = InstallFlow::CheckNetwork();
-            static_cast<CMainWnd*>(self)->PostNotify(nullptr, L"checknet", static_cast<WPARAM>(result), 0);
-            return 0;
-        });
-        netCheckThread_->Resume();
+        Utils::Result<std::unique_ptr<Utils::Thread>> check =
+            Utils::StartThread(this, L"ABDEF", [](void* self) -> unsigned long {
+                Utils::ComInit com(COINIT_APARTMENTTHREADED);
+                MainWndLogic::Refusal result = InstallFlow::CheckNetwork();
+                static_cast<CMainWnd*>(self)->PostNotify(nullptr, L"checknet", static_cast<WPARAM>(result), 0);
+                return 0;
+            });
+        if (check) {
+            netCheckThread_ = std::move(*check);
+        } else {
+            // The check only advises: without it the download itself finds out whether the network is there.
+            DEBUG_LOG(L"network check not run: %s", check.Failure().What().c_str());
+            PostNotify(nullptr, L"checknet", static_cast<WPARAM>(MainWndLogic::Refusal::None), 0);
+        }
     } else {
         PostNotify(nullptr, L"install", 1);
     }

@@ -4,18 +4,13 @@
 
 namespace {
 
-DialogHook g_hook = nullptr;
-void* g_hookContext = nullptr;
-
 constexpr DWORD kDialogStyle = WS_VISIBLE | WS_OVERLAPPEDWINDOW; // 0x10CF0000; the skin gives the size
 
 bool CreateDialogWindow(CSkinFrameBase& dialog, HWND owner, const wchar_t* title) {
     if (!dialog.Create(owner, title, kDialogStyle, 0)) {
         return false;
     }
-    if (g_hook != nullptr) {
-        g_hook(dialog, g_hookContext);
-    }
+    DialogCreated()(dialog);
     return true;
 }
 
@@ -25,9 +20,9 @@ bool Is(const UiKit::Notify& msg, const UiKit::Control* control) {
 
 } // namespace
 
-void SetDialogHook(DialogHook hook, void* context) {
-    g_hook = hook;
-    g_hookContext = context;
+DialogCreatedSeam& DialogCreated() {
+    static DialogCreatedSeam seam([](CSkinFrameBase&) {});
+    return seam;
 }
 
 void CQuestionDialog::InitWindow() {

@@ -3,6 +3,7 @@
 
 #include "ui/SkinFrameBase.h"
 #include "ui/skins/ResourceIds.h"
+#include "utils/Seam.h"
 
 // What the dialogs return. Agreement and exit: kDialogAccepted after "okBtn" (agree, leave), kDialogDeclined after any
 // other way of closing. Message and warning: kMessageAcknowledged after "知道了", kMessageDismissed otherwise. Each:
@@ -79,5 +80,5 @@ int ShowMessageDialog(HWND owner, const wchar_t* text, const wchar_t* caption);
 int ShowWarnDialog(HWND owner, const wchar_t* text);
 
 // Called with each dialog right after it is created and before it is centred (tests drive the dialogs from here).
-using DialogHook = void (*)(CSkinFrameBase& dialog, void* context);
-void SetDialogHook(DialogHook hook, void* context);
+using DialogCreatedSeam = Utils::Seam<void(CSkinFrameBase& dialog)>;
+DialogCreatedSeam& DialogCreated();

@@ -4,17 +4,16 @@
 
 namespace Utils {
 
-std::wstring LinkProblem(HANDLE file) {
+Status CheckNoLink(HANDLE file) {
     BY_HANDLE_FILE_INFORMATION info{};
     if (!::GetFileInformationByHandle(file, &info)) {
-        DWORD error = ::GetLastError();
-        return L"file information unavailable: " + Decimal(error);
+        return Status::LastError(L"file information unavailable");
     }
     if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        return L"a reparse point";
+        return Status::Failed(L"a reparse point");
     }
     if (info.nNumberOfLinks != 1) {
-        return L"a file with " + Decimal(info.nNumberOfLinks) + L" hard links";
+        return Status::Failed(L"a file with " + Decimal(info.nNumberOfLinks) + L" hard links");
     }
     return {};
 }
@@ -40,7 +39,7 @@ size_t RootLength(const std::wstring& path) {
 
 } // namespace
 
-std::wstring ReparsePointOnPath(const std::wstring& path) {
+Status CheckNoReparsePointOnPath(const std::wstring& path) {
     for (size_t at = RootLength(path); at < path.size();) {
         size_t next = path.find_first_of(L"\\/", at);
         if (next != at) {
@@ -50,7 +49,7 @@ std::wstring ReparsePointOnPath(const std::wstring& path) {
                 return {};
             }
             if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-                return prefix + L" is a reparse point";
+                return Status::Failed(prefix + L" is a reparse point");
             }
         }
         if (next == std::wstring::npos) {
@@ -61,64 +60,55 @@ std::wstring ReparsePointOnPath(const std::wstring& path) {
     return {};
 }
 
-UniqueFileHandle OpenWithoutLinks(const std::wstring& path, DWORD access, DWORD share, DWORD disposition,
-                                  std::wstring& problem) {
-    problem = ReparsePointOnPath(path);
-    if (!problem.empty()) {
-        return {};
+Result<UniqueFileHandle> OpenWithoutLinks(const std::wstring& path, DWORD access, DWORD share, DWORD disposition) {
+    if (Status onPath = CheckNoReparsePointOnPath(path); !onPath) {
+        return onPath;
     }
     UniqueFileHandle file(::CreateFileW(path.c_str(), access, share, nullptr, disposition,
                                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file) {
-        DWORD error = ::GetLastError();
-        problem = L"not opened: " + Decimal(error);
-        return {};
+        return Status::LastError(L"not opened");
     }
-    problem = LinkProblem(file.get());
-    if (!problem.empty()) {
-        return {};
+    if (Status linked = CheckNoLink(file.get()); !linked) {
+        return linked;
     }
     return file;
 }
 
-std::wstring LinkProblemAt(const std::wstring& path) {
-    std::wstring problem = ReparsePointOnPath(path);
-    if (!problem.empty() || ::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        return problem;
+Status CheckNoLinkAt(const std::wstring& path) {
+    Status onPath = CheckNoReparsePointOnPath(path);
+    if (!onPath || ::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        return onPath;
     }
-    (void)OpenWithoutLinks(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           OPEN_EXISTING, problem);
-    return problem;
+    return OpenWithoutLinks(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            OPEN_EXISTING)
+        .Failure();
 }
 
-bool DeleteWithoutLinks(const std::wstring& path, std::wstring& problem) {
+Status DeleteWithoutLinks(const std::wstring& path) {
     using SetInformationFn = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
     // Vista and later; looked up so that the import table holds nothing Windows XP lacks.
     static const auto setInformation = reinterpret_cast<SetInformationFn>(
         reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetFileInformationByHandle")));
-    problem.clear();
     if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
         DWORD error = ::GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-            return true;
+            return {};
         }
     }
     if (setInformation == nullptr) {
-        problem = L"no SetFileInformationByHandle";
-        return false;
+        return Status::Failed(L"no SetFileInformationByHandle");
     }
-    UniqueFileHandle file = OpenWithoutLinks(path, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                             OPEN_EXISTING, problem);
+    Result<UniqueFileHandle> file =
+        OpenWithoutLinks(path, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING);
     if (!file) {
-        return false;
+        return file.Failure();
     }
     FILE_DISPOSITION_INFO disposition{TRUE};
-    if (!setInformation(file.get(), FileDispositionInfo, &disposition, sizeof(disposition))) {
-        DWORD error = ::GetLastError();
-        problem = L"not deleted: " + Decimal(error);
-        return false;
+    if (!setInformation(file->get(), FileDispositionInfo, &disposition, sizeof(disposition))) {
+        return Status::LastError(L"not deleted");
     }
-    return true;
+    return {};
 }
 
 } // namespace Utils

@@ -73,9 +73,8 @@ void RemoveOldLogFiles(const std::wstring& folder) {
         }
     } while (::FindNextFileW(search.get(), &found));
     for (const std::wstring& name : LogFilesToRemove(names, kKeptLogFiles)) {
-        std::wstring problem;
-        if (!DeleteWithoutLinks(folder + name, problem)) {
-            DEBUG_LOG(L"old log file %s kept: %s", (folder + name).c_str(), problem.c_str());
+        if (const Status deleted = DeleteWithoutLinks(folder + name); !deleted) {
+            DEBUG_LOG(L"old log file %s kept: %s", (folder + name).c_str(), deleted.What().c_str());
         }
     }
 }
@@ -89,9 +88,8 @@ std::wstring AdministratorsLogFolder(std::wstring& note) {
         return {};
     }
     std::wstring folder = std::wstring(common) + L"\\" + kAdministratorsLogFolderName;
-    std::wstring problem = AdministratorsOnlyFolder(folder);
-    if (!problem.empty()) {
-        note += L"; " + folder + L" not used either: " + problem;
+    if (const Status usable = AdministratorsOnlyFolder(folder); !usable) {
+        note += L"; " + folder + L" not used either: " + usable.What();
         return {};
     }
     return folder + L"\\";
@@ -161,10 +159,10 @@ std::wstring OpenLogFile(const std::wstring& path, bool elevated) {
     }
     if (target.empty()) {
         std::wstring folder = TempFolder();
-        std::wstring linked = folder.empty() ? std::wstring() : ReparsePointOnPath(folder);
-        if (elevated && !linked.empty()) {
+        const Status unlinked = folder.empty() ? Status() : CheckNoReparsePointOnPath(folder);
+        if (elevated && !unlinked) {
             // %TEMP% follows HKCU\Environment: whoever can write there can point it anywhere.
-            note += L"; temporary folder not used for the log: " + linked;
+            note += L"; temporary folder not used for the log: " + unlinked.What();
             folder = AdministratorsLogFolder(note);
         }
         if (folder.empty()) {
@@ -187,16 +185,15 @@ std::wstring OpenLogFile(const std::wstring& path, bool elevated) {
         }
         target = full;
     }
-    std::wstring problem;
-    UniqueFileHandle file =
-        OpenWithoutLinks(target, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, disposition, problem);
+    Result<UniqueFileHandle> file =
+        OpenWithoutLinks(target, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, disposition);
     if (!file) {
-        DEBUG_LOG(L"log file: none (%s not opened: %s)%s", target.c_str(), problem.c_str(), note.c_str());
+        DEBUG_LOG(L"log file: none (%s not opened: %s)%s", target.c_str(), file.Failure().What().c_str(), note.c_str());
         return {};
     }
     {
         Locked guard;
-        g_log.file = std::move(file);
+        g_log.file = std::move(*file);
     }
     SetLogTee(WriteToFile);
     DEBUG_LOG(L"log file: %s%s", target.c_str(), note.c_str());

@@ -143,62 +143,55 @@ DWORD CreateAdministratorsOnly(const std::wstring& path) {
     return ERROR_SUCCESS;
 }
 
-// The folder `path` opened without following a reparse point at its end, for reading its descriptor; no handle,
-// and `problem` set, when it is anything but a plain folder.
-UniqueFileHandle OpenPlainFolder(const std::wstring& path, std::wstring& problem) {
+// The folder `path` opened without following a reparse point at its end, for reading its descriptor; refused when
+// it is anything but a plain folder.
+Result<UniqueFileHandle> OpenPlainFolder(const std::wstring& path) {
     UniqueFileHandle folder(::CreateFileW(
         path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!folder) {
-        DWORD error = ::GetLastError();
-        problem = L"not opened: " + Decimal(error);
-        return {};
+        return Status::LastError(L"not opened");
     }
     BY_HANDLE_FILE_INFORMATION info{};
     if (!::GetFileInformationByHandle(folder.get(), &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
         (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        problem = L"not a plain folder";
-        return {};
+        return Status::Failed(L"not a plain folder");
     }
     return folder;
 }
 
-} // namespace
-
-std::wstring AdministratorsOnlyFolder(const std::wstring& path) {
-    std::wstring problem = ReparsePointOnPath(path);
-    if (!problem.empty()) {
-        return problem;
+// The folder `path` made with kAdministratorsOnlySddl (or, with `mayExist`, found there), opened as a plain folder.
+Result<UniqueFileHandle> MakeAdministratorsOnly(const std::wstring& path, bool mayExist) {
+    if (Status onPath = CheckNoReparsePointOnPath(path); !onPath) {
+        return onPath;
     }
     DWORD error = CreateAdministratorsOnly(path);
-    if (error != ERROR_SUCCESS && error != ERROR_ALREADY_EXISTS) {
-        return L"not created: " + Decimal(error);
+    if (error != ERROR_SUCCESS && !(mayExist && error == ERROR_ALREADY_EXISTS)) {
+        return Status::SystemError(L"not created", static_cast<long>(error));
     }
-    UniqueFileHandle folder = OpenPlainFolder(path, problem);
+    return OpenPlainFolder(path);
+}
+
+} // namespace
+
+Status AdministratorsOnlyFolder(const std::wstring& path) {
+    Result<UniqueFileHandle> folder = MakeAdministratorsOnly(path, true);
     if (!folder) {
-        return problem;
+        return folder.Failure();
     }
-    const std::wstring sddl = ReadBackSddl(folder.get(), SE_FILE_OBJECT);
+    const std::wstring sddl = ReadBackSddl(folder->get(), SE_FILE_OBJECT);
     if (!IsAdministratorsOnlySddl(sddl)) {
-        return L"not for administrators only: " + sddl;
+        return Status::Failed(L"not for administrators only: " + sddl);
     }
     return {};
 }
 
-std::wstring NewAdministratorsOnlyFolder(const std::wstring& path) {
-    std::wstring problem = ReparsePointOnPath(path);
-    if (!problem.empty()) {
-        return problem;
-    }
-    DWORD error = CreateAdministratorsOnly(path);
-    if (error != ERROR_SUCCESS) {
-        return L"not created: " + Decimal(error);
-    }
-    UniqueFileHandle folder = OpenPlainFolder(path, problem);
+Status NewAdministratorsOnlyFolder(const std::wstring& path) {
+    Result<UniqueFileHandle> folder = MakeAdministratorsOnly(path, false);
     if (!folder) {
-        return problem;
+        return folder.Failure();
     }
-    const std::wstring sddl = ReadBackSddl(folder.get(), SE_FILE_OBJECT);
+    const std::wstring sddl = ReadBackSddl(folder->get(), SE_FILE_OBJECT);
     if (!IsAdministratorsOnlySddl(sddl)) {
         DEBUG_LOG(L"new folder %s reads back as %s", path.c_str(), sddl.c_str());
     }

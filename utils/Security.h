@@ -12,6 +12,7 @@
 #include <string>
 
 #include "utils/ScopedWin.h"
+#include "utils/Status.h"
 
 namespace Utils {
 
@@ -36,13 +37,13 @@ std::wstring ReadBackSddl(HANDLE handle, SE_OBJECT_TYPE type);
 bool IsAdministratorsOnlySddl(const std::wstring& sddl);
 
 // Makes the folder `path` with kAdministratorsOnlySddl, or checks the one already there: no reparse point on its
-// path or at its end, and a descriptor IsAdministratorsOnlySddl accepts. Empty when it may be used; otherwise why
-// not (a folder that fails is left alone, never taken).
-std::wstring AdministratorsOnlyFolder(const std::wstring& path);
+// path or at its end, and a descriptor IsAdministratorsOnlySddl accepts. Fails when it may not be used (a folder
+// that fails is left alone, never taken).
+Status AdministratorsOnlyFolder(const std::wstring& path);
 
-// Makes the folder `path`, which must not exist yet, with kAdministratorsOnlySddl. Empty when it was made and is a
-// plain folder. The descriptor is given at creation, so nobody else ever had access: one that reads back otherwise
+// Makes the folder `path`, which must not exist yet, with kAdministratorsOnlySddl. Succeeds when it was made and is
+// a plain folder. The descriptor is given at creation, so nobody else ever had access: one that reads back otherwise
 // is logged, not refused (Wine keeps no folder descriptor and reads back one derived from Unix permissions).
-std::wstring NewAdministratorsOnlyFolder(const std::wstring& path);
+Status NewAdministratorsOnlyFolder(const std::wstring& path);
 
 } // namespace Utils

@@ -17,14 +17,14 @@ namespace {
 // SID_STopLevelBrowser of shlguid.h, spelt out: the import library's symbol is not always there.
 const GUID kTopLevelBrowser = {0x4C96BE40, 0x915C, 0x11CF, {0x99, 0xD3, 0x00, 0xAA, 0x00, 0x4A, 0xE8, 0x37}};
 
-std::wstring Failed(const wchar_t* step, HRESULT hr) {
+Status Failed(const wchar_t* step, HRESULT hr) {
     wchar_t text[128];
     FormatBounded(text, 128, L"%s failed: 0x%08lX", step, static_cast<unsigned long>(hr));
-    return text;
+    return Status::Failed(text, hr);
 }
 
-// The desktop's shell dispatch object, or why there is none.
-std::wstring DesktopShell(ComPtr<IShellDispatch2>& shell) {
+// The desktop's shell dispatch object.
+Result<ComPtr<IShellDispatch2>> DesktopShell() {
     ComPtr<IShellWindows> windows;
     HRESULT hr =
         ::CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, IID_IShellWindows, windows.put_void());
@@ -52,6 +52,7 @@ std::wstring DesktopShell(ComPtr<IShellDispatch2>& shell) {
     ComPtr<IDispatch> background;
     ComPtr<IShellFolderViewDual> folderView;
     ComPtr<IDispatch> application;
+    ComPtr<IShellDispatch2> shell;
     if (FAILED(hr = desktop->QueryInterface(IID_IServiceProvider, provider.put_void())) ||
         FAILED(hr = provider->QueryService(kTopLevelBrowser, IID_IShellBrowser, browser.put_void())) ||
         FAILED(hr = browser->QueryActiveShellView(view.put())) ||
@@ -61,22 +62,21 @@ std::wstring DesktopShell(ComPtr<IShellDispatch2>& shell) {
         FAILED(hr = application->QueryInterface(IID_IShellDispatch2, shell.put_void()))) {
         return Failed(L"the desktop's shell object not reached", hr);
     }
-    return {};
+    return shell;
 }
 
 } // namespace
 
-std::wstring ShellStartUnelevated(const std::wstring& target, const std::wstring& arguments, int show) {
-    ComPtr<IShellDispatch2> shell;
-    std::wstring problem = DesktopShell(shell);
-    if (!problem.empty()) {
-        return problem;
+Status ShellStartUnelevated(const std::wstring& target, const std::wstring& arguments, int show) {
+    Result<ComPtr<IShellDispatch2>> shell = DesktopShell();
+    if (!shell) {
+        return shell.Failure();
     }
     UniqueBstr file(::SysAllocString(target.c_str()));
     UniqueBstr args(::SysAllocString(arguments.c_str()));
     UniqueBstr verb(::SysAllocString(L"open"));
     if (!file || !args || !verb) {
-        return L"out of memory";
+        return Status::Failed(L"out of memory", E_OUTOFMEMORY);
     }
     VARIANT vArgs{};
     vArgs.vt = VT_BSTR;
@@ -88,7 +88,7 @@ std::wstring ShellStartUnelevated(const std::wstring& target, const std::wstring
     VARIANT vShow{};
     vShow.vt = VT_I4;
     vShow.lVal = show;
-    HRESULT hr = shell->ShellExecute(file.get(), vArgs, vDir, vVerb, vShow);
+    HRESULT hr = (*shell)->ShellExecute(file.get(), vArgs, vDir, vVerb, vShow);
     if (FAILED(hr)) {
         return Failed(L"IShellDispatch2::ShellExecute", hr);
     }

@@ -6,11 +6,13 @@
 
 #include <string>
 
+#include "utils/Status.h"
+
 namespace Utils {
 
 // Has the desktop shell start `target` (a program, a document or a URL) with `arguments`, shown as `show`
-// (SW_*). Empty when the shell took it; otherwise why nothing was started (no desktop shell runs without an
-// interactive session). The calling thread must have initialised COM.
-std::wstring ShellStartUnelevated(const std::wstring& target, const std::wstring& arguments, int show);
+// (SW_*). Succeeds when the shell took it; otherwise says why nothing was started (no desktop shell runs without
+// an interactive session). The calling thread must have initialised COM.
+Status ShellStartUnelevated(const std::wstring& target, const std::wstring& arguments, int show);
 
 } // namespace Utils

@@ -47,32 +47,64 @@ void SetDebuggerThreadName(unsigned threadId, const std::string& name) {
     ::RemoveVectoredExceptionHandler(handler);
 }
 
-Thread::Thread(void* arg_, const wchar_t* name_, Body fn_)
-    : fn(std::move(fn_)), arg(arg_), name(name_ != nullptr ? name_ : L"") {
-    uintptr_t h = ::_beginthreadex(nullptr, 0, &Thread::CallBack, this, CREATE_SUSPENDED, &threadId);
-    handle.reset(reinterpret_cast<HANDLE>(h));
-    if (!handle) {
+Thread::Thread(void* arg, const wchar_t* name, Body fn)
+    : fn_(std::move(fn)), arg_(arg), name_(name != nullptr ? name : L"") {
+    uintptr_t h = ::_beginthreadex(nullptr, 0, &Thread::CallBack, this, CREATE_SUSPENDED, &threadId_);
+    handle_.reset(reinterpret_cast<HANDLE>(h));
+    if (!handle_) {
         return;
     }
-    SetDebuggerThreadName(threadId, DebuggerThreadName(name, threadId));
+    SetDebuggerThreadName(threadId_, DebuggerThreadName(name_, threadId_));
 }
 
 Thread::~Thread() {
-    if (handle) {
-        ::WaitForSingleObject(handle.get(), INFINITE);
-        handle.reset();
+    if (handle_) {
+        ::WaitForSingleObject(handle_.get(), INFINITE);
+        handle_.reset();
     }
-    threadId = static_cast<unsigned>(-1);
+    threadId_ = static_cast<unsigned>(-1);
 }
 
-bool Thread::Resume() {
-    return handle && ::ResumeThread(handle.get()) != static_cast<DWORD>(-1);
+Status Thread::Resume() {
+    if (!handle_) {
+        return Status::Failed(L"no thread to resume");
+    }
+    if (::ResumeThread(handle_.get()) == static_cast<DWORD>(-1)) {
+        return Status::LastError(L"ResumeThread failed");
+    }
+    return {};
+}
+
+ThreadCreationSeam& ThreadCreation() {
+    static ThreadCreationSeam seam([](void* arg, const wchar_t* name, Thread::Body fn) {
+        auto thread = std::make_unique<Thread>(arg, name, std::move(fn));
+        if (!thread->Handle()) {
+            return Result<std::unique_ptr<Thread>>(Status::LastError(L"no thread created"));
+        }
+        return Result<std::unique_ptr<Thread>>(std::move(thread));
+    });
+    return seam;
+}
+
+Result<std::unique_ptr<Thread>> NewThread(void* arg, const wchar_t* name, Thread::Body fn) {
+    return ThreadCreation()(arg, name, std::move(fn));
+}
+
+Result<std::unique_ptr<Thread>> StartThread(void* arg, const wchar_t* name, Thread::Body fn) {
+    Result<std::unique_ptr<Thread>> thread = NewThread(arg, name, std::move(fn));
+    if (!thread) {
+        return thread;
+    }
+    if (Status resumed = (*thread)->Resume(); !resumed) {
+        return resumed;
+    }
+    return thread;
 }
 
 unsigned __stdcall Thread::CallBack(void* param) {
     auto* self = static_cast<Thread*>(param);
     DEBUG_LOG(L"THREAD BEGIN");
-    self->fn(self->arg);
+    self->fn_(self->arg_);
     DEBUG_LOG(L"THREAD END");
     ::_endthreadex(0);
     return 0;

@@ -15,7 +15,9 @@ TestSupport::RegisterChild logSome(L"log-some", [](const std::vector<std::wstrin
     DEBUG_LOG_RAW(L"no line end");
     {
         Utils::Thread t(nullptr, L"下载线程", [](void*) -> unsigned long { return 0; });
-        t.Resume();
+        if (!t.Resume()) {
+            return 1;
+        }
     }
     return 7;
 });

@@ -17,7 +17,6 @@
 #include "download/CurlClient.h"
 #include "download/CurlDownloader.h"
 #include "download/DownloadRanges.h"
-#include "download/DownloadWorker.h"
 #include "tests/download/Recorder.h"
 #include "tests/servers/TestServers.h"
 #include "tests/support/TestSupport.h"
@@ -581,12 +580,14 @@ TEST(CurlDownloader, DestroyingARunningDownloaderCancelsAndJoins) {
 TEST(CurlDownloader, NoWorkerThreadStillEndsTheSequence) {
     std::string token = UniqueToken("nothread");
     Recorder rec;
-    auto previous =
-        DownloadWorker::SetFactory([](void*, DownloadWorker::Body) { return std::unique_ptr<Utils::Thread>(); });
+    std::optional<Utils::ThreadCreationSeam::Override> noThreads;
+    noThreads.emplace(Utils::ThreadCreation(), [](void*, const wchar_t*, Utils::Thread::Body) {
+        return Utils::Result<std::unique_ptr<Utils::Thread>>(Utils::Status::Failed(L"no thread in this test"));
+    });
     {
         CCurlDownloader dl(rec.Callback(), W(FaultUrl(token)).c_str(), L"C:\\x.exe");
         dl.Start();
-        DownloadWorker::SetFactory(previous);
+        noThreads.reset();
         ASSERT_TRUE(rec.WaitTerminals(1, 5000)) << "the owner would wait for ever";
     }
     EXPECT_EQ(rec.Codes(), (std::vector<int>{DL_CODE_START, DL_CODE_FAIL}));

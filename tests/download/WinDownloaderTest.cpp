@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 
-#include "download/DownloadWorker.h"
 #include "download/WinDownloader.h"
 #include "tests/download/Recorder.h"
 #include "tests/servers/TestServers.h"
@@ -157,13 +157,15 @@ TEST(WinDownloader, DestroyingStopsAttemptsAndJoins) {
 }
 
 TEST(WinDownloader, NoWorkerThreadStillEndsTheSequence) {
-    auto previous =
-        DownloadWorker::SetFactory([](void*, DownloadWorker::Body) { return std::unique_ptr<Utils::Thread>(); });
+    std::optional<Utils::ThreadCreationSeam::Override> noThreads;
+    noThreads.emplace(Utils::ThreadCreation(), [](void*, const wchar_t*, Utils::Thread::Body) {
+        return Utils::Result<std::unique_ptr<Utils::Thread>>(Utils::Status::Failed(L"no thread in this test"));
+    });
     Recorder rec;
     {
         CWinDownloader dl(rec.Callback(), L"http://127.0.0.1:1/x", L"C:\\x.exe");
         dl.Start();
-        DownloadWorker::SetFactory(previous);
+        noThreads.reset();
         ASSERT_TRUE(rec.WaitTerminals(1, 5000)) << "the owner would wait for ever";
     }
     EXPECT_EQ(rec.Codes(), (std::vector<int>{DL_CODE_START, DL_CODE_FAIL}));

@@ -47,14 +47,14 @@ public:
     }
 
     void Join(DWORD limitMs) {
-        if (installer->thread && ::WaitForSingleObject(installer->thread->handle.get(), limitMs) != WAIT_OBJECT_0) {
+        if (installer->thread && ::WaitForSingleObject(installer->thread->Handle(), limitMs) != WAIT_OBJECT_0) {
             ADD_FAILURE() << "the install job did not finish within " << limitMs << " ms";
             if (installer->process) {
                 ::TerminateProcess(installer->process->Process(), 99);
             }
         }
         if (installer->thread) {
-            ::WaitForSingleObject(installer->thread->handle.get(), INFINITE);
+            ::WaitForSingleObject(installer->thread->Handle(), INFINITE);
         }
     }
 
@@ -368,7 +368,7 @@ TEST(PackageInstaller, FileCheckedIsHeldAgainstChangesUntilThePackageRuns) {
     DWORD writeError = 0;
     auto check = run.installer->verify;
     run.installer->verify = [&](HANDLE file, const std::wstring& path) {
-        std::wstring verdict = check(file, path);
+        Utils::Status verdict = check(file, path);
         // Another program trying to swap the file between the check and the start.
         Utils::UniqueFileHandle writer(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                                      nullptr, OPEN_EXISTING, 0, nullptr));

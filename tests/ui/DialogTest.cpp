@@ -27,16 +27,13 @@ struct Session {
     std::function<void()> whenShown; // runs on the driver thread once the dialog is up, before the clicks
 };
 
-void Hook(CSkinFrameBase& dialog, void* context) {
-    auto* s = static_cast<Session*>(context);
-    dialog.UpdateLayout();
-    s->dialog = &dialog;
-    s->hwnd = dialog.GetHWND();
-}
-
 // Runs `show` (which opens one dialog modally on this thread) while a driver thread clicks `clicks` in order.
 int Drive(Session& s, const std::function<int()>& show) {
-    SetDialogHook(Hook, &s);
+    DialogCreatedSeam::Override driven(DialogCreated(), [&s](CSkinFrameBase& dialog) {
+        dialog.UpdateLayout();
+        s.dialog = &dialog;
+        s.hwnd = dialog.GetHWND();
+    });
     std::thread driver([&s] {
         DWORD start = ::GetTickCount();
         while ((s.hwnd == nullptr || !::IsWindowVisible(s.hwnd)) && ::GetTickCount() - start < 10000) {
@@ -84,7 +81,6 @@ int Drive(Session& s, const std::function<int()>& show) {
     });
     int result = show();
     driver.join();
-    SetDialogHook(nullptr, nullptr);
     return result;
 }
 
@@ -98,7 +94,8 @@ std::vector<bool> ClosedOnlyAtTheEnd(size_t clicks) {
 
 TEST(Dialogs, AgreementAgreesRefusesAndOpensTheLicence) {
     std::vector<std::wstring> opened;
-    SetLicenceOpener([&](HWND, const std::wstring& url) { opened.push_back(url); });
+    LicenceOpenerSeam::Override recorded(LicenceOpener(),
+                                         [&](HWND, const std::wstring& url) { opened.push_back(url); });
     struct Case {
         std::vector<const wchar_t*> clicks;
         int result;
@@ -125,7 +122,6 @@ TEST(Dialogs, AgreementAgreesRefusesAndOpensTheLicence) {
             EXPECT_EQ(opened[0].substr(opened[0].size() - 13), L"/licence.html");
         }
     }
-    SetLicenceOpener(nullptr);
 }
 
 TEST(Dialogs, ExitConfirmsOnlyWithYes) {
@@ -220,20 +216,13 @@ TEST(Dialogs, ResultsBehindTheExitDialogWaitUntilItIsGone) {
         if (c.windowStays) {
             // The test prepared no attempt (no folder), so the download the result starts fails at once with a
             // message: the page behind it is read, and the message dismissed, as it comes up.
-            struct Seen {
-                CMainWnd* main;
-                int page = -1;
-            } seen{&main};
-            SetDialogHook(
-                [](CSkinFrameBase& d, void* context) {
-                    auto* s = static_cast<Seen*>(context);
-                    s->page = s->main->CurrentPage();
-                    ::PostMessageW(d.GetHWND(), WM_CLOSE, 0, 0);
-                },
-                &seen);
-            GuiDriver::PumpUntil([&] { return seen.page != -1; }, 10000);
-            SetDialogHook(nullptr, nullptr);
-            EXPECT_EQ(seen.page, 2) << "the result waited and was handled after the dialog";
+            int seenPage = -1;
+            DialogCreatedSeam::Override dismissed(DialogCreated(), [&](CSkinFrameBase& d) {
+                seenPage = main.CurrentPage();
+                ::PostMessageW(d.GetHWND(), WM_CLOSE, 0, 0);
+            });
+            GuiDriver::PumpUntil([&] { return seenPage != -1; }, 10000);
+            EXPECT_EQ(seenPage, 2) << "the result waited and was handled after the dialog";
             main.Close(0);
         } else {
             EXPECT_NE(main.CurrentPage(), 2);

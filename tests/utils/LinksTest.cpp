@@ -71,14 +71,15 @@ TEST(Links, ReparsePointsOnThePathAndSecondNamesAreFound) {
         {tree.dir / L"dirlink\\\\new.log", true},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(!Utils::ReparsePointOnPath(c.path).empty(), c.linked) << TestSupport::Utf8(c.path);
+        EXPECT_EQ(!Utils::CheckNoReparsePointOnPath(c.path), c.linked) << TestSupport::Utf8(c.path);
     }
-    std::wstring problem;
-    EXPECT_FALSE(Utils::OpenWithoutLinks(tree.hardLink, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, problem));
+    auto linked = Utils::OpenWithoutLinks(tree.hardLink, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    EXPECT_FALSE(linked);
+    const std::wstring& problem = linked.Failure().What();
     EXPECT_NE(problem.find(L"2 hard links"), std::wstring::npos) << TestSupport::Utf8(problem);
     std::wstring single = tree.dir / L"single.txt";
     ASSERT_TRUE(TestSupport::WriteBytes(single, "x"));
-    EXPECT_TRUE(Utils::OpenWithoutLinks(single, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, problem));
+    EXPECT_TRUE(Utils::OpenWithoutLinks(single, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
 }
 
 TEST(Links, AdministratorsOnlyDescriptors) {

@@ -87,7 +87,7 @@ TEST(Network, ThreadWithoutComReadsAsNoProblem) {
             *static_cast<int*>(arg) = Utils::CheckNetwork();
             return 0;
         });
-        thread.Resume();
+        EXPECT_TRUE(thread.Resume());
     }
     EXPECT_EQ(result, 0);
 }

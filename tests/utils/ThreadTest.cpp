@@ -50,7 +50,7 @@ TEST(Thread, BodyRunsOnlyAfterResumeAndLogsBeginAndEndFromTheNewThread) {
             ++runs;
             return 5;
         });
-        ASSERT_TRUE(thread.handle);
+        ASSERT_TRUE(thread.Handle());
         ::Sleep(100);
         EXPECT_EQ(runs.load(), 0) << "created suspended";
         EXPECT_TRUE(thread.Resume());
@@ -73,10 +73,10 @@ TEST(Thread, AnnouncesItsNameToDebuggersInTheAnsiCodePage) {
     {
         Utils::Thread named(nullptr, L"下载", [](void*) -> unsigned long { return 0; });
         Utils::Thread unnamed(nullptr, L"", [](void*) -> unsigned long { return 0; });
-        namedId = named.threadId;
-        emptyId = unnamed.threadId;
-        named.Resume();
-        unnamed.Resume();
+        namedId = named.Id();
+        emptyId = unnamed.Id();
+        EXPECT_TRUE(named.Resume());
+        EXPECT_TRUE(unnamed.Resume());
     }
     ::RemoveVectoredExceptionHandler(handler);
     EXPECT_EQ(AnnouncedName(namedId), "\xCF\xC2\xD4\xD8"); // "下载" in code page 936
@@ -87,8 +87,8 @@ TEST(Thread, AnnouncesItsNameToDebuggersInTheAnsiCodePage) {
 
 TEST(Thread, DestroyingAFinishedThreadDoesNotBlock) {
     auto* finished = new Utils::Thread(nullptr, L"x", [](void*) -> unsigned long { return 0; });
-    finished->Resume();
-    ::WaitForSingleObject(finished->handle.get(), 5000);
+    EXPECT_TRUE(finished->Resume());
+    ::WaitForSingleObject(finished->Handle(), 5000);
     DWORD start = ::GetTickCount();
     delete finished;
     EXPECT_LT(::GetTickCount() - start, 2000u);
