@@ -49,8 +49,7 @@ bool DeletePackageFile(const std::wstring& path) {
 
 } // namespace
 
-CDownloadInstaller::CDownloadInstaller(DownloadCallback callback_, DownloaderFactory factory)
-    : callback(std::move(callback_)), makeDownloader(std::move(factory)) {}
+CDownloadInstaller::CDownloadInstaller(DownloadCallback callback_) : callback(std::move(callback_)) {}
 
 CDownloadInstaller::~CDownloadInstaller() {
     // Each job is destroyed before the job it can start, so no worker reaches a job that is gone: the download
@@ -83,7 +82,7 @@ void CDownloadInstaller::Start(const AttemptInputs& attempt) {
     TaggedLog(kStartTag, 122, L"DL_TYPE=%d\r\n", downloadType);
     if (!downloader && !packagePath.empty()) {
         jobPackagePath = packagePath;
-        downloader = makeDownloader(
+        downloader = DownloaderCreation()(
             downloadType,
             [this](int code, double value, const wchar_t* message) { OnDownloadEvent(code, value, message); },
             inputs.url, packagePath);

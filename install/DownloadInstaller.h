@@ -27,6 +27,10 @@
 // Builds the download job for the configuration's DownloadType: 2 the system downloader, anything else libcurl.
 std::unique_ptr<CDownloader> CreateDownloader(int downloadType, DownloadCallback relay, const std::wstring& url,
                                               const std::wstring& path);
+// How the orchestrator builds its download job: CreateDownloader by default.
+using DownloaderCreationSeam = Utils::Seam<std::unique_ptr<CDownloader>(
+    int downloadType, DownloadCallback relay, const std::wstring& url, const std::wstring& path)>;
+DownloaderCreationSeam& DownloaderCreation();
 
 // Where an attempt is, in the order of its events: each state is entered by the event it is named after.
 enum class RunState : int {
@@ -59,10 +63,7 @@ struct AttemptInputs {
 
 class CDownloadInstaller {
 public:
-    using DownloaderFactory = std::function<std::unique_ptr<CDownloader>(
-        int downloadType, DownloadCallback relay, const std::wstring& url, const std::wstring& path)>;
-
-    explicit CDownloadInstaller(DownloadCallback callback, DownloaderFactory factory = CreateDownloader);
+    explicit CDownloadInstaller(DownloadCallback callback);
     CDownloadInstaller(const CDownloadInstaller&) = delete;
     CDownloadInstaller& operator=(const CDownloadInstaller&) = delete;
     ~CDownloadInstaller();
@@ -106,7 +107,6 @@ private:
     // Set when the package file could not be deleted after 2003/2004 because the package still runs from it;
     // the install job's end deletes it then. A new download clears it, so its file is never taken.
     std::atomic<bool> deleteWhenEnded{false};
-    DownloaderFactory makeDownloader;
     // Whether the last removal reported success (written and read on the install thread).
     bool removed = false;
     // Chosen at the first Start of an elevated run and kept, as the jobs are; removed (when made for this run only)

@@ -11,3 +11,8 @@ std::unique_ptr<CDownloader> CreateDownloader(int downloadType, DownloadCallback
     return std::make_unique<CCurlDownloader>(relay, url.c_str(), path.c_str(), kLowSpeedTimeSeconds,
                                              g_installerConfig.Proxy, g_installerConfig.DownloadConnections);
 }
+
+DownloaderCreationSeam& DownloaderCreation() {
+    static DownloaderCreationSeam seam(&CreateDownloader);
+    return seam;
+}

@@ -25,12 +25,7 @@ bool IsUsableCodePage(long codePage) {
 CPackageInstaller::CPackageInstaller(DownloadCallback callback_, const std::wstring& packagePath_,
                                      const std::wstring& installDir_, bool desktopShortcut_, bool quickLaunch_)
     : callback(std::move(callback_)), packagePath(packagePath_), installDir(installDir_), quickLaunch(quickLaunch_),
-      desktopShortcut(desktopShortcut_) {
-    verify = [](HANDLE file, const std::wstring& path) {
-        Trust::Pins pins{g_installerConfig.PackageSigners, g_installerConfig.PackageSha256s};
-        return Trust::VerifyPackage(file, path, Trust::InstallerPublisher(), pins);
-    };
-}
+      desktopShortcut(desktopShortcut_) {}
 
 CPackageInstaller::~CPackageInstaller() {
     thread.reset();
@@ -98,8 +93,8 @@ unsigned long CPackageInstaller::Run() {
     Utils::UniqueFileHandle held(::CreateFileW(packagePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     Utils::Status checked = held ? Utils::Status() : Utils::Status::LastError(L"the package cannot be opened");
-    if (checked && verify) {
-        checked = verify(held.get(), packagePath);
+    if (checked) {
+        checked = Trust::PackageCheck()(held.get(), packagePath);
     }
     if (!checked) {
         problem = L"package refused: " + checked.What();

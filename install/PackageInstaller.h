@@ -67,9 +67,6 @@ public:
     std::function<bool()> beforeRun;
     // Called on the install thread as its last act, once the package has ended and its handles are closed.
     std::function<void()> ended;
-    // Checks the package behind the held handle; succeeds when it may run. The default is the full check of
-    // install/PackageVerifier.h with the configuration's pins.
-    std::function<Utils::Status(HANDLE file, const std::wstring& path)> verify;
 
 private:
     void NotifyEnded();

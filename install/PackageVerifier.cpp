@@ -6,6 +6,7 @@
 #include <cstring>
 #include <cwctype>
 
+#include "config/InstallerConfig.h"
 #include "utils/DebugLog.h"
 #include "utils/ScopedWin.h"
 
@@ -334,6 +335,23 @@ Utils::Status VerifyPackage(HANDLE file, const std::wstring& path, const Publish
     ReadSignature(file, path, facts);
     std::wstring sha256 = pins.sha256s.empty() ? std::wstring() : FileSha256(file);
     return CheckSignatureFacts(facts, sha256, installer, pins);
+}
+
+Utils::Status VerifyPackageAsConfigured(HANDLE file, const std::wstring& path) {
+    return VerifyPackage(file, path, InstallerPublisher(),
+                         Pins{g_installerConfig.PackageSigners, g_installerConfig.PackageSha256s});
+}
+
+FileCheckSeam& PackageCheck() {
+    static FileCheckSeam seam(&VerifyPackageAsConfigured);
+    return seam;
+}
+
+FileCheckSeam& UninstallerCheck() {
+    static FileCheckSeam seam([](HANDLE file, const std::wstring& path) {
+        return VerifyUninstaller(file, path, InstallerPublisher(), Pins{g_installerConfig.PackageSigners, {}});
+    });
+    return seam;
 }
 
 Utils::Status VerifyUninstaller(HANDLE file, const std::wstring& path, const Publisher& installer, const Pins& pins) {

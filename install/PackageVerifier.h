@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "utils/Seam.h"
 #include "utils/Status.h"
 
 namespace Trust {
@@ -100,5 +101,12 @@ Utils::Status VerifyPackage(HANDLE file, const std::wstring& path, const Publish
 // The check of the earlier installation's uninstaller copy: the package's rules with the signer pins only, since a
 // SHA-256 pin names the package file and no uninstaller can have its digest.
 Utils::Status VerifyUninstaller(HANDLE file, const std::wstring& path, const Publisher& installer, const Pins& pins);
+
+// The checks the jobs make on the file they hold before they run it: by default VerifyPackage and
+// VerifyUninstaller with this installer's publisher and the configuration's pins.
+using FileCheckSeam = Utils::Seam<Utils::Status(HANDLE file, const std::wstring& path)>;
+FileCheckSeam& PackageCheck();
+FileCheckSeam& UninstallerCheck();
+Utils::Status VerifyPackageAsConfigured(HANDLE file, const std::wstring& path);
 
 } // namespace Trust

@@ -15,12 +15,7 @@
 
 CUnInstaller::CUnInstaller(DownloadCallback callback_, const std::wstring& uninstallerExe_,
                            const std::wstring& oldInstallDir_)
-    : callback(std::move(callback_)), uninstallerExe(uninstallerExe_), oldInstallDir(oldInstallDir_) {
-    verify = [](HANDLE file, const std::wstring& path) {
-        Trust::Pins pins{g_installerConfig.PackageSigners, {}};
-        return Trust::VerifyUninstaller(file, path, Trust::InstallerPublisher(), pins);
-    };
-}
+    : callback(std::move(callback_)), uninstallerExe(uninstallerExe_), oldInstallDir(oldInstallDir_) {}
 
 std::wstring CUnInstaller::BuildCommandLine(const std::wstring& exe, const std::wstring& oldDir) {
     // Neither path is quoted: the uninstaller reads everything after "_?=" as the folder.
@@ -78,8 +73,8 @@ unsigned long CUnInstaller::RunUninstaller() {
     Utils::Result<Utils::UniqueFileHandle> held =
         Utils::OpenWithoutLinks(uninstallerExe, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
     Utils::Status checked = held.Failure();
-    if (held && verify) {
-        checked = verify(held->get(), uninstallerExe);
+    if (held) {
+        checked = Trust::UninstallerCheck()(held->get(), uninstallerExe);
     }
     if (!checked) {
         problem = L"uninstaller refused: " + checked.What();

@@ -48,9 +48,6 @@ public:
     // reported, so whoever heard the report may read it).
     std::wstring problem;
     std::unique_ptr<CConsoleProcess> process;
-    // Checks the copy behind the held handle; succeeds when it may run. The default is the package's check with
-    // the configuration's signer pins (Trust::VerifyUninstaller).
-    std::function<Utils::Status(HANDLE file, const std::wstring& path)> verify;
 
 private:
     unsigned long RunUninstaller();

@@ -84,20 +84,21 @@ struct Seen {
 // An orchestrator whose window callback records each event with the state the window could read then.
 class Attempts {
 public:
-    Attempts() : savedInstCmd(g_installerConfig.InstCmd), savedType(g_installerConfig.DownloadType) {
-        orchestrator = std::make_unique<CDownloadInstaller>(
-            [this](int code, double value, const wchar_t* message) {
-                std::lock_guard<std::mutex> lock(mutex);
-                seen.push_back({Event{code, value, message}, orchestrator->State()});
-                log.Add(code, value, message);
-            },
-            [this](int type, DownloadCallback relay, const std::wstring&, const std::wstring& path) {
-                plan.typesBuilt.push_back(type);
-                plan.paths.push_back(path);
-                auto fake = std::make_unique<FakeDownloader>(plan, std::move(relay), path);
-                lastFake = fake.get();
-                return fake;
-            });
+    Attempts()
+        : savedInstCmd(g_installerConfig.InstCmd), savedType(g_installerConfig.DownloadType),
+          scripted(DownloaderCreation(),
+                   [this](int type, DownloadCallback relay, const std::wstring&, const std::wstring& path) {
+                       plan.typesBuilt.push_back(type);
+                       plan.paths.push_back(path);
+                       auto fake = std::make_unique<FakeDownloader>(plan, std::move(relay), path);
+                       lastFake = fake.get();
+                       return std::unique_ptr<CDownloader>(std::move(fake));
+                   }) {
+        orchestrator = std::make_unique<CDownloadInstaller>([this](int code, double value, const wchar_t* message) {
+            std::lock_guard<std::mutex> lock(mutex);
+            seen.push_back({Event{code, value, message}, orchestrator->State()});
+            log.Add(code, value, message);
+        });
     }
     ~Attempts() {
         orchestrator.reset();
@@ -141,6 +142,7 @@ public:
     std::wstring script;
     std::wstring savedInstCmd;
     int savedType;
+    DownloaderCreationSeam::Override scripted; // the orchestrator gets FakeDownloaders
     FakeDownloads plan;
     EventLog log;
     std::mutex mutex;
@@ -234,7 +236,7 @@ TEST(Folders, PrivateTempFolderIsNewForEveryRunWithItsInvertedResult) {
 }
 
 TEST(DownloadInstaller, ConstructionDefaultsAndPackagePath) {
-    CDownloadInstaller orchestrator([](int, double, const wchar_t*) {}, nullptr);
+    CDownloadInstaller orchestrator([](int, double, const wchar_t*) {});
     EXPECT_EQ(orchestrator.State(), RunState::Ready);
     EXPECT_EQ(orchestrator.PackageFile(), L"") << "no attempt yet";
     EXPECT_EQ(CDownloadInstaller::PackagePathIn(L"D:\\Apps\\Tunivox"), L"D:\\Apps\\Tunivox\\__Package_Tunivox.exe");

@@ -4,6 +4,7 @@
 
 #include "config/InstallerConfig.h"
 #include "install/PackageInstaller.h"
+#include "install/PackageVerifier.h"
 #include "install/StatusCodes.h"
 #include "tests/install/StandIn.h"
 #include "tests/support/TestSupport.h"
@@ -366,15 +367,14 @@ TEST(PackageInstaller, FileCheckedIsHeldAgainstChangesUntilThePackageRuns) {
     TempDir dir(L"pkg");
     PackageRun run(dir.path());
     DWORD writeError = 0;
-    auto check = run.installer->verify;
-    run.installer->verify = [&](HANDLE file, const std::wstring& path) {
-        Utils::Status verdict = check(file, path);
+    Trust::FileCheckSeam::Override watched(Trust::PackageCheck(), [&](HANDLE file, const std::wstring& path) {
+        Utils::Status verdict = Trust::VerifyPackageAsConfigured(file, path);
         // Another program trying to swap the file between the check and the start.
         Utils::UniqueFileHandle writer(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                                      nullptr, OPEN_EXISTING, 0, nullptr));
         writeError = writer ? 0 : ::GetLastError();
         return verdict;
-    };
+    });
     EXPECT_EQ(run.Play("exit 0\n"), (std::vector<Event>{kStart, kProgress0, kEndedUndecided}));
     EXPECT_EQ(writeError, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
 }

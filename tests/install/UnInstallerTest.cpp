@@ -175,9 +175,9 @@ TEST(UnInstaller, CopyThatFailsTheChecksIsNeverRun) {
         RemovalRun run(copy.exe, L"D:\\Old", copy.script);
         const Trust::Publisher installer = c.installer;
         const Trust::Pins pins = c.pins;
-        run.job->verify = [installer, pins](HANDLE file, const std::wstring& path) {
+        Trust::FileCheckSeam::Override check(Trust::UninstallerCheck(), [&](HANDLE file, const std::wstring& path) {
             return Trust::VerifyUninstaller(file, path, installer, pins);
-        };
+        });
         std::vector<Event> events = run.Play("exit 0\n");
         if (c.runs) {
             EXPECT_EQ(events, (std::vector<Event>{kProgress0, kEndedUndecided}));
