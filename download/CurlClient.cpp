@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "download/CurlOptions.h"
 #include "utils/DebugLog.h"
 #include "utils/LogFile.h"
 #include "utils/TextConv.h"
@@ -88,23 +89,23 @@ std::wstring CurlErrorText(int code) {
 
 } // namespace
 
-CurlClient::CurlClient(const std::wstring& url_, const std::wstring& path_, void* owner_, ClientProgressFn fn,
-                       long lowSpeedTime_, int connections_)
-    : url(url_), path(path_), owner(owner_), progressFn(fn), lowSpeedTime(lowSpeedTime_),
-      connections(connections_ < 1 ? 1 : connections_) {}
+CurlClient::CurlClient(const std::wstring& url, const std::wstring& path, void* owner, ClientProgressFn progressFn,
+                       long lowSpeedTime, int connections)
+    : url_(url), path_(path), owner_(owner), progressFn_(progressFn), lowSpeedTime_(lowSpeedTime),
+      connections_(connections < 1 ? 1 : connections) {}
 
 CurlClient::~CurlClient() {
-    cancelled = true;
-    saver.reset(); // what it still had to write is written before the files are judged
+    cancelled_ = true;
+    saver_.reset(); // what it still had to write is written before the files are judged
     // Only a part file this object has taken on is its to delete: one it never started on may be another run's.
-    if (resumeDecided && !Resumable()) {
-        DeletePartFiles(path);
+    if (resumeDecided_ && !Resumable()) {
+        DeletePartFiles(path_);
     }
 }
 
 bool CurlClient::Resumable() const {
     // Without a length and a validator a later run could not tell that the bytes there are this file's.
-    return contentLength > 0 && !validator.empty() && !done.empty();
+    return contentLength_ > 0 && !validator_.empty() && !done_.empty();
 }
 
 // One GET of an attempt: the span it asks for, where its bytes go and what its answer said.
@@ -156,14 +157,15 @@ bool CloseChecked(Utils::UniqueFileHandle& file) {
 }
 
 int RedirectOptions(CURL* h, const std::string& narrowUrl) {
-    int options = ::curl_easy_setopt(h, CURLOPT_MAXREDIRS, kMaxRedirects);
+    CurlOptions options(h);
+    options.Set(CURLOPT_MAXREDIRS, kMaxRedirects);
     std::string scheme = narrowUrl.substr(0, narrowUrl.find(':'));
     for (char& c : scheme) {
         c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
     }
     // A package asked for over https never comes over plain http, whatever a server redirects to.
-    options |= ::curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, scheme == "https" ? "https" : "http,https");
-    return options;
+    options.Set(CURLOPT_REDIR_PROTOCOLS_STR, scheme == "https" ? "https" : "http,https");
+    return options.First();
 }
 
 int64_t PartFileSize(const std::wstring& partPath) {
@@ -262,42 +264,52 @@ void DeletePartFiles(const std::wstring& path) {
     ::DeleteFileW((PartStatePath(path) + L".tmp").c_str()); // a state being rewritten when the run was killed
 }
 
-int CurlClient::Start() {
+Utils::Status CurlClient::Start() {
     DEBUG_LOG(L"start download");
-    proxyProblem.clear();
-    failure.clear();
-    const std::wstring partPath = PartPath(path);
-    const std::string narrowUrl = NarrowUrl(url);
-    if (effectiveUrl.empty()) {
+    proxyProblem_.clear();
+    failure_.clear();
+    const std::wstring partPath = PartPath(path_);
+    const std::string narrowUrl = NarrowUrl(url_);
+    if (effectiveUrl_.empty()) {
         AskLength(narrowUrl);
     }
     int result = FetchMissing(narrowUrl);
     if (result != 0) {
         DEBUG_LOG(L"error:%d:%s", result, CurlErrorText(result).c_str());
-        if (failure.empty()) {
-            failure = L"GET " + Utils::UrlForLog(url) + L": " + CurlErrorText(result);
+        if (failure_.empty()) {
+            failure_ = L"GET " + Utils::UrlForLog(url_) + L": " + CurlErrorText(result);
         }
     }
-    if (result == 0 && contentLength > 0) {
+    if (result == 0 && contentLength_ > 0) {
         result = FitPartFile(partPath);
     }
     if (result == 0) {
         result = RenamePartFile(partPath);
     }
     DEBUG_LOG(L"end download");
-    return result;
+    return Outcome(result);
+}
+
+Utils::Status CurlClient::Outcome(int code) const {
+    if (code == 0) {
+        return {};
+    }
+    const std::wstring& why = code == ERR_SERVER_CERTIFICATE ? serverCheck_.problem
+                              : !proxyProblem_.empty()       ? proxyProblem_
+                                                             : failure_;
+    return Utils::Status::Failed(why, code);
 }
 
 void CurlClient::AskLength(const std::string& narrowUrl) {
-    const double knownLength = contentLength;
-    const std::string knownValidator = validator;
+    const double knownLength = contentLength_;
+    const std::string knownValidator = validator_;
     Utils::UniqueCurl h = Head(narrowUrl);
     char* effective = nullptr;
     std::string named;
     if (h && ::curl_easy_getinfo(h.get(), CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective) {
         named = effective;
     }
-    contentLength = GetDownloadFileLength(h.get());
+    contentLength_ = GetDownloadFileLength(h.get());
     long status = 0;
     char* scheme = nullptr;
     if (h) {
@@ -308,38 +320,38 @@ void CurlClient::AskLength(const std::string& narrowUrl) {
     // URL; after any other the next attempt asks again.
     if (!h || !IsSuccessfulHead(scheme, status)) {
         DEBUG_LOG(L"HEAD answered %ld: no length", status);
-        contentLength = -1.0;
+        contentLength_ = -1.0;
         if (status != 0) {
-            failure = L"HEAD " + Utils::UrlForLog(url) + L" answered HTTP " + Utils::Decimal(status);
+            failure_ = L"HEAD " + Utils::UrlForLog(url_) + L" answered HTTP " + Utils::Decimal(status);
         }
     }
-    if (contentLength >= 0) {
-        effectiveUrl = named;
-        acceptRanges = headFacts.acceptRanges;
-        validator = ValidatorOf(headFacts);
-        if (resumeDecided && !done.empty() && (contentLength != knownLength || validator != knownValidator)) {
+    if (contentLength_ >= 0) {
+        effectiveUrl_ = named;
+        acceptRanges_ = headFacts_.acceptRanges;
+        validator_ = ValidatorOf(headFacts_);
+        if (resumeDecided_ && !done_.empty() && (contentLength_ != knownLength || validator_ != knownValidator)) {
             // Asked again (after an HTTP error): the bytes there are of a file the server no longer has.
             DEBUG_LOG(L"the server's file changed since the last attempt: starting over");
-            done.clear();
-            DeletePartFiles(path);
+            done_.clear();
+            DeletePartFiles(path_);
         }
     }
 }
 
 int CurlClient::FetchMissing(const std::string& narrowUrl) {
-    if (!serverCheck.problem.empty()) {
+    if (!serverCheck_.problem.empty()) {
         return ERR_SERVER_CERTIFICATE; // the HEAD request met a server that is not who it claims to be
     }
-    if (contentLength < 0) {
-        if (failure.empty()) {
-            failure = L"HEAD " + Utils::UrlForLog(url) + L": " + CurlErrorText(ERR_NO_CONTENT_LENGTH);
+    if (contentLength_ < 0) {
+        if (failure_.empty()) {
+            failure_ = L"HEAD " + Utils::UrlForLog(url_) + L": " + CurlErrorText(ERR_NO_CONTENT_LENGTH);
         }
         return ERR_NO_CONTENT_LENGTH;
     }
-    if (!resumeDecided) {
+    if (!resumeDecided_) {
         DecideResume(narrowUrl);
     }
-    if (contentLength > 0 && static_cast<double>(CoveredBytes(done)) >= contentLength) {
+    if (contentLength_ > 0 && static_cast<double>(CoveredBytes(done_)) >= contentLength_) {
         // An earlier attempt fetched everything and only its rename failed: nothing is left to fetch.
         DEBUG_LOG(L"partial file complete");
         return 0;
@@ -351,7 +363,7 @@ int CurlClient::FitPartFile(const std::wstring& partPath) {
     // The package is exactly the file's length: a part file longer than that (an earlier run's, of a longer
     // answer) loses its tail first.
     int64_t size = PartFileSize(partPath);
-    const int64_t length = static_cast<int64_t>(contentLength);
+    const int64_t length = static_cast<int64_t>(contentLength_);
     if (size > length) {
         Utils::UniqueFileHandle part = OpenPartFile(partPath);
         if (!part || !SetFileSize(part.get(), length) || !CloseChecked(part)) {
@@ -360,7 +372,7 @@ int CurlClient::FitPartFile(const std::wstring& partPath) {
     } else if (size < length) {
         DEBUG_LOG(L"part file of %lld bytes for %lld: not complete", static_cast<long long>(size),
                   static_cast<long long>(length));
-        done.clear();
+        done_.clear();
         return CURLE_PARTIAL_FILE;
     }
     return 0;
@@ -369,27 +381,27 @@ int CurlClient::FitPartFile(const std::wstring& partPath) {
 int CurlClient::RenamePartFile(const std::wstring& partPath) {
     // The package must be the file just fetched: a target that cannot be replaced (held open by a scanner, say)
     // fails the attempt, and the part file stays for the next one.
-    if (!::MoveFileExW(partPath.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    if (!::MoveFileExW(partPath.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
         DWORD error = ::GetLastError();
-        DEBUG_LOG(L"MoveFileExW(%s) failed: %lu", path.c_str(), error);
+        DEBUG_LOG(L"MoveFileExW(%s) failed: %lu", path_.c_str(), error);
         return ERR_RENAME_PART_FILE;
     }
-    done.clear();
-    resumeDecided = false;
-    ::DeleteFileW(PartStatePath(path).c_str());
+    done_.clear();
+    resumeDecided_ = false;
+    ::DeleteFileW(PartStatePath(path_).c_str());
     return 0;
 }
 
 void CurlClient::DecideResume(const std::string&) {
-    resumeDecided = true;
-    const std::wstring partPath = PartPath(path);
-    const std::wstring statePath = PartStatePath(path);
+    resumeDecided_ = true;
+    const std::wstring partPath = PartPath(path_);
+    const std::wstring statePath = PartStatePath(path_);
     int64_t partSize = PartFileSize(partPath);
     std::optional<PartState> state = ReadStateFile(statePath);
-    done = ResumeSpans(state, StateUrl(url), static_cast<int64_t>(contentLength), validator, partSize);
-    if (!done.empty()) {
+    done_ = ResumeSpans(state, StateUrl(url_), static_cast<int64_t>(contentLength_), validator_, partSize);
+    if (!done_.empty()) {
         DEBUG_LOG(L"resuming the part file of an earlier run: %lld of %lld bytes",
-                  static_cast<long long>(CoveredBytes(done)), static_cast<long long>(contentLength));
+                  static_cast<long long>(CoveredBytes(done_)), static_cast<long long>(contentLength_));
         return;
     }
     if (partSize >= 0 || state) {
@@ -397,36 +409,36 @@ void CurlClient::DecideResume(const std::string&) {
         DEBUG_LOG(L"part file of an earlier run not resumable (%s): starting over",
                   state ? L"another URL, length or validator, or bytes missing" : L"no state file");
     }
-    DeletePartFiles(path);
+    DeletePartFiles(path_);
 }
 
 int CurlClient::Transfer() {
-    const int64_t length = static_cast<int64_t>(contentLength);
+    const int64_t length = static_cast<int64_t>(contentLength_);
     for (;;) {
         bool parallel =
-            !singleStream && IsHttpUrl(effectiveUrl) && UseParallelRanges(length, acceptRanges, connections);
+            !singleStream_ && IsHttpUrl(effectiveUrl_) && UseParallelRanges(length, acceptRanges_, connections_);
         SpanList plan;
         if (parallel) {
-            plan = PlanRanges(done, length, connections);
+            plan = PlanRanges(done_, length, connections_);
         } else {
             // One stream from the first missing byte to the end; whatever lies beyond a hole is fetched again.
-            int64_t prefix = ContiguousPrefix(done);
-            done = prefix > 0 ? SpanList{{0, prefix}} : SpanList{};
+            int64_t prefix = ContiguousPrefix(done_);
+            done_ = prefix > 0 ? SpanList{{0, prefix}} : SpanList{};
             // Open-ended: the server's own framing says when the body is complete.
             plan = {{prefix, kOpenEnd}};
         }
         int result = RunRequests(plan, parallel);
-        if (parallel && irregular.empty() && result == 0 && !cancelled && !Gaps(done, length).empty()) {
+        if (parallel && irregular_.empty() && result == 0 && !cancelled_ && !Gaps(done_, length).empty()) {
             continue; // never more requests at once than the setting: the rest of the gaps in the next round
         }
-        if (!parallel || irregular.empty()) {
+        if (!parallel || irregular_.empty()) {
             return result;
         }
         // The server does not serve ranges as it says it does: one stream from here on, and no retry spent.
-        DEBUG_LOG(L"parallel ranges off for this download: %s", Utils::MultiByteToWide(irregular, 65001).c_str());
-        singleStream = true;
-        irregular.clear();
-        if (cancelled) {
+        DEBUG_LOG(L"parallel ranges off for this download: %s", Utils::MultiByteToWide(irregular_, 65001).c_str());
+        singleStream_ = true;
+        irregular_.clear();
+        if (cancelled_) {
             return CURLE_ABORTED_BY_CALLBACK;
         }
     }
@@ -449,12 +461,12 @@ void NoteFinished(CURLM* multi, const std::vector<std::unique_ptr<CurlClient::Re
 } // namespace
 
 int CurlClient::RunRequests(const SpanList& plan, bool parallel) {
-    abortAttempt = false;
-    irregular.clear();
-    resumeOffset = CoveredBytes(done);
-    lastReportTime = 0;
-    if (!saver) {
-        saver = std::make_unique<StateSaver>(PartStatePath(path));
+    abortAttempt_ = false;
+    irregular_.clear();
+    resumeOffset_ = CoveredBytes(done_);
+    lastReportTime_ = 0;
+    if (!saver_) {
+        saver_ = std::make_unique<StateSaver>(PartStatePath(path_));
     }
     Utils::UniqueCurlMulti multi(::curl_multi_init());
     if (!multi) {
@@ -472,15 +484,15 @@ int CurlClient::RunRequests(const SpanList& plan, bool parallel) {
     CloseRequests(multi.get(), requests);
     result = JudgeRequests(requests, result);
     if (Resumable()) {
-        SaveState(done, true);
-    } else if (saver) {
-        saver->Flush(); // no save of this attempt lands after what follows (a rename, a deletion)
+        SaveState(done_, true);
+    } else if (saver_) {
+        saver_->Flush(); // no save of this attempt lands after what follows (a rename, a deletion)
     }
     return result;
 }
 
 int CurlClient::PrepareRequests(const SpanList& plan, bool parallel, std::vector<std::unique_ptr<Request>>& requests) {
-    const std::wstring partPath = PartPath(path);
+    const std::wstring partPath = PartPath(path_);
     for (const Span& span : plan) {
         auto r = std::make_unique<Request>();
         r->client = this;
@@ -506,10 +518,11 @@ int CurlClient::PrepareRequest(Request& r, const std::wstring& partPath) {
         DEBUG_LOG(L"part file not opened: %lu", error);
         return ERR_OPEN_PART_FILE;
     }
-    int options = RequestHeaders(r);
-    options |= RequestOptions(r);
-    r.usedProxy = proxy.proxy;
-    return options;
+    CurlOptions options(r.easy.get());
+    options.Add(RequestHeaders(r));
+    options.Add(RequestOptions(r));
+    r.usedProxy = proxy_.proxy;
+    return options.First();
 }
 
 int CurlClient::RequestHeaders(Request& r) {
@@ -517,20 +530,20 @@ int CurlClient::RequestHeaders(Request& r) {
     r.headers.reset(::curl_slist_append(r.headers.release(), "Connection: keep-alive"));
     // The package is saved as sent, and a range is a range of the file itself: no content coding.
     r.headers.reset(::curl_slist_append(r.headers.release(), "Accept-Encoding: identity"));
-    int options = 0;
+    CurlOptions options(h);
     if (r.asked.begin > 0 || r.parallel) {
         std::string range = std::to_string(r.asked.begin) + "-";
         if (r.parallel) {
             range += std::to_string(r.asked.end - 1);
         }
-        options |= ::curl_easy_setopt(h, CURLOPT_RANGE, range.c_str());
-        if (!validator.empty() && IsHttpUrl(effectiveUrl)) {
+        options.Set(CURLOPT_RANGE, range.c_str());
+        if (!validator_.empty() && IsHttpUrl(effectiveUrl_)) {
             // The bytes already there count only while the server still has the same file.
-            r.headers.reset(::curl_slist_append(r.headers.release(), ("If-Range: " + validator).c_str()));
+            r.headers.reset(::curl_slist_append(r.headers.release(), ("If-Range: " + validator_).c_str()));
             r.ifRange = true;
         }
     }
-    return options;
+    return options.First();
 }
 
 int CurlClient::RequestOptions(Request& r) {
@@ -540,31 +553,32 @@ int CurlClient::RequestOptions(Request& r) {
     ::curl_easy_setopt(h, CURLOPT_TCP_KEEPIDLE, 10L);
     ::curl_easy_setopt(h, CURLOPT_TCP_KEEPINTVL, 10L);
     ::curl_easy_setopt(h, CURLOPT_TIMEOUT, 0L);
-    int options = ::curl_easy_setopt(h, CURLOPT_URL, effectiveUrl.c_str());
-    options |= ::curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-    options |= RedirectOptions(h, NarrowUrl(url));
-    options |= ::curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &CurlClient::WriteData);
-    options |= ::curl_easy_setopt(h, CURLOPT_WRITEDATA, &r);
-    options |= ::curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &CurlClient::HeaderData);
-    options |= ::curl_easy_setopt(h, CURLOPT_HEADERDATA, &r.facts);
-    options |= ::curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
-    options |= ::curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &CurlClient::TransferCallback);
-    options |= ::curl_easy_setopt(h, CURLOPT_XFERINFODATA, &r);
-    options |= ::curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L);
-    options |= ::curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, 60L);
-    options |= ::curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedLimitBytes);
-    options |= ::curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, lowSpeedTime);
-    options |= ::curl_easy_setopt(h, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
-    options |= EnableServerCheck(h, r.check);
-    options |= ApplyProxy(h);
-    return options;
+    CurlOptions options(h);
+    options.Set(CURLOPT_URL, effectiveUrl_.c_str());
+    options.Set(CURLOPT_FOLLOWLOCATION, 1L);
+    options.Add(RedirectOptions(h, NarrowUrl(url_)));
+    options.Set(CURLOPT_WRITEFUNCTION, &CurlClient::WriteData);
+    options.Set(CURLOPT_WRITEDATA, &r);
+    options.Set(CURLOPT_HEADERFUNCTION, &CurlClient::HeaderData);
+    options.Set(CURLOPT_HEADERDATA, &r.facts);
+    options.Set(CURLOPT_NOPROGRESS, 0L);
+    options.Set(CURLOPT_XFERINFOFUNCTION, &CurlClient::TransferCallback);
+    options.Set(CURLOPT_XFERINFODATA, &r);
+    options.Set(CURLOPT_FAILONERROR, 1L);
+    options.Set(CURLOPT_CONNECTTIMEOUT, 60L);
+    options.Set(CURLOPT_LOW_SPEED_LIMIT, kLowSpeedLimitBytes);
+    options.Set(CURLOPT_LOW_SPEED_TIME, lowSpeedTime_);
+    options.Set(CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
+    options.Add(EnableServerCheck(h, r.check));
+    options.Add(ApplyProxy(h));
+    return options.First();
 }
 
 int CurlClient::PerformRequests(CURLM* multi, const std::vector<std::unique_ptr<Request>>& requests) {
-    live.clear();
+    live_.clear();
     for (const auto& r : requests) {
         ::curl_multi_add_handle(multi, r->easy.get());
-        live.push_back(r.get());
+        live_.push_back(r.get());
     }
     const int64_t startTick = static_cast<int64_t>(::GetTickCount64());
     int running = 1;
@@ -584,7 +598,7 @@ int CurlClient::PerformRequests(CURLM* multi, const std::vector<std::unique_ptr<
 }
 
 void CurlClient::CloseRequests(CURLM* multi, const std::vector<std::unique_ptr<Request>>& requests) {
-    live.clear();
+    live_.clear();
     for (const auto& r : requests) {
         ::curl_multi_remove_handle(multi, r->easy.get());
         if (!CloseChecked(r->file) && r->code == 0) {
@@ -600,15 +614,15 @@ int CurlClient::JudgeRequests(const std::vector<std::unique_ptr<Request>>& reque
     bool proxyNoted = false;
     for (const auto& r : requests) {
         if (r->written > 0 && !r->discard) {
-            AddSpan(done, {r->asked.begin, r->asked.begin + r->written});
+            AddSpan(done_, {r->asked.begin, r->asked.begin + r->written});
         }
         int code = RequestCode(*r);
         if (code != 0) {
             // One failure moves on to the next proxy at most once per attempt: the other requests of the attempt
             // failed at the same proxy, not at the ones after it.
-            if (!proxyNoted && r->usedProxy == proxy.proxy) {
+            if (!proxyNoted && r->usedProxy == proxy_.proxy) {
                 NoteProxyFailure(r->easy.get(), code);
-                proxyNoted = !proxyProblem.empty();
+                proxyNoted = !proxyProblem_.empty();
             }
             if (result == 0 || code == ERR_SERVER_CERTIFICATE) {
                 result = code;
@@ -622,20 +636,20 @@ int CurlClient::RequestCode(const Request& r) {
     int code = r.code != 0 ? r.code : r.result;
     if (code == CURLE_HTTP_RETURNED_ERROR) {
         // Where the redirections led may have gone stale (a signed URL that expired): ask the configured URL.
-        effectiveUrl.clear();
+        effectiveUrl_.clear();
     }
     if (code == CURLE_ABORTED_BY_CALLBACK && !r.check.problem.empty()) {
         code = ERR_SERVER_CERTIFICATE;
-        serverCheck.problem = r.check.problem;
-    } else if (code == CURLE_ABORTED_BY_CALLBACK && abortAttempt && !cancelled) {
+        serverCheck_.problem = r.check.problem;
+    } else if (code == CURLE_ABORTED_BY_CALLBACK && abortAttempt_ && !cancelled_) {
         code = 0; // stopped because another range's answer was irregular
     } else if (code == CURLE_OK && r.asked.end != kOpenEnd && r.written < r.asked.end - r.asked.begin) {
         code = CURLE_PARTIAL_FILE;
-    } else if (code == CURLE_OK && r.asked.end == kOpenEnd && contentLength > 0 &&
-               r.asked.begin + r.written != static_cast<int64_t>(contentLength)) {
+    } else if (code == CURLE_OK && r.asked.end == kOpenEnd && contentLength_ > 0 &&
+               r.asked.begin + r.written != static_cast<int64_t>(contentLength_)) {
         // The one stream ended (a short Content-Length, a close) before the file's length: a broken-off body.
         DEBUG_LOG(L"the answer ended at %lld of %lld bytes", static_cast<long long>(r.asked.begin + r.written),
-                  static_cast<long long>(contentLength));
+                  static_cast<long long>(contentLength_));
         code = CURLE_PARTIAL_FILE;
     }
     return code;
@@ -643,38 +657,38 @@ int CurlClient::RequestCode(const Request& r) {
 
 void CurlClient::SaveState(const SpanList& spans, bool wait) {
     PartState state;
-    state.url = StateUrl(url);
-    state.length = static_cast<int64_t>(contentLength);
-    state.validator = validator;
+    state.url = StateUrl(url_);
+    state.length = static_cast<int64_t>(contentLength_);
+    state.validator = validator_;
     state.done = spans;
     if (state.done.size() > kMaxStateSpans) {
         state.done.resize(kMaxStateSpans);
     }
-    if (!saver) {
-        saver = std::make_unique<StateSaver>(PartStatePath(path));
+    if (!saver_) {
+        saver_ = std::make_unique<StateSaver>(PartStatePath(path_));
     }
-    saver->Post(FormatPartState(state));
+    saver_->Post(FormatPartState(state));
     if (wait) {
-        saver->Flush();
+        saver_->Flush();
     }
 }
 
 void CurlClient::SaveWhileWriting() {
-    if (contentLength <= 0 || validator.empty()) {
+    if (contentLength_ <= 0 || validator_.empty()) {
         return;
     }
     int64_t written = 0;
-    for (const Request* r : live) {
+    for (const Request* r : live_) {
         written += r->written;
     }
     const int64_t now = static_cast<int64_t>(::GetTickCount64());
-    if (!saveRule.Due(now, CoveredBytes(done) + written)) {
+    if (!saveRule_.Due(now, CoveredBytes(done_) + written)) {
         return;
     }
-    saveRule.Saved(now, CoveredBytes(done) + written);
+    saveRule_.Saved(now, CoveredBytes(done_) + written);
     // What a kill from here on would leave: the bytes the system has taken, and nothing else.
-    SpanList there = done;
-    for (const Request* r : live) {
+    SpanList there = done_;
+    for (const Request* r : live_) {
         if (r->written > 0 && !r->discard) {
             AddSpan(there, {r->asked.begin, r->asked.begin + r->written});
         }
@@ -685,40 +699,40 @@ void CurlClient::SaveWhileWriting() {
 }
 
 void CurlClient::StartOver(HANDLE partFile) {
-    done.clear();
-    resumeOffset = 0;
+    done_.clear();
+    resumeOffset_ = 0;
     if (partFile != nullptr) {
         (void)SetFileSize(partFile, 0);
     }
-    ::DeleteFileW(PartStatePath(path).c_str());
+    ::DeleteFileW(PartStatePath(path_).c_str());
 }
 
 Utils::UniqueCurl CurlClient::Head(std::string narrowUrl) {
     Utils::UniqueCurl h(::curl_easy_init());
     int result = 0;
     if (h) {
-        int options = 0;
-        options |= ::curl_easy_setopt(h.get(), CURLOPT_URL, narrowUrl.c_str());
-        options |= ::curl_easy_setopt(h.get(), CURLOPT_FOLLOWLOCATION, 1L);
-        options |= RedirectOptions(h.get(), NarrowUrl(url));
-        options |= ::curl_easy_setopt(h.get(), CURLOPT_NOBODY, 1L);
-        options |= ::curl_easy_setopt(h.get(), CURLOPT_WRITEFUNCTION, &CurlClient::DiscardBody);
-        options |= ::curl_easy_setopt(h.get(), CURLOPT_HEADERFUNCTION, &CurlClient::HeaderData);
-        options |= ::curl_easy_setopt(h.get(), CURLOPT_HEADERDATA, &headFacts);
-        options |= ::curl_easy_setopt(h.get(), CURLOPT_CONNECTTIMEOUT, headSeconds > 0 ? headSeconds : 60L);
-        if (headSeconds > 0) {
-            options |= ::curl_easy_setopt(h.get(), CURLOPT_TIMEOUT, headSeconds);
+        CurlOptions options(h.get());
+        options.Set(CURLOPT_URL, narrowUrl.c_str());
+        options.Set(CURLOPT_FOLLOWLOCATION, 1L);
+        options.Add(RedirectOptions(h.get(), NarrowUrl(url_)));
+        options.Set(CURLOPT_NOBODY, 1L);
+        options.Set(CURLOPT_WRITEFUNCTION, &CurlClient::DiscardBody);
+        options.Set(CURLOPT_HEADERFUNCTION, &CurlClient::HeaderData);
+        options.Set(CURLOPT_HEADERDATA, &headFacts_);
+        options.Set(CURLOPT_CONNECTTIMEOUT, headSeconds_ > 0 ? headSeconds_ : 60L);
+        if (headSeconds_ > 0) {
+            options.Set(CURLOPT_TIMEOUT, headSeconds_);
         }
         // Not a transfer the owner follows: these only let a stalled server or the owner's destruction end it.
-        options |= ::curl_easy_setopt(h.get(), CURLOPT_LOW_SPEED_LIMIT, kLowSpeedLimitBytes);
-        options |= ::curl_easy_setopt(h.get(), CURLOPT_LOW_SPEED_TIME, lowSpeedTime);
-        options |= ::curl_easy_setopt(h.get(), CURLOPT_NOPROGRESS, 0L);
-        options |= ::curl_easy_setopt(h.get(), CURLOPT_XFERINFOFUNCTION, &CurlClient::HeadProgressCallback);
-        options |= ::curl_easy_setopt(h.get(), CURLOPT_XFERINFODATA, this);
-        options |= EnableServerCheck(h.get(), serverCheck);
-        options |= ApplyProxy(h.get());
-        if (options != 0) {
-            result = options;
+        options.Set(CURLOPT_LOW_SPEED_LIMIT, kLowSpeedLimitBytes);
+        options.Set(CURLOPT_LOW_SPEED_TIME, lowSpeedTime_);
+        options.Set(CURLOPT_NOPROGRESS, 0L);
+        options.Set(CURLOPT_XFERINFOFUNCTION, &CurlClient::HeadProgressCallback);
+        options.Set(CURLOPT_XFERINFODATA, this);
+        options.Add(EnableServerCheck(h.get(), serverCheck_));
+        options.Add(ApplyProxy(h.get()));
+        if (options.First() != CURLE_OK) {
+            result = options.First();
         } else {
             result = ::curl_easy_perform(h.get());
             NoteProxyFailure(h.get(), result);
@@ -726,24 +740,23 @@ Utils::UniqueCurl CurlClient::Head(std::string narrowUrl) {
     }
     if (result != 0) {
         DEBUG_LOG(L"error:%d:%s", result, CurlErrorText(result).c_str());
-        failure = L"HEAD " + Utils::UrlForLog(url) + L": " + CurlErrorText(result);
+        failure_ = L"HEAD " + Utils::UrlForLog(url_) + L": " + CurlErrorText(result);
     }
     return h;
 }
 
 int CurlClient::ApplyProxy(CURL* h) const {
     // An empty proxy is a direct connection, whatever the environment's *_proxy variables say.
-    int options =
-        ::curl_easy_setopt(h, CURLOPT_PROXY, Utils::WideToMultiByte(proxy.proxy, Utils::kCodePageUtf8).c_str());
-    if (!proxy.noProxy.empty()) {
-        options |=
-            ::curl_easy_setopt(h, CURLOPT_NOPROXY, Utils::WideToMultiByte(proxy.noProxy, Utils::kCodePageUtf8).c_str());
+    CurlOptions options(h);
+    options.Set(CURLOPT_PROXY, Utils::WideToMultiByte(proxy_.proxy, Utils::kCodePageUtf8).c_str());
+    if (!proxy_.noProxy.empty()) {
+        options.Set(CURLOPT_NOPROXY, Utils::WideToMultiByte(proxy_.noProxy, Utils::kCodePageUtf8).c_str());
     }
-    return options;
+    return options.First();
 }
 
 void CurlClient::NoteProxyFailure(CURL* h, int result) {
-    if (proxy.proxy.empty() || result == CURLE_OK) {
+    if (proxy_.proxy.empty() || result == CURLE_OK) {
         return;
     }
     long response = 0;
@@ -753,15 +766,15 @@ void CurlClient::NoteProxyFailure(CURL* h, int result) {
     ::curl_easy_getinfo(h, CURLINFO_HTTP_CONNECTCODE, &connect);
     ::curl_easy_getinfo(h, CURLINFO_CONNECT_TIME_T, &connectTime);
     if (IsProxyFailure(result, response, connect, connectTime > 0)) {
-        proxyProblem = L"proxy " + ProxyForLog(proxy.proxy) + L": " + CurlErrorText(result);
+        proxyProblem_ = L"proxy " + ProxyForLog(proxy_.proxy) + L": " + CurlErrorText(result);
         if (connect != 0 || response == 407) {
-            proxyProblem += L" (" + Utils::Decimal(connect != 0 ? connect : response) + L")";
+            proxyProblem_ += L" (" + Utils::Decimal(connect != 0 ? connect : response) + L")";
         }
-        DEBUG_LOG(L"%s", proxyProblem.c_str());
-        if (!proxy.others.empty()) {
-            proxy.proxy = proxy.others.front();
-            proxy.others.erase(proxy.others.begin());
-            DEBUG_LOG(L"next proxy: %s", ProxyForLog(proxy.proxy).c_str());
+        DEBUG_LOG(L"%s", proxyProblem_.c_str());
+        if (!proxy_.others.empty()) {
+            proxy_.proxy = proxy_.others.front();
+            proxy_.others.erase(proxy_.others.begin());
+            DEBUG_LOG(L"next proxy: %s", ProxyForLog(proxy_.proxy).c_str());
         }
     }
 }
@@ -776,10 +789,10 @@ double CurlClient::GetDownloadFileLength(CURL* h) {
 void CurlClient::ProgressCallback(const std::vector<std::unique_ptr<Request>>& requests, int64_t startTick) {
     // One report per wall-clock second; everything in between costs only this clock read.
     int64_t now = static_cast<int64_t>(::time(nullptr));
-    if (now <= lastReportTime) {
+    if (now <= lastReportTime_) {
         return;
     }
-    lastReportTime = now;
+    lastReportTime_ = now;
     int64_t dlnow = 0;
     int64_t dltotal = 0;
     for (const auto& r : requests) {
@@ -791,12 +804,12 @@ void CurlClient::ProgressCallback(const std::vector<std::unique_ptr<Request>>& r
     // Average bytes per second of this attempt so far.
     int64_t elapsed = static_cast<int64_t>(::GetTickCount64()) - startTick;
     double speed = elapsed > 0 ? static_cast<double>(dlnow) * 1000.0 / static_cast<double>(elapsed) : 0.0;
-    std::optional<double> percent = ProgressPercent(dlnow, dltotal, resumeOffset, contentLength);
+    std::optional<double> percent = ProgressPercent(dlnow, dltotal, resumeOffset_, contentLength_);
     if (!percent) {
         return;
     }
-    if (progressFn != nullptr) {
-        progressFn(owner, speed, 0.0, *percent);
+    if (progressFn_ != nullptr) {
+        progressFn_(owner_, speed, 0.0, *percent);
     }
     if (dltotal != 0) {
         DEBUG_LOG_RAW(L" %dM %dM   progress:%f%%  speed:%f \n", static_cast<int>(dlnow / 1048576),
@@ -807,11 +820,11 @@ void CurlClient::ProgressCallback(const std::vector<std::unique_ptr<Request>>& r
 
 int CurlClient::TransferCallback(void* request, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     CurlClient* self = static_cast<Request*>(request)->client;
-    return self->cancelled || self->abortAttempt ? 1 : 0;
+    return self->cancelled_ || self->abortAttempt_ ? 1 : 0;
 }
 
 int CurlClient::HeadProgressCallback(void* client, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    return static_cast<CurlClient*>(client)->cancelled ? 1 : 0;
+    return static_cast<CurlClient*>(client)->cancelled_ ? 1 : 0;
 }
 
 namespace {
@@ -854,7 +867,7 @@ size_t CurlClient::WriteData(void* data, size_t size, size_t count, void* reques
         }
     }
     size_t bytes = size * count;
-    if (static_cast<int64_t>(bytes) > Room(*r, self->contentLength)) {
+    if (static_cast<int64_t>(bytes) > Room(*r, self->contentLength_)) {
         self->RefuseLongAnswer(*r);
         return 0;
     }
@@ -869,21 +882,21 @@ size_t CurlClient::WriteData(void* data, size_t size, size_t count, void* reques
 bool CurlClient::AcceptAnswer(Request& r) {
     bool http = r.facts.status != 0;
     std::string now = ValidatorOf(r.facts);
-    const int64_t length = static_cast<int64_t>(contentLength);
+    const int64_t length = static_cast<int64_t>(contentLength_);
     if (r.parallel) {
-        std::string problem = RangeProblem(r.facts, r.asked, length, validator);
+        std::string problem = RangeProblem(r.facts, r.asked, length, validator_);
         if (!problem.empty()) {
-            irregular = problem;
-            abortAttempt = true;
+            irregular_ = problem;
+            abortAttempt_ = true;
             return false;
         }
     } else if (http && r.asked.begin > 0 && r.facts.status == 200) {
         return AcceptNewFile(r, now);
     } else if (http && r.facts.status == 206) {
         return AcceptRestOfFile(r, now, length);
-    } else if (http && r.asked.begin == 0 && !now.empty() && now != validator) {
+    } else if (http && r.asked.begin == 0 && !now.empty() && now != validator_) {
         // The whole file, sent after the HEAD: its validator is the one the state file must name.
-        validator = now;
+        validator_ = now;
     }
     return true;
 }
@@ -900,20 +913,20 @@ bool CurlClient::AcceptNewFile(Request& r, const std::string& now) {
     curl_off_t announced = -1;
     ::curl_easy_getinfo(r.easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
     if (announced > 0) {
-        contentLength = static_cast<double>(announced); // the new file's length, for progress and state
+        contentLength_ = static_cast<double>(announced); // the new file's length, for progress and state
     }
-    validator = now;
+    validator_ = now;
     return true;
 }
 
 bool CurlClient::AcceptRestOfFile(Request& r, const std::string& now, int64_t length) {
     // Every range answer of the one stream is checked as the parallel ones are: the same file, and exactly the
     // rest of it.
-    if (!validator.empty() && !now.empty() && now != validator) {
+    if (!validator_.empty() && !now.empty() && now != validator_) {
         DEBUG_LOG(L"the server's file changed (%hs, was %hs) under a resumed range: starting over", now.c_str(),
-                  validator.c_str());
+                  validator_.c_str());
         StartOver(r.file.get());
-        effectiveUrl.clear(); // the next attempt asks for the new file's length and validator
+        effectiveUrl_.clear(); // the next attempt asks for the new file's length and validator
         r.code = ERR_FILE_CHANGED;
         return false;
     }
@@ -932,8 +945,8 @@ void CurlClient::RefuseLongAnswer(Request& r) {
     // as a whole is not trusted.
     r.discard = true;
     if (r.parallel) {
-        irregular = "an answer longer than the range asked for";
-        abortAttempt = true;
+        irregular_ = "an answer longer than the range asked for";
+        abortAttempt_ = true;
     } else {
         r.code = ERR_ANSWER_TOO_LONG;
     }

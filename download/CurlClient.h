@@ -5,7 +5,7 @@
 // anything irregular in a range answer turns that off for the rest of this object's life. Beside the part file a
 // state file ("<path>.part.state") records what is there, so that a later run can resume it once the server
 // confirms, through If-Range, that the file is still the same.
-// All of it runs on the owning downloader's worker thread; only `cancelled` is written from another thread.
+// All of it runs on the owning downloader's worker thread; only Cancel may be called from another thread.
 #pragma once
 
 #include <atomic>
@@ -23,6 +23,7 @@
 #include "download/ProxyRules.h"
 #include "download/ServerCertificate.h"
 #include "utils/ScopedWin.h"
+#include "utils/Status.h"
 #include "utils/Thread.h"
 
 // Result codes of an attempt besides libcurl's own CURLcode values.
@@ -123,30 +124,45 @@ class CurlClient {
 public:
     CurlClient(const std::wstring& url, const std::wstring& path, void* owner, ClientProgressFn progressFn,
                long lowSpeedTime = kLowSpeedTimeSeconds, int connections = kDefaultConnections);
-    // Sets `cancelled`. The part file stays, with its state file, when a later run can resume it (the server gave
-    // a length and a validator); otherwise both are deleted.
+    // Cancels. The part file stays, with its state file, when a later run can resume it (the server gave a length
+    // and a validator); otherwise both are deleted.
     ~CurlClient();
     CurlClient(const CurlClient&) = delete;
     CurlClient& operator=(const CurlClient&) = delete;
 
-    // One complete attempt; returns 0, a CURLcode (or an OR of option-setting results) or an ERR_* code.
-    int Start();
-    // The HEAD request; the handle comes back whether or not the request succeeded (it may be empty).
+    // One complete attempt. A failure's code is a CURLcode or an ERR_* code; its words say why with the URL as a
+    // log may show it: the refused certificate's problem, else the proxy's, else what the request met.
+    Utils::Status Start();
+    // The HEAD request; the handle comes back whether or not the request succeeded (it may be empty). Failure()
+    // says why it failed.
     Utils::UniqueCurl Head(std::string narrowUrl);
+    // Why the last HEAD request or attempt failed, in words (empty after a success).
+    [[nodiscard]] const std::wstring& Failure() const { return failure_; }
+
+    // Ends a transfer under way at its next callback and keeps the owner from beginning another attempt; may be
+    // called from any thread.
+    void Cancel() { cancelled_ = true; }
+    [[nodiscard]] bool Cancelled() const { return cancelled_; }
+    // The proxy of every request of this sequence (set by the owner before the first attempt).
+    void UseProxy(ProxyDecision proxy) { proxy_ = std::move(proxy); }
+    // A limit in seconds on the whole HEAD request, its connection included (0: only the stall limit).
+    void LimitHead(long seconds) { headSeconds_ = seconds; }
+
+    struct Request;
+
+private:
     // Content length of a finished HEAD request; -1.0 when unknown.
     double GetDownloadFileLength(CURL* h);
-
     // Once per wall-clock second of a transfer: the percent of the whole file to the owner, the state file
     // brought up to date.
-    struct Request;
     void ProgressCallback(const std::vector<std::unique_ptr<Request>>& requests, int64_t startTick);
     // Transfer-information callback of every GET: lets a destruction, or an irregular answer of another range,
     // end it.
     static int TransferCallback(void* request, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal,
                                 curl_off_t ulnow);
-    // Points a request at `proxy`; returns the OR of the option results.
+    // Points a request at the proxy; returns the first option libcurl refused (0: none).
     int ApplyProxy(CURL* h) const;
-    // Notes a failed request's cause in `proxyProblem` when it lies with the proxy, and moves the next attempt on
+    // Notes a failed request's cause in `proxyProblem_` when it lies with the proxy, and moves the next attempt on
     // to the next proxy of the list, if any.
     void NoteProxyFailure(CURL* h, int result);
 
@@ -157,60 +173,17 @@ public:
     static int HeadProgressCallback(void* client, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal,
                                     curl_off_t ulnow);
 
-    std::wstring url;
-    std::wstring path;
-    void* owner = nullptr;
-    ClientProgressFn progressFn = nullptr;
-    double contentLength = -1.0;
-    int64_t resumeOffset = -1; // bytes already there when the requests of the attempt under way began
-    int64_t lastReportTime = 0;
-    // Written by the owner's destructor on another thread, read by the transfer callbacks and the retry loop.
-    std::atomic<bool> cancelled{false};
-    // URL after redirections, kept only from a HEAD request that produced a length; empty means "ask again".
-    std::string effectiveUrl;
-    long lowSpeedTime = kLowSpeedTimeSeconds;
-    // A limit in seconds on the whole HEAD request, its connection included (0: only the stall limit).
-    long headSeconds = 0;
-    // The proxy of every request of this sequence (set by the owner before the first attempt), and why the last
-    // attempt failed at that proxy (empty when it did not).
-    ProxyDecision proxy;
-    std::wstring proxyProblem;
-    // Why the last attempt failed, in words, with the URL as a log may show it (empty after a success).
-    std::wstring failure;
-    // The certificate check of the HEAD request; `problem` says why the last request (HEAD or GET) was refused.
-    ServerCheck serverCheck;
-
-    // Parallel ranges: how many at most (1: never), whether they were turned off for this object's life, and what
-    // the HEAD said about ranges and the file's identity (ETag, else Last-Modified; updated when a GET brings a
-    // new whole file).
-    int connections = kDefaultConnections;
-    bool singleStream = false;
-    bool acceptRanges = false;
-    std::string validator;
-    ResponseFacts headFacts; // of the last HEAD request
-    // The bytes of the part file known to be the package's, for this object's attempts; taken from an earlier
-    // run's state file at the first attempt that knows the length (resumeDecided).
-    SpanList done;
-    bool resumeDecided = false;
-    // Set by a range answer that cannot be used (`irregular` says why): the other ranges of the attempt stop.
-    bool abortAttempt = false;
-    std::string irregular;
-    // The requests under way (for the state saved while they write) and when the state was last saved.
-    std::vector<Request*> live;
-    StateSaveRule saveRule;
-    std::unique_ptr<StateSaver> saver;
-
-private:
     // The steps of Start: the HEAD request (its length, URL, ranges and validator count only when it succeeded),
     // the requests for what is missing, a part file cut to the file's length, and its rename to the target.
     void AskLength(const std::string& narrowUrl);
     int FetchMissing(const std::string& narrowUrl);
     int FitPartFile(const std::wstring& partPath);
     int RenamePartFile(const std::wstring& partPath);
+    Utils::Status Outcome(int code) const;
     void DecideResume(const std::string& narrowUrl);
     int Transfer();
     // One round of requests, one per span of `plan`: set up, run together, closed, and judged (the result of the
-    // round, the bytes they brought added to `done`).
+    // round, the bytes they brought added to `done_`).
     int RunRequests(const SpanList& plan, bool parallel);
     int PrepareRequests(const SpanList& plan, bool parallel, std::vector<std::unique_ptr<Request>>& requests);
     int PrepareRequest(Request& r, const std::wstring& partPath);
@@ -221,7 +194,7 @@ private:
     int JudgeRequests(const std::vector<std::unique_ptr<Request>>& requests, int result);
     int RequestCode(const Request& r);
     // What the status and headers of an answer allow, looked at with its first body bytes: false ends the
-    // request (its code, or the attempt's `irregular`, says why).
+    // request (its code, or the attempt's `irregular_`, says why).
     bool AcceptAnswer(Request& r);
     bool AcceptNewFile(Request& r, const std::string& now);
     bool AcceptRestOfFile(Request& r, const std::string& now, int64_t length);
@@ -230,4 +203,44 @@ private:
     void SaveWhileWriting();
     void StartOver(HANDLE partFile);
     bool Resumable() const;
+
+    std::wstring url_;
+    std::wstring path_;
+    void* owner_ = nullptr;
+    ClientProgressFn progressFn_ = nullptr;
+    double contentLength_ = -1.0;
+    int64_t resumeOffset_ = -1; // bytes already there when the requests of the attempt under way began
+    int64_t lastReportTime_ = 0;
+    // Written by Cancel on another thread, read by the transfer callbacks and the owner's retry loop.
+    std::atomic<bool> cancelled_{false};
+    // URL after redirections, kept only from a HEAD request that produced a length; empty means "ask again".
+    std::string effectiveUrl_;
+    long lowSpeedTime_ = kLowSpeedTimeSeconds;
+    long headSeconds_ = 0;
+    // The proxy of every request, and why the last attempt failed at that proxy (empty when it did not).
+    ProxyDecision proxy_;
+    std::wstring proxyProblem_;
+    std::wstring failure_;
+    // The certificate check of the HEAD request; `problem` says why the last request (HEAD or GET) was refused.
+    ServerCheck serverCheck_;
+
+    // Parallel ranges: how many at most (1: never), whether they were turned off for this object's life, and what
+    // the HEAD said about ranges and the file's identity (ETag, else Last-Modified; updated when a GET brings a
+    // new whole file).
+    int connections_ = kDefaultConnections;
+    bool singleStream_ = false;
+    bool acceptRanges_ = false;
+    std::string validator_;
+    ResponseFacts headFacts_; // of the last HEAD request
+    // The bytes of the part file known to be the package's, for this object's attempts; taken from an earlier
+    // run's state file at the first attempt that knows the length (resumeDecided_).
+    SpanList done_;
+    bool resumeDecided_ = false;
+    // Set by a range answer that cannot be used (`irregular_` says why): the other ranges of the attempt stop.
+    bool abortAttempt_ = false;
+    std::string irregular_;
+    // The requests under way (for the state saved while they write) and when the state was last saved.
+    std::vector<Request*> live_;
+    StateSaveRule saveRule_;
+    std::unique_ptr<StateSaver> saver_;
 };

@@ -16,7 +16,7 @@ CCurlDownloader::CCurlDownloader(const DownloadCallback& callback_, const wchar_
       client(url, path, this, &CCurlDownloader::OnClientProgress, lowSpeedTime, connections) {}
 
 CCurlDownloader::~CCurlDownloader() {
-    client.cancelled = true;
+    client.Cancel();
     thread.reset();
 }
 
@@ -49,38 +49,32 @@ unsigned long CCurlDownloader::dlThreadFun(void* param) {
         return 0;
     }
     // Once per sequence, before its first request: the settings may have changed since the last one.
-    self->client.proxy = FindProxy(self->url, self->proxyOption).decision;
-    int code = self->client.Start();
+    self->client.UseProxy(FindProxy(self->url, self->proxyOption).decision);
+    Utils::Status attempt = self->client.Start();
     int budget = kRetryBudget;
-    while (code != 0) {
+    while (!attempt) {
+        const int code = attempt.Code();
         if (code == ERR_SERVER_CERTIFICATE) {
             break; // another attempt would meet the same certificate
         }
         budget -= RetryCost(code);
-        if (budget <= 0 || self->client.cancelled) {
+        if (budget <= 0 || self->client.Cancelled()) {
             break;
         }
         DEBUG_LOG(L"CurlDownLoader Code=%d", code);
         ::Sleep(500);
-        if (self->client.cancelled) {
+        if (self->client.Cancelled()) {
             break;
         }
-        code = self->client.Start();
+        attempt = self->client.Start();
     }
     // Cleared before the terminal report: the owner may start the next sequence as soon as it hears it.
     self->running = false;
-    if (code == 0) {
+    if (attempt) {
         self->callback(DL_CODE_SUCCESS, 0.0, L"LibCurl");
     } else {
-        std::wstring message = L"LibCurl";
-        if (code == ERR_SERVER_CERTIFICATE) {
-            message += L": " + self->client.serverCheck.problem;
-        } else if (!self->client.proxyProblem.empty()) {
-            message += L": " + self->client.proxyProblem;
-        } else if (!self->client.failure.empty()) {
-            message += L": " + self->client.failure;
-        }
-        self->callback(DL_CODE_FAIL, static_cast<double>(code), message.c_str());
+        const std::wstring message = attempt.What().empty() ? L"LibCurl" : L"LibCurl: " + attempt.What();
+        self->callback(DL_CODE_FAIL, static_cast<double>(attempt.Code()), message.c_str());
     }
     return 0;
 }
@@ -94,11 +88,11 @@ void CCurlDownloader::OnClientProgress(void* owner, double speed, double, double
 
 Utils::Status ServerHasFile(const std::wstring& url, const std::wstring& proxyOption, long seconds) {
     CurlClient client(url, L"", nullptr, nullptr, seconds, 1);
-    client.headSeconds = seconds;
-    client.proxy = FindProxy(url, proxyOption).decision;
+    client.LimitHead(seconds);
+    client.UseProxy(FindProxy(url, proxyOption).decision);
     Utils::UniqueCurl h = client.Head(NarrowUrl(url));
-    if (!client.failure.empty()) {
-        return Utils::Status::Failed(client.failure);
+    if (!client.Failure().empty()) {
+        return Utils::Status::Failed(client.Failure());
     }
     long status = 0;
     const char* scheme = nullptr;

@@ -4,6 +4,7 @@
 #include <schannel.h>
 #include <security.h>
 
+#include "download/CurlOptions.h"
 #include "utils/DebugLog.h"
 #include "utils/ScopedWin.h"
 #include "utils/TextConv.h"
@@ -174,9 +175,9 @@ int CheckServerBeforeRequest(void* serverCheck, char*, char*, int, int) {
 int EnableServerCheck(CURL* handle, ServerCheck& check) {
     check.handle = handle;
     check.problem.clear();
-    int options = 0;
-    options |= ::curl_easy_setopt(handle, CURLOPT_PREREQFUNCTION, &CheckServerBeforeRequest);
-    options |= ::curl_easy_setopt(handle, CURLOPT_PREREQDATA, &check);
-    options |= ::curl_easy_setopt(handle, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_REVOKE_BEST_EFFORT));
-    return options;
+    CurlOptions options(handle);
+    options.Set(CURLOPT_PREREQFUNCTION, &CheckServerBeforeRequest);
+    options.Set(CURLOPT_PREREQDATA, &check);
+    options.Set(CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_REVOKE_BEST_EFFORT));
+    return options.First();
 }

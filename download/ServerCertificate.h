@@ -45,5 +45,6 @@ struct ServerCheck {
 // transfer before the request (CURLE_ABORTED_BY_CALLBACK) with the reason in the ServerCheck.
 int CheckServerBeforeRequest(void* serverCheck, char* primaryIp, char* localIp, int primaryPort, int localPort);
 
-// Sets the pre-request check and best-effort revocation on `handle`; returns the OR of the option results.
+// Sets the pre-request check and best-effort revocation on `handle`; returns the first option libcurl refused
+// (0: none).
 int EnableServerCheck(CURL* handle, ServerCheck& check);
