@@ -9,48 +9,48 @@
 
 static_assert(DL_ERR_THREAD_CREATE != ERR_SERVER_CERTIFICATE, "a failure value names one cause");
 
-CCurlDownloader::CCurlDownloader(const DownloadCallback& callback_, const wchar_t* url_, const wchar_t* path_,
-                                 long lowSpeedTime, const std::wstring& proxyOption_, int connections)
-    : callback(callback_), path(path_ != nullptr ? path_ : L""), url(url_ != nullptr ? url_ : L""),
-      proxyOption(proxyOption_),
-      client(url, path, this, &CCurlDownloader::OnClientProgress, lowSpeedTime, connections) {}
+CCurlDownloader::CCurlDownloader(const DownloadCallback& callback, const wchar_t* url, const wchar_t* path,
+                                 long lowSpeedTime, const std::wstring& proxyOption, int connections)
+    : callback_(callback), path_(path != nullptr ? path : L""), url_(url != nullptr ? url : L""),
+      proxyOption_(proxyOption),
+      client_(url_, path_, this, &CCurlDownloader::OnClientProgress, lowSpeedTime, connections) {}
 
 CCurlDownloader::~CCurlDownloader() {
-    client.Cancel();
-    thread.reset();
+    client_.Cancel();
+    thread_.reset();
 }
 
 void CCurlDownloader::Start() {
     // Two threads may ask (the removal job and the window): a sequence under way is never started again.
-    if (running.exchange(true)) {
+    if (running_.exchange(true)) {
         DEBUG_LOG(L"already running: start ignored");
         return;
     }
-    thread.reset();
+    thread_.reset();
     Utils::Result<std::unique_ptr<Utils::Thread>> worker =
         Utils::StartThread(this, L"ABDEF", &CCurlDownloader::dlThreadFun);
     if (worker) {
-        thread = std::move(*worker);
+        thread_ = std::move(*worker);
     } else {
         // No worker will ever report: the owner still gets its start and its one terminal report.
         DEBUG_LOG(L"no worker thread: %s", worker.Failure().What().c_str());
-        running = false;
-        callback(DL_CODE_START, 1.0, L"");
-        callback(DL_CODE_FAIL, DL_ERR_THREAD_CREATE, L"LibCurl");
+        running_ = false;
+        callback_(DL_CODE_START, 1.0, L"");
+        callback_(DL_CODE_FAIL, DL_ERR_THREAD_CREATE, L"LibCurl");
     }
 }
 
 unsigned long CCurlDownloader::dlThreadFun(void* param) {
     auto* self = static_cast<CCurlDownloader*>(param);
-    self->callback(DL_CODE_START, 1.0, L"");
-    if (self->path.empty()) {
-        self->running = false;
-        self->callback(DL_CODE_FAIL, 1.0, L"");
+    self->callback_(DL_CODE_START, 1.0, L"");
+    if (self->path_.empty()) {
+        self->running_ = false;
+        self->callback_(DL_CODE_FAIL, 1.0, L"");
         return 0;
     }
     // Once per sequence, before its first request: the settings may have changed since the last one.
-    self->client.UseProxy(FindProxy(self->url, self->proxyOption).decision);
-    Utils::Status attempt = self->client.Start();
+    self->client_.UseProxy(FindProxy(self->url_, self->proxyOption_).decision);
+    Utils::Status attempt = self->client_.Start();
     int budget = kRetryBudget;
     while (!attempt) {
         const int code = attempt.Code();
@@ -58,23 +58,23 @@ unsigned long CCurlDownloader::dlThreadFun(void* param) {
             break; // another attempt would meet the same certificate
         }
         budget -= RetryCost(code);
-        if (budget <= 0 || self->client.Cancelled()) {
+        if (budget <= 0 || self->client_.Cancelled()) {
             break;
         }
         DEBUG_LOG(L"CurlDownLoader Code=%d", code);
         ::Sleep(500);
-        if (self->client.Cancelled()) {
+        if (self->client_.Cancelled()) {
             break;
         }
-        attempt = self->client.Start();
+        attempt = self->client_.Start();
     }
     // Cleared before the terminal report: the owner may start the next sequence as soon as it hears it.
-    self->running = false;
+    self->running_ = false;
     if (attempt) {
-        self->callback(DL_CODE_SUCCESS, 0.0, L"LibCurl");
+        self->callback_(DL_CODE_SUCCESS, 0.0, L"LibCurl");
     } else {
         const std::wstring message = attempt.What().empty() ? L"LibCurl" : L"LibCurl: " + attempt.What();
-        self->callback(DL_CODE_FAIL, static_cast<double>(attempt.Code()), message.c_str());
+        self->callback_(DL_CODE_FAIL, static_cast<double>(attempt.Code()), message.c_str());
     }
     return 0;
 }
@@ -82,7 +82,7 @@ unsigned long CCurlDownloader::dlThreadFun(void* param) {
 void CCurlDownloader::OnClientProgress(void* owner, double speed, double, double percent) {
     // Until the first body bytes arrive (speed 0) nothing is reported.
     if (speed > 0.0) {
-        static_cast<CCurlDownloader*>(owner)->callback(DL_CODE_PROGRESS, percent / 100.0, L"");
+        static_cast<CCurlDownloader*>(owner)->callback_(DL_CODE_PROGRESS, percent / 100.0, L"");
     }
 }
 

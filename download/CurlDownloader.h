@@ -35,13 +35,13 @@ public:
     static unsigned long dlThreadFun(void* self);
     static void OnClientProgress(void* owner, double speed, double reserved, double percent);
 
-    DownloadCallback callback;
-    std::wstring path;
-    std::wstring url;
-    std::wstring proxyOption;
-    CurlClient client;
-    std::unique_ptr<Utils::Thread> thread;
-    std::atomic<bool> running{false};
+    DownloadCallback callback_;
+    std::wstring path_;
+    std::wstring url_;
+    std::wstring proxyOption_;
+    CurlClient client_;
+    std::unique_ptr<Utils::Thread> thread_;
+    std::atomic<bool> running_{false};
 };
 
 // Whether the server of `url` has the file: a HEAD request through the proxy the download would use (`proxyOption`

@@ -19,8 +19,8 @@ std::wstring WinRequestUrl(const std::wstring& url) {
 }
 
 CWinDownloader::CBindCallback::~CBindCallback() {
-    aborted = true;
-    callback = nullptr;
+    aborted_ = true;
+    callback_ = nullptr;
 }
 
 HRESULT CWinDownloader::CBindCallback::QueryInterface(REFIID riid, void** object) {
@@ -45,7 +45,7 @@ ULONG CWinDownloader::CBindCallback::Release() {
 }
 
 HRESULT CWinDownloader::CBindCallback::OnStartBinding(DWORD, IBinding* bindingIn) {
-    binding = bindingIn;
+    binding_ = bindingIn;
     return E_NOTIMPL;
 }
 
@@ -58,14 +58,14 @@ HRESULT CWinDownloader::CBindCallback::OnLowResource(DWORD) {
 }
 
 HRESULT CWinDownloader::CBindCallback::OnProgress(ULONG progress, ULONG progressMax, ULONG, LPCWSTR) {
-    if (aborted) {
+    if (aborted_) {
         return E_ABORT;
     }
     if (progressMax == 0) {
         return S_OK;
     }
-    if (callback) {
-        callback(DL_CODE_PROGRESS, static_cast<double>(progress) / static_cast<double>(progressMax), L"");
+    if (callback_) {
+        callback_(DL_CODE_PROGRESS, static_cast<double>(progress) / static_cast<double>(progressMax), L"");
     }
     return S_OK;
 }
@@ -93,63 +93,63 @@ HRESULT CWinDownloader::CBindCallback::GetBindInfoEx(DWORD*, BINDINFO*, DWORD*, 
     return E_NOTIMPL;
 }
 
-CWinDownloader::CWinDownloader(const DownloadCallback& callback_, const wchar_t* url_, const wchar_t* path_)
-    : callback(callback_), path(path_ != nullptr ? path_ : L""), url(url_ != nullptr ? url_ : L"") {}
+CWinDownloader::CWinDownloader(const DownloadCallback& callback, const wchar_t* url, const wchar_t* path)
+    : callback_(callback), path_(path != nullptr ? path : L""), url_(url != nullptr ? url : L"") {}
 
 CWinDownloader::~CWinDownloader() {
-    bindCallback.aborted = true;
-    thread.reset();
+    bindCallback_.aborted_ = true;
+    thread_.reset();
 }
 
 void CWinDownloader::Start() {
     // Two threads may ask (the removal job and the window): a sequence under way is never started again.
-    if (running.exchange(true)) {
+    if (running_.exchange(true)) {
         DEBUG_LOG(L"already running: start ignored");
         return;
     }
-    thread.reset(); // waits for the previous sequence's worker
+    thread_.reset(); // waits for the previous sequence's worker
     // Written before the worker starts, so the worker always sees it.
-    bindCallback.callback = callback;
+    bindCallback_.callback_ = callback_;
     Utils::Result<std::unique_ptr<Utils::Thread>> worker = Utils::StartThread(this, L"ABDEF", &dlThreadFun);
     if (worker) {
-        thread = std::move(*worker);
+        thread_ = std::move(*worker);
     } else {
         DEBUG_LOG(L"no worker thread: %s", worker.Failure().What().c_str());
-        running = false;
-        callback(DL_CODE_START, 1.0, L"");
-        callback(DL_CODE_FAIL, DL_ERR_THREAD_CREATE, L"URLDownloadToFile");
+        running_ = false;
+        callback_(DL_CODE_START, 1.0, L"");
+        callback_(DL_CODE_FAIL, DL_ERR_THREAD_CREATE, L"URLDownloadToFile");
     }
 }
 
 unsigned long __stdcall CWinDownloader::dlThreadFun(void* param) {
     auto* self = static_cast<CWinDownloader*>(param);
     Utils::ComInit com;
-    self->callback(DL_CODE_START, 1.0, L"");
-    if (self->path.empty()) {
-        self->running = false;
-        self->callback(DL_CODE_FAIL, 1.0, L"");
+    self->callback_(DL_CODE_START, 1.0, L"");
+    if (self->path_.empty()) {
+        self->running_ = false;
+        self->callback_(DL_CODE_FAIL, 1.0, L"");
         return 0;
     }
-    const std::wstring requestUrl = WinRequestUrl(self->url);
+    const std::wstring requestUrl = WinRequestUrl(self->url_);
     HRESULT result = E_FAIL;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        result = ::URLDownloadToFileW(nullptr, requestUrl.c_str(), self->path.c_str(), 0, &self->bindCallback);
+        result = ::URLDownloadToFileW(nullptr, requestUrl.c_str(), self->path_.c_str(), 0, &self->bindCallback_);
         if (result == S_OK) {
             break;
         }
         ::Sleep(kPauseMs);
-        if (self->bindCallback.aborted) {
+        if (self->bindCallback_.aborted_) {
             break;
         }
     }
     // Cleared before the terminal report: the owner may start the next sequence as soon as it hears it.
-    self->running = false;
+    self->running_ = false;
     if (result == S_OK) {
         // A partial download of the libcurl downloader (an earlier run of another download type) is of no use now.
-        DeletePartFiles(self->path);
-        self->callback(DL_CODE_SUCCESS, 0.0, L"URLDownloadToFile");
+        DeletePartFiles(self->path_);
+        self->callback_(DL_CODE_SUCCESS, 0.0, L"URLDownloadToFile");
     } else {
-        self->callback(DL_CODE_FAIL, static_cast<double>(static_cast<long>(result)), L"URLDownloadToFile");
+        self->callback_(DL_CODE_FAIL, static_cast<double>(static_cast<long>(result)), L"URLDownloadToFile");
     }
     return 0;
 }

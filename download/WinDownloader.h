@@ -42,10 +42,10 @@ public:
         HRESULT STDMETHODCALLTYPE GetBindInfoEx(DWORD* bindf, BINDINFO* bindInfo, DWORD* bindf2,
                                                 DWORD* reserved) override;
 
-        DownloadCallback callback;
+        DownloadCallback callback_;
         // Set when the downloader goes away: the next notification aborts the transfer.
-        std::atomic<bool> aborted{false};
-        IBinding* binding = nullptr; // kept as given, not referenced
+        std::atomic<bool> aborted_{false};
+        IBinding* binding_ = nullptr; // kept as given, not referenced
     };
 
     CWinDownloader(const DownloadCallback& callback, const wchar_t* url, const wchar_t* path);
@@ -60,11 +60,11 @@ public:
 
     static unsigned long __stdcall dlThreadFun(void* self);
 
-    CBindCallback bindCallback;
-    DownloadCallback callback;
-    std::wstring path;
-    std::wstring url;
-    std::unique_ptr<Utils::Thread> thread;
+    CBindCallback bindCallback_;
+    DownloadCallback callback_;
+    std::wstring path_;
+    std::wstring url_;
+    std::unique_ptr<Utils::Thread> thread_;
     // Set by Start, cleared before the terminal report: a sequence under way is never started again.
-    std::atomic<bool> running{false};
+    std::atomic<bool> running_{false};
 };

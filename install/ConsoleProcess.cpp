@@ -243,15 +243,15 @@ Utils::Status CConsoleProcess::Launch(const std::wstring& line, const std::wstri
     err.write.reset();
     in.read.reset();
     in.write.reset();
-    std::wmemcpy(commandLine, buffer, kCommandLineCapacity);
-    stdErrPipe = std::move(err);
-    stdOutPipe = std::move(out);
-    process.reset(pi.hProcess);
-    thread.reset(pi.hThread);
-    processId = pi.dwProcessId;
-    threadId = pi.dwThreadId;
-    outRead_.Attach(stdOutPipe.read.get(), std::move(outCompleted));
-    errRead_.Attach(stdErrPipe.read.get(), std::move(errCompleted));
+    std::wmemcpy(commandLine_, buffer, kCommandLineCapacity);
+    stdErrPipe_ = std::move(err);
+    stdOutPipe_ = std::move(out);
+    process_.reset(pi.hProcess);
+    thread_.reset(pi.hThread);
+    processId_ = pi.dwProcessId;
+    threadId_ = pi.dwThreadId;
+    outRead_.Attach(stdOutPipe_.read.get(), std::move(outCompleted));
+    errRead_.Attach(stdErrPipe_.read.get(), std::move(errCompleted));
     errRead_.Start(kStdErrReadSize);
     return {};
 }
@@ -265,7 +265,7 @@ void CConsoleProcess::ServiceStdErr() {
 
 CConsoleProcess::Read CConsoleProcess::ReadOutput(std::string& chunk, size_t maxBytes, DWORD silenceMs) {
     chunk.clear();
-    if (!stdOutPipe.read || !process || maxBytes == 0) {
+    if (!stdOutPipe_.read || !process_ || maxBytes == 0) {
         return Read::kEnded;
     }
     if (!outRead_.Start(maxBytes)) {
@@ -274,7 +274,7 @@ CConsoleProcess::Read CConsoleProcess::ReadOutput(std::string& chunk, size_t max
     const ULONGLONG since = ::GetTickCount64();
     for (;;) {
         // The output comes first: what the child wrote before it ended is read before its end is noticed.
-        HANDLE waitFor[3] = {outRead_.Completed(), process.get(), errRead_.Completed()};
+        HANDLE waitFor[3] = {outRead_.Completed(), process_.get(), errRead_.Completed()};
         const DWORD count = errRead_.Pending() ? 3 : 2;
         DWORD timeout = INFINITE;
         if (silenceMs != INFINITE) {
@@ -320,7 +320,7 @@ CConsoleProcess::Read CConsoleProcess::ChildEnded(std::string& chunk, size_t max
         return result == PipeRead::Result::kData ? Read::kData : Read::kEnded;
     }
     DWORD available = 0;
-    if (!Available(stdOutPipe.read.get(), available) || available == 0) {
+    if (!Available(stdOutPipe_.read.get(), available) || available == 0) {
         ServiceStdErr();
         return Read::kEnded;
     }
@@ -332,12 +332,12 @@ CConsoleProcess::Read CConsoleProcess::ChildEnded(std::string& chunk, size_t max
 }
 
 DWORD CConsoleProcess::WaitForExit() {
-    if (!process) {
+    if (!process_) {
         return STILL_ACTIVE;
     }
     // A child that closed its standard output early may still write to standard error: keep draining it.
     for (;;) {
-        HANDLE waitFor[2] = {process.get(), errRead_.Completed()};
+        HANDLE waitFor[2] = {process_.get(), errRead_.Completed()};
         DWORD signalled = ::WaitForMultipleObjects(errRead_.Pending() ? 2 : 1, waitFor, FALSE, INFINITE);
         if (signalled != WAIT_OBJECT_0 + 1) {
             break;
@@ -345,25 +345,25 @@ DWORD CConsoleProcess::WaitForExit() {
         ServiceStdErr();
     }
     DWORD code = STILL_ACTIVE;
-    ::GetExitCodeProcess(process.get(), &code);
+    ::GetExitCodeProcess(process_.get(), &code);
     return code;
 }
 
 bool CConsoleProcess::Running() const {
     DWORD code = 0;
-    return process && ::GetExitCodeProcess(process.get(), &code) && code == STILL_ACTIVE;
+    return process_ && ::GetExitCodeProcess(process_.get(), &code) && code == STILL_ACTIVE;
 }
 
 void CConsoleProcess::Close() {
     // The system may still write into a pending read's buffer: cancel it before the pipe and buffer go.
     outRead_.Attach(nullptr, {});
     errRead_.Attach(nullptr, {});
-    thread.reset();
-    process.reset();
-    stdErrPipe = Pipe{};
-    stdOutPipe = Pipe{};
-    processId = 0;
-    threadId = 0;
+    thread_.reset();
+    process_.reset();
+    stdErrPipe_ = Pipe{};
+    stdOutPipe_ = Pipe{};
+    processId_ = 0;
+    threadId_ = 0;
 }
 
 Utils::Result<std::unique_ptr<CConsoleProcess>> LaunchConsoleChild(const std::wstring& commandLine,

@@ -64,18 +64,18 @@ public:
     // STILL_ACTIVE when there is no child.
     DWORD WaitForExit();
     [[nodiscard]] bool Running() const;
-    [[nodiscard]] DWORD ProcessId() const { return processId; }
-    [[nodiscard]] HANDLE Process() const { return process.get(); }
+    [[nodiscard]] DWORD ProcessId() const { return processId_; }
+    [[nodiscard]] HANDLE Process() const { return process_.get(); }
 
     void Close();
 
-    wchar_t commandLine[kCommandLineCapacity] = {};
-    Pipe stdErrPipe;
-    Pipe stdOutPipe;
-    Utils::UniqueHandle process;
-    Utils::UniqueHandle thread;
-    DWORD processId = 0;
-    DWORD threadId = 0;
+    wchar_t commandLine_[kCommandLineCapacity] = {};
+    Pipe stdErrPipe_;
+    Pipe stdOutPipe_;
+    Utils::UniqueHandle process_;
+    Utils::UniqueHandle thread_;
+    DWORD processId_ = 0;
+    DWORD threadId_ = 0;
 
 private:
     // One overlapped read at a time on the parent's end of an output pipe. The buffer and the OVERLAPPED belong

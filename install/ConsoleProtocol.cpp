@@ -180,11 +180,11 @@ std::vector<std::wstring> SplitLines(std::wstring_view text) {
 
 void LineSplitter::Append(std::string_view piece) {
     for (char c : piece) {
-        if (pending.size() >= kMaxLineBytes) {
+        if (pending_.size() >= kMaxLineBytes) {
             break;
         }
         if (c != '\0') {
-            pending += c;
+            pending_ += c;
         }
     }
 }
@@ -198,19 +198,19 @@ std::vector<std::string> LineSplitter::Feed(std::string_view bytes) {
             break;
         }
         Append(bytes.substr(0, feed));
-        lines.push_back(std::move(pending));
-        pending.clear();
+        lines.push_back(std::move(pending_));
+        pending_.clear();
         bytes.remove_prefix(feed + 1);
     }
     return lines;
 }
 
 std::optional<std::string> LineSplitter::Finish() {
-    if (pending.empty()) {
+    if (pending_.empty()) {
         return std::nullopt;
     }
-    std::string tail = std::move(pending);
-    pending.clear();
+    std::string tail = std::move(pending_);
+    pending_.clear();
     return tail;
 }
 

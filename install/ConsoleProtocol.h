@@ -72,12 +72,12 @@ public:
     // At the end of output: the unfinished tail as a last line, if any.
     std::optional<std::string> Finish();
     // Whether an unfinished line is held, and its bytes so far.
-    [[nodiscard]] bool Holding() const { return !pending.empty(); }
-    [[nodiscard]] const std::string& Held() const { return pending; }
+    [[nodiscard]] bool Holding() const { return !pending_.empty(); }
+    [[nodiscard]] const std::string& Held() const { return pending_; }
 
 private:
     void Append(std::string_view piece);
-    std::string pending;
+    std::string pending_;
 };
 
 } // namespace ConsoleProtocol

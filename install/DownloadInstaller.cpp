@@ -49,16 +49,16 @@ bool DeletePackageFile(const std::wstring& path) {
 
 } // namespace
 
-CDownloadInstaller::CDownloadInstaller(DownloadCallback callback_) : callback(std::move(callback_)) {}
+CDownloadInstaller::CDownloadInstaller(DownloadCallback callback) : callback_(std::move(callback)) {}
 
 CDownloadInstaller::~CDownloadInstaller() {
     // Each job is destroyed before the job it can start, so no worker reaches a job that is gone: the download
     // worker starts the install job (1003), and the install thread runs the removal before the package.
-    downloader.reset();
-    installer.reset();
-    unInstaller.reset();
-    callback = nullptr;
-    RemoveWorkFolder(work, jobPackagePath);
+    downloader_.reset();
+    installer_.reset();
+    unInstaller_.reset();
+    callback_ = nullptr;
+    RemoveWorkFolder(work_, jobPackagePath_);
 }
 
 std::wstring CDownloadInstaller::PackagePathIn(const std::wstring& folder) {
@@ -66,56 +66,56 @@ std::wstring CDownloadInstaller::PackagePathIn(const std::wstring& folder) {
 }
 
 void CDownloadInstaller::WaitForInstallJob(DWORD ms) const {
-    if (installer && installer->thread) {
-        ::WaitForSingleObject(installer->thread->Handle(), ms);
+    if (installer_ && installer_->thread_) {
+        ::WaitForSingleObject(installer_->thread_->Handle(), ms);
     }
 }
 
 void CDownloadInstaller::Start(const AttemptInputs& attempt) {
-    inputs = attempt;
-    if (inputs.elevated && work.path.empty()) {
-        work = ChooseWorkFolder(true, inputs.installDir);
+    inputs_ = attempt;
+    if (inputs_.elevated && work_.path.empty()) {
+        work_ = ChooseWorkFolder(true, inputs_.installDir);
     }
-    const std::wstring& folder = inputs.elevated ? work.path : inputs.installDir;
+    const std::wstring& folder = inputs_.elevated ? work_.path : inputs_.installDir;
     const std::wstring packagePath = folder.empty() ? std::wstring() : PackagePathIn(folder);
     int downloadType = g_installerConfig.DownloadType;
     TaggedLog(kStartTag, 122, L"DL_TYPE=%d\r\n", downloadType);
-    if (!downloader && !packagePath.empty()) {
-        jobPackagePath = packagePath;
-        downloader = DownloaderCreation()(
+    if (!downloader_ && !packagePath.empty()) {
+        jobPackagePath_ = packagePath;
+        downloader_ = DownloaderCreation()(
             downloadType,
             [this](int code, double value, const wchar_t* message) { OnDownloadEvent(code, value, message); },
-            inputs.url, packagePath);
+            inputs_.url, packagePath);
     }
-    if (!installer && !packagePath.empty()) {
-        installer = std::make_unique<CPackageInstaller>(
+    if (!installer_ && !packagePath.empty()) {
+        installer_ = std::make_unique<CPackageInstaller>(
             [this](int code, double value, const wchar_t* message) { OnInstallEvent(code, value, message); },
-            packagePath, inputs.installDir, inputs.desktopShortcut, inputs.quickLaunch);
-        installer->ended = [this] {
-            if (deleteWhenEnded.exchange(false)) {
-                DeletePackageFile(jobPackagePath);
+            packagePath, inputs_.installDir, inputs_.desktopShortcut, inputs_.quickLaunch);
+        installer_->ended_ = [this] {
+            if (deleteWhenEnded_.exchange(false)) {
+                DeletePackageFile(jobPackagePath_);
             }
         };
     }
-    if (installer) {
-        installer->installDir = inputs.installDir;
-        installer->desktopShortcut = inputs.desktopShortcut;
-        installer->quickLaunch = inputs.quickLaunch;
+    if (installer_) {
+        installer_->installDir_ = inputs_.installDir;
+        installer_->desktopShortcut_ = inputs_.desktopShortcut;
+        installer_->quickLaunch_ = inputs_.quickLaunch;
         // The previous installation goes only once its successor is here and has passed its checks.
-        installer->beforeRun = nullptr;
-        if (!inputs.uninstallerPath.empty() && ::PathFileExistsW(inputs.uninstallerPath.c_str())) {
-            installer->beforeRun = [this] { return RunRemoval(); };
+        installer_->beforeRun_ = nullptr;
+        if (!inputs_.uninstallerPath.empty() && ::PathFileExistsW(inputs_.uninstallerPath.c_str())) {
+            installer_->beforeRun_ = [this] { return RunRemoval(); };
         }
     }
     StartDownload();
 }
 
 std::wstring CDownloadInstaller::ProblemOf(int code) const {
-    if ((code == IST_CODE_FAIL || code == IST_CODE_REFUSED) && installer) {
-        return installer->problem;
+    if ((code == IST_CODE_FAIL || code == IST_CODE_REFUSED) && installer_) {
+        return installer_->problem_;
     }
-    if (code == UNI_CODE_FAIL && unInstaller) {
-        return unInstaller->problem;
+    if (code == UNI_CODE_FAIL && unInstaller_) {
+        return unInstaller_->problem_;
     }
     return {};
 }
@@ -123,9 +123,9 @@ std::wstring CDownloadInstaller::ProblemOf(int code) const {
 void CDownloadInstaller::StartDownload() {
     // The download job writes, renames and deletes by name: whatever a link on the way points at is refused first.
     const Utils::Status usable =
-        downloader ? CheckWorkFiles(jobPackagePath) : Utils::Status::Failed(L"no working folder");
+        downloader_ ? CheckWorkFiles(jobPackagePath_) : Utils::Status::Failed(L"no working folder");
     if (usable) {
-        downloader->Start();
+        downloader_->Start();
         return;
     }
     DEBUG_LOG(L"download refused: %s", usable.What().c_str());
@@ -139,60 +139,60 @@ bool CDownloadInstaller::RunRemoval() {
     // uninstaller, and nothing that happened to lie in the temporary folder ever runs.
     wchar_t folder[MAX_PATH] = {};
     // Elevated, inside the working folder (none: no copy): the user's temporary folder is the user's to change.
-    if ((inputs.elevated && work.path.empty()) ||
-        GetPrivateTempFolder(folder, inputs.elevated ? work.path + L"\\" : std::wstring())) {
+    if ((inputs_.elevated && work_.path.empty()) ||
+        GetPrivateTempFolder(folder, inputs_.elevated ? work_.path + L"\\" : std::wstring())) {
         folder[0] = L'\0';
     }
     // The folder ends in a backslash already; the doubled one is harmless to Windows and the uninstaller.
     std::wstring copy = folder[0] != L'\0' ? std::wstring(folder) + L"\\" UNINSTALLER_COPY_NAME : std::wstring();
 
     wchar_t oldDir[MAX_PATH] = {};
-    std::wcsncpy(oldDir, inputs.uninstallerPath.c_str(), MAX_PATH - 1);
+    std::wcsncpy(oldDir, inputs_.uninstallerPath.c_str(), MAX_PATH - 1);
     ::PathRemoveFileSpecW(oldDir);
-    DEBUG_LOG(L"removal: uninstaller %s, folder %s", inputs.uninstallerPath.c_str(), oldDir);
+    DEBUG_LOG(L"removal: uninstaller %s, folder %s", inputs_.uninstallerPath.c_str(), oldDir);
 
-    if (!copy.empty() && !::CopyFileW(inputs.uninstallerPath.c_str(), copy.c_str(), TRUE)) {
+    if (!copy.empty() && !::CopyFileW(inputs_.uninstallerPath.c_str(), copy.c_str(), TRUE)) {
         DWORD error = ::GetLastError();
         DEBUG_LOG(L"CopyFileW(%s) failed: %lu", copy.c_str(), error);
         copy.clear();
     }
-    removed = false;
-    unInstaller = std::make_unique<CUnInstaller>(
+    removed_ = false;
+    unInstaller_ = std::make_unique<CUnInstaller>(
         [this](int code, double value, const wchar_t* message) { OnRemovalEvent(code, value, message); }, copy, oldDir);
-    unInstaller->privateFolder = folder;
-    unInstaller->Run();
-    return removed;
+    unInstaller_->privateFolder_ = folder;
+    unInstaller_->Run();
+    return removed_;
 }
 
 void CDownloadInstaller::OnDownloadEvent(int code, double value, const wchar_t* message) {
-    callback(code, value, message);
+    callback_(code, value, message);
     switch (code) {
     case DL_CODE_START:
         TaggedLog(kDownloadTag, 39, L"DL_CODE_START\r\n");
-        deleteWhenEnded = false;
-        CreateDirectoryChain(inputs.installDir.c_str());
-        if (FolderOf(jobPackagePath) != inputs.installDir) {
+        deleteWhenEnded_ = false;
+        CreateDirectoryChain(inputs_.installDir.c_str());
+        if (FolderOf(jobPackagePath_) != inputs_.installDir) {
             // A later attempt into another folder: the download job still writes where it first did.
-            CreateDirectoryChain(FolderOf(jobPackagePath).c_str());
+            CreateDirectoryChain(FolderOf(jobPackagePath_).c_str());
         }
-        state = RunState::DownloadStarted;
+        state_ = RunState::DownloadStarted;
         break;
     case DL_CODE_PROGRESS:
         TaggedLog(kDownloadTag, 44, L"DL_CODE_PROGRESS\r\n");
-        state = RunState::Downloading;
+        state_ = RunState::Downloading;
         break;
     case DL_CODE_SUCCESS:
-        state = RunState::Downloaded;
+        state_ = RunState::Downloaded;
         TaggedLog(kDownloadTag, 49, L"DOWNLOAD_SUCCESS\r\n");
-        if (installer) {
-            installer->Start();
+        if (installer_) {
+            installer_->Start();
         }
         TaggedLog(kDownloadTag, 62, L"DL_CODE_SUCCESS\r\n");
         break;
     case DL_CODE_FAIL:
         TaggedLog(kDownloadTag, 55, L"DL_CODE_FAIL\r\n");
-        state = RunState::DownloadFailed;
-        DeletePackageFile(jobPackagePath);
+        state_ = RunState::DownloadFailed;
+        DeletePackageFile(jobPackagePath_);
         break;
     default:
         break;
@@ -200,24 +200,24 @@ void CDownloadInstaller::OnDownloadEvent(int code, double value, const wchar_t* 
 }
 
 void CDownloadInstaller::OnRemovalEvent(int code, double value, const wchar_t* message) {
-    callback(code, value, message);
+    callback_(code, value, message);
     switch (code) {
     case UNI_CODE_START:
         TaggedLog(kRemovalTag, 72, L"UNI_CODE_START\r\n");
-        state = RunState::RemovalStarted;
+        state_ = RunState::RemovalStarted;
         break;
     case UNI_CODE_PROGRESS:
         TaggedLog(kRemovalTag, 77, L"UNI_CODE_PROGRESS %.3f\r\n", value);
-        state = RunState::Removing;
+        state_ = RunState::Removing;
         break;
     case UNI_CODE_SUCCESS:
-        state = RunState::Removed;
-        removed = true;
+        state_ = RunState::Removed;
+        removed_ = true;
         TaggedLog(kRemovalTag, 82, L"UNI_CODE_SUCCESS\r\n");
         break;
     case UNI_CODE_FAIL:
         TaggedLog(kRemovalTag, 89, L"UNI_CODE_FAIL\r\n");
-        state = RunState::RemovalFailed;
+        state_ = RunState::RemovalFailed;
         // Downloaded and verified, but not to be run: the install job ends without starting it.
         DeletePackage();
         break;
@@ -228,36 +228,36 @@ void CDownloadInstaller::OnRemovalEvent(int code, double value, const wchar_t* m
 
 void CDownloadInstaller::DeletePackage() {
     // A package that reported its outcome may still be running from this file, which Windows then keeps.
-    if (!DeletePackageFile(jobPackagePath)) {
+    if (!DeletePackageFile(jobPackagePath_)) {
         DEBUG_LOG(L"package file kept until the package ends");
-        deleteWhenEnded = true;
+        deleteWhenEnded_ = true;
     }
 }
 
 void CDownloadInstaller::OnInstallEvent(int code, double value, const wchar_t* message) {
-    callback(code, value, message);
+    callback_(code, value, message);
     switch (code) {
     case IST_CODE_START:
         TaggedLog(kInstallTag, 99, L"IST_CODE_START\r\n");
-        state = RunState::InstallStarted;
+        state_ = RunState::InstallStarted;
         break;
     case IST_CODE_PROGRESS:
         TaggedLog(kInstallTag, 104, L"IST_CODE_PROGRESS %.3f\r\n", value);
-        state = RunState::Installing;
+        state_ = RunState::Installing;
         break;
     case IST_CODE_SUCCESS:
         TaggedLog(kInstallTag, 110, L"INSTALL_SUCCESS\r\n");
-        state = RunState::Installed;
+        state_ = RunState::Installed;
         DeletePackage();
         break;
     case IST_CODE_FAIL:
         TaggedLog(kInstallTag, 117, L"IST_CODE_FAIL\r\n");
-        state = RunState::InstallFailed;
+        state_ = RunState::InstallFailed;
         DeletePackage();
         break;
     case IST_CODE_REFUSED:
         DEBUG_LOG(L"package refused, deleted");
-        state = RunState::InstallFailed;
+        state_ = RunState::InstallFailed;
         DeletePackage();
         break;
     default:

@@ -70,16 +70,16 @@ public:
 
     // Begins an attempt and returns at once.
     void Start(const AttemptInputs& inputs);
-    RunState State() const { return state; }
+    RunState State() const { return state_; }
     bool IsDownloading() const {
-        RunState now = state;
+        RunState now = state_;
         return now == RunState::DownloadStarted || now == RunState::Downloading;
     }
     // The file the download job writes and the install job runs. Both jobs are kept across attempts (a partial
     // download resumes), so this is the first attempt's package path even when a later attempt names another
     // folder; it is the file deleted after a failed download and after every finished installation. Empty before
     // the first attempt, and when an elevated run could have no working folder.
-    const std::wstring& PackageFile() const { return jobPackagePath; }
+    const std::wstring& PackageFile() const { return jobPackagePath_; }
     // Why the job that reported the ending `code` (2004, 2005, 5004) failed, in words; empty when it did not say.
     // Read only after that report.
     std::wstring ProblemOf(int code) const;
@@ -97,19 +97,19 @@ private:
     bool RunRemoval();
     void DeletePackage();
 
-    std::unique_ptr<CUnInstaller> unInstaller;
-    std::unique_ptr<CDownloader> downloader;
-    std::unique_ptr<CPackageInstaller> installer;
-    AttemptInputs inputs; // of the attempt under way
-    DownloadCallback callback;
-    std::atomic<RunState> state{RunState::Ready};
-    std::wstring jobPackagePath; // see PackageFile
+    std::unique_ptr<CUnInstaller> unInstaller_;
+    std::unique_ptr<CDownloader> downloader_;
+    std::unique_ptr<CPackageInstaller> installer_;
+    AttemptInputs inputs_; // of the attempt under way
+    DownloadCallback callback_;
+    std::atomic<RunState> state_{RunState::Ready};
+    std::wstring jobPackagePath_; // see PackageFile
     // Set when the package file could not be deleted after 2003/2004 because the package still runs from it;
     // the install job's end deletes it then. A new download clears it, so its file is never taken.
-    std::atomic<bool> deleteWhenEnded{false};
+    std::atomic<bool> deleteWhenEnded_{false};
     // Whether the last removal reported success (written and read on the install thread).
-    bool removed = false;
+    bool removed_ = false;
     // Chosen at the first Start of an elevated run and kept, as the jobs are; removed (when made for this run only)
     // when the orchestrator goes.
-    WorkFolder work;
+    WorkFolder work_;
 };

@@ -4,32 +4,32 @@
 
 namespace JobLines {
 
-Reader::Reader(Verdict rule_, const int& codePage_, ParseLine parse_, DownloadCallback callback_)
-    : rule(rule_), codePage(codePage_), parse(std::move(parse_)), callback(std::move(callback_)) {}
+Reader::Reader(Verdict rule, const int& codePage, ParseLine parse, DownloadCallback callback)
+    : rule_(rule), codePage_(codePage), parse_(std::move(parse)), callback_(std::move(callback)) {}
 
 void Reader::Feed(std::string_view bytes) {
-    if (decided != ConsoleProtocol::kResultNone) {
+    if (decided_ != ConsoleProtocol::kResultNone) {
         return;
     }
-    ParseRead(splitter.Feed(bytes), true);
+    ParseRead(splitter_.Feed(bytes), true);
 }
 
 void Reader::FlushTail() {
-    if (decided != ConsoleProtocol::kResultNone) {
+    if (decided_ != ConsoleProtocol::kResultNone) {
         return;
     }
-    if (std::optional<std::string> tail = splitter.Finish()) {
+    if (std::optional<std::string> tail = splitter_.Finish()) {
         ParseRead({*tail}, false);
     }
 }
 
 void Reader::JudgeHeldTail() {
-    if (decided != ConsoleProtocol::kResultNone || !splitter.Holding()) {
+    if (decided_ != ConsoleProtocol::kResultNone || !splitter_.Holding()) {
         return;
     }
     // Parsing has effects (reports, "Encode="): the held text is only looked at here, and parsed once it is known
     // to decide.
-    std::wstring text = Utils::MultiByteToWide(splitter.Held(), static_cast<unsigned>(codePage));
+    std::wstring text = Utils::MultiByteToWide(splitter_.Held(), static_cast<unsigned>(codePage_));
     if (!text.empty() && text.back() == L'\r') {
         text.pop_back();
     }
@@ -41,24 +41,24 @@ void Reader::JudgeHeldTail() {
 
 void Reader::ParseRead(const std::vector<std::string>& lines, bool tailBelongsToRead) {
     auto outcomeOf = [this](const std::string& line) {
-        std::wstring text = Utils::MultiByteToWide(line, static_cast<unsigned>(codePage));
+        std::wstring text = Utils::MultiByteToWide(line, static_cast<unsigned>(codePage_));
         // The package writes CRLF: the carriage return is not part of the value.
         if (!text.empty() && text.back() == L'\r') {
             text.pop_back();
         }
-        return parse(text);
+        return parse_(text);
     };
     auto report = [this](const ConsoleProtocol::LineOutcome& outcome) {
         if (outcome.report) {
-            callback(outcome.report->code, outcome.report->value, outcome.report->message.c_str());
+            callback_(outcome.report->code, outcome.report->value, outcome.report->message.c_str());
         }
     };
-    if (rule == Verdict::FirstLine) {
+    if (rule_ == Verdict::FirstLine) {
         for (const std::string& line : lines) {
             ConsoleProtocol::LineOutcome outcome = outcomeOf(line);
             report(outcome);
             if (outcome.result != ConsoleProtocol::kResultNone) {
-                decided = outcome.result;
+                decided_ = outcome.result;
                 return;
             }
         }
@@ -73,7 +73,7 @@ void Reader::ParseRead(const std::vector<std::string>& lines, bool tailBelongsTo
     }
     if (deciding && tailBelongsToRead) {
         // Nothing is read after this read: its unfinished tail is all there is of that line.
-        if (std::optional<std::string> tail = splitter.Finish()) {
+        if (std::optional<std::string> tail = splitter_.Finish()) {
             outcomes.push_back(outcomeOf(*tail));
         }
     }
@@ -94,7 +94,7 @@ void Reader::ParseRead(const std::vector<std::string>& lines, bool tailBelongsTo
             continue;
         }
         report(outcome);
-        decided = outcome.result;
+        decided_ = outcome.result;
     }
 }
 

@@ -48,19 +48,19 @@ public:
     // The output has paused: the unfinished line is parsed as FlushTail does only when it is a whole decisive line
     // as it stands; otherwise it stays held.
     void JudgeHeldTail();
-    [[nodiscard]] bool HoldingTail() const { return splitter.Holding(); }
+    [[nodiscard]] bool HoldingTail() const { return splitter_.Holding(); }
     // ConsoleProtocol::kResultNone until a decisive line was reported, then its result.
-    [[nodiscard]] int Decided() const { return decided; }
+    [[nodiscard]] int Decided() const { return decided_; }
 
 private:
     void ParseRead(const std::vector<std::string>& lines, bool tailBelongsToRead);
 
-    Verdict rule;
-    const int& codePage;
-    ParseLine parse;
-    DownloadCallback callback;
-    ConsoleProtocol::LineSplitter splitter;
-    int decided = ConsoleProtocol::kResultNone;
+    Verdict rule_;
+    const int& codePage_;
+    ParseLine parse_;
+    DownloadCallback callback_;
+    ConsoleProtocol::LineSplitter splitter_;
+    int decided_ = ConsoleProtocol::kResultNone;
 };
 
 // Reads `process`'s output to its end through `reader`: an unfinished line is parsed after kTailHoldMs of silence;

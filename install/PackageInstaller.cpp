@@ -22,13 +22,13 @@ bool IsUsableCodePage(long codePage) {
     return ::MultiByteToWideChar(static_cast<UINT>(codePage), 0, "A", 1, out, 2) == 1;
 }
 
-CPackageInstaller::CPackageInstaller(DownloadCallback callback_, const std::wstring& packagePath_,
-                                     const std::wstring& installDir_, bool desktopShortcut_, bool quickLaunch_)
-    : callback(std::move(callback_)), packagePath(packagePath_), installDir(installDir_), quickLaunch(quickLaunch_),
-      desktopShortcut(desktopShortcut_) {}
+CPackageInstaller::CPackageInstaller(DownloadCallback callback, const std::wstring& packagePath,
+                                     const std::wstring& installDir, bool desktopShortcut, bool quickLaunch)
+    : callback_(std::move(callback)), packagePath_(packagePath), installDir_(installDir), quickLaunch_(quickLaunch),
+      desktopShortcut_(desktopShortcut) {}
 
 CPackageInstaller::~CPackageInstaller() {
-    thread.reset();
+    thread_.reset();
 }
 
 std::wstring CPackageInstaller::BuildCommandLine(const std::wstring& packagePath, const std::wstring& installDir,
@@ -50,31 +50,31 @@ std::wstring CPackageInstaller::BuildCommandLine(const std::wstring& packagePath
 }
 
 std::wstring CPackageInstaller::BuildCommandLine() const {
-    return BuildCommandLine(packagePath, installDir, desktopShortcut, quickLaunch, g_installerConfig.InstCmd);
+    return BuildCommandLine(packagePath_, installDir_, desktopShortcut_, quickLaunch_, g_installerConfig.InstCmd);
 }
 
 void CPackageInstaller::Start() {
-    commandLine = BuildCommandLine();
-    thread.reset(); // waits for the previous attempt's install thread
+    commandLine_ = BuildCommandLine();
+    thread_.reset(); // waits for the previous attempt's install thread
     Utils::Result<std::unique_ptr<Utils::Thread>> worker = Utils::StartThread(
         this, L"ABDEF", [](void* self) -> unsigned long { return static_cast<CPackageInstaller*>(self)->Run(); });
     if (worker) {
-        thread = std::move(*worker);
+        thread_ = std::move(*worker);
         return;
     }
-    problem = L"the install thread could not be started: " + worker.Failure().What();
-    DEBUG_LOG(L"%s", problem.c_str());
-    callback(IST_CODE_FAIL, 2.0, L"");
+    problem_ = L"the install thread could not be started: " + worker.Failure().What();
+    DEBUG_LOG(L"%s", problem_.c_str());
+    callback_(IST_CODE_FAIL, 2.0, L"");
 }
 
 ConsoleProtocol::LineOutcome CPackageInstaller::ParseLine(const std::wstring& line) {
     ConsoleProtocol::LineOutcome outcome = ConsoleProtocol::ParsePackageLine(line);
     if (outcome.codePage) {
         if (IsUsableCodePage(*outcome.codePage)) {
-            codePage = static_cast<int>(*outcome.codePage);
+            codePage_ = static_cast<int>(*outcome.codePage);
         } else {
             // Decoding with it would turn every later line into nothing, and a failure with it.
-            DEBUG_LOG(L"unknown code page %ld ignored, keeping %d", *outcome.codePage, codePage);
+            DEBUG_LOG(L"unknown code page %ld ignored, keeping %d", *outcome.codePage, codePage_);
         }
     }
     return outcome;
@@ -82,65 +82,66 @@ ConsoleProtocol::LineOutcome CPackageInstaller::ParseLine(const std::wstring& li
 
 JobLines::Reader CPackageInstaller::MakeReader() {
     return JobLines::Reader(
-        JobLines::Verdict::LastOfDecidingRead, codePage, [this](const std::wstring& line) { return ParseLine(line); },
-        callback);
+        JobLines::Verdict::LastOfDecidingRead, codePage_, [this](const std::wstring& line) { return ParseLine(line); },
+        callback_);
 }
 
 unsigned long CPackageInstaller::Run() {
-    problem.clear();
+    problem_.clear();
     // Opened for reading with nobody else allowed to write, rename or delete it, checked through this handle, and
     // held until the package's process exists: what was verified is what runs.
-    Utils::UniqueFileHandle held(::CreateFileW(packagePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+    Utils::UniqueFileHandle held(::CreateFileW(packagePath_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     Utils::Status checked = held ? Utils::Status() : Utils::Status::LastError(L"the package cannot be opened");
     if (checked) {
-        checked = Trust::PackageCheck()(held.get(), packagePath);
+        checked = Trust::PackageCheck()(held.get(), packagePath_);
     }
     if (!checked) {
-        problem = L"package refused: " + checked.What();
-        DEBUG_LOG(L"%s", problem.c_str());
+        problem_ = L"package refused: " + checked.What();
+        DEBUG_LOG(L"%s", problem_.c_str());
         held.reset();
-        callback(IST_CODE_REFUSED, 1.0, kRefusedText);
+        callback_(IST_CODE_REFUSED, 1.0, kRefusedText);
         NotifyEnded();
         return 0;
     }
     DEBUG_LOG(L"package verified");
-    if (beforeRun && !beforeRun()) {
+    if (beforeRun_ && !beforeRun_()) {
         DEBUG_LOG(L"package not run");
         held.reset();
         NotifyEnded();
         return 0;
     }
-    callback(IST_CODE_START, 0.0, L"");
-    callback(IST_CODE_PROGRESS, 0.0, L"");
-    Utils::Result<std::unique_ptr<CConsoleProcess>> launched = LaunchConsoleChild(commandLine, packagePath, L"package");
+    callback_(IST_CODE_START, 0.0, L"");
+    callback_(IST_CODE_PROGRESS, 0.0, L"");
+    Utils::Result<std::unique_ptr<CConsoleProcess>> launched =
+        LaunchConsoleChild(commandLine_, packagePath_, L"package");
     held.reset();
     if (launched) {
-        process = std::move(*launched);
+        process_ = std::move(*launched);
     } else {
-        problem = launched.Failure().What();
-        callback(IST_CODE_FAIL, 2.0, L"");
+        problem_ = launched.Failure().What();
+        callback_(IST_CODE_FAIL, 2.0, L"");
         NotifyEnded();
         return 0;
     }
-    DEBUG_LOG(L"package started, pid %lu", process->ProcessId());
+    DEBUG_LOG(L"package started, pid %lu", process_->ProcessId());
 
     // The read that decides ends the parsing. After that the output is still read to its end, unparsed, so the
     // package cannot block on a full pipe while the job waits for it.
     JobLines::Reader reader = MakeReader();
-    int decided = JobLines::FollowOutput(*process, reader, kReadSize, kDrainReadSize);
-    DWORD exitCode = process->WaitForExit();
+    int decided = JobLines::FollowOutput(*process_, reader, kReadSize, kDrainReadSize);
+    DWORD exitCode = process_->WaitForExit();
     DEBUG_LOG(L"package ended with %lu, outcome %d", exitCode, decided);
-    process->Close();
-    process.reset();
+    process_->Close();
+    process_.reset();
     if (decided == ConsoleProtocol::kResultNone) {
         // No verdict line: the exit code is all the package said.
         if (exitCode == 0) {
-            callback(IST_CODE_SUCCESS, 1.0, L"");
+            callback_(IST_CODE_SUCCESS, 1.0, L"");
         } else {
-            problem = L"the package ended without a verdict and with exit code " + Utils::Decimal(exitCode);
-            DEBUG_LOG(L"%s", problem.c_str());
-            callback(IST_CODE_FAIL, kFailValueExitCode, kFailText);
+            problem_ = L"the package ended without a verdict and with exit code " + Utils::Decimal(exitCode);
+            DEBUG_LOG(L"%s", problem_.c_str());
+            callback_(IST_CODE_FAIL, kFailValueExitCode, kFailText);
         }
     }
     NotifyEnded();
@@ -148,7 +149,7 @@ unsigned long CPackageInstaller::Run() {
 }
 
 void CPackageInstaller::NotifyEnded() {
-    if (ended) {
-        ended();
+    if (ended_) {
+        ended_();
     }
 }

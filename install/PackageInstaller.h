@@ -50,23 +50,23 @@ public:
     // The message of an IST_CODE_FAIL that the package's own lines did not word.
     static constexpr const wchar_t* kFailText = L"安装包安装失败";
 
-    DownloadCallback callback;
-    std::wstring packagePath;
-    std::wstring installDir;
-    std::wstring commandLine;
-    bool quickLaunch = true;
-    bool desktopShortcut = true;
-    int codePage = 0;
+    DownloadCallback callback_;
+    std::wstring packagePath_;
+    std::wstring installDir_;
+    std::wstring commandLine_;
+    bool quickLaunch_ = true;
+    bool desktopShortcut_ = true;
+    int codePage_ = 0;
     // Why the last run failed, in words, when the package's own lines did not say (set before the failure is
     // reported, so whoever heard the report may read it).
-    std::wstring problem;
-    std::unique_ptr<Utils::Thread> thread;
-    std::unique_ptr<CConsoleProcess> process;
+    std::wstring problem_;
+    std::unique_ptr<Utils::Thread> thread_;
+    std::unique_ptr<CConsoleProcess> process_;
     // Called on the install thread once the package has passed its checks, before it starts, while the checked file
     // is still held; false: the package is not run (whoever returned false has reported why). None: it runs.
-    std::function<bool()> beforeRun;
+    std::function<bool()> beforeRun_;
     // Called on the install thread as its last act, once the package has ended and its handles are closed.
-    std::function<void()> ended;
+    std::function<void()> ended_;
 
 private:
     void NotifyEnded();

@@ -36,18 +36,18 @@ public:
 
     static constexpr size_t kReadSize = 1024;
 
-    DownloadCallback callback;
-    std::wstring commandLine;
-    std::wstring uninstallerExe;
-    std::wstring oldInstallDir;
+    DownloadCallback callback_;
+    std::wstring commandLine_;
+    std::wstring uninstallerExe_;
+    std::wstring oldInstallDir_;
     // The folder made for this run's copy of the uninstaller: when set, the copy and the folder are deleted as
     // the job ends, however it ends.
-    std::wstring privateFolder;
-    int codePage = 0;
+    std::wstring privateFolder_;
+    int codePage_ = 0;
     // Why the last run failed, in words, when the uninstaller's own lines did not say (set before the failure is
     // reported, so whoever heard the report may read it).
-    std::wstring problem;
-    std::unique_ptr<CConsoleProcess> process;
+    std::wstring problem_;
+    std::unique_ptr<CConsoleProcess> process_;
 
 private:
     unsigned long RunUninstaller();

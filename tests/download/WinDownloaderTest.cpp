@@ -217,7 +217,7 @@ TEST(WinBindCallback, ProgressNotifications) {
         SCOPED_TRACE(testing::Message() << c.progress << "/" << c.maximum);
         CWinDownloader::CBindCallback object;
         Recorder rec;
-        object.callback = rec.Callback();
+        object.callback_ = rec.Callback();
         EXPECT_EQ(object.OnProgress(c.progress, c.maximum, BINDSTATUS_DOWNLOADINGDATA, L""), S_OK);
         auto reports = rec.Reports();
         ASSERT_EQ(reports.size(), c.reported ? 1u : 0u);
@@ -225,7 +225,7 @@ TEST(WinBindCallback, ProgressNotifications) {
             EXPECT_EQ(reports[0].code, DL_CODE_PROGRESS);
             EXPECT_DOUBLE_EQ(reports[0].value, c.value);
         }
-        object.aborted = true;
+        object.aborted_ = true;
         EXPECT_EQ(object.OnProgress(c.progress, c.maximum, BINDSTATUS_DOWNLOADINGDATA, L""), E_ABORT);
         EXPECT_EQ(rec.Count(), reports.size());
     }

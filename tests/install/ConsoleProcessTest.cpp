@@ -41,17 +41,17 @@ TEST(ConsoleProcess, KeepsOnlyTheParentsEndsAndThoseAreNotInherited) {
     std::wstring script = StandIn::WriteScript(dir / L"s.txt", "say hello\\r\\n\nexit 7\n");
     CConsoleProcess child;
     ASSERT_TRUE(child.Launch(L"\"" + StandIn::Exe() + L"\" " + StandIn::Argument(script)));
-    EXPECT_TRUE(child.process);
-    EXPECT_TRUE(child.stdOutPipe.read && child.stdErrPipe.read);
-    EXPECT_FALSE(child.stdOutPipe.write || child.stdErrPipe.write)
+    EXPECT_TRUE(child.process_);
+    EXPECT_TRUE(child.stdOutPipe_.read && child.stdErrPipe_.read);
+    EXPECT_FALSE(child.stdOutPipe_.write || child.stdErrPipe_.write)
         << "the child's ends are closed in the parent, so the output pipe breaks when the child ends";
-    EXPECT_FALSE(Inheritable(child.stdOutPipe.read.get()));
-    EXPECT_FALSE(Inheritable(child.stdErrPipe.read.get()));
+    EXPECT_FALSE(Inheritable(child.stdOutPipe_.read.get()));
+    EXPECT_FALSE(Inheritable(child.stdErrPipe_.read.get()));
     // Both output pipes admit the installer's own user alone, with nothing inherited: an elevated installer's
     // default descriptor would admit every program of the Administrators group.
     const std::wstring user = Utils::TokenUserSid();
     ASSERT_FALSE(user.empty());
-    for (HANDLE pipe : {child.stdOutPipe.read.get(), child.stdErrPipe.read.get()}) {
+    for (HANDLE pipe : {child.stdOutPipe_.read.get(), child.stdErrPipe_.read.get()}) {
         std::wstring dacl = DaclOf(pipe);
         EXPECT_EQ(dacl.rfind(L"D:P(A;;", 0), 0u) << TestSupport::Utf8(dacl);
         EXPECT_EQ(std::count(dacl.begin(), dacl.end(), L'('), 1) << TestSupport::Utf8(dacl);
@@ -60,7 +60,7 @@ TEST(ConsoleProcess, KeepsOnlyTheParentsEndsAndThoseAreNotInherited) {
     EXPECT_EQ(ReadAll(child), "hello\r\n");
     EXPECT_EQ(child.WaitForExit(), 7u);
     child.Close();
-    EXPECT_FALSE(child.process || child.stdOutPipe.read);
+    EXPECT_FALSE(child.process_ || child.stdOutPipe_.read);
 }
 
 TEST(ConsoleProcess, ChildInheritsOnlyItsOwnPipeEnds) {
@@ -165,8 +165,8 @@ TEST(ConsoleProcess, FailedLaunchThrowsAndKeepsNothing) {
     for (const auto& [line, app] : cases) {
         CConsoleProcess child;
         EXPECT_FALSE(child.Launch(line, app));
-        EXPECT_FALSE(child.process || child.thread || child.stdOutPipe.read || child.stdErrPipe.read);
-        EXPECT_EQ(child.commandLine[0], L'\0');
+        EXPECT_FALSE(child.process_ || child.thread_ || child.stdOutPipe_.read || child.stdErrPipe_.read);
+        EXPECT_EQ(child.commandLine_[0], L'\0');
     }
 }
 

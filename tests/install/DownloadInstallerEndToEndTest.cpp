@@ -128,7 +128,7 @@ TEST(DownloadInstallerEndToEnd, DownloadTypeChoosesTheDownloader) {
     g_installerConfig.Proxy = savedProxy;
     auto* curl = dynamic_cast<CCurlDownloader*>(d.get());
     ASSERT_NE(curl, nullptr);
-    EXPECT_EQ(curl->proxyOption, L"http://127.0.0.1:3128");
+    EXPECT_EQ(curl->proxyOption_, L"http://127.0.0.1:3128");
 }
 
 TEST(DownloadInstallerEndToEnd, DownloadThenPackageFullSequenceWithStatuses) {

@@ -48,14 +48,14 @@ public:
     }
 
     void Join(DWORD limitMs) {
-        if (installer->thread && ::WaitForSingleObject(installer->thread->Handle(), limitMs) != WAIT_OBJECT_0) {
+        if (installer->thread_ && ::WaitForSingleObject(installer->thread_->Handle(), limitMs) != WAIT_OBJECT_0) {
             ADD_FAILURE() << "the install job did not finish within " << limitMs << " ms";
-            if (installer->process) {
-                ::TerminateProcess(installer->process->Process(), 99);
+            if (installer->process_) {
+                ::TerminateProcess(installer->process_->Process(), 99);
             }
         }
-        if (installer->thread) {
-            ::WaitForSingleObject(installer->thread->Handle(), INFINITE);
+        if (installer->thread_) {
+            ::WaitForSingleObject(installer->thread_->Handle(), INFINITE);
         }
     }
 
@@ -150,8 +150,8 @@ TEST(PackageInstaller, PackageOutputBecomesEventsInOrder) {
         kEndedUndecided,
     };
     EXPECT_EQ(events, expected);
-    EXPECT_EQ(run.installer->codePage, 0);
-    EXPECT_EQ(run.installer->process, nullptr) << "the child is closed when the job ends";
+    EXPECT_EQ(run.installer->codePage_, 0);
+    EXPECT_EQ(run.installer->process_, nullptr) << "the child is closed when the job ends";
 }
 
 TEST(PackageInstaller, OutcomesOfTheWholeRun) {
@@ -254,8 +254,8 @@ TEST(PackageInstaller, VerdictPrintedJustBeforeExitIsStillRead) {
     // the install thread until the package has ended). Testing "still running?" before reading would lose it.
     TempDir dir(L"pkg");
     PackageRun run(dir.path(), [](CPackageInstaller& job, int code, double value) {
-        if (code == IST_CODE_PROGRESS && value == 0.25 && job.process) {
-            EXPECT_EQ(::WaitForSingleObject(job.process->Process(), 20000), WAIT_OBJECT_0);
+        if (code == IST_CODE_PROGRESS && value == 0.25 && job.process_) {
+            EXPECT_EQ(::WaitForSingleObject(job.process_->Process(), 20000), WAIT_OBJECT_0);
         }
     });
     std::vector<Event> events = run.Play("say Progress=0.25\\n\nsleep 300\nsay State=Fail\\n\nexit 0\n");
@@ -303,7 +303,7 @@ TEST(PackageInstaller, PackageReceivesTheBuiltCommandLine) {
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0], run.packagePath + L" /S -console=show -version=1.0.0 -dsc=true -ssc=false " +
                             StandIn::Argument(run.script) + L" -instdir=\"" + dir + L"\" /D=" + dir);
-    EXPECT_EQ(lines[0], run.installer->commandLine);
+    EXPECT_EQ(lines[0], run.installer->commandLine_);
 }
 
 TEST(PackageInstaller, UnquotedPathWithBlanksRunsThePackageNotAProgramNamedAfterItsFirstWord) {
@@ -322,7 +322,7 @@ TEST(PackageInstaller, UnquotedPathWithBlanksRunsThePackageNotAProgramNamedAfter
     EXPECT_EQ(modules[0], run.packagePath);
 
     // The same command line without an application name runs the decoy: the fault is real on this system.
-    TestSupport::ProcessResult plain = TestSupport::RunCommand(run.installer->commandLine, 20000);
+    TestSupport::ProcessResult plain = TestSupport::RunCommand(run.installer->commandLine_, 20000);
     std::vector<std::wstring> after = StandIn::Modules(run.script);
     ASSERT_EQ(after.size(), 2u) << "exit " << plain.exitCode;
     EXPECT_EQ(after[1], decoy);
@@ -338,10 +338,10 @@ TEST(PackageInstaller, CommandLineThatDoesNotFitIsALaunchFailure) {
                                                                 StandIn::Argument(run.script) + L" -pad=");
         std::wstring pad(length - base.size(), L'p');
         std::vector<Event> events = run.Play("exit 0\n", 60000, L" -pad=" + pad);
-        ASSERT_EQ(run.installer->commandLine.size(), length);
+        ASSERT_EQ(run.installer->commandLine_.size(), length);
         if (length <= 1023) {
             EXPECT_EQ(events, (std::vector<Event>{kStart, kProgress0, kEndedUndecided}));
-            EXPECT_EQ(StandIn::CommandLines(run.script), std::vector<std::wstring>{run.installer->commandLine});
+            EXPECT_EQ(StandIn::CommandLines(run.script), std::vector<std::wstring>{run.installer->commandLine_});
         } else {
             EXPECT_EQ(events, (std::vector<Event>{kStart, kProgress0, {IST_CODE_FAIL, 2.0, L""}}));
             EXPECT_TRUE(StandIn::CommandLines(run.script).empty()) << "nothing ran";
@@ -385,7 +385,7 @@ TEST(PackageInstaller, SecondStartWaitsForTheFirstAndKeepsTheCodePage) {
     StandIn::WriteScript(run.script, "sleep 300\nsay Encode=UTF8\\n\nexit 0\n");
     g_installerConfig.InstCmd = StandIn::Argument(run.script);
     run.installer->Start();
-    run.installer->installDir = dir.path() + L"\\second";
+    run.installer->installDir_ = dir.path() + L"\\second";
     run.installer->Start(); // waits for the first install thread
     run.Join(60000);
     std::vector<Event> events = run.log.Events();
@@ -394,5 +394,5 @@ TEST(PackageInstaller, SecondStartWaitsForTheFirstAndKeepsTheCodePage) {
     std::vector<std::wstring> lines = StandIn::CommandLines(run.script);
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_NE(lines[1].find(L"/D=" + dir.path() + L"\\second"), std::wstring::npos) << "refreshed folder";
-    EXPECT_EQ(run.installer->codePage, 65001) << "the last Encode= line stays in force across attempts";
+    EXPECT_EQ(run.installer->codePage_, 65001) << "the last Encode= line stays in force across attempts";
 }
