@@ -531,8 +531,8 @@ TEST_F(InstallerE2E, ClosingIsRefusedWhileInstallingAndTheSecondInstanceExitsAtO
     EXPECT_EQ(again.ExitCode(), 0u);
 }
 
-// Only keys: Esc asks to leave and Esc in the question stays; Tab and Space tick the agreement; Enter on the check
-// box presses the main button; on the done page the focus is on "立即体验" and Enter ends the installer.
+// Only keys: Esc and Alt+F4 ask to leave and Esc in the question stays; Tab and Space tick the agreement; Enter on the
+// check box presses the main button; on the done page the focus is on "立即体验" and Enter ends the installer.
 TEST_F(InstallerE2E, KeyboardOnlyInstall) {
     TestSupport::TempDir dir(L"keys");
     std::wstring script = StandinScript(dir, "say Progress=0.5\\r\\n\nsay State=Success\\r\\n\n");
@@ -542,12 +542,14 @@ TEST_F(InstallerE2E, KeyboardOnlyInstall) {
     POINT blank{20, 60}; // an empty spot of the start page: the X display sends the keys to the window under it
     ::ClientToScreen(main, &blank);
     ASSERT_TRUE(GuiDriver::MoveMouse(blank));
-    ASSERT_TRUE(GuiDriver::Keys(L"Escape"));
-    HWND question = run.WaitForWindow(L"消息框", 10000);
-    ASSERT_NE(question, nullptr) << "Esc on the start page asks as the close button does";
-    ASSERT_TRUE(GuiDriver::Keys(L"Escape"));
-    EXPECT_TRUE(GuiDriver::PumpUntil([&] { return !::IsWindow(question); }, 10000)) << "Esc is the dialog's 否";
-    ASSERT_TRUE(::IsWindow(main));
+    for (const wchar_t* leave : {L"Escape", L"alt+F4"}) {
+        ASSERT_TRUE(GuiDriver::Keys(leave));
+        HWND question = run.WaitForWindow(L"消息框", 10000);
+        ASSERT_NE(question, nullptr) << TestSupport::Utf8(leave) << " on the start page asks as the close button does";
+        ASSERT_TRUE(GuiDriver::Keys(L"Escape"));
+        EXPECT_TRUE(GuiDriver::PumpUntil([&] { return !::IsWindow(question); }, 10000)) << "Esc is the dialog's 否";
+        ASSERT_TRUE(::IsWindow(main));
+    }
     ASSERT_TRUE(GuiDriver::Keys(L"Tab space Return"));
     ASSERT_TRUE(run.Expect("page=2")) << "no agreement dialog: the box was ticked\n" << run.LogText();
     EXPECT_EQ(FindWindowOf(run.log().processId(), L"用户协议"), nullptr);
@@ -559,13 +561,18 @@ TEST_F(InstallerE2E, KeyboardOnlyInstall) {
 }
 
 // Only what a screen reader offers, from another process: the trees of the pages and the agreement dialog, and
-// each press through a default action.
+// each press through a default action. The accessibility library the installer loads for it is the system's, not a
+// copy saved beside the installer.
 TEST_F(InstallerE2E, InstallDrivenByDefaultActions) {
     TestSupport::TempDir dir(L"acc");
+    std::wstring exe = dir / L"TunivoxSetup.exe";
+    ASSERT_TRUE(::CopyFileW(SetupExe().c_str(), exe.c_str(), FALSE));
+    ASSERT_TRUE(::CopyFileW(TestServers::WinePath(PLANTED_DLL_UNIX).c_str(), (dir / L"oleacc.dll").c_str(), FALSE));
+    NativeFirst overrides({L"oleacc"});
     std::wstring gate = dir / L"go";
     std::wstring script = StandinScript(dir, "say Progress=0.2\\r\\n\nwaitfile " + TestSupport::Utf8(gate) +
                                                  "\nsay State=Success\\r\\n\n");
-    InstallerRun run(UrlArg("/tunivox/standin/setup.exe") + L" \"-instcmd=-standin=" + script + L"\"");
+    InstallerRun run(exe, UrlArg("/tunivox/standin/setup.exe") + L" \"-instcmd=-standin=" + script + L"\"");
     ASSERT_NE(run.Main(), nullptr) << run.LogText();
     auto start = AccTree(kTitle);
     std::printf("%s", start.output.c_str());
@@ -590,6 +597,7 @@ TEST_F(InstallerE2E, InstallDrivenByDefaultActions) {
     EXPECT_EQ(AccTree(kTitle, L"立即体验").exitCode, 0u);
     EXPECT_EQ(run.ExitCode(), 0u);
     EXPECT_EQ(RegistryValue(L"InstallPath"), DefaultFolder());
+    EXPECT_FALSE(FileExists(dir / L"oleacc.dll.loaded")) << "the copy beside the installer was loaded";
 }
 
 TEST_F(InstallerE2E, InvalidFolderIsRefusedAndThePageStays) {

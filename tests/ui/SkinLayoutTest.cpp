@@ -441,8 +441,9 @@ TEST(Accessibility, EveryPageAndDialogReadsAsTheUserSeesIt) {
     }
 }
 
-// A client keeps its reference after the window is gone: every call answers "not connected".
-TEST(Accessibility, ObjectOutlivingItsWindowAnswersNotConnected) {
+// Hit test and navigation agree with the children's places and order; a client keeps its reference after the window
+// is gone, and every call then answers "not connected".
+TEST(Accessibility, HitTestNavigationAndAnObjectOutlivingItsWindow) {
     Utils::ComInit com(COINIT_APARTMENTTHREADED);
     auto dialog = Open<CExitTipsWidget>();
     IAccessible* acc = nullptr;
@@ -452,6 +453,19 @@ TEST(Accessibility, ObjectOutlivingItsWindowAnswersNotConnected) {
     LONG count = 0;
     EXPECT_EQ(acc->get_accChildCount(&count), S_OK);
     EXPECT_GT(count, 0);
+    for (LONG i = 1; i <= count; ++i) {
+        VARIANT child{};
+        child.vt = VT_I4;
+        child.lVal = i;
+        LONG x = 0, y = 0, w = 0, h = 0;
+        ASSERT_EQ(acc->accLocation(&x, &y, &w, &h, child), S_OK);
+        VARIANT hit{};
+        EXPECT_EQ(acc->accHitTest(x + w / 2, y + h / 2, &hit), S_OK);
+        EXPECT_TRUE(hit.vt == VT_I4 && hit.lVal == i) << i;
+        VARIANT next{};
+        EXPECT_EQ(acc->accNavigate(NAVDIR_NEXT, child, &next), i < count ? S_OK : S_FALSE);
+        EXPECT_EQ(next.vt == VT_I4 ? next.lVal : 0, i < count ? i + 1 : 0) << i;
+    }
     dialog.reset();
     VARIANT self{};
     self.vt = VT_I4;
