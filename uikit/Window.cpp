@@ -40,6 +40,8 @@ template <class Fn> void ForEachControl(Control* c, Fn&& fn) {
 
 } // namespace
 
+bool Window::keyboardUsed_ = false;
+
 Window::Window() = default;
 
 Window::~Window() {
@@ -403,12 +405,16 @@ void Window::DrawFocusCue(HDC dc) {
     if (!keyboardUsed_ || focus_ == nullptr || !focus_->IsShown() || dynamic_cast<Edit*>(focus_) != nullptr) {
         return;
     }
+    // Two white lines and a dark one inside them: clear on the blue pages and on the white dialogs alike.
     RECT rc = focus_->GetPos();
-    ::InflateRect(&rc, -1, -1);
-    if (rc.right > rc.left && rc.bottom > rc.top) {
-        ::SetTextColor(dc, RGB(0, 0, 0));
-        ::SetBkColor(dc, RGB(255, 255, 255));
-        ::DrawFocusRect(dc, &rc);
+    Utils::UniqueGdiObject white(::CreateSolidBrush(RGB(255, 255, 255)));
+    Utils::UniqueGdiObject dark(::CreateSolidBrush(RGB(0x1A, 0x1A, 0x1A)));
+    for (HGDIOBJ brush : {white.get(), white.get(), dark.get()}) {
+        if (rc.right - rc.left < 2 || rc.bottom - rc.top < 2 || brush == nullptr) {
+            return;
+        }
+        ::FrameRect(dc, &rc, static_cast<HBRUSH>(brush));
+        ::InflateRect(&rc, -1, -1);
     }
 }
 

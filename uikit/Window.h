@@ -115,7 +115,7 @@ public:
     Control* GetFocus() const { return focus_; }
     // The shown, enabled main button of the current view ("default" in the skin); null when there is none.
     Control* DefaultControl() const;
-    // The focus cue is drawn once the keyboard has been used in the window.
+    // The focus cue is drawn once the keyboard has been used in a skinned window of the process.
     bool ShowsFocusCue() const { return keyboardUsed_; }
     // Presses `control` from the message queue (accessible default action): exactly what a click does, later.
     bool QueueActivate(Control* control);
@@ -205,7 +205,8 @@ private:
     UINT_PTR nextTimer_ = 1;
     std::unique_ptr<ShadowWindow> shadow_;
     AccessibleClient* accessible_ = nullptr; // one reference held while the window exists
-    bool keyboardUsed_ = false;
+    // Process-wide: a dialog opened from the keyboard shows its focus at once, as the system's dialogs do.
+    static bool keyboardUsed_;
     Control* pendingValue_ = nullptr; // a value change not yet reported
     DWORD lastValueEvent_ = 0;
 };

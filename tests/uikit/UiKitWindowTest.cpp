@@ -270,6 +270,28 @@ TEST_F(WindowTest, KeyboardFocusAndEnterOrSpaceClickTheFocusedButton) {
     EXPECT_EQ(window_->GetFocus(), C(L"edit"));
 }
 
+// Once a key has been used, the focused control is framed (white outside, dark inside); the others are not.
+TEST_F(WindowTest, FocusCueAfterTheKeyboardWasUsed) {
+    ::SendMessageW(window_->GetHWND(), WM_KEYDOWN, VK_TAB, 0);
+    void* bits = nullptr;
+    Utils::UniqueMemoryDc dc(::CreateCompatibleDC(nullptr));
+    Utils::UniqueGdiObject dib = NewDib32(dc.get(), 300, 240, bits);
+    ASSERT_TRUE(dib);
+    HGDIOBJ old = ::SelectObject(dc.get(), dib.get());
+    auto edgeOfA = [&] {
+        window_->RenderTo(dc.get());
+        const RECT& a = C(L"a")->GetPos();
+        const auto* px = static_cast<const uint32_t*>(bits);
+        return std::make_pair(px[(a.top + 10) * 300 + a.left] & 0xFFFFFFu,
+                              px[(a.top + 10) * 300 + a.left + 2] & 0xFFFFFFu);
+    };
+    window_->SetFocus(C(L"a"));
+    EXPECT_EQ(edgeOfA(), std::make_pair(0xFFFFFFu, 0x1A1A1Au));
+    window_->SetFocus(C(L"b"));
+    EXPECT_EQ(edgeOfA(), std::make_pair(0x00FF00u, 0x00FF00u)) << "the button's own colour";
+    ::SelectObject(dc.get(), old);
+}
+
 namespace {
 
 std::vector<std::pair<DWORD, LONG>> g_heard; // (event, child id) on the client object of g_heardFrom
