@@ -145,6 +145,11 @@ void Control::SetVisible(bool visible) {
     NeedLayout();
     if (window_ != nullptr) {
         window_->AccessibleEvent(EVENT_OBJECT_REORDER, nullptr);
+        if (visible) {
+            // A tip that appears is read out like a text that changed.
+            window_->AccessibleEvent(EVENT_OBJECT_SHOW, this);
+            window_->AccessibleEvent(EVENT_OBJECT_NAMECHANGE, this);
+        }
     }
 }
 

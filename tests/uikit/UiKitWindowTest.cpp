@@ -325,6 +325,12 @@ TEST_F(WindowTest, ChangesAreReportedAsAccessibilityEvents) {
         {"check", [&] { window_->Find<Option>(L"opt")->Selected(true); }, EVENT_OBJECT_STATECHANGE, L"opt"},
         {"disable", [&] { C(L"a")->SetEnabled(false); }, EVENT_OBJECT_STATECHANGE, L"a"},
         {"label text", [&] { C(L"p0")->SetText(L"新"); }, EVENT_OBJECT_NAMECHANGE, L"p0"},
+        {"label shown",
+         [&] {
+             C(L"p0")->SetVisible(false);
+             C(L"p0")->SetVisible(true);
+         },
+         EVENT_OBJECT_NAMECHANGE, L"p0"},
         {"progress", [&] { window_->Find<Progress>(L"prg")->SetValue(50); }, EVENT_OBJECT_VALUECHANGE, L"prg"},
         {"page", [&] { window_->Find<TabLayout>(L"tabs")->SelectItem(1); }, EVENT_OBJECT_REORDER, nullptr},
     };
