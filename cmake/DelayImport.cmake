@@ -45,7 +45,7 @@ function(tunivox_delay_import name)
 endfunction()
 
 # Every library the installer links that is not a KnownDLL on Windows 7 SP1 to 11.
-set(TUNIVOX_DELAY_LOADED bcrypt crypt32 gdiplus msimg32 netapi32 secur32 urlmon winhttp winmm wtsapi32 wintrust)
+set(TUNIVOX_DELAY_LOADED bcrypt crypt32 gdiplus msimg32 netapi32 oleacc secur32 urlmon winhttp winmm wtsapi32 wintrust)
 foreach(name IN LISTS TUNIVOX_DELAY_LOADED)
     tunivox_delay_import(${name})
 endforeach()

@@ -38,3 +38,10 @@ void CSkinFrameBase::AdjustStyles() {
 void CSkinFrameBase::InitWindow() {
     AdjustStyles();
 }
+
+std::wstring CSkinFrameBase::AccessibleName() const {
+    if (UiKit::Control* caption = FindControl(L"captionLbl")) {
+        return caption->GetText();
+    }
+    return UiKit::Window::AccessibleName();
+}

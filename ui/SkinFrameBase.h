@@ -17,6 +17,8 @@ public:
     // The skins use only the toolkit's own controls.
     std::unique_ptr<UiKit::Control> CreateControl(const std::wstring&) override { return nullptr; }
     void InitWindow() override;
+    // A window with a caption label in its skin ("captionLbl") is called by that caption, else by its title.
+    std::wstring AccessibleName() const override;
 
     // 96 for 0..119, 120 for 120..143, 144 for 144..191, 192 from 192; a negative value comes back unchanged.
     static int GetDpiLevel(int dpi);

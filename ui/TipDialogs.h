@@ -18,6 +18,7 @@ constexpr int kMessageDismissed = 1;
 class CQuestionDialog : public CSkinFrameBase {
 public:
     void InitWindow() override;
+    bool IsDialog() const override { return true; }
 
 protected:
     explicit CQuestionDialog(std::wstring skin) : CSkinFrameBase(std::move(skin)) {}
@@ -55,6 +56,7 @@ public:
     std::wstring GetSkinFile() const override { return LayoutName(IDR_LAYOUT_MESSAGE); }
     void InitWindow() override;
     void OnClick(const UiKit::Notify& msg) override;
+    bool IsDialog() const override { return true; }
     // kMessageAcknowledged after "okBtn", kMessageDismissed after "cancelBtn" or any other way of closing.
     int result = kMessageDismissed;
 

@@ -30,6 +30,12 @@ bool Control::SetAttribute(const std::wstring& n, const std::wstring& v) {
         text_ = v;
     } else if (n == L"userdata") {
         userData_ = v;
+    } else if (n == L"accname") {
+        accName_ = v;
+    } else if (n == L"accrole") {
+        link_ = v == L"link";
+    } else if (n == L"default") {
+        default_ = ParseBool(v, false);
     } else if (n == L"width") {
         width_ = std::max(0, ParseInt(v, 0));
     } else if (n == L"height") {
@@ -108,6 +114,9 @@ void Control::SetText(const std::wstring& text) {
     }
     text_ = text;
     Invalidate();
+    if (window_ != nullptr) {
+        window_->AccessibleEvent(EVENT_OBJECT_NAMECHANGE, this);
+    }
 }
 
 bool Control::IsShown() const {
@@ -134,6 +143,14 @@ void Control::SetVisible(bool visible) {
     }
     OnVisibilityChanged();
     NeedLayout();
+    if (window_ != nullptr) {
+        window_->AccessibleEvent(EVENT_OBJECT_REORDER, nullptr);
+        if (visible) {
+            // A tip that appears is read out like a text that changed.
+            window_->AccessibleEvent(EVENT_OBJECT_SHOW, this);
+            window_->AccessibleEvent(EVENT_OBJECT_NAMECHANGE, this);
+        }
+    }
 }
 
 void Control::SetEnabled(bool enabled) {
@@ -146,6 +163,9 @@ void Control::SetEnabled(bool enabled) {
         pushed_ = false;
     }
     Invalidate();
+    if (window_ != nullptr) {
+        window_->AccessibleEvent(EVENT_OBJECT_STATECHANGE, this);
+    }
 }
 
 void Control::SetBkImage(const std::wstring& descriptor) {
@@ -309,6 +329,7 @@ bool TabLayout::SelectItem(int index) {
     NeedLayout();
     if (window_ != nullptr) {
         window_->SendNotify(this, L"tabselect", static_cast<WPARAM>(index), static_cast<LPARAM>(old));
+        window_->ViewChanged();
     }
     return true;
 }
@@ -486,6 +507,9 @@ void Option::Selected(bool selected, bool notify) {
     }
     selected_ = selected;
     Invalidate();
+    if (window_ != nullptr) {
+        window_->AccessibleEvent(EVENT_OBJECT_STATECHANGE, this);
+    }
     if (notify && window_ != nullptr) {
         window_->SendNotify(this, L"selectchanged", selected ? 1 : 0);
     }
@@ -550,6 +574,9 @@ void Progress::SetValue(int value) {
     if (value != value_) {
         value_ = value;
         Invalidate();
+        if (window_ != nullptr) {
+            window_->ValueChanged(this);
+        }
     }
 }
 

@@ -40,6 +40,13 @@ public:
     const std::wstring& GetName() const { return name_; }
     virtual std::wstring GetText() const { return text_; }
     virtual void SetText(const std::wstring& text);
+    // Spoken name from the skin ("accname") for controls whose text does not say what they are (image buttons).
+    const std::wstring& AccName() const { return accName_; }
+    // A text button that reads as a link ("accrole" link).
+    bool IsLink() const { return link_; }
+    // The main button of its page or dialog ("default"): it takes the focus when the view opens and Enter presses
+    // it when the focus is on no other button.
+    bool IsDefault() const { return default_; }
     const std::wstring& GetUserData() const { return userData_; }
     void SetUserData(const std::wstring& data) { userData_ = data; }
     bool IsVisible() const { return visible_; }
@@ -86,6 +93,7 @@ protected:
     std::wstring name_;
     std::wstring text_;
     std::wstring userData_;
+    std::wstring accName_;
     std::wstring bkImage_;
     RECT rect_{};
     RECT padding_{};
@@ -107,6 +115,8 @@ protected:
     bool hot_ = false;
     bool pushed_ = false;
     bool focused_ = false;
+    bool link_ = false;
+    bool default_ = false;
     Window* window_ = nullptr;
     class Container* parent_ = nullptr;
 };

@@ -8,6 +8,24 @@
 
 namespace UiKit {
 
+namespace {
+
+// Tab, Enter and Esc belong to the skinned window (focus order, main button, cancel), not to the edit box.
+LRESULT CALLBACK EditKeys(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    auto original = reinterpret_cast<WNDPROC>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    const bool windowKey = wp == VK_TAB || wp == VK_RETURN || wp == VK_ESCAPE;
+    if (msg == WM_KEYDOWN && windowKey) {
+        ::SendMessageW(::GetParent(hwnd), WM_KEYDOWN, wp, lp);
+        return 0;
+    }
+    if (msg == WM_CHAR && (wp == L'\t' || wp == L'\r' || wp == 0x1B)) {
+        return 0; // the edit box would beep
+    }
+    return ::CallWindowProcW(original, hwnd, msg, wp, lp);
+}
+
+} // namespace
+
 Edit::Edit() {
     mouse_ = true;
 }
@@ -37,6 +55,8 @@ void Edit::CreateHost(HWND parent, HFONT font) {
     if (hwnd_ == nullptr) {
         return;
     }
+    ::SetWindowLongPtrW(hwnd_, GWLP_USERDATA,
+                        ::SetWindowLongPtrW(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(EditKeys)));
     ::SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     ::SendMessageW(hwnd_, EM_SETLIMITTEXT, static_cast<WPARAM>(maxChars_), 0);
     ::SendMessageW(hwnd_, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, 0);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "uikit/Accessible.h"
 #include "uikit/Shadow.h"
 #include "utils/DebugLog.h"
 
@@ -39,12 +40,17 @@ template <class Fn> void ForEachControl(Control* c, Fn&& fn) {
 
 } // namespace
 
+bool Window::keyboardUsed_ = false;
+
 Window::Window() = default;
 
 Window::~Window() {
     if (hwnd_ != nullptr && ::IsWindow(hwnd_)) {
         ::DestroyWindow(hwnd_);
     }
+    // Clients may still hold the object: from now on it answers that it is no longer connected.
+    DisconnectAccessibleClient(accessible_);
+    ReleaseAccessibleClient(accessible_);
 }
 
 std::unique_ptr<Control> Window::CreateControl(const std::wstring&) {
@@ -144,6 +150,7 @@ bool Window::Create(HWND owner, const std::wstring& title, DWORD style, DWORD ex
         ::DestroyWindow(hwnd);
         return false;
     }
+    FocusDefault();
     NeedLayout();
     if (visible) {
         ::ShowWindow(hwnd, SW_SHOW);
@@ -211,6 +218,9 @@ int Window::ShowModal() {
     disabledOwner_ = owner_ != nullptr && ::EnableWindow(owner_, FALSE) == 0;
     ::ShowWindow(hwnd_, SW_SHOW);
     ::SetForegroundWindow(hwnd_);
+    if (IsDialog()) {
+        ::NotifyWinEvent(EVENT_SYSTEM_DIALOGSTART, hwnd_, OBJID_WINDOW, CHILDID_SELF);
+    }
     MSG msg{};
     while (hwnd_ != nullptr) {
         BOOL r = ::GetMessageW(&msg, nullptr, 0, 0);
@@ -234,6 +244,9 @@ void Window::Close(int result) {
         return;
     }
     modalResult_ = result;
+    if (modal_ && IsDialog()) {
+        ::NotifyWinEvent(EVENT_SYSTEM_DIALOGEND, hwnd_, OBJID_WINDOW, CHILDID_SELF);
+    }
     // The owner is enabled before this window goes, so that activation returns to it.
     EnableOwnerAgain();
     ::DestroyWindow(hwnd_);
@@ -292,6 +305,119 @@ LRESULT Window::OnSysCommand(WPARAM, LPARAM, bool& handled) {
     return 0;
 }
 
+std::wstring Window::AccessibleName() const {
+    if (hwnd_ == nullptr) {
+        return L"";
+    }
+    int len = ::GetWindowTextLengthW(hwnd_);
+    std::wstring title(static_cast<size_t>(len) + 1, L'\0');
+    title.resize(static_cast<size_t>(std::max(0, ::GetWindowTextW(hwnd_, title.data(), len + 1))));
+    return title;
+}
+
+Control* Window::DefaultControl() const {
+    Control* found = nullptr;
+    ForEachControl(root_.get(), [&](Control* c) {
+        if (found == nullptr && c->IsDefault() && c->IsEnabled() && c->IsShown()) {
+            found = c;
+        }
+    });
+    return found;
+}
+
+void Window::FocusDefault() {
+    Control* target = DefaultControl();
+    if (hwnd_ != nullptr && ::IsWindowVisible(hwnd_)) {
+        SetFocus(target); // null: the window itself keeps the focus
+        return;
+    }
+    // Not shown yet: the control is marked, the system focus follows when the window is activated.
+    if (focus_ != target) {
+        if (focus_ != nullptr) {
+            focus_->SetFocused(false);
+        }
+        focus_ = target;
+        if (focus_ != nullptr) {
+            focus_->SetFocused(true);
+        }
+    }
+}
+
+bool Window::QueueActivate(Control* control) {
+    // A window disabled under a modal dialog takes no clicks, and so no presses either.
+    return hwnd_ != nullptr && control != nullptr && ::IsWindowEnabled(hwnd_) &&
+           ::PostMessageW(hwnd_, WM_UIKIT_ACTIVATE, 0, reinterpret_cast<LPARAM>(control));
+}
+
+void Window::AccessibleEvent(DWORD event, Control* control) {
+    if (hwnd_ == nullptr || dynamic_cast<Edit*>(control) != nullptr) {
+        return;
+    }
+    LONG id = CHILDID_SELF;
+    if (control != nullptr) {
+        std::vector<Control*> all = AccElements(root_.get());
+        auto it = std::find(all.begin(), all.end(), control);
+        if (it == all.end()) {
+            return;
+        }
+        id = static_cast<LONG>(it - all.begin()) + 1;
+    }
+    ::NotifyWinEvent(event, hwnd_, OBJID_CLIENT, id);
+}
+
+namespace {
+constexpr DWORD kValueEventGapMs = 250;
+} // namespace
+
+void Window::ValueChanged(Control* control) {
+    if (hwnd_ == nullptr) {
+        return;
+    }
+    DWORD now = ::GetTickCount();
+    if (pendingValue_ == nullptr && now - lastValueEvent_ >= kValueEventGapMs) {
+        lastValueEvent_ = now;
+        AccessibleEvent(EVENT_OBJECT_VALUECHANGE, control);
+        return;
+    }
+    // Too soon after the last report: the value is reported when the gap has passed.
+    if (pendingValue_ == nullptr) {
+        ::SetTimer(hwnd_, kValueTimer, kValueEventGapMs, nullptr);
+    }
+    pendingValue_ = control;
+}
+
+void Window::OnValueTimer() {
+    ::KillTimer(hwnd_, kValueTimer);
+    if (pendingValue_ != nullptr) {
+        Control* control = pendingValue_;
+        pendingValue_ = nullptr;
+        lastValueEvent_ = ::GetTickCount();
+        AccessibleEvent(EVENT_OBJECT_VALUECHANGE, control);
+    }
+}
+
+void Window::ViewChanged() {
+    AccessibleEvent(EVENT_OBJECT_REORDER, nullptr);
+    FocusDefault();
+}
+
+void Window::DrawFocusCue(HDC dc) {
+    if (!keyboardUsed_ || focus_ == nullptr || !focus_->IsShown() || dynamic_cast<Edit*>(focus_) != nullptr) {
+        return;
+    }
+    // Two white lines and a dark one inside them: clear on the blue pages and on the white dialogs alike.
+    RECT rc = focus_->GetPos();
+    Utils::UniqueGdiObject white(::CreateSolidBrush(RGB(255, 255, 255)));
+    Utils::UniqueGdiObject dark(::CreateSolidBrush(RGB(0x1A, 0x1A, 0x1A)));
+    for (HGDIOBJ brush : {white.get(), white.get(), dark.get()}) {
+        if (rc.right - rc.left < 2 || rc.bottom - rc.top < 2 || brush == nullptr) {
+            return;
+        }
+        ::FrameRect(dc, &rc, static_cast<HBRUSH>(brush));
+        ::InflateRect(&rc, -1, -1);
+    }
+}
+
 bool Window::SetTimer(Control* control, UINT id, UINT elapseMs) {
     if (hwnd_ == nullptr || control == nullptr) {
         return false;
@@ -336,7 +462,8 @@ void Window::SetFocus(Control* control) {
     if (control != nullptr && (!control->CanFocus() || !control->IsShown())) {
         return;
     }
-    if (focus_ != control) {
+    const bool changed = focus_ != control;
+    if (changed) {
         if (focus_ != nullptr) {
             focus_->SetFocused(false);
         }
@@ -351,7 +478,9 @@ void Window::SetFocus(Control* control) {
     auto* edit = dynamic_cast<Edit*>(control);
     HWND target = edit != nullptr && edit->EditHandle() != nullptr ? edit->EditHandle() : hwnd_;
     if (::GetFocus() != target) {
-        ::SetFocus(target);
+        ::SetFocus(target); // WM_SETFOCUS reports the focus (the edit box's window reports its own)
+    } else if (changed) {
+        AccessibleEvent(EVENT_OBJECT_FOCUS, focus_);
     }
 }
 
@@ -416,12 +545,15 @@ bool Window::RenderTo(HDC dc) {
     }
     RECT client{};
     ::GetClientRect(hwnd_, &client);
-    Canvas canvas(dc, images_);
-    canvas.Fill(client, 0xFFFFFFFF);
-    root_->Paint(canvas);
-    if (look_.borderSize > 0 && look_.borderColor != 0) {
-        canvas.Frame(client, look_.borderSize, look_.borderColor, look_.roundCorner);
+    {
+        Canvas canvas(dc, images_);
+        canvas.Fill(client, 0xFFFFFFFF);
+        root_->Paint(canvas);
+        if (look_.borderSize > 0 && look_.borderColor != 0) {
+            canvas.Frame(client, look_.borderSize, look_.borderColor, look_.roundCorner);
+        }
     }
+    DrawFocusCue(dc); // over everything, once the drawing above has reached the bitmap
     return true;
 }
 

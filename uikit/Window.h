@@ -43,6 +43,7 @@ struct WindowSpec {
 };
 
 class ShadowWindow;
+class AccessibleClient;
 
 class Window {
 public:
@@ -70,6 +71,10 @@ public:
     virtual LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp, bool& handled);
     // WM_SYSCOMMAND; the default passes it to DefWindowProc.
     virtual LRESULT OnSysCommand(WPARAM wp, LPARAM lp, bool& handled);
+    // What a screen reader calls the window: its title by default.
+    virtual std::wstring AccessibleName() const;
+    // Dialogs read as dialogs (their client object's role) and announce themselves when they open.
+    virtual bool IsDialog() const { return false; }
 
     // Creates the window (size from the layout). False when the layout cannot be read or the window not created.
     bool Create(HWND owner, const std::wstring& title, DWORD style, DWORD exStyle, int x = CW_USEDEFAULT,
@@ -108,6 +113,20 @@ public:
 
     void SetFocus(Control* control);
     Control* GetFocus() const { return focus_; }
+    // The shown, enabled main button of the current view ("default" in the skin); null when there is none.
+    Control* DefaultControl() const;
+    // The focus cue is drawn once the keyboard has been used in a skinned window of the process.
+    bool ShowsFocusCue() const { return keyboardUsed_; }
+    // Presses `control` from the message queue (accessible default action): exactly what a click does, later.
+    bool QueueActivate(Control* control);
+
+    // Accessibility events for `control` (null: the client area itself); nothing for controls that are not elements
+    // now, and for edit boxes, whose own window reports them.
+    void AccessibleEvent(DWORD event, Control* control);
+    // A progress value changed: reported at most a few times a second, the last value always.
+    void ValueChanged(Control* control);
+    // A tab page was selected: the client's children changed and the focus goes to the new view's main button.
+    void ViewChanged();
     HFONT GetFont(int id) const;
 
     // Used by controls.
@@ -142,6 +161,12 @@ private:
     void OnButtonUp(POINT pt);
     bool OnKeyDown(WPARAM key);
     void FocusNext(bool backwards);
+    // Esc: the shown, enabled "cancelBtn", else "closebtn", as if clicked.
+    bool PressCancel();
+    // Focus to the main button of the view (or the window itself), moving the system focus only when visible.
+    void FocusDefault();
+    void OnValueTimer();
+    void DrawFocusCue(HDC dc);
     // The toolkit's own handling of the messages of each kind; nothing where DefWindowProc is to have the message.
     std::optional<LRESULT> OnFrameMessage(UINT msg, WPARAM wp, LPARAM lp);
     std::optional<LRESULT> OnInputMessage(UINT msg, WPARAM wp, LPARAM lp);
@@ -179,9 +204,18 @@ private:
     std::map<UINT_PTR, TimerKey> timers_;
     UINT_PTR nextTimer_ = 1;
     std::unique_ptr<ShadowWindow> shadow_;
+    AccessibleClient* accessible_ = nullptr; // one reference held while the window exists
+    // Process-wide: a dialog opened from the keyboard shows its focus at once, as the system's dialogs do.
+    static bool keyboardUsed_;
+    Control* pendingValue_ = nullptr; // a value change not yet reported
+    DWORD lastValueEvent_ = 0;
 };
 
 // The message that carries a queued notification (LPARAM: heap Notify owned by the receiver).
 constexpr UINT WM_UIKIT_NOTIFY = WM_APP + 0x3A0;
+// The message that carries a queued press (LPARAM: the control, checked to be an element still on delivery).
+constexpr UINT WM_UIKIT_ACTIVATE = WM_APP + 0x3A1;
+// The window timer that reports a delayed progress value (beside the control timers, whose keys count up from 1).
+constexpr UINT_PTR kValueTimer = 0xA11E;
 
 } // namespace UiKit

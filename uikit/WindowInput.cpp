@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "uikit/Accessible.h"
 #include "uikit/Shadow.h"
 #include "uikit/Window.h"
 
@@ -204,14 +205,46 @@ void Window::FocusNext(bool backwards) {
     SetFocus(order[i]);
 }
 
+bool Window::PressCancel() {
+    for (const wchar_t* name : {L"cancelBtn", L"closebtn"}) {
+        Control* c = FindControl(name);
+        if (c != nullptr && c->IsShown() && c->IsEnabled()) {
+            c->Activate(); // may close the window
+            return true;
+        }
+    }
+    return false;
+}
+
 bool Window::OnKeyDown(WPARAM key) {
+    if (key != VK_TAB && key != VK_RETURN && key != VK_SPACE && key != VK_ESCAPE) {
+        return false;
+    }
+    if (!keyboardUsed_) {
+        keyboardUsed_ = true; // from now on the focused control shows the focus cue
+        Invalidate();
+    }
     if (key == VK_TAB) {
         FocusNext(::GetKeyState(VK_SHIFT) < 0);
         return true;
     }
-    if ((key == VK_RETURN || key == VK_SPACE) && focus_ != nullptr && focus_->IsEnabled() &&
-        dynamic_cast<Edit*>(focus_) == nullptr) {
-        focus_->Activate();
+    if (key == VK_ESCAPE) {
+        return PressCancel();
+    }
+    const bool focusUsable = focus_ != nullptr && focus_->IsEnabled() && focus_->IsShown();
+    if (key == VK_SPACE) {
+        if (focusUsable && dynamic_cast<Edit*>(focus_) == nullptr) {
+            focus_->Activate();
+            return true;
+        }
+        return false;
+    }
+    // Enter: the focused button (check boxes are toggled with Space), else the view's main button.
+    const bool onButton =
+        focusUsable && dynamic_cast<Button*>(focus_) != nullptr && dynamic_cast<Option*>(focus_) == nullptr;
+    Control* target = onButton ? focus_ : DefaultControl();
+    if (target != nullptr) {
+        target->Activate();
         return true;
     }
     return false;
@@ -268,6 +301,11 @@ void Window::OnDestroy() {
     }
     EnableOwnerAgain();
     hot_ = pushed_ = focus_ = nullptr;
+    pendingValue_ = nullptr;
+    // Clients may keep the client object: from now on it answers that it is no longer connected.
+    DisconnectAccessibleClient(accessible_);
+    ReleaseAccessibleClient(accessible_);
+    accessible_ = nullptr;
 }
 
 std::optional<LRESULT> Window::OnFrameMessage(UINT msg, WPARAM wp, LPARAM lp) {
@@ -309,6 +347,14 @@ std::optional<LRESULT> Window::OnFrameMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_DESTROY:
         OnDestroy();
         return std::nullopt;
+    case WM_GETOBJECT:
+        if (static_cast<DWORD>(lp) == static_cast<DWORD>(OBJID_CLIENT)) {
+            if (accessible_ == nullptr) {
+                accessible_ = NewAccessibleClient(this);
+            }
+            return AccessibleClientResult(accessible_, wp);
+        }
+        return std::nullopt; // the window object and the rest are the system's
     default:
         return std::nullopt;
     }
@@ -343,6 +389,13 @@ std::optional<LRESULT> Window::OnInputMessage(UINT msg, WPARAM wp, LPARAM lp) {
         return 0;
     case WM_KEYDOWN:
         return OnKeyDown(wp) ? std::optional<LRESULT>(0) : std::nullopt;
+    case WM_SETFOCUS:
+        if (auto* edit = dynamic_cast<Edit*>(focus_); edit != nullptr && edit->EditHandle() != nullptr) {
+            ::SetFocus(edit->EditHandle()); // back into the edit box that had it
+        } else {
+            AccessibleEvent(EVENT_OBJECT_FOCUS, focus_);
+        }
+        return 0;
     case WM_GETDLGCODE:
         return DLGC_WANTALLKEYS;
     default:
@@ -364,12 +417,26 @@ std::optional<LRESULT> Window::OnChildMessage(UINT msg, WPARAM wp, LPARAM lp) {
         }
         return std::nullopt;
     case WM_TIMER:
+        if (wp == kValueTimer) {
+            OnValueTimer();
+            return 0;
+        }
         if (auto it = timers_.find(wp); it != timers_.end()) {
             TimerKey key = it->second;
             SendNotify(key.control, L"timer", key.id);
             return 0;
         }
         return std::nullopt;
+    case WM_UIKIT_ACTIVATE: {
+        // Pressed only when it is still an enabled element of what is shown (the page may have changed meanwhile).
+        auto* control = reinterpret_cast<Control*>(lp);
+        std::vector<Control*> all = AccElements(root_.get());
+        if (std::find(all.begin(), all.end(), control) != all.end() && control->IsEnabled() &&
+            ::IsWindowEnabled(hwnd_)) {
+            control->Activate(); // may close the window
+        }
+        return 0;
+    }
     case WM_UIKIT_NOTIFY: {
         std::unique_ptr<UiKit::Notify> queued(reinterpret_cast<UiKit::Notify*>(lp));
         if (queued) {

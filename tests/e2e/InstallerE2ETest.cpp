@@ -34,6 +34,15 @@ std::wstring SetupExe() {
     return TestServers::WinePath(SETUP_EXE_UNIX);
 }
 
+// acctree.exe on the window titled `title`: its accessible tree, or with `press` the default action of that child.
+TestSupport::ProcessResult AccTree(const std::wstring& title, const std::wstring& press = L"") {
+    std::wstring command = L"\"" + TestServers::WinePath(ACCTREE_UNIX) + L"\" \"" + title + L"\"";
+    if (!press.empty()) {
+        command += L" --do \"" + press + L"\"";
+    }
+    return TestSupport::RunCommand(command, 30000);
+}
+
 // A window on one of the skins, never shown: it lays the controls out exactly as the installer's windows do.
 class LayoutProbe : public CSkinFrameBase {
 public:
@@ -520,6 +529,75 @@ TEST_F(InstallerE2E, ClosingIsRefusedWhileInstallingAndTheSecondInstanceExitsAtO
     HWND exitDialog = again.WaitForWindow(L"消息框");
     again.Click(exitDialog, L"148", -1, L"okBtn");
     EXPECT_EQ(again.ExitCode(), 0u);
+}
+
+// Only keys: Esc and Alt+F4 ask to leave and Esc in the question stays; Tab and Space tick the agreement; Enter on the
+// check box presses the main button; on the done page the focus is on "立即体验" and Enter ends the installer.
+TEST_F(InstallerE2E, KeyboardOnlyInstall) {
+    TestSupport::TempDir dir(L"keys");
+    std::wstring script = StandinScript(dir, "say Progress=0.5\\r\\n\nsay State=Success\\r\\n\n");
+    InstallerRun run(UrlArg("/tunivox/standin/setup.exe") + L" \"-instcmd=-standin=" + script + L"\"");
+    HWND main = run.Main();
+    ASSERT_NE(main, nullptr) << run.LogText();
+    POINT blank{20, 60}; // an empty spot of the start page: the X display sends the keys to the window under it
+    ::ClientToScreen(main, &blank);
+    ASSERT_TRUE(GuiDriver::MoveMouse(blank));
+    for (const wchar_t* leave : {L"Escape", L"alt+F4"}) {
+        ASSERT_TRUE(GuiDriver::Keys(leave));
+        HWND question = run.WaitForWindow(L"消息框", 10000);
+        ASSERT_NE(question, nullptr) << TestSupport::Utf8(leave) << " on the start page asks as the close button does";
+        ASSERT_TRUE(GuiDriver::Keys(L"Escape"));
+        EXPECT_TRUE(GuiDriver::PumpUntil([&] { return !::IsWindow(question); }, 10000)) << "Esc is the dialog's 否";
+        ASSERT_TRUE(::IsWindow(main));
+    }
+    ASSERT_TRUE(GuiDriver::Keys(L"Tab space Return"));
+    ASSERT_TRUE(run.Expect("page=2")) << "no agreement dialog: the box was ticked\n" << run.LogText();
+    EXPECT_EQ(FindWindowOf(run.log().processId(), L"用户协议"), nullptr);
+    ASSERT_TRUE(run.Expect("page=3", 120000)) << run.LogText();
+    GuiDriver::Pump(500);
+    ASSERT_TRUE(GuiDriver::Keys(L"Return"));
+    EXPECT_EQ(run.ExitCode(), 0u);
+    EXPECT_EQ(RegistryValue(L"InstallPath"), DefaultFolder());
+}
+
+// Only what a screen reader offers, from another process: the trees of the pages and the agreement dialog, and
+// each press through a default action. The accessibility library the installer loads for it is the system's, not a
+// copy saved beside the installer.
+TEST_F(InstallerE2E, InstallDrivenByDefaultActions) {
+    TestSupport::TempDir dir(L"acc");
+    std::wstring exe = dir / L"TunivoxSetup.exe";
+    ASSERT_TRUE(::CopyFileW(SetupExe().c_str(), exe.c_str(), FALSE));
+    ASSERT_TRUE(::CopyFileW(TestServers::WinePath(PLANTED_DLL_UNIX).c_str(), (dir / L"oleacc.dll").c_str(), FALSE));
+    NativeFirst overrides({L"oleacc"});
+    std::wstring gate = dir / L"go";
+    std::wstring script = StandinScript(dir, "say Progress=0.2\\r\\n\nwaitfile " + TestSupport::Utf8(gate) +
+                                                 "\nsay State=Success\\r\\n\n");
+    InstallerRun run(exe, UrlArg("/tunivox/standin/setup.exe") + L" \"-instcmd=-standin=" + script + L"\"");
+    ASSERT_NE(run.Main(), nullptr) << run.LogText();
+    auto start = AccTree(kTitle);
+    std::printf("%s", start.output.c_str());
+    EXPECT_NE(start.output.find("push button \"一键安装\" [focusable focused default]"), std::string::npos)
+        << start.output;
+    EXPECT_NE(start.output.find("check button \"已同意\" [focusable]"), std::string::npos) << start.output;
+    EXPECT_EQ(AccTree(kTitle, L"一键安装").exitCode, 0u);
+    ASSERT_NE(run.WaitForWindow(L"用户协议"), nullptr) << "the box is not ticked: the agreement asks";
+    auto agreement = AccTree(L"用户协议");
+    std::printf("%s", agreement.output.c_str());
+    EXPECT_EQ(agreement.output.rfind("dialog \"温馨提示\"", 0), 0u) << agreement.output;
+    EXPECT_EQ(AccTree(L"用户协议", L"同意并安装").exitCode, 0u);
+    ASSERT_TRUE(run.Expect("page=2")) << run.LogText();
+    ASSERT_TRUE(run.Expect("progress=76 ", 60000)) << run.LogText();
+    auto installing = AccTree(kTitle);
+    std::printf("%s", installing.output.c_str());
+    EXPECT_NE(installing.output.find("progress bar \"\" [read only] value=\"76%\""), std::string::npos)
+        << installing.output;
+    EXPECT_EQ(installing.output.find("push button"), std::string::npos) << "nothing to press while installing";
+    ASSERT_TRUE(TestSupport::WriteBytes(gate, "go"));
+    ASSERT_TRUE(run.Expect("page=3", 60000)) << run.LogText();
+    EXPECT_EQ(AccTree(kTitle, L"立即体验").exitCode, 0u);
+    EXPECT_EQ(run.ExitCode(), 0u);
+    EXPECT_EQ(RegistryValue(L"InstallPath"), DefaultFolder());
+    EXPECT_FALSE(FileExists(dir / L"oleacc.dll.loaded")) << "the copy beside the installer was loaded";
 }
 
 TEST_F(InstallerE2E, InvalidFolderIsRefusedAndThePageStays) {

@@ -2,6 +2,7 @@
 // relies on.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <thread>
@@ -138,7 +139,21 @@ TEST(Dialogs, ExitConfirmsOnlyWithYes) {
     }
 }
 
+namespace {
+
+std::vector<HWND> g_dialogsStarted; // windows that announced themselves as dialogs
+
+void CALLBACK DialogStarted(HWINEVENTHOOK, DWORD, HWND hwnd, LONG, LONG, DWORD, DWORD) {
+    g_dialogsStarted.push_back(hwnd);
+}
+
+} // namespace
+
 TEST(Dialogs, MessageAndWarningResultsAndTexts) {
+    // Screen readers hear each dialog open.
+    HWINEVENTHOOK hook = ::SetWinEventHook(EVENT_SYSTEM_DIALOGSTART, EVENT_SYSTEM_DIALOGSTART, nullptr, DialogStarted,
+                                           ::GetCurrentProcessId(), 0, WINEVENT_OUTOFCONTEXT);
+    ASSERT_NE(hook, nullptr);
     struct Case {
         const char* what;
         std::function<int()> show;
@@ -167,7 +182,10 @@ TEST(Dialogs, MessageAndWarningResultsAndTexts) {
         EXPECT_EQ(result, c.result) << c.what;
         EXPECT_EQ(s.caption, c.caption) << c.what;
         EXPECT_EQ(s.text, c.text) << c.what;
+        EXPECT_NE(std::find(g_dialogsStarted.begin(), g_dialogsStarted.end(), s.hwnd.load()), g_dialogsStarted.end())
+            << c.what;
     }
+    ::UnhookWinEvent(hook);
 }
 
 TEST(Dialogs, ModalOverAnOwnerThatIsEnabledAgainAfterwards) {

@@ -2,10 +2,19 @@
 // the frame base's class and styles, and a screenshot of every window and every main-window page.
 #include <gtest/gtest.h>
 
+#include <oleacc.h>
+
+#include <functional>
+#include <memory>
+
 #include "tests/support/TestSupport.h"
 #include "tests/uikit/GuiDriver.h"
+#include "tools/acctree/AccTree.h"
+#include "ui/MainWnd.h"
 #include "ui/SkinFrameBase.h"
 #include "ui/TipDialogs.h"
+#include "uikit/Control.h"
+#include "utils/ScopedWin.h"
 
 namespace {
 
@@ -333,4 +342,140 @@ TEST(SkinLayout, MainWindowHitTestDragsResizesAndClicks) {
     // A disabled control does not take the click: the place drags the window instead.
     w.FindControl(L"defaultInstallBtn")->SetEnabled(false);
     EXPECT_EQ(hit((button.left + button.right) / 2, (button.top + button.bottom) / 2), HTCAPTION);
+}
+
+namespace {
+
+// The tree as the tool prints it, without locations.
+std::vector<std::string> TreeOf(HWND hwnd) {
+    std::vector<AccTree::Node> nodes;
+    EXPECT_TRUE(AccTree::Read(hwnd, nodes));
+    std::vector<std::string> lines;
+    for (const auto& node : nodes) {
+        lines.push_back(AccTree::Format(node, false));
+    }
+    return lines;
+}
+
+std::unique_ptr<CSkinFrameBase> MainOnPage(int page) {
+    auto main = std::make_unique<CMainWnd>();
+    if (main->Create(nullptr, L"Lumetra音频转换器", WS_VISIBLE | WS_OVERLAPPEDWINDOW, 0)) {
+        main->Find<UiKit::Edit>(L"installDirEdit")->SetText(L"C:\\Apps");
+        main->Find<UiKit::Progress>(L"installPrg")->SetValue(37);
+        main->Find<UiKit::TabLayout>(L"mainTabLayout")->SelectItem(page);
+    }
+    return main;
+}
+
+template <class Dialog> std::unique_ptr<CSkinFrameBase> Open(const wchar_t* text = nullptr) {
+    auto dialog = std::make_unique<Dialog>();
+    if (dialog->Create(nullptr, L"消息框", WS_VISIBLE | WS_OVERLAPPEDWINDOW, 0) && text != nullptr) {
+        dialog->FindControl(L"textLbl")->SetText(text);
+    }
+    return dialog;
+}
+
+} // namespace
+
+TEST(Accessibility, EveryPageAndDialogReadsAsTheUserSeesIt) {
+    Utils::ComInit com(COINIT_APARTMENTTHREADED);
+    const std::vector<std::string> titleRow = {"  push button \"最小化\" [focusable]",
+                                               "  push button \"关闭\" [focusable]"};
+    struct Case {
+        const char* what;
+        std::function<std::unique_ptr<CSkinFrameBase>()> open;
+        std::vector<std::string> tree;
+    } cases[] = {
+        {"start page",
+         [] { return MainOnPage(0); },
+         {"client \"Lumetra音频转换器\" [focusable]", titleRow[0], titleRow[1],
+          "  text \"Lumetra音频转换器\" [read only]", "  push button \"一键安装\" [focusable focused default]",
+          "  check button \"已同意\" [focusable]", "  link \"《用户许可协议》\" [focusable linked]",
+          "  push button \"自定义安装\" [focusable]"}},
+        {"custom page",
+         [] { return MainOnPage(1); },
+         {"client \"Lumetra音频转换器\" [focusable]", titleRow[0], titleRow[1],
+          "  text \"Lumetra音频转换器\" [read only]", "  text \"安装路径：\" [read only]",
+          "  editable text \"\" [focusable] value=\"C:\\Apps\"", "  push button \"修改\" [focusable]",
+          "  text \"其他选项：\" [read only]", "  check button \"创建桌面快捷方式\" [focusable checked]",
+          "  check button \"添加到快速启动栏\" [focusable checked]",
+          "  push button \"立即安装\" [focusable focused default]", "  check button \"已同意\" [focusable checked]",
+          "  link \"《用户许可协议》\" [focusable linked]", "  push button \"返回\" [focusable]"}},
+        {"installing page",
+         [] { return MainOnPage(2); },
+         {"client \"Lumetra音频转换器\" [focusable focused]", "  text \"Lumetra音频转换器\" [read only]",
+          "  text \"正在安装:0%\" [read only]", "  progress bar \"\" [read only] value=\"37%\""}},
+        {"done page",
+         [] { return MainOnPage(3); },
+         {"client \"Lumetra音频转换器\" [focusable]", titleRow[0], titleRow[1],
+          "  text \"Lumetra音频转换器\" [read only]", "  text \"安装完成\" [read only]",
+          "  push button \"立即体验\" [focusable focused default]"}},
+        {"agreement",
+         [] { return Open<CAgreementWidget>(); },
+         {"dialog \"温馨提示\" [focusable]", "  text \"温馨提示\" [read only]", titleRow[1],
+          "  text \"您需要先阅读同意\" [read only]", "  link \"《用户许可协议》\" [focusable linked]",
+          "  text \"才能安装\" [read only]", "  push button \"不同意\" [focusable]",
+          "  push button \"同意并安装\" [focusable focused default]"}},
+        {"exit",
+         [] { return Open<CExitTipsWidget>(); },
+         {"dialog \"温馨提示\" [focusable]", "  text \"温馨提示\" [read only]", titleRow[1],
+          "  text \"您确定要退出安装吗？\" [read only]", "  push button \"是\" [focusable focused default]",
+          "  push button \"否\" [focusable]"}},
+        {"message",
+         [] { return Open<CMessageTipsWidget>(L"下载失败"); },
+         {"dialog \"温馨提示\" [focusable]", "  text \"温馨提示\" [read only]", titleRow[1],
+          "  text \"下载失败\" [read only]", "  push button \"知道了\" [focusable focused default]"}},
+        {"warning",
+         [] { return Open<CWarnTipsWidget>(L"无效路径"); },
+         {"dialog \"温馨提示\" [focusable]", "  text \"温馨提示\" [read only]",
+          "  push button \"关闭\" [focusable focused default]", "  text \"无效路径\" [read only]"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::unique_ptr<CSkinFrameBase> window = c.open();
+        ASSERT_NE(window->GetHWND(), nullptr);
+        ::SetForegroundWindow(window->GetHWND());
+        GuiDriver::Pump(200);
+        EXPECT_EQ(TreeOf(window->GetHWND()), c.tree);
+        window->Close(0);
+    }
+}
+
+// Hit test and navigation agree with the children's places and order; a client keeps its reference after the window
+// is gone, and every call then answers "not connected".
+TEST(Accessibility, HitTestNavigationAndAnObjectOutlivingItsWindow) {
+    Utils::ComInit com(COINIT_APARTMENTTHREADED);
+    auto dialog = Open<CExitTipsWidget>();
+    IAccessible* acc = nullptr;
+    ASSERT_EQ(::AccessibleObjectFromWindow(dialog->GetHWND(), static_cast<DWORD>(OBJID_CLIENT), __uuidof(IAccessible),
+                                           reinterpret_cast<void**>(&acc)),
+              S_OK);
+    LONG count = 0;
+    EXPECT_EQ(acc->get_accChildCount(&count), S_OK);
+    EXPECT_GT(count, 0);
+    for (LONG i = 1; i <= count; ++i) {
+        VARIANT child{};
+        child.vt = VT_I4;
+        child.lVal = i;
+        LONG x = 0, y = 0, w = 0, h = 0;
+        ASSERT_EQ(acc->accLocation(&x, &y, &w, &h, child), S_OK);
+        VARIANT hit{};
+        EXPECT_EQ(acc->accHitTest(x + w / 2, y + h / 2, &hit), S_OK);
+        EXPECT_TRUE(hit.vt == VT_I4 && hit.lVal == i) << i;
+        VARIANT next{};
+        EXPECT_EQ(acc->accNavigate(NAVDIR_NEXT, child, &next), i < count ? S_OK : S_FALSE);
+        EXPECT_EQ(next.vt == VT_I4 ? next.lVal : 0, i < count ? i + 1 : 0) << i;
+    }
+    dialog.reset();
+    VARIANT self{};
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR name = nullptr;
+    EXPECT_EQ(acc->get_accChildCount(&count), CO_E_OBJNOTCONNECTED);
+    EXPECT_EQ(acc->get_accName(self, &name), CO_E_OBJNOTCONNECTED);
+    self.lVal = 1;
+    EXPECT_EQ(acc->accDoDefaultAction(self), CO_E_OBJNOTCONNECTED);
+    VARIANT hit{};
+    EXPECT_EQ(acc->accHitTest(10, 10, &hit), CO_E_OBJNOTCONNECTED);
+    acc->Release();
 }

@@ -45,6 +45,12 @@ bool Click(POINT p, int times) {
     return ok;
 }
 
+bool Keys(const std::wstring& keys) {
+    bool ok = RunHost(L"/usr/bin/xdotool key --delay 80 " + keys);
+    Pump(150);
+    return ok;
+}
+
 POINT CenterOf(const UiKit::Window& window, const UiKit::Control& control) {
     const RECT& rc = control.GetPos();
     POINT p{(rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2};

@@ -19,6 +19,8 @@ std::wstring UnixPath(const std::wstring& windowsPath);
 // Real pointer input on the X display.
 bool MoveMouse(POINT screen);
 bool Click(POINT screen, int times = 1);
+// Real key presses (xdotool key names, space-separated, e.g. "Tab shift+Tab Return") to the window with the focus.
+bool Keys(const std::wstring& keys);
 // Centre of a control in screen coordinates.
 POINT CenterOf(const UiKit::Window& window, const UiKit::Control& control);
 

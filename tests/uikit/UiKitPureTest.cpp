@@ -1,6 +1,9 @@
 // Attribute parsing, the box sizing rule, nine-slice splitting, progress and shadow arithmetic: values in, values out.
 #include <gtest/gtest.h>
 
+#include <oleacc.h>
+
+#include "uikit/Accessible.h"
 #include "uikit/BoxLayout.h"
 #include "uikit/Control.h"
 #include "uikit/Parse.h"
@@ -253,4 +256,35 @@ TEST(Shadow, FadesFromTheOutlineToItsReach) {
     EXPECT_EQ(px[0], 0u);                                   // far corner: nothing
     EXPECT_EQ(px[8 * 16 + 8] >> 24, 120u);                  // under the window
     EXPECT_GT(px[8 * 16 + 14] >> 24, px[8 * 16 + 1] >> 24); // offset to the right and down
+}
+
+TEST(Accessible, RoleAndStateOfEachKind) {
+    const long F = STATE_SYSTEM_FOCUSABLE, FOCUSED = STATE_SYSTEM_FOCUSED, OFF = STATE_SYSTEM_UNAVAILABLE;
+    const long RO = STATE_SYSTEM_READONLY;
+    struct Case {
+        AccFacts facts;
+        long role;
+        long state;
+        const wchar_t* action;
+    } cases[] = {
+        {{AccKind::PushButton, true, false, false, false}, ROLE_SYSTEM_PUSHBUTTON, F, L"按下"},
+        {{AccKind::PushButton, true, true, false, true},
+         ROLE_SYSTEM_PUSHBUTTON,
+         F | FOCUSED | STATE_SYSTEM_DEFAULT,
+         L"按下"},
+        {{AccKind::PushButton, false, true, false, true}, ROLE_SYSTEM_PUSHBUTTON, OFF | STATE_SYSTEM_DEFAULT, L"按下"},
+        {{AccKind::CheckButton, true, false, true, true}, ROLE_SYSTEM_CHECKBUTTON, F | STATE_SYSTEM_CHECKED, L"清除"},
+        {{AccKind::CheckButton, false, false, false, false}, ROLE_SYSTEM_CHECKBUTTON, OFF, L"选中"},
+        {{AccKind::Link, true, true, false, false}, ROLE_SYSTEM_LINK, F | FOCUSED | STATE_SYSTEM_LINKED, L"跳转"},
+        {{AccKind::StaticText, true, true, false, true}, ROLE_SYSTEM_STATICTEXT, RO, L""},
+        {{AccKind::ProgressBar, true, false, false, false}, ROLE_SYSTEM_PROGRESSBAR, RO, L""},
+        {{AccKind::EditBox, false, false, false, false}, ROLE_SYSTEM_TEXT, OFF, L""},
+    };
+    for (const auto& c : cases) {
+        AccRoleState got = AccRoleStateOf(c.facts);
+        SCOPED_TRACE(static_cast<int>(c.facts.kind));
+        EXPECT_EQ(got.role, c.role);
+        EXPECT_EQ(got.state, c.state);
+        EXPECT_EQ(AccDefaultActionOf(c.facts.kind, c.facts.checked), c.action);
+    }
 }

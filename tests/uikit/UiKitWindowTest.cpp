@@ -13,6 +13,7 @@
 
 #include "tests/support/TestSupport.h"
 #include "tests/uikit/GuiDriver.h"
+#include "uikit/Accessible.h"
 #include "uikit/Window.h"
 
 using namespace UiKit;
@@ -267,6 +268,88 @@ TEST_F(WindowTest, KeyboardFocusAndEnterOrSpaceClickTheFocusedButton) {
     C(L"b")->SetVisible(false);
     window_->SetFocus(C(L"b"));
     EXPECT_EQ(window_->GetFocus(), C(L"edit"));
+}
+
+// Once a key has been used, the focused control is framed (white outside, dark inside); the others are not.
+TEST_F(WindowTest, FocusCueAfterTheKeyboardWasUsed) {
+    ::SendMessageW(window_->GetHWND(), WM_KEYDOWN, VK_TAB, 0);
+    void* bits = nullptr;
+    Utils::UniqueMemoryDc dc(::CreateCompatibleDC(nullptr));
+    Utils::UniqueGdiObject dib = NewDib32(dc.get(), 300, 240, bits);
+    ASSERT_TRUE(dib);
+    HGDIOBJ old = ::SelectObject(dc.get(), dib.get());
+    auto edgeOfA = [&] {
+        window_->RenderTo(dc.get());
+        const RECT& a = C(L"a")->GetPos();
+        const auto* px = static_cast<const uint32_t*>(bits);
+        return std::make_pair(px[(a.top + 10) * 300 + a.left] & 0xFFFFFFu,
+                              px[(a.top + 10) * 300 + a.left + 2] & 0xFFFFFFu);
+    };
+    window_->SetFocus(C(L"a"));
+    EXPECT_EQ(edgeOfA(), std::make_pair(0xFFFFFFu, 0x1A1A1Au));
+    window_->SetFocus(C(L"b"));
+    EXPECT_EQ(edgeOfA(), std::make_pair(0x00FF00u, 0x00FF00u)) << "the button's own colour";
+    ::SelectObject(dc.get(), old);
+}
+
+namespace {
+
+std::vector<std::pair<DWORD, LONG>> g_heard; // (event, child id) on the client object of g_heardFrom
+HWND g_heardFrom = nullptr;
+
+void CALLBACK Heard(HWINEVENTHOOK, DWORD event, HWND hwnd, LONG object, LONG child, DWORD, DWORD) {
+    if (hwnd == g_heardFrom && object == OBJID_CLIENT) {
+        g_heard.emplace_back(event, child);
+    }
+}
+
+} // namespace
+
+// What a screen reader hears: each change is reported on the client object with the control's child id.
+TEST_F(WindowTest, ChangesAreReportedAsAccessibilityEvents) {
+    g_heardFrom = window_->GetHWND();
+    HWINEVENTHOOK hook = ::SetWinEventHook(EVENT_OBJECT_REORDER, EVENT_OBJECT_VALUECHANGE, nullptr, Heard,
+                                           ::GetCurrentProcessId(), 0, WINEVENT_OUTOFCONTEXT);
+    ASSERT_NE(hook, nullptr);
+    auto id = [&](const wchar_t* name) {
+        auto all = AccElements(window_->GetRoot());
+        return static_cast<LONG>(std::find(all.begin(), all.end(), C(name)) - all.begin()) + 1;
+    };
+    struct Case {
+        const char* what;
+        std::function<void()> act;
+        DWORD event;
+        const wchar_t* child; // null: the client itself
+    } cases[] = {
+        {"focus", [&] { window_->SetFocus(C(L"b")); }, EVENT_OBJECT_FOCUS, L"b"},
+        {"check", [&] { window_->Find<Option>(L"opt")->Selected(true); }, EVENT_OBJECT_STATECHANGE, L"opt"},
+        {"disable", [&] { C(L"a")->SetEnabled(false); }, EVENT_OBJECT_STATECHANGE, L"a"},
+        {"label text", [&] { C(L"p0")->SetText(L"新"); }, EVENT_OBJECT_NAMECHANGE, L"p0"},
+        {"label shown",
+         [&] {
+             C(L"p0")->SetVisible(false);
+             C(L"p0")->SetVisible(true);
+         },
+         EVENT_OBJECT_NAMECHANGE, L"p0"},
+        {"progress", [&] { window_->Find<Progress>(L"prg")->SetValue(50); }, EVENT_OBJECT_VALUECHANGE, L"prg"},
+        {"page", [&] { window_->Find<TabLayout>(L"tabs")->SelectItem(1); }, EVENT_OBJECT_REORDER, nullptr},
+    };
+    for (const Case& c : cases) {
+        g_heard.clear();
+        LONG child = c.child != nullptr ? id(c.child) : CHILDID_SELF;
+        c.act();
+        GuiDriver::Pump(100);
+        EXPECT_NE(std::find(g_heard.begin(), g_heard.end(), std::make_pair(c.event, child)), g_heard.end()) << c.what;
+    }
+    // Values that follow each other quickly are reported once, when the gap has passed.
+    g_heard.clear();
+    for (int value : {60, 70, 80}) {
+        window_->Find<Progress>(L"prg")->SetValue(value);
+    }
+    GuiDriver::Pump(600);
+    EXPECT_EQ(std::count(g_heard.begin(), g_heard.end(), std::make_pair(DWORD{EVENT_OBJECT_VALUECHANGE}, id(L"prg"))),
+              1);
+    ::UnhookWinEvent(hook);
 }
 
 TEST_F(WindowTest, TheEditBoxTakingTheFocusItselfIsFollowedAndColouredByItsControl) {
