@@ -27,17 +27,7 @@ void CCurlDownloader::Start() {
         return;
     }
     thread_.reset();
-    Utils::Result<std::unique_ptr<Utils::Thread>> worker =
-        Utils::StartThread(this, L"ABDEF", &CCurlDownloader::dlThreadFun);
-    if (worker) {
-        thread_ = std::move(*worker);
-    } else {
-        // No worker will ever report: the owner still gets its start and its one terminal report.
-        DEBUG_LOG(L"no worker thread: %s", worker.Failure().What().c_str());
-        running_ = false;
-        callback_(DL_CODE_START, 1.0, L"");
-        callback_(DL_CODE_FAIL, DL_ERR_THREAD_CREATE, L"LibCurl");
-    }
+    thread_ = StartWorker(this, &CCurlDownloader::dlThreadFun, running_, callback_, L"LibCurl");
 }
 
 unsigned long CCurlDownloader::dlThreadFun(void* param) {

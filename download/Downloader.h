@@ -2,7 +2,11 @@
 // interface behind which the two downloaders are interchangeable.
 #pragma once
 
+#include <atomic>
 #include <functional>
+#include <memory>
+
+#include "utils/Thread.h"
 
 // (code, value, message): called on the reporter's worker thread.
 using DownloadCallback = std::function<void(int code, double value, const wchar_t* message)>;
@@ -18,6 +22,11 @@ enum DownloadCode : int {
 // come from the thread that called Start.
 // A value of its own: -995 is the libcurl downloader's refused server certificate.
 constexpr int DL_ERR_THREAD_CREATE = -990;
+
+// A downloader's worker ("ABDEF") running `body`. When none can start, `running` is cleared and the owner still
+// hears the sequence's start and its one terminal report (DL_ERR_THREAD_CREATE, `tag`), from the calling thread.
+std::unique_ptr<Utils::Thread> StartWorker(void* downloader, Utils::Thread::Body body, std::atomic<bool>& running,
+                                           const DownloadCallback& callback, const wchar_t* tag);
 
 class CDownloader {
 public:

@@ -110,15 +110,7 @@ void CWinDownloader::Start() {
     thread_.reset(); // waits for the previous sequence's worker
     // Written before the worker starts, so the worker always sees it.
     bindCallback_.callback_ = callback_;
-    Utils::Result<std::unique_ptr<Utils::Thread>> worker = Utils::StartThread(this, L"ABDEF", &dlThreadFun);
-    if (worker) {
-        thread_ = std::move(*worker);
-    } else {
-        DEBUG_LOG(L"no worker thread: %s", worker.Failure().What().c_str());
-        running_ = false;
-        callback_(DL_CODE_START, 1.0, L"");
-        callback_(DL_CODE_FAIL, DL_ERR_THREAD_CREATE, L"URLDownloadToFile");
-    }
+    thread_ = StartWorker(this, &dlThreadFun, running_, callback_, L"URLDownloadToFile");
 }
 
 unsigned long __stdcall CWinDownloader::dlThreadFun(void* param) {

@@ -78,19 +78,29 @@ void CExitTipsWidget::OnClick(const UiKit::Notify& msg) {
 void CMessageTipsWidget::InitWindow() {
     CSkinFrameBase::InitWindow();
     // The warning's skin has no button but the close button, and neither skin a cancel button.
-    okBtn = FindControl(L"okBtn");
-    cancelBtn = FindControl(L"cancelBtn");
-    textLbl = Bind<UiKit::Control>(L"textLbl");
-    captionLbl = Bind<UiKit::Control>(L"captionLbl");
+    okBtn_ = FindControl(L"okBtn");
+    cancelBtn_ = FindControl(L"cancelBtn");
+    textLbl_ = Bind<UiKit::Control>(L"textLbl");
+    captionLbl_ = Bind<UiKit::Control>(L"captionLbl");
+}
+
+void CMessageTipsWidget::SetTexts(const wchar_t* text, const wchar_t* caption) {
+    // Both labels are bound: the dialog exists only with them.
+    if (text != nullptr) {
+        textLbl_->SetText(text);
+    }
+    if (caption != nullptr) {
+        captionLbl_->SetText(caption);
+    }
 }
 
 void CMessageTipsWidget::OnClick(const UiKit::Notify& msg) {
-    if (Is(msg, okBtn)) {
-        result = kMessageAcknowledged;
-        Close(result);
-    } else if (Is(msg, cancelBtn)) {
-        result = kMessageDismissed;
-        Close(result);
+    if (Is(msg, okBtn_)) {
+        result_ = kMessageAcknowledged;
+        Close(result_);
+    } else if (Is(msg, cancelBtn_)) {
+        result_ = kMessageDismissed;
+        Close(result_);
     } else {
         CSkinFrameBase::OnClick(msg); // "closebtn": closed, kMessageDismissed
     }
@@ -119,16 +129,10 @@ int ShowMessageDialog(HWND owner, const wchar_t* text, const wchar_t* caption) {
     if (!CreateDialogWindow(dialog, owner, L"消息框")) {
         return kDialogNotShown;
     }
-    // Both labels are bound: the dialog exists only with them.
-    if (text != nullptr) {
-        dialog.textLbl->SetText(text);
-    }
-    if (caption != nullptr) {
-        dialog.captionLbl->SetText(caption);
-    }
+    dialog.SetTexts(text, caption);
     dialog.CenterWindow();
     dialog.ShowModal();
-    return dialog.result;
+    return dialog.Result();
 }
 
 int ShowWarnDialog(HWND owner, const wchar_t* text) {
@@ -136,11 +140,8 @@ int ShowWarnDialog(HWND owner, const wchar_t* text) {
     if (!CreateDialogWindow(dialog, owner, L"消息框")) {
         return kDialogNotShown;
     }
-    if (text != nullptr) {
-        dialog.textLbl->SetText(text);
-    }
-    dialog.captionLbl->SetText(L"温馨提示");
+    dialog.SetTexts(text, L"温馨提示");
     dialog.CenterWindow();
     dialog.ShowModal();
-    return dialog.result;
+    return dialog.Result();
 }

@@ -57,17 +57,20 @@ public:
     void InitWindow() override;
     void OnClick(const UiKit::Notify& msg) override;
     bool IsDialog() const override { return true; }
+    // Shows `text` and `caption` in the bound labels (null leaves a label as the skin has it).
+    void SetTexts(const wchar_t* text, const wchar_t* caption);
     // kMessageAcknowledged after "okBtn", kMessageDismissed after "cancelBtn" or any other way of closing.
-    int result = kMessageDismissed;
+    [[nodiscard]] int Result() const { return result_; }
 
 protected:
     CMessageTipsWidget(std::wstring skin) : CSkinFrameBase(std::move(skin)) {}
 
-public:
-    UiKit::Control* okBtn = nullptr;
-    UiKit::Control* cancelBtn = nullptr;
-    UiKit::Control* textLbl = nullptr;
-    UiKit::Control* captionLbl = nullptr;
+private:
+    int result_ = kMessageDismissed;
+    UiKit::Control* okBtn_ = nullptr;
+    UiKit::Control* cancelBtn_ = nullptr;
+    UiKit::Control* textLbl_ = nullptr;
+    UiKit::Control* captionLbl_ = nullptr;
 };
 
 class CWarnTipsWidget : public CMessageTipsWidget {

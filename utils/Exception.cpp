@@ -4,6 +4,6 @@
 
 namespace Utils {
 
-Exception::Exception(const std::wstring& message) : text(WideToMultiByte(message, kCodePageAnsi)) {}
+Exception::Exception(const std::wstring& message) : text_(WideToMultiByte(message, kCodePageAnsi)) {}
 
 } // namespace Utils

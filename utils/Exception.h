@@ -10,10 +10,10 @@ namespace Utils {
 class Exception : public std::exception {
 public:
     explicit Exception(const std::wstring& message);
-    const char* what() const noexcept override { return text.c_str(); }
+    const char* what() const noexcept override { return text_.c_str(); }
 
 private:
-    std::string text;
+    std::string text_;
 };
 
 } // namespace Utils

@@ -172,30 +172,32 @@ Result<UniqueFileHandle> MakeAdministratorsOnly(const std::wstring& path, bool m
     return OpenPlainFolder(path);
 }
 
-} // namespace
-
-Status AdministratorsOnlyFolder(const std::wstring& path) {
-    Result<UniqueFileHandle> folder = MakeAdministratorsOnly(path, true);
+// The folder made (or, with `mayExist`, found) and its descriptor read back. A folder found there must read back
+// as administrators-only; a new one was given that descriptor at creation, so another reading is only logged.
+Status MakeAndCheck(const std::wstring& path, bool mayExist) {
+    Result<UniqueFileHandle> folder = MakeAdministratorsOnly(path, mayExist);
     if (!folder) {
         return folder.Failure();
     }
     const std::wstring sddl = ReadBackSddl(folder->get(), SE_FILE_OBJECT);
-    if (!IsAdministratorsOnlySddl(sddl)) {
+    if (IsAdministratorsOnlySddl(sddl)) {
+        return {};
+    }
+    if (mayExist) {
         return Status::Failed(L"not for administrators only: " + sddl);
     }
+    DEBUG_LOG(L"new folder %s reads back as %s", path.c_str(), sddl.c_str());
     return {};
 }
 
+} // namespace
+
+Status AdministratorsOnlyFolder(const std::wstring& path) {
+    return MakeAndCheck(path, true);
+}
+
 Status NewAdministratorsOnlyFolder(const std::wstring& path) {
-    Result<UniqueFileHandle> folder = MakeAdministratorsOnly(path, false);
-    if (!folder) {
-        return folder.Failure();
-    }
-    const std::wstring sddl = ReadBackSddl(folder->get(), SE_FILE_OBJECT);
-    if (!IsAdministratorsOnlySddl(sddl)) {
-        DEBUG_LOG(L"new folder %s reads back as %s", path.c_str(), sddl.c_str());
-    }
-    return {};
+    return MakeAndCheck(path, false);
 }
 
 } // namespace Utils

@@ -163,8 +163,9 @@ std::wstring ScriptFromCommandLine(const std::wstring& line) {
 
 } // namespace
 
-int main() {
-    std::wstring commandLine = ::GetCommandLineW();
+// The script to play: named on the command line, else in "<exe>.script" beside the program, else in
+// TUNIVOX_STANDIN_SCRIPT; empty when none is given.
+std::wstring FindScript(const std::wstring& commandLine) {
     std::wstring script = ScriptFromCommandLine(commandLine);
     wchar_t self[MAX_PATH * 2] = {};
     DWORD selfLength = ::GetModuleFileNameW(nullptr, self, MAX_PATH * 2);
@@ -182,45 +183,23 @@ int main() {
             script = env;
         }
     }
-    if (script.empty()) {
-        return 0;
-    }
-    AppendFile(script + L".cmdline", ToUtf8(commandLine) + "\n");
-    wchar_t module[MAX_PATH * 2] = {};
-    ::GetModuleFileNameW(nullptr, module, MAX_PATH * 2);
-    AppendFile(script + L".module", ToUtf8(module) + "\n");
+    return script;
+}
 
-    HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
-    HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
-    std::string buffer;
-    auto flush = [&] {
-        if (!buffer.empty()) {
-            WriteAll(out, buffer);
-            buffer.clear();
-        }
-    };
-
-    std::string text = ReadFileBytes(script);
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t end = text.find('\n', pos);
-        std::string line = text.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
-        pos = end == std::string::npos ? text.size() : end + 1;
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        size_t blank = line.find(' ');
-        std::string op = line.substr(0, blank);
-        std::string arg = blank == std::string::npos ? std::string() : line.substr(blank + 1);
+// Plays the script's operations one line at a time on the program's standard output and error.
+class Player {
+public:
+    // Runs one operation; false when the program is to end now with `exitCode`.
+    bool Step(const std::string& op, const std::string& arg, int& exitCode) {
         if (op == "print") {
-            buffer += Unescape(arg);
+            buffer_ += Unescape(arg);
         } else if (op == "flush") {
-            flush();
+            Flush();
         } else if (op == "say") {
-            buffer += Unescape(arg);
-            flush();
+            buffer_ += Unescape(arg);
+            Flush();
         } else if (op == "stderr") {
-            WriteAll(err, Unescape(arg));
+            WriteAll(err_, Unescape(arg));
         } else if (op == "sleep") {
             ::Sleep(static_cast<DWORD>(std::strtoul(arg.c_str(), nullptr, 10)));
         } else if (op == "create") {
@@ -231,57 +210,111 @@ int main() {
             while (::GetFileAttributesW(FromUtf8(arg).c_str()) == INVALID_FILE_ATTRIBUTES) {
                 ::Sleep(20);
             }
-        } else if (op == "chatter") {
-            flush();
-            size_t blank2 = arg.find(' ');
-            unsigned long mib = std::strtoul(arg.c_str(), nullptr, 10);
-            bool toErr = blank2 != std::string::npos && arg.substr(blank2 + 1) == "err";
-            std::string block;
-            while (block.size() < 65536) {
-                block += "Progress=0.99\n"; // would be reported if anyone still parsed it
-            }
-            block.resize(65536);
-            for (unsigned long i = 0; i < mib * 16; ++i) {
-                WriteAll(toErr ? err : out, block);
-            }
-        } else if (op == "closeout") {
-            flush();
-            Utils::UniqueHandle(std::exchange(out, INVALID_HANDLE_VALUE)).reset();
         } else if (op == "exit") {
-            flush();
-            return static_cast<int>(std::strtol(arg.c_str(), nullptr, 10));
+            Flush();
+            exitCode = static_cast<int>(std::strtol(arg.c_str(), nullptr, 10));
+            return false;
         } else if (op == "setevent") {
             ::SetEvent(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(std::strtoull(arg.c_str(), nullptr, 10))));
+        } else {
+            Flush();
+            Control(op, arg);
+        }
+        return true;
+    }
+    void Flush() {
+        if (!buffer_.empty()) {
+            WriteAll(out_, buffer_);
+            buffer_.clear();
+        }
+    }
+
+private:
+    // The operations that act on the program's pipes or process (what was printed is flushed first).
+    void Control(const std::string& op, const std::string& arg) {
+        if (op == "chatter") {
+            Chatter(arg);
+        } else if (op == "closeout") {
+            Utils::UniqueHandle(std::exchange(out_, INVALID_HANDLE_VALUE)).reset();
         } else if (op == "spawn") {
-            flush();
-            wchar_t self[MAX_PATH * 2] = {};
-            ::GetModuleFileNameW(nullptr, self, MAX_PATH * 2);
-            std::wstring line = L"\"" + std::wstring(self) + L"\" -standin=\"" + FromUtf8(arg) + L"\"";
-            STARTUPINFOW si{};
-            si.cb = sizeof(si);
-            si.dwFlags = STARTF_USESTDHANDLES;
-            si.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
-            si.hStdOutput = out;
-            si.hStdError = err;
-            PROCESS_INFORMATION pi{};
-            if (::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
-                Utils::UniqueHandle(pi.hProcess).reset();
-                Utils::UniqueHandle(pi.hThread).reset();
-            }
+            Spawn(arg);
         } else if (op == "readstdin") {
-            flush();
             HANDLE in = ::GetStdHandle(STD_INPUT_HANDLE);
             char sink[256];
             DWORD got = 0;
             while (::ReadFile(in, sink, sizeof(sink), &got, nullptr) && got > 0) {
             }
         } else if (op == "hang") {
-            flush();
             for (;;) {
                 ::Sleep(INFINITE);
             }
         }
     }
-    flush();
+    // "chatter MIB [err]": that many MiB of lines nobody should still parse, on standard output or error.
+    void Chatter(const std::string& arg) {
+        size_t blank = arg.find(' ');
+        unsigned long mib = std::strtoul(arg.c_str(), nullptr, 10);
+        bool toErr = blank != std::string::npos && arg.substr(blank + 1) == "err";
+        std::string block;
+        while (block.size() < 65536) {
+            block += "Progress=0.99\n"; // would be reported if anyone still parsed it
+        }
+        block.resize(65536);
+        for (unsigned long i = 0; i < mib * 16; ++i) {
+            WriteAll(toErr ? err_ : out_, block);
+        }
+    }
+    // "spawn SCRIPT": a grandchild playing SCRIPT that inherits this program's pipes and outlives it.
+    void Spawn(const std::string& arg) {
+        wchar_t self[MAX_PATH * 2] = {};
+        ::GetModuleFileNameW(nullptr, self, MAX_PATH * 2);
+        std::wstring line = L"\"" + std::wstring(self) + L"\" -standin=\"" + FromUtf8(arg) + L"\"";
+        STARTUPINFOW si{};
+        si.cb = sizeof(si);
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+        si.hStdOutput = out_;
+        si.hStdError = err_;
+        PROCESS_INFORMATION pi{};
+        if (::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+            Utils::UniqueHandle(pi.hProcess).reset();
+            Utils::UniqueHandle(pi.hThread).reset();
+        }
+    }
+
+    HANDLE out_ = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    HANDLE err_ = ::GetStdHandle(STD_ERROR_HANDLE);
+    std::string buffer_;
+};
+
+int main() {
+    const std::wstring commandLine = ::GetCommandLineW();
+    const std::wstring script = FindScript(commandLine);
+    if (script.empty()) {
+        return 0;
+    }
+    AppendFile(script + L".cmdline", ToUtf8(commandLine) + "\n");
+    wchar_t module[MAX_PATH * 2] = {};
+    ::GetModuleFileNameW(nullptr, module, MAX_PATH * 2);
+    AppendFile(script + L".module", ToUtf8(module) + "\n");
+
+    Player player;
+    const std::string text = ReadFileBytes(script);
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find('\n', pos);
+        std::string line = text.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+        pos = end == std::string::npos ? text.size() : end + 1;
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        size_t blank = line.find(' ');
+        int exitCode = 0;
+        if (!player.Step(line.substr(0, blank), blank == std::string::npos ? std::string() : line.substr(blank + 1),
+                         exitCode)) {
+            return exitCode;
+        }
+    }
+    player.Flush();
     return 0;
 }

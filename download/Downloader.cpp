@@ -1,0 +1,16 @@
+#include "download/Downloader.h"
+
+#include "utils/DebugLog.h"
+
+std::unique_ptr<Utils::Thread> StartWorker(void* downloader, Utils::Thread::Body body, std::atomic<bool>& running,
+                                           const DownloadCallback& callback, const wchar_t* tag) {
+    Utils::Result<std::unique_ptr<Utils::Thread>> worker = Utils::StartThread(downloader, L"ABDEF", std::move(body));
+    if (worker) {
+        return std::move(*worker);
+    }
+    DEBUG_LOG(L"no worker thread: %s", worker.Failure().What().c_str());
+    running = false;
+    callback(DL_CODE_START, 1.0, L"");
+    callback(DL_CODE_FAIL, DL_ERR_THREAD_CREATE, tag);
+    return nullptr;
+}
