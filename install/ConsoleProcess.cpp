@@ -58,12 +58,15 @@ Result<CConsoleProcess::Pipe> CreateOutputPipe(const wchar_t* which) {
     if (!name) {
         return name.Failure();
     }
-    Utils::UniqueLocalMem descriptor;
     const std::wstring user = Utils::TokenUserSid();
-    if (user.empty() || !Utils::DescriptorFromSddl(Utils::UserOnlySddl(user), descriptor)) {
-        return Status::Failed(std::wstring(L"no security descriptor for ") + which);
+    Result<Utils::UniqueLocalMem> descriptor = user.empty()
+                                                   ? Result<Utils::UniqueLocalMem>(Status::Failed(L"no token user"))
+                                                   : Utils::DescriptorFromSddl(Utils::UserOnlySddl(user));
+    if (!descriptor) {
+        return Status::Failed(std::wstring(L"no security descriptor for ") + which + L": " +
+                              descriptor.Failure().What());
     }
-    SECURITY_ATTRIBUTES own{sizeof(own), descriptor.get(), FALSE};
+    SECURITY_ATTRIBUTES own{sizeof(own), descriptor->get(), FALSE};
     CConsoleProcess::Pipe pipe;
     pipe.read.reset(::CreateNamedPipeW(
         name->c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,

@@ -47,16 +47,12 @@ std::wstring UserOnlySddl(const std::wstring& userSid) {
     return L"D:P(A;;GA;;;" + userSid + L")";
 }
 
-bool DescriptorFromSddl(const std::wstring& sddl, UniqueLocalMem& descriptor) {
+Result<UniqueLocalMem> DescriptorFromSddl(const std::wstring& sddl) {
     PSECURITY_DESCRIPTOR made = nullptr;
     if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &made, nullptr)) {
-        DWORD error = ::GetLastError();
-        DEBUG_LOG(L"security descriptor %s not made: %lu", sddl.c_str(), error);
-        ::SetLastError(error);
-        return false;
+        return Status::LastError(L"security descriptor " + sddl + L" not made");
     }
-    descriptor.reset(made);
-    return true;
+    return UniqueLocalMem(made);
 }
 
 std::wstring ReadBackSddl(HANDLE handle, SE_OBJECT_TYPE type) {
@@ -124,23 +120,23 @@ bool IsAdministratorsOnlySddl(const std::wstring& sddl) {
 
 namespace {
 
-// Creates `path` with kAdministratorsOnlySddl; the system's error when it was not created, ERROR_SUCCESS otherwise.
-DWORD CreateAdministratorsOnly(const std::wstring& path) {
-    UniqueLocalMem descriptor;
-    if (!DescriptorFromSddl(kAdministratorsOnlySddl, descriptor)) {
-        return ::GetLastError();
+// Creates `path` with kAdministratorsOnlySddl (a failure's code is the system's error).
+Status CreateAdministratorsOnly(const std::wstring& path) {
+    Result<UniqueLocalMem> descriptor = DescriptorFromSddl(kAdministratorsOnlySddl);
+    if (!descriptor) {
+        return descriptor.Failure();
     }
-    SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor.get(), FALSE};
+    SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor->get(), FALSE};
     if (!::CreateDirectoryW(path.c_str(), &attributes)) {
-        return ::GetLastError();
+        return Status::LastError(L"not created");
     }
     // Set once more on the new folder: Wine keeps a descriptor set on a file, not one given at its creation.
     constexpr SECURITY_INFORMATION kOwnerAndDacl = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-    if (!::SetFileSecurityW(path.c_str(), kOwnerAndDacl, descriptor.get())) {
+    if (!::SetFileSecurityW(path.c_str(), kOwnerAndDacl, descriptor->get())) {
         DWORD error = ::GetLastError();
         DEBUG_LOG(L"SetFileSecurityW(%s) failed: %lu", path.c_str(), error);
     }
-    return ERROR_SUCCESS;
+    return {};
 }
 
 // The folder `path` opened without following a reparse point at its end, for reading its descriptor; refused when
@@ -165,9 +161,8 @@ Result<UniqueFileHandle> MakeAdministratorsOnly(const std::wstring& path, bool m
     if (Status onPath = CheckNoReparsePointOnPath(path); !onPath) {
         return onPath;
     }
-    DWORD error = CreateAdministratorsOnly(path);
-    if (error != ERROR_SUCCESS && !(mayExist && error == ERROR_ALREADY_EXISTS)) {
-        return Status::SystemError(L"not created", static_cast<long>(error));
+    if (Status made = CreateAdministratorsOnly(path); !made && !(mayExist && made.Code() == ERROR_ALREADY_EXISTS)) {
+        return made;
     }
     return OpenPlainFolder(path);
 }

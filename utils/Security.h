@@ -26,8 +26,8 @@ std::wstring UserOnlySddl(const std::wstring& userSid);
 // only (inherited by what is created inside), nothing inherited from the parent.
 extern const wchar_t kAdministratorsOnlySddl[];
 
-// A self-relative security descriptor made from SDDL text; false, with the last error set, on failure.
-bool DescriptorFromSddl(const std::wstring& sddl, UniqueLocalMem& descriptor);
+// A self-relative security descriptor made from SDDL text.
+Result<UniqueLocalMem> DescriptorFromSddl(const std::wstring& sddl);
 
 // What the descriptor of the object behind `handle` says, as SDDL (owner and DACL); empty when it cannot be read.
 std::wstring ReadBackSddl(HANDLE handle, SE_OBJECT_TYPE type);

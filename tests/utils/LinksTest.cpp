@@ -42,10 +42,10 @@ std::wstring ProgramDataLogs() {
 bool KeepsFolderDescriptors() {
     TempDir dir(L"sd");
     const std::wstring folder = dir / L"probe";
-    Utils::UniqueLocalMem descriptor;
-    if (!::CreateDirectoryW(folder.c_str(), nullptr) ||
-        !Utils::DescriptorFromSddl(Utils::kAdministratorsOnlySddl, descriptor) ||
-        !::SetFileSecurityW(folder.c_str(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor.get())) {
+    auto descriptor = Utils::DescriptorFromSddl(Utils::kAdministratorsOnlySddl);
+    if (!::CreateDirectoryW(folder.c_str(), nullptr) || !descriptor ||
+        !::SetFileSecurityW(folder.c_str(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                            descriptor->get())) {
         return false;
     }
     Utils::UniqueFileHandle handle(::CreateFileW(folder.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE,
