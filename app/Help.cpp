@@ -20,6 +20,8 @@ const wchar_t kHelpText[] =
     L"  -packagesigner=NAME     -packagesha256=HEX     the package must also match these\r\n"
     L"  -connections=N          byte ranges at once (1-16)\r\n"
     L"  -proxy=URL|direct       proxy of the libcurl downloader\r\n"
+    L"  -mirrorurls=URL|URL...  tried in order after the download URL\r\n"
+    L"  -package=PATH           install this package file instead of downloading one\r\n"
     L"  -log=PATH               the log file\r\n"
     L"  /?, -help, --help       this text\r\n"
     L"Exit codes of a silent run:\r\n"

@@ -150,7 +150,7 @@ bool IsKnownOption(const std::wstring& key) {
         L"-isenableappsensors", L"-dlappnamesuffix", L"-dlappversion",  L"-instcmd",
         L"-packagesigner",      L"-packagesha256",   L"-log",           L"-proxy",
         L"-connections",        L"-silent",          L"-instdir",       L"-desktopshortcut",
-        L"-quicklaunch"};
+        L"-quicklaunch",        L"-mirrorurls",      L"-package"};
     for (const wchar_t* option : kOptions) {
         if (key == option) {
             return true;
@@ -161,9 +161,9 @@ bool IsKnownOption(const std::wstring& key) {
 
 bool IsKnownIniKey(const std::wstring& key) {
     static const wchar_t* const kKeys[] = {
-        L"downloadurl",   L"downloadtype",  L"ischecknet",          L"downloadscale",      L"instcmd",
-        L"packagesigner", L"packagesha256", L"downloadconnections", L"isenableappsensors", L"dlappnamesuffix",
-        L"m_dlappversion"};
+        L"downloadurl",    L"downloadtype",  L"ischecknet",          L"downloadscale",      L"instcmd",
+        L"packagesigner",  L"packagesha256", L"downloadconnections", L"isenableappsensors", L"dlappnamesuffix",
+        L"m_dlappversion", L"mirrorurls"};
     const std::wstring lower = Lower(key);
     for (const wchar_t* known : kKeys) {
         if (lower == known) {
@@ -187,6 +187,25 @@ std::wstring ReplaceRoute(std::wstring url, const std::wstring& route) {
 
 std::wstring RouteForVersionName(const std::wstring& versionName) {
     return versionName.find(L"XP") != std::wstring::npos ? L"download_silent_xp" : L"download_silent";
+}
+
+std::vector<std::wstring> SplitUrlList(const std::wstring& text) {
+    std::vector<std::wstring> urls;
+    size_t begin = 0;
+    while (begin <= text.size()) {
+        size_t end = text.find(L'|', begin);
+        if (end == std::wstring::npos) {
+            end = text.size();
+        }
+        std::wstring url = text.substr(begin, end - begin);
+        const size_t first = url.find_first_not_of(L" \t");
+        const size_t last = url.find_last_not_of(L" \t");
+        if (first != std::wstring::npos) {
+            urls.push_back(url.substr(first, last - first + 1));
+        }
+        begin = end + 1;
+    }
+    return urls;
 }
 
 } // namespace Config

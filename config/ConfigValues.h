@@ -54,4 +54,7 @@ std::wstring ReplaceRoute(std::wstring url, const std::wstring& route);
 // The route for a Windows version name: the XP flavour for any name containing "XP".
 std::wstring RouteForVersionName(const std::wstring& versionName);
 
+// The URLs of a "MirrorUrls" value: separated by '|', blanks around each trimmed, empty ones dropped.
+std::vector<std::wstring> SplitUrlList(const std::wstring& text);
+
 } // namespace Config

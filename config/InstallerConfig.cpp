@@ -15,10 +15,14 @@ namespace {
 
 constexpr DWORD kIniValueCapacity = 260;
 
-std::wstring ReadIniText(const std::wstring& path, const wchar_t* key, const wchar_t* fallback) {
-    wchar_t buffer[kIniValueCapacity] = {};
-    ::GetPrivateProfileStringW(L"Install", key, fallback, buffer, kIniValueCapacity, path.c_str());
-    return buffer;
+// A list of URLs may be longer than one path: up to 2,048 characters.
+constexpr DWORD kIniListCapacity = 2049;
+
+std::wstring ReadIniText(const std::wstring& path, const wchar_t* key, const wchar_t* fallback,
+                         DWORD capacity = kIniValueCapacity) {
+    std::vector<wchar_t> buffer(capacity);
+    ::GetPrivateProfileStringW(L"Install", key, fallback, buffer.data(), capacity, path.c_str());
+    return buffer.data();
 }
 
 // Whether the ini file gives `key` at all (a missing key takes the default but is not the ini's choice).
@@ -118,6 +122,7 @@ void InstallerConfig::LoadDefaults() {
     IniPath.clear();
     IgnoredIniKeys.clear();
     Proxy.clear();
+    MirrorUrls.clear();
     DownloadConnections = Config::kDefaultConnections;
 }
 
@@ -137,6 +142,7 @@ void InstallerConfig::LoadIni(const std::wstring& path) {
     // A value that is not a number keeps the default (and its layer).
     const std::optional<int> connections = Config::ParseConnections(ReadIniText(path, L"DownloadConnections", L""));
     DownloadConnections = connections.value_or(Config::kDefaultConnections);
+    SetMirrorUrls(ReadIniText(path, L"MirrorUrls", L"", kIniListCapacity));
     AddPin(PackageSigners, ReadIniText(path, L"PackageSigner", L""));
     AddPin(PackageSha256s, ReadIniText(path, L"PackageSha256", L""));
     IniPath = path;
@@ -255,6 +261,12 @@ void InstallerConfig::ApplySharedOptions(const Config::OptionMap& options) {
     if (const std::wstring* v = find(L"-proxy")) {
         Proxy = *v;
     }
+    if (const std::wstring* v = find(L"-mirrorurls")) {
+        SetMirrorUrls(*v);
+    }
+    if (const std::wstring* v = find(L"-package")) {
+        PackagePath = *v;
+    }
 }
 
 void InstallerConfig::ApplySilentOptions(const Config::OptionMap& options) {
@@ -282,6 +294,13 @@ void InstallerConfig::ApplySilentOptions(const Config::OptionMap& options) {
 
 void InstallerConfig::SetDownloadUrl(const std::wstring& url) {
     DownloadUrl = ExpandUrlRoute(url);
+}
+
+void InstallerConfig::SetMirrorUrls(const std::wstring& text) {
+    MirrorUrls.clear();
+    for (const std::wstring& url : Config::SplitUrlList(text)) {
+        MirrorUrls.push_back(ExpandUrlRoute(url));
+    }
 }
 
 void InstallerConfig::SetInstCmd(const std::wstring& cmd) {

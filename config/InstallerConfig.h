@@ -28,6 +28,8 @@ public:
 
     void SetDownloadUrl(const std::wstring& url);
     void SetInstCmd(const std::wstring& cmd);
+    // "MirrorUrls" / "-mirrorurls": URLs separated by '|', each expanded like DownloadUrl.
+    void SetMirrorUrls(const std::wstring& text);
 
     // The layer that gave each of the five fields the rest of the installer reads, for the log's first lines.
     enum class Layer { Default, Ini, CommandLine };
@@ -53,6 +55,11 @@ public:
     // Most byte ranges the libcurl downloader fetches at once ("DownloadConnections", "-connections"; 1: one
     // stream).
     int DownloadConnections = 4;
+    // The URLs tried in order after DownloadUrl when it cannot give the package ("MirrorUrls", "-mirrorurls").
+    std::vector<std::wstring> MirrorUrls;
+    // "-package=PATH": the offline package to install instead of downloading one (command line only; empty: the
+    // download URL's file name beside the installer, when it is there and passes the checks).
+    std::wstring PackagePath;
     // The "-proxy" value for the libcurl downloader: empty for the system's settings, "direct", or a proxy URL.
     std::wstring Proxy;
 

@@ -264,10 +264,25 @@ void DeletePartFiles(const std::wstring& path) {
     ::DeleteFileW((PartStatePath(path) + L".tmp").c_str()); // a state being rewritten when the run was killed
 }
 
+void CurlClient::SwitchUrl(const std::wstring& url) {
+    url_ = url;
+    effectiveUrl_.clear();
+    contentLength_ = -1.0;
+    resumeOffset_ = -1;
+    validator_.clear();
+    acceptRanges_ = false;
+    singleStream_ = false;
+    serverCheck_.problem.clear();
+    done_.clear();
+    resumeDecided_ = false;
+    DeletePartFiles(path_);
+}
+
 Utils::Status CurlClient::Start() {
     DEBUG_LOG(L"start download");
     proxyProblem_.clear();
     failure_.clear();
+    httpStatus_ = 0;
     const std::wstring partPath = PartPath(path_);
     const std::string narrowUrl = NarrowUrl(url_);
     if (effectiveUrl_.empty()) {
@@ -322,6 +337,7 @@ void CurlClient::AskLength(const std::string& narrowUrl) {
         DEBUG_LOG(L"HEAD answered %ld: no length", status);
         contentLength_ = -1.0;
         if (status != 0) {
+            httpStatus_ = status;
             failure_ = L"HEAD " + Utils::UrlForLog(url_) + L" answered HTTP " + Utils::Decimal(status);
         }
     }
@@ -637,6 +653,7 @@ int CurlClient::RequestCode(const Request& r) {
     if (code == CURLE_HTTP_RETURNED_ERROR) {
         // Where the redirections led may have gone stale (a signed URL that expired): ask the configured URL.
         effectiveUrl_.clear();
+        ::curl_easy_getinfo(r.easy.get(), CURLINFO_RESPONSE_CODE, &httpStatus_);
     }
     if (code == CURLE_ABORTED_BY_CALLBACK && !r.check.problem.empty()) {
         code = ERR_SERVER_CERTIFICATE;

@@ -138,6 +138,12 @@ public:
     Utils::UniqueCurl Head(std::string narrowUrl);
     // Why the last HEAD request or attempt failed, in words (empty after a success).
     [[nodiscard]] const std::wstring& Failure() const { return failure_; }
+    // The HTTP status of the answer that failed the last attempt (0: none failed it, or no HTTP answer).
+    [[nodiscard]] long HttpStatus() const { return httpStatus_; }
+    [[nodiscard]] const std::wstring& Url() const { return url_; }
+    // Makes `url` the one the next attempts fetch: nothing learnt of the last one is kept, and the part file and
+    // its state file are deleted, so that bytes of two servers never end up in one file.
+    void SwitchUrl(const std::wstring& url);
 
     // Ends a transfer under way at its next callback and keeps the owner from beginning another attempt; may be
     // called from any thread.
@@ -221,6 +227,7 @@ private:
     ProxyDecision proxy_;
     std::wstring proxyProblem_;
     std::wstring failure_;
+    long httpStatus_ = 0;
     // The certificate check of the HEAD request; `problem` says why the last request (HEAD or GET) was refused.
     ServerCheck serverCheck_;
 

@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
+#include "download/MirrorRules.h"
 #include "download/SystemProxy.h"
 #include "utils/DebugLog.h"
 #include "utils/LogFile.h"
@@ -38,25 +41,39 @@ unsigned long CCurlDownloader::dlThreadFun(void* param) {
         self->callback_(DL_CODE_FAIL, 1.0, L"");
         return 0;
     }
-    // Once per sequence, before its first request: the settings may have changed since the last one.
-    self->client_.UseProxy(FindProxy(self->url_, self->proxyOption_).decision);
-    Utils::Status attempt = self->client_.Start();
-    int budget = kRetryBudget;
-    while (!attempt) {
-        const int code = attempt.Code();
-        if (code == ERR_SERVER_CERTIFICATE) {
-            break; // another attempt would meet the same certificate
+    const std::vector<std::wstring> urls = self->SequenceUrls(self->url_);
+    self->shownPercent_ = 0.0;
+    Utils::Status attempt = Utils::Status::Failed(L"no URL");
+    for (size_t index = 0; index < urls.size() && !self->client_.Cancelled(); ++index) {
+        if (index > 0 || urls[0] != self->client_.Url()) {
+            self->client_.SwitchUrl(urls[index]);
         }
-        budget -= RetryCost(code);
-        if (budget <= 0 || self->client_.Cancelled()) {
-            break;
-        }
-        DEBUG_LOG(L"CurlDownLoader Code=%d", code);
-        ::Sleep(500);
-        if (self->client_.Cancelled()) {
-            break;
-        }
+        DEBUG_LOG(L"download from %s", Utils::UrlForLog(urls[index]).c_str());
+        // Once per URL, before its first request: the settings may have changed since the last one.
+        self->client_.UseProxy(FindProxy(urls[index], self->proxyOption_).decision);
         attempt = self->client_.Start();
+        AttemptFailure failure;
+        failure.budgetLeft = kRetryBudget;
+        while (!attempt && !self->client_.Cancelled()) {
+            failure.code = attempt.Code();
+            failure.httpStatus = self->client_.HttpStatus();
+            failure.budgetLeft -= RetryCost(failure.code);
+            failure.forbiddenInARow = failure.httpStatus == 403 ? failure.forbiddenInARow + 1 : 0;
+            if (const std::optional<std::wstring> reason = ReasonToLeave(failure)) {
+                DEBUG_LOG(L"left %s: %s", Utils::UrlForLog(urls[index]).c_str(), reason->c_str());
+                break;
+            }
+            DEBUG_LOG(L"CurlDownLoader Code=%d", failure.code);
+            ::Sleep(500);
+            if (self->client_.Cancelled()) {
+                break;
+            }
+            attempt = self->client_.Start();
+        }
+        if (attempt) {
+            self->NoteServed(index, urls[index]);
+            break;
+        }
     }
     // Cleared before the terminal report: the owner may start the next sequence as soon as it hears it.
     self->running_ = false;
@@ -70,9 +87,12 @@ unsigned long CCurlDownloader::dlThreadFun(void* param) {
 }
 
 void CCurlDownloader::OnClientProgress(void* owner, double speed, double, double percent) {
-    // Until the first body bytes arrive (speed 0) nothing is reported.
+    // Until the first body bytes arrive (speed 0) nothing is reported. After a switch to another URL the bar
+    // holds where it was until the new download passes it.
+    auto* self = static_cast<CCurlDownloader*>(owner);
     if (speed > 0.0) {
-        static_cast<CCurlDownloader*>(owner)->callback_(DL_CODE_PROGRESS, percent / 100.0, L"");
+        self->shownPercent_ = std::max(self->shownPercent_, percent);
+        self->callback_(DL_CODE_PROGRESS, self->shownPercent_ / 100.0, L"");
     }
 }
 

@@ -42,6 +42,8 @@ public:
     CurlClient client_;
     std::unique_ptr<Utils::Thread> thread_;
     std::atomic<bool> running_{false};
+    // The highest percent reported in this sequence (written on the worker only).
+    double shownPercent_ = 0.0;
 };
 
 // Whether the server of `url` has the file: a HEAD request through the proxy the download would use (`proxyOption`

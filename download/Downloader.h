@@ -5,6 +5,8 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "utils/Thread.h"
 
@@ -35,4 +37,28 @@ public:
     virtual ~CDownloader() = default;
     // Begins (or begins again) the download on a worker thread and returns at once.
     virtual void Start() = 0;
+
+    // The URLs tried in order after the downloader's own (the mirrors); set before the first Start.
+    void SetMirrors(std::vector<std::wstring> mirrors) { mirrors_ = std::move(mirrors); }
+    // For a file that the last sequence fetched and that was then refused: the next Start begins at the URL after
+    // the one that served it. False when there is none (the next Start then begins at the first URL again).
+    // Called only between sequences.
+    bool SkipServedUrl();
+    // The URL that served the last sequence's file (empty before any did).
+    const std::wstring& ServedUrl() const { return servedUrl_; }
+
+protected:
+    // The URLs of the next sequence: `own` and the mirrors, from the one SkipServedUrl chose on.
+    std::vector<std::wstring> SequenceUrls(const std::wstring& own) const;
+    // The sequence's URL at `index` (of SequenceUrls) served the file.
+    void NoteServed(size_t index, const std::wstring& url) {
+        served_ = first_ + index;
+        servedUrl_ = url;
+    }
+
+private:
+    std::vector<std::wstring> mirrors_;
+    size_t first_ = 0;
+    size_t served_ = 0;
+    std::wstring servedUrl_;
 };

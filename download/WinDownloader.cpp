@@ -1,7 +1,10 @@
 #include "download/WinDownloader.h"
 
+#include <algorithm>
+
 #include "download/CurlClient.h"
 #include "utils/DebugLog.h"
+#include "utils/LogFile.h"
 #include "utils/ScopedWin.h"
 #include "utils/TextConv.h"
 
@@ -65,7 +68,9 @@ HRESULT CWinDownloader::CBindCallback::OnProgress(ULONG progress, ULONG progress
         return S_OK;
     }
     if (callback_) {
-        callback_(DL_CODE_PROGRESS, static_cast<double>(progress) / static_cast<double>(progressMax), L"");
+        // After a switch to another URL the bar holds where it was until the new download passes it.
+        shown_ = std::max(shown_, static_cast<double>(progress) / static_cast<double>(progressMax));
+        callback_(DL_CODE_PROGRESS, shown_, L"");
     }
     return S_OK;
 }
@@ -122,16 +127,26 @@ unsigned long __stdcall CWinDownloader::dlThreadFun(void* param) {
         self->callback_(DL_CODE_FAIL, 1.0, L"");
         return 0;
     }
-    const std::wstring requestUrl = WinRequestUrl(self->url_);
     HRESULT result = E_FAIL;
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        result = ::URLDownloadToFileW(nullptr, requestUrl.c_str(), self->path_.c_str(), 0, &self->bindCallback_);
-        if (result == S_OK) {
-            break;
+    self->bindCallback_.shown_ = 0.0;
+    const std::vector<std::wstring> urls = self->SequenceUrls(self->url_);
+    for (size_t index = 0; index < urls.size() && result != S_OK && !self->bindCallback_.aborted_; ++index) {
+        DEBUG_LOG(L"download from %s", Utils::UrlForLog(urls[index]).c_str());
+        const std::wstring requestUrl = WinRequestUrl(urls[index]);
+        for (int attempt = 0; attempt < kAttempts; ++attempt) {
+            result = ::URLDownloadToFileW(nullptr, requestUrl.c_str(), self->path_.c_str(), 0, &self->bindCallback_);
+            if (result == S_OK) {
+                self->NoteServed(index, urls[index]);
+                break;
+            }
+            ::Sleep(kPauseMs);
+            if (self->bindCallback_.aborted_) {
+                break;
+            }
         }
-        ::Sleep(kPauseMs);
-        if (self->bindCallback_.aborted_) {
-            break;
+        if (result != S_OK) {
+            DEBUG_LOG(L"left %s: %d attempts failed (last 0x%08lx)", Utils::UrlForLog(urls[index]).c_str(), kAttempts,
+                      static_cast<unsigned long>(result));
         }
     }
     // Cleared before the terminal report: the owner may start the next sequence as soon as it hears it.

@@ -46,6 +46,7 @@ public:
         // Set when the downloader goes away: the next notification aborts the transfer.
         std::atomic<bool> aborted_{false};
         IBinding* binding_ = nullptr; // kept as given, not referenced
+        double shown_ = 0.0;          // the highest share reported in this sequence
     };
 
     CWinDownloader(const DownloadCallback& callback, const wchar_t* url, const wchar_t* path);

@@ -9,6 +9,7 @@
 #include "install/StatusCodes.h"
 #include "utils/DebugLog.h"
 #include "utils/Links.h"
+#include "utils/LogFile.h"
 
 namespace {
 
@@ -86,6 +87,9 @@ void CDownloadInstaller::Start(const AttemptInputs& attempt) {
             downloadType,
             [this](int code, double value, const wchar_t* message) { OnDownloadEvent(code, value, message); },
             inputs_.url, packagePath);
+    }
+    if (downloader_) {
+        downloader_->SetMirrors(inputs_.mirrors);
     }
     if (!installer_ && !packagePath.empty()) {
         installer_ = std::make_unique<CPackageInstaller>(
@@ -235,6 +239,14 @@ void CDownloadInstaller::DeletePackage() {
 }
 
 void CDownloadInstaller::OnInstallEvent(int code, double value, const wchar_t* message) {
+    // A tampered mirror must not stop an installation that a good one can finish: the refused file goes and the
+    // download goes on at the next URL; only the last URL's refusal is the attempt's.
+    if (code == IST_CODE_REFUSED && downloader_ && downloader_->SkipServedUrl()) {
+        DEBUG_LOG(L"left %s: %s", Utils::UrlForLog(downloader_->ServedUrl()).c_str(), installer_->problem_.c_str());
+        DeletePackage();
+        StartDownload();
+        return;
+    }
     callback_(code, value, message);
     switch (code) {
     case IST_CODE_START:

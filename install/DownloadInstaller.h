@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "download/Downloader.h"
 #include "install/Folders.h"
@@ -59,6 +60,10 @@ struct AttemptInputs {
     bool quickLaunch = true;
     // Whether the installer runs elevated: the working folder is then one only SYSTEM and Administrators can write.
     bool elevated = false;
+    // The URLs tried in order after `url` (the mirrors).
+    std::vector<std::wstring> mirrors;
+    // `url` names an offline package (a local file): the run needs no network.
+    bool offline = false;
 };
 
 class CDownloadInstaller {

@@ -9,6 +9,7 @@
 #include "download/CurlDownloader.h"
 #include "install/DownloadInstaller.h"
 #include "install/Folders.h"
+#include "install/PackageVerifier.h"
 #include "sysinfo/Accounts.h"
 #include "utils/DebugLog.h"
 #include "utils/Links.h"
@@ -129,11 +130,84 @@ std::wstring UninstallerToRun(const Records::InstallRecord& previous, const std:
     return previous.uninstallerPath;
 }
 
+std::wstring PackageFileNameOf(const std::wstring& url) {
+    const std::wstring path = url.substr(0, url.find_first_of(L"?#"));
+    const size_t slash = path.find_last_of(L'/');
+    const std::wstring name = slash == std::wstring::npos ? std::wstring() : path.substr(slash + 1);
+    // Only a plain name: nothing that reaches out of the installer's folder.
+    if (name.empty() || name == L"." || name == L".." || name.find_first_of(L"\\:%") != std::wstring::npos) {
+        return {};
+    }
+    return name;
+}
+
+std::wstring FileUrlOf(const std::wstring& path) {
+    std::wstring url = L"file:///";
+    for (wchar_t ch : path) {
+        switch (ch) {
+        case L'\\':
+            url += L'/';
+            break;
+        case L'%':
+            url += L"%25";
+            break;
+        case L'#':
+            url += L"%23";
+            break;
+        case L'?':
+            url += L"%3F";
+            break;
+        case L' ':
+            url += L"%20";
+            break;
+        default:
+            url += ch;
+        }
+    }
+    return url;
+}
+
+std::wstring OfflinePackage() {
+    if (!g_installerConfig.PackagePath.empty()) {
+        // Named on the command line: used whatever it is, and the install job's checks decide the run.
+        DEBUG_LOG(L"offline package named: %s", g_installerConfig.PackagePath.c_str());
+        return g_installerConfig.PackagePath;
+    }
+    const std::wstring name = PackageFileNameOf(g_installerConfig.DownloadUrl);
+    wchar_t exe[MAX_PATH] = {};
+    const DWORD n = ::GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    if (name.empty() || n == 0 || n >= MAX_PATH || !::PathRemoveFileSpecW(exe)) {
+        return {};
+    }
+    const std::wstring path = Utils::JoinPath(exe, name);
+    if (!FileExists(path)) {
+        return {};
+    }
+    // The user's folder: checked through a handle that follows no link, with the downloaded package's checks.
+    Utils::Result<Utils::UniqueFileHandle> held =
+        Utils::OpenWithoutLinks(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    const Utils::Status checked = held ? Trust::PackageCheck()(held->get(), path) : held.Failure();
+    if (!checked) {
+        DEBUG_LOG(L"package beside the installer ignored: %s: %s", path.c_str(), checked.What().c_str());
+        return {};
+    }
+    DEBUG_LOG(L"package beside the installer passes the checks: %s", path.c_str());
+    return path;
+}
+
 AttemptInputs PrepareAttempt(const std::wstring& folder, const std::wstring& uninstaller, bool desktopShortcut,
                              bool quickLaunch) {
     LogDownloadUrl();
-    return AttemptInputs{
-        g_installerConfig.DownloadUrl, folder, uninstaller, desktopShortcut, quickLaunch, IsProcessAdmin()};
+    AttemptInputs inputs{
+        g_installerConfig.DownloadUrl, folder, uninstaller, desktopShortcut, quickLaunch, IsProcessAdmin(),
+        g_installerConfig.MirrorUrls};
+    if (const std::wstring offline = OfflinePackage(); !offline.empty()) {
+        // Copied into the working folder by the download job and verified there on a held handle, as a download is.
+        inputs.url = FileUrlOf(offline);
+        inputs.mirrors.clear();
+        inputs.offline = true;
+    }
+    return inputs;
 }
 
 void RemovePackageAfterFailedDownload(const CDownloadInstaller& installer) {

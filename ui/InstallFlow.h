@@ -33,7 +33,16 @@ MainWndLogic::Refusal CheckNetwork(std::wstring* why = nullptr);
 // installation's and its set.ini does not ask for a removal ([Uninstall] IsOverride other than "true").
 std::wstring UninstallerToRun(const Records::InstallRecord& previous, const std::wstring& folder);
 
-// The orchestrator's inputs for one attempt, from the configuration and these choices.
+// The file name of a download URL's path (no query, no fragment); empty when it is not a plain file name.
+std::wstring PackageFileNameOf(const std::wstring& url);
+// The "file:///" URL of a local path, with the characters a URL reads otherwise escaped.
+std::wstring FileUrlOf(const std::wstring& path);
+// The package to install without the network: "-package=PATH" as given (the install job's checks decide), else
+// the download URL's file name beside the installer when it passes the package checks there; empty: none.
+std::wstring OfflinePackage();
+
+// The orchestrator's inputs for one attempt, from the configuration and these choices; an offline package
+// replaces the download URL and its mirrors.
 AttemptInputs PrepareAttempt(const std::wstring& folder, const std::wstring& uninstaller, bool desktopShortcut,
                              bool quickLaunch);
 

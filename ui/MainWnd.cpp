@@ -180,7 +180,7 @@ bool CMainWnd::StartInstall(const std::wstring& folder, bool createDesktopShortc
     attempt_ = InstallFlow::PrepareAttempt(folder, InstallFlow::UninstallerToRun(previous_, folder),
                                            createDesktopShortcut, createQuickLaunch);
 
-    if (g_installerConfig.IsCheckNet) {
+    if (g_installerConfig.IsCheckNet && !attempt_.offline) {
         netCheckThread_.reset(); // waits for an earlier check
         Utils::Result<std::unique_ptr<Utils::Thread>> check =
             Utils::StartThread(this, L"ABDEF", [](void* self) -> unsigned long {

@@ -65,10 +65,10 @@ bool BadCommandLine(const InstallerConfig& config, std::wstring& reason) {
 }
 
 // The checks the window makes before an attempt, in its order: None, or the first refusal (warned, with its reason).
-MainWndLogic::Refusal CheckBeforeAttempt(const InstallerConfig& config, const std::wstring& folder,
+MainWndLogic::Refusal CheckBeforeAttempt(const InstallerConfig& config, const AttemptInputs& attempt,
                                          std::wstring& reason) {
-    MainWndLogic::Refusal refusal = InstallFlow::CheckFolder(folder, &reason);
-    if (refusal == MainWndLogic::Refusal::None && config.IsCheckNet) {
+    MainWndLogic::Refusal refusal = InstallFlow::CheckFolder(attempt.installDir, &reason);
+    if (refusal == MainWndLogic::Refusal::None && config.IsCheckNet && !attempt.offline) {
         refusal = InstallFlow::CheckNetwork(&reason);
     }
     if (refusal != MainWndLogic::Refusal::None) {
@@ -115,7 +115,9 @@ int RunSilentInstall(std::wstring& reason) {
         config.SilentInstDir.empty() ? InstallFlow::DefaultInstallPath(previous) : config.SilentInstDir;
     DEBUG_LOG(L"silent: folder=%s desktopshortcut=%d quicklaunch=%d", folder.c_str(),
               config.SilentDesktopShortcut ? 1 : 0, config.SilentQuickLaunch ? 1 : 0);
-    if (MainWndLogic::Refusal refusal = CheckBeforeAttempt(config, folder, reason);
+    const AttemptInputs attempt = InstallFlow::PrepareAttempt(folder, InstallFlow::UninstallerToRun(previous, folder),
+                                                              config.SilentDesktopShortcut, config.SilentQuickLaunch);
+    if (MainWndLogic::Refusal refusal = CheckBeforeAttempt(config, attempt, reason);
         refusal != MainWndLogic::Refusal::None) {
         return MainWndLogic::ExitCodeOf(refusal);
     }
@@ -129,8 +131,7 @@ int RunSilentInstall(std::wstring& reason) {
     MainWndLogic::ProgressThrottle throttle;
     MainWndLogic::RunEndRule runEnd;
     runEnd.Begin();
-    installer.Start(InstallFlow::PrepareAttempt(folder, InstallFlow::UninstallerToRun(previous, folder),
-                                                config.SilentDesktopShortcut, config.SilentQuickLaunch));
+    installer.Start(attempt);
     for (;;) {
         Event e = events.Pop();
         if (std::optional<int> percent = MainWndLogic::ProgressPercentOf(e.code, e.value, config.DownloadScale)) {

@@ -67,6 +67,11 @@ TEST(InstallerConfig, CommandLineOptions) {
          [](auto& c) { EXPECT_EQ(c.DownloadUrl, L"http://h/a b.exe"); }},
         {L"setup.exe -downloadurl=\"http://h/x y\"", [](auto& c) { EXPECT_EQ(c.DownloadUrl, L"http://h/x y"); }},
         {L"setup.exe -instcmd=/x", [](auto& c) { EXPECT_EQ(c.InstCmd, L"/x"); }},
+        {L"setup.exe \"-mirrorurls= http://a/x | |http://b/${ROUTE}/y|\" -package=D:\\p.exe",
+         [](auto& c) {
+             EXPECT_EQ(c.MirrorUrls, (std::vector<std::wstring>{L"http://a/x", L"http://b/download_silent/y"}));
+             EXPECT_EQ(c.PackagePath, L"D:\\p.exe");
+         }},
         {L"setup.exe \"-instcmd=/a \\\"q\\\"\"", [](auto& c) { EXPECT_EQ(c.InstCmd, L"/a \"q\""); }},
         {L"setup.exe -downloadscale=0.25", [](auto& c) { EXPECT_DOUBLE_EQ(c.DownloadScale, 0.25); }},
         // An unconvertible share keeps the earlier value rather than becoming not-a-number.
@@ -152,6 +157,9 @@ TEST(InstallerConfig, IniLayerValuesAndFallbacks) {
                       L"IsCheckNet=True\r\n"
                       L"DownloadScale=0.5 \r\n"
                       L"DownloadConnections=2\r\n"
+                      L"MirrorUrls=" +
+                      longUrl + L"|" + longUrl + L"|" + std::wstring(2000, L'b') +
+                      L"\r\n"
                       L"DownlaodType=2\r\n"
                       L"InstCmd=\r\n");
     InstallerConfig c = Defaults();
@@ -163,6 +171,8 @@ TEST(InstallerConfig, IniLayerValuesAndFallbacks) {
     EXPECT_DOUBLE_EQ(c.DownloadScale, 0.5);
     EXPECT_EQ(c.InstCmd, L"");
     EXPECT_EQ(c.DownloadConnections, 2);
+    EXPECT_EQ(c.MirrorUrls, (std::vector<std::wstring>{longUrl, longUrl, std::wstring(2048 - 2 * 310, L'b')}))
+        << "a list is read up to 2,048 characters";
     // The command line beats the ini.
     c.ApplyCommandLine(L"setup.exe -downloadtype=1 -downloadscale=abc \"-log=C:\\a b.log\" -connections=x");
     EXPECT_EQ(c.DownloadType, 1);

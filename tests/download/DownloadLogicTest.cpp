@@ -8,6 +8,7 @@
 
 #include "download/CurlClient.h"
 #include "download/DownloadRanges.h"
+#include "download/MirrorRules.h"
 #include "download/ServerCertificate.h"
 #include "download/WinDownloader.h"
 
@@ -63,6 +64,35 @@ TEST(DownloadLogic, RetryCostAndBudget) {
             }
         }
         EXPECT_EQ(attempts, c.attempts);
+    }
+}
+
+TEST(DownloadLogic, WhenAUrlIsLeftForTheNext) {
+    struct Case {
+        int code;
+        long httpStatus;
+        int budgetLeft, forbiddenInARow;
+        const wchar_t* reason; // nullptr: tried again
+    } cases[] = {
+        {CURLE_HTTP_RETURNED_ERROR, 404, 4, 0, L"HTTP 404: no such file"},
+        {ERR_NO_CONTENT_LENGTH, 410, 4, 0, L"HTTP 410: no such file"},
+        {ERR_SERVER_CERTIFICATE, 0, 4, 0, L"server certificate refused"},
+        {CURLE_HTTP_RETURNED_ERROR, 403, 4, 1, nullptr}, // the configured URL is asked afresh once
+        {CURLE_HTTP_RETURNED_ERROR, 403, 2, 2, L"HTTP 403, also from the configured URL"},
+        {CURLE_HTTP_RETURNED_ERROR, 407, 2, 0, nullptr},
+        {CURLE_HTTP_RETURNED_ERROR, 416, 0, 0, L"retry budget spent (last code 22)"},
+        {CURLE_PARTIAL_FILE, 0, 1, 0, nullptr},
+        {CURLE_PARTIAL_FILE, 0, 0, 0, L"retry budget spent (last code 18)"},
+        {CURLE_HTTP_RETURNED_ERROR, 503, 2, 0, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.code << " HTTP " << c.httpStatus << " budget " << c.budgetLeft);
+        const std::optional<std::wstring> reason =
+            ReasonToLeave(AttemptFailure{c.code, c.httpStatus, c.budgetLeft, c.forbiddenInARow});
+        ASSERT_EQ(reason.has_value(), c.reason != nullptr);
+        if (reason) {
+            EXPECT_EQ(*reason, c.reason);
+        }
     }
 }
 

@@ -2,8 +2,10 @@
 # The installer on a machine without a network: Wine runs inside a network namespace that has only loopback (with a
 # prefix of its own, since a wineserver belongs to one namespace), the user clicks "一键安装" with the agreement
 # ticked, and the network check must refuse with "当前网络环境较差，请在网络通畅时进行安装" while the start page stays;
-# then a silent run must end with exit code 3 after the same check. Last, an intranet: a package server inside the
-# namespace answers, so the same check passes and a silent installation from it ends with exit code 0.
+# then a silent run must end with exit code 3 after the same check. Then offline packages: the signed package beside
+# the installer installs without any network (exit 0), a tampered one there is ignored (the download then meets no
+# network: exit 3), and a tampered one named by -package= is refused (exit 5). Last, an intranet: a package server
+# inside the namespace answers, so the same check passes and a silent installation from it ends with exit code 0.
 # Usage: no-network.sh BUILD_DIR. Exit 77 (skipped) when network namespaces cannot be made here (not root).
 set -euo pipefail
 . "$(dirname "$0")/../../scripts/wine-loader.sh"
@@ -117,6 +119,39 @@ grep -q "warning: 当前网络环境较差，请在网络通畅时进行安装" 
 ! grep -q "DL_CODE_START" "$silent_log" || die "the silent run downloaded without a network"
 grep -q "and the package server does not answer" "$silent_log" || die "the silent run did not ask the package server"
 say "OK: the silent run ended with 3"
+
+# Offline packages: the installer copied into a folder of its own, the package beside it under the download URL's
+# file name. A tampered copy has one byte of its DOS stub changed, which its signature no longer covers.
+offline=$work/offline
+mkdir -p "$offline"
+cp "$build/app/TunivoxSetup.exe" "$offline/TunivoxSetup.exe"
+cp "$build/tools/demopkg/DemoPackage.exe" "$work/tampered.exe"
+printf 'X' | dd of="$work/tampered.exe" bs=1 seek=80 conv=notrunc status=none
+while read -r beside option want expect; do
+    cp "$build/tools/demopkg/DemoPackage.exe" "$offline/setup_tunivox.exe"
+    [ "$beside" = signed ] || cp "$work/tampered.exe" "$offline/setup_tunivox.exe"
+    options=()
+    [ "$option" = - ] || options=("-package=$(in_ns winepath -w "$work/tampered.exe" 2>/dev/null)")
+    before=$(sha256sum <"$offline/setup_tunivox.exe")
+    offline_log=$work/installer-offline-$beside-$want-debug.log
+    rc=0
+    in_ns wine "$build/tools/dbgcapture/dbgcapture.exe" "$(in_ns winepath -w "$offline_log" 2>/dev/null)" \
+        "$(in_ns winepath -w "$offline/TunivoxSetup.exe" 2>/dev/null)" -silent "-instdir=C:\Offline\$beside$want" \
+        -downloadurl=http://127.0.0.1:9/tunivox/package/setup_tunivox.exe "${options[@]}" \
+        >"$work/installer-offline-stdout.log" 2>&1 || rc=$?
+    [ "$rc" -eq "$want" ] || die "$beside package beside, -package=$option: exit $rc, not $want (log: $offline_log)"
+    grep -q "$expect" "$offline_log" || die "$beside package beside, -package=$option: no \"$expect\" ($offline_log)"
+    [ "$(sha256sum <"$offline/setup_tunivox.exe")" = "$before" ] || die "the package beside the installer changed"
+    say "OK: $beside package beside, -package=$option: exit $rc"
+done <<'EOF2'
+signed - 0 package beside the installer passes the checks
+tampered - 3 warning: 当前网络环境较差，请在网络通畅时进行安装
+signed tampered 5 package refused:
+EOF2
+grep -q "package beside the installer ignored" "$work/installer-offline-tampered-3-debug.log" ||
+    die "the tampered package beside the installer was not named as ignored"
+! grep -q "no Internet connection" "$work/installer-offline-signed-0-debug.log" ||
+    die "the offline installation checked the network"
 
 # The intranet: the system still sees no Internet, but the package server answers.
 intranet=$work/intranet

@@ -1,6 +1,7 @@
 // The orchestrator with the real downloaders against the loopback nginx and the stand-in as the package.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 #include "config/InstallerConfig.h"
@@ -12,6 +13,7 @@
 #include "tests/install/StandIn.h"
 #include "tests/servers/TestServers.h"
 #include "tests/support/TestSupport.h"
+#include "utils/LogFile.h"
 #include "utils/TextConv.h"
 
 using TestSupport::TempDir;
@@ -22,12 +24,16 @@ std::wstring W(const std::string& s) {
     return Utils::MultiByteToWide(s, Utils::kCodePageUtf8);
 }
 
-// The stand-in published under a unique name in nginx's document root.
+// The stand-in (or one of its variants) published under a unique name in nginx's document root.
 class PublishedPackage {
 public:
-    PublishedPackage() : token(TestServers::UniqueToken("pkg")) {
+    explicit PublishedPackage(const wchar_t* variant = nullptr) : token(TestServers::UniqueToken("pkg")) {
         file = TestServers::NginxFile(L"files\\" + W(token) + L".exe");
-        StandIn::CopyTo(file);
+        if (variant != nullptr) {
+            ::CopyFileW(StandIn::Variant(variant).c_str(), file.c_str(), FALSE);
+        } else {
+            StandIn::CopyTo(file);
+        }
         url = W(TestServers::NginxUrl("/files/" + token + ".exe"));
     }
     ~PublishedPackage() { ::DeleteFileW(file.c_str()); }
@@ -195,6 +201,41 @@ TEST(DownloadInstallerEndToEnd, PackageFileIsGoneAfterFailureAndAfterAFailedDown
         EXPECT_EQ(a.orchestrator->State(), RunState::DownloadFailed);
         EXPECT_FALSE(TestSupport::FileExists(dir / L"__Package_Tunivox.exe"));
         EXPECT_TRUE(StandIn::CommandLines(a.script).empty()) << "no package ran";
+    }
+}
+
+TEST(DownloadInstallerEndToEnd, MirrorsAreTriedUntilOneServesAPackageThatPasses) {
+    // The system downloader learns no HTTP status: it leaves each URL after its attempts, for the reason it logs.
+    for (int type : {1, 2}) {
+        SCOPED_TRACE(type);
+        const std::wstring missing = W(TestServers::NginxUrl("/files/" + TestServers::UniqueToken("none") + ".exe"));
+        const std::wstring cut = W(TestServers::FaultUrl(TestServers::UniqueToken("cut"), "cut=1000&cuts=100"));
+        PublishedPackage tampered(L"rogue");
+        PublishedPackage good;
+        TempDir dir(L"e2e");
+        TestSupport::LogCapture capture;
+        RealAttempt a(type);
+        a.inputs.mirrors = {cut, tampered.url, good.url};
+        ASSERT_TRUE(a.Run(missing, dir.path(), "say State=Success\\n\n", IST_CODE_SUCCESS));
+        EXPECT_EQ(a.orchestrator->State(), RunState::Installed);
+        const std::vector<int> codes = a.Codes();
+        EXPECT_EQ(std::count(codes.begin(), codes.end(), IST_CODE_REFUSED), 0) << "a refusal with a URL left is no end";
+        EXPECT_EQ(StandIn::Modules(a.script).size(), 1u) << "only the good package ran";
+        const std::pair<std::wstring, std::wstring> left[] = {
+            {missing, type == 1 ? L": HTTP 404: no such file" : L": "},
+            {cut, type == 1 ? L": retry budget spent (last code 18)" : L": "},
+            {tampered.url, L": package refused: "},
+        };
+        std::wstring log;
+        for (const std::wstring& line : capture.Lines()) {
+            log += TestSupport::LogCapture::Message(line) + L"\n";
+        }
+        for (const auto& [url, why] : left) {
+            EXPECT_NE(log.find(L"left " + Utils::UrlForLog(url) + why), std::wstring::npos)
+                << Utils::WideToMultiByte(url, Utils::kCodePageUtf8);
+        }
+        EXPECT_NE(log.find(L"download from " + Utils::UrlForLog(good.url)), std::wstring::npos);
+        EXPECT_EQ(log.find(L"left " + Utils::UrlForLog(good.url)), std::wstring::npos);
     }
 }
 
