@@ -2,6 +2,7 @@
 
 #include <shlwapi.h>
 
+#include <algorithm>
 #include <cwchar>
 
 #include "config/InstallerConfig.h"
@@ -73,6 +74,7 @@ void CDownloadInstaller::WaitForInstallJob(DWORD ms) const {
 }
 
 void CDownloadInstaller::Start(const AttemptInputs& attempt) {
+    shownDownload_ = 0.0;
     inputs_ = attempt;
     if (inputs_.elevated && work_.path.empty()) {
         work_ = ChooseWorkFolder(true, inputs_.installDir);
@@ -169,6 +171,11 @@ bool CDownloadInstaller::RunRemoval() {
 }
 
 void CDownloadInstaller::OnDownloadEvent(int code, double value, const wchar_t* message) {
+    if (code == DL_CODE_PROGRESS) {
+        // The download of the next URL starts afresh: the bar holds until it passes what the attempt has shown.
+        value = std::max(value, shownDownload_);
+        shownDownload_ = value;
+    }
     callback_(code, value, message);
     switch (code) {
     case DL_CODE_START:

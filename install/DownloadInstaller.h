@@ -114,6 +114,8 @@ private:
     std::atomic<bool> deleteWhenEnded_{false};
     // Whether the last removal reported success (written and read on the install thread).
     bool removed_ = false;
+    // The highest download share relayed in the attempt under way (written on the download workers, one at a time).
+    double shownDownload_ = 0.0;
     // Chosen at the first Start of an elevated run and kept, as the jobs are; removed (when made for this run only)
     // when the orchestrator goes.
     WorkFolder work_;

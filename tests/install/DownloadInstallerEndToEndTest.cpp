@@ -221,6 +221,13 @@ TEST(DownloadInstallerEndToEnd, MirrorsAreTriedUntilOneServesAPackageThatPasses)
         const std::vector<int> codes = a.Codes();
         EXPECT_EQ(std::count(codes.begin(), codes.end(), IST_CODE_REFUSED), 0) << "a refusal with a URL left is no end";
         EXPECT_EQ(StandIn::Modules(a.script).size(), 1u) << "only the good package ran";
+        double shown = 0.0;
+        for (const Event& e : a.log.Events()) {
+            if (e.code == DL_CODE_PROGRESS) {
+                EXPECT_GE(e.value, shown) << "the bar moved back at a switch";
+                shown = std::max(shown, e.value);
+            }
+        }
         const std::pair<std::wstring, std::wstring> left[] = {
             {missing, type == 1 ? L": HTTP 404: no such file" : L": "},
             {cut, type == 1 ? L": retry budget spent (last code 18)" : L": "},
