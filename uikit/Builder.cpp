@@ -97,7 +97,7 @@ public:
             return false;
         }
         for (pugi::xml_attribute a : root.attributes()) {
-            ApplyWindowAttribute(window_.look_, Wide(a.name()), Wide(a.value()));
+            ApplyWindowAttribute(window_.spec_, Wide(a.name()), Wide(a.value()));
         }
         for (pugi::xml_node child : root.children()) {
             if (child.type() != pugi::node_element) {
@@ -117,19 +117,12 @@ private:
     void AddFont(const pugi::xml_node& node) {
         int id = node.attribute("id").as_int(-1);
         std::wstring face = Wide(node.attribute("name").as_string("微软雅黑"));
-        int size = node.attribute("size").as_int(12);
-        bool bold = node.attribute("bold").as_bool(false);
-        bool underline = node.attribute("underline").as_bool(false);
-        bool italic = node.attribute("italic").as_bool(false);
-        // Size is the character height in pixels.
-        HFONT font = ::CreateFontW(-size, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, italic, underline, FALSE,
-                                   DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY,
-                                   DEFAULT_PITCH | FF_DONTCARE, face.c_str());
-        if (font == nullptr || id < 0) {
-            Utils::UniqueGdiObject discard(font);
+        FontSpec spec{face, node.attribute("size").as_int(12), node.attribute("bold").as_bool(false),
+                      node.attribute("underline").as_bool(false), node.attribute("italic").as_bool(false)};
+        if (id < 0) {
             return;
         }
-        window_.fonts_[id] = Utils::UniqueGdiObject(font);
+        window_.fontSpecs_[id] = spec;
         if (node.attribute("default").as_bool(false) || window_.defaultFont_ < 0) {
             window_.defaultFont_ = id;
         }

@@ -14,12 +14,12 @@ Argb ColorOr(const std::wstring& value, Argb fallback) {
     return ParseColor(value).value_or(fallback);
 }
 
+} // namespace
+
 RECT Inset(const RECT& rc, const RECT& by) {
     return RECT{rc.left + by.left, rc.top + by.top, std::max(rc.left + by.left, rc.right - by.right),
                 std::max(rc.top + by.top, rc.bottom - by.bottom)};
 }
-
-} // namespace
 
 // ---- Control ----
 
@@ -368,28 +368,51 @@ Argb Label::CurrentTextColor() const {
     return textColor_;
 }
 
+UINT Label::TextFormat() const {
+    UINT format = align_ | DT_NOPREFIX;
+    if (multiline_) {
+        return format | DT_WORDBREAK;
+    }
+    return format | DT_SINGLELINE | valign_ | (endEllipsis_ ? DT_END_ELLIPSIS : 0);
+}
+
+HFONT Label::TextFont(HDC dc, const RECT& room, UINT format) const {
+    // A text cut with "..." on purpose keeps its font; any other gives way to its rectangle.
+    return endEllipsis_ ? window_->GetFont(font_) : window_->FittingFont(dc, font_, text_, room, format);
+}
+
+std::pair<int, int> Label::TextWidthAndRoom(HDC dc) const {
+    const RECT room = window_ != nullptr ? TextRect(window_->GetScale()) : rect_;
+    const int roomWidth = static_cast<int>(room.right - room.left);
+    if (text_.empty() || window_ == nullptr) {
+        return {0, roomWidth};
+    }
+    const UINT format = TextFormat();
+    RECT calc = room;
+    HGDIOBJ old = ::SelectObject(dc, TextFont(dc, room, format));
+    ::DrawTextW(dc, text_.c_str(), static_cast<int>(text_.size()), &calc, format | DT_CALCRECT);
+    ::SelectObject(dc, old);
+    return {static_cast<int>(calc.right - calc.left), roomWidth};
+}
+
 void Label::PaintText(Canvas& canvas, Argb color) {
     if (text_.empty() || window_ == nullptr) {
         return;
     }
-    RECT rc = Inset(rect_, textPadding_);
-    UINT format = align_ | DT_NOPREFIX;
-    if (multiline_) {
-        format |= DT_WORDBREAK;
-    } else {
-        format |= DT_SINGLELINE | valign_ | (endEllipsis_ ? DT_END_ELLIPSIS : 0);
-    }
+    RECT rc = TextRect(canvas.GetScale());
+    const UINT format = TextFormat();
+    HFONT font = TextFont(canvas.Dc(), rc, format);
     if (multiline_ && valign_ != DT_TOP) {
         // DrawText centres only single lines; measure the wrapped block and move it down.
         RECT calc = rc;
-        canvas.Text(text_, calc, window_->GetFont(font_), 0, format | DT_CALCRECT);
+        canvas.Text(text_, calc, font, 0, format | DT_CALCRECT);
         int blockHeight = static_cast<int>(calc.bottom - calc.top);
         int room = static_cast<int>(rc.bottom - rc.top);
         if (blockHeight < room) {
             rc.top += valign_ == DT_BOTTOM ? room - blockHeight : (room - blockHeight) / 2;
         }
     }
-    canvas.Text(text_, rc, window_->GetFont(font_), color, format);
+    canvas.Text(text_, rc, font, color, format);
 }
 
 void Label::Paint(Canvas& canvas) {

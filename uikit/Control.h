@@ -6,15 +6,20 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "uikit/Parse.h"
+#include "uikit/Scale.h"
 #include "utils/ScopedWin.h"
 
 namespace UiKit {
 
 class Canvas;
 class Window;
+
+// `rc` less `by` on each side, never turned inside out.
+RECT Inset(const RECT& rc, const RECT& by);
 
 class Control {
 public:
@@ -27,8 +32,11 @@ public:
     virtual bool SetAttribute(const std::wstring& name, const std::wstring& value);
     virtual const wchar_t* TypeName() const { return L"Control"; }
 
-    // Places the control (window coordinates); containers arrange their children here.
+    // Places the control (window coordinates in 96-DPI units); containers arrange their children here.
     virtual void SetPos(const RECT& rc);
+    // Once the whole tree is placed: the rectangle becomes device pixels at the window's scale. The window calls it
+    // on every control after each layout; from then on GetPos() is in device pixels.
+    virtual void Place(const Scale& scale) { rect_ = scale.Px(rect_); }
     virtual void Paint(Canvas& canvas);
     // The control takes mouse input (hot, pushed, click, enter/leave).
     virtual bool WantsMouse() const { return mouse_; }
@@ -180,10 +188,17 @@ public:
     int FontId() const { return font_; }
     bool AutoWidth() const { return autoWidth_; }
     const RECT& TextPadding() const { return textPadding_; }
+    // The width the text takes, drawn as it is drawn (font given way included), and the width it has, in device
+    // pixels; {0, room} without text or window.
+    std::pair<int, int> TextWidthAndRoom(HDC dc) const;
 
 protected:
     virtual Argb CurrentTextColor() const;
     void PaintText(Canvas& canvas, Argb color);
+    UINT TextFormat() const;
+    RECT TextRect(const Scale& scale) const { return Inset(rect_, scale.Px(textPadding_)); }
+    // The font the text is drawn with: the layout's, or a smaller one where the scaled font does not fit.
+    HFONT TextFont(HDC dc, const RECT& room, UINT format) const;
     int font_ = -1;
     Argb textColor_ = 0xFF000000;
     Argb disabledTextColor_ = 0;
@@ -236,7 +251,7 @@ public:
     ~Edit() override;
     bool SetAttribute(const std::wstring& name, const std::wstring& value) override;
     const wchar_t* TypeName() const override { return L"Edit"; }
-    void SetPos(const RECT& rc) override;
+    void Place(const Scale& scale) override;
     void Paint(Canvas& canvas) override;
     bool CanFocus() const override { return IsEnabled(); }
     void OnVisibilityChanged() override;
@@ -246,6 +261,8 @@ public:
     HWND EditHandle() const { return hwnd_; }
     // Creates the child window; called by the window once it exists.
     void CreateHost(HWND parent, HFONT font);
+    // The window's scale changed: the edit box takes the font made for it.
+    void SetHostFont(HFONT font);
     Argb TextColor() const { return textColor_; }
     Argb EditBkColor() const { return bkColor_; }
     // Answers WM_CTLCOLOREDIT / WM_CTLCOLORSTATIC for the child window: sets the colours on `dc` and returns the

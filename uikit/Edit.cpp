@@ -68,8 +68,8 @@ void Edit::PlaceHost() {
     if (hwnd_ == nullptr) {
         return;
     }
-    RECT rc{rect_.left + textPadding_.left, rect_.top + textPadding_.top, rect_.right - textPadding_.right,
-            rect_.bottom - textPadding_.bottom};
+    const RECT pad = window_ != nullptr ? window_->GetScale().Px(textPadding_) : textPadding_;
+    RECT rc{rect_.left + pad.left, rect_.top + pad.top, rect_.right - pad.right, rect_.bottom - pad.bottom};
     // A single-line EDIT draws its text at the top: give it one line's height, centred in the text area.
     int lineHeight = 0;
     HDC dc = ::GetDC(hwnd_);
@@ -91,9 +91,15 @@ void Edit::PlaceHost() {
                    SWP_NOZORDER | SWP_NOACTIVATE | (shown ? SWP_SHOWWINDOW : SWP_HIDEWINDOW));
 }
 
-void Edit::SetPos(const RECT& rc) {
-    Label::SetPos(rc);
+void Edit::Place(const Scale& scale) {
+    Label::Place(scale);
     PlaceHost();
+}
+
+void Edit::SetHostFont(HFONT font) {
+    if (hwnd_ != nullptr) {
+        ::SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    }
 }
 
 void Edit::OnVisibilityChanged() {

@@ -3,6 +3,7 @@
 #include <shlwapi.h>
 
 #include <algorithm>
+#include <cstring>
 #include <gdiplus.h>
 #include <vector>
 
@@ -60,10 +61,9 @@ Utils::UniqueGdiObject NewDib32(HDC dc, int w, int h, void*& bits) {
     return dib;
 }
 
-std::unique_ptr<Gdiplus::Bitmap> LoadPngResource(HMODULE module, int id) {
-    HRSRC res = ::FindResourceW(module, MAKEINTRESOURCEW(id), L"PNG");
+std::unique_ptr<Gdiplus::Bitmap> LoadPngResource(HMODULE module, int id, const wchar_t* type) {
+    HRSRC res = ::FindResourceW(module, MAKEINTRESOURCEW(id), type);
     if (res == nullptr) {
-        DEBUG_LOG(L"PNG resource %d not found", id);
         return nullptr;
     }
     HGLOBAL data = ::LoadResource(module, res);
@@ -88,6 +88,19 @@ std::unique_ptr<Gdiplus::Bitmap> LoadPngResource(HMODULE module, int id) {
     g.SetCompositingMode(Gdiplus::CompositingModeSourceCopy);
     g.DrawImage(&decoded, 0, 0, decoded.GetWidth(), decoded.GetHeight());
     return own;
+}
+
+std::unique_ptr<Gdiplus::Bitmap> Resampled(Gdiplus::Bitmap& from, int w, int h) {
+    auto out = std::make_unique<Gdiplus::Bitmap>(std::max(1, w), std::max(1, h), PixelFormat32bppARGB);
+    Gdiplus::Graphics g(out.get());
+    g.SetCompositingMode(Gdiplus::CompositingModeSourceCopy);
+    g.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
+    g.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
+    Gdiplus::ImageAttributes attrs;
+    attrs.SetWrapMode(Gdiplus::WrapModeTileFlipXY); // the edge pixels are not blended with transparency
+    g.DrawImage(&from, Gdiplus::Rect(0, 0, std::max(1, w), std::max(1, h)), 0, 0, static_cast<INT>(from.GetWidth()),
+                static_cast<INT>(from.GetHeight()), Gdiplus::UnitPixel, &attrs);
+    return out;
 }
 
 void ApplyMask(Gdiplus::Bitmap& bitmap, Argb mask) {
@@ -117,37 +130,17 @@ void ImageCache::SetSource(HMODULE module, const std::wstring& skinFolder) {
     skinFolder_ = skinFolder;
 }
 
-Gdiplus::Bitmap* ImageCache::Get(const ImageSpec& desc) {
+Gdiplus::Bitmap* ImageCache::Get(const ImageSpec& desc, int level) {
     wchar_t maskText[16] = L"";
     if (desc.mask) {
         Utils::FormatBounded(maskText, 16, L"%08X", *desc.mask);
     }
-    std::wstring key = desc.resType + L"|" + desc.res + L"|" + maskText;
+    std::wstring key = desc.resType + L"|" + desc.res + L"|" + maskText + L"|" + std::to_wstring(level);
     auto it = images_.find(key);
     if (it != images_.end()) {
         return it->second.get();
     }
-    std::unique_ptr<Gdiplus::Bitmap> bitmap;
-    if (desc.FromResource()) {
-        if (desc.ResourceId() > 0) {
-            bitmap = LoadPngResource(module_, desc.ResourceId());
-        }
-    } else {
-        std::wstring path = skinFolder_;
-        if (!path.empty() && path.back() != L'\\' && path.back() != L'/') {
-            path += L'\\';
-        }
-        path += desc.res;
-        Gdiplus::Bitmap file(path.c_str());
-        if (file.GetLastStatus() == Gdiplus::Ok) {
-            bitmap = std::make_unique<Gdiplus::Bitmap>(file.GetWidth(), file.GetHeight(), PixelFormat32bppARGB);
-            Gdiplus::Graphics g(bitmap.get());
-            g.SetCompositingMode(Gdiplus::CompositingModeSourceCopy);
-            g.DrawImage(&file, 0, 0, file.GetWidth(), file.GetHeight());
-        } else {
-            DEBUG_LOG(L"image file %s cannot be read", path.c_str());
-        }
-    }
+    std::unique_ptr<Gdiplus::Bitmap> bitmap = Load(desc, level);
     if (bitmap && desc.mask) {
         ApplyMask(*bitmap, *desc.mask);
     }
@@ -156,7 +149,55 @@ Gdiplus::Bitmap* ImageCache::Get(const ImageSpec& desc) {
     return raw;
 }
 
-int SliceNine(const RECT& src, const RECT& dst, const RECT& corner, bool hole, SlicePiece out[9]) {
+std::unique_ptr<Gdiplus::Bitmap> ImageCache::Load(const ImageSpec& desc, int level) {
+    if (desc.FromResource()) {
+        const int id = desc.ResourceId();
+        if (id <= 0) {
+            return nullptr;
+        }
+        if (level == kBaseDpi) {
+            auto plain = LoadPngResource(module_, id);
+            if (!plain) {
+                DEBUG_LOG(L"PNG resource %d not found", id);
+            }
+            return plain;
+        }
+        // The image drawn for this level, else the nearest one drawn for a level above, else the 96-DPI one.
+        int from = kBaseDpi;
+        std::unique_ptr<Gdiplus::Bitmap> source;
+        for (int candidate : kImageLevels) {
+            if (candidate >= level && !source) {
+                source = LoadPngResource(module_, id, (L"PNG" + std::to_wstring(candidate)).c_str());
+                from = candidate;
+            }
+        }
+        if (!source) {
+            from = kBaseDpi;
+            source = LoadPngResource(module_, id);
+        }
+        if (!source || from == level) {
+            return source;
+        }
+        return Resampled(*source, ScaleRounded(static_cast<int>(source->GetWidth()), level, from),
+                         ScaleRounded(static_cast<int>(source->GetHeight()), level, from));
+    }
+    std::wstring path = skinFolder_;
+    if (!path.empty() && path.back() != L'\\' && path.back() != L'/') {
+        path += L'\\';
+    }
+    path += desc.res;
+    Gdiplus::Bitmap file(path.c_str());
+    if (file.GetLastStatus() != Gdiplus::Ok) {
+        DEBUG_LOG(L"image file %s cannot be read", path.c_str());
+        return nullptr;
+    }
+    // Files are drawn for 96 DPI: scaled up for the other levels.
+    return Resampled(file, ScaleRounded(static_cast<int>(file.GetWidth()), level, kBaseDpi),
+                     ScaleRounded(static_cast<int>(file.GetHeight()), level, kBaseDpi));
+}
+
+int SliceNine(const RECT& src, const RECT& dst, const RECT& srcCorner, const RECT& dstCorner, bool hole,
+              SlicePiece out[9]) {
     LONG sw = src.right - src.left;
     LONG sh = src.bottom - src.top;
     LONG dw = dst.right - dst.left;
@@ -164,7 +205,8 @@ int SliceNine(const RECT& src, const RECT& dst, const RECT& corner, bool hole, S
     if (sw <= 0 || sh <= 0 || dw <= 0 || dh <= 0) {
         return 0;
     }
-    if (corner.left == 0 && corner.top == 0 && corner.right == 0 && corner.bottom == 0) {
+    auto none = [](const RECT& c) { return c.left == 0 && c.top == 0 && c.right == 0 && c.bottom == 0; };
+    if (none(srcCorner) || none(dstCorner)) {
         out[0] = SlicePiece{src, dst};
         return 1;
     }
@@ -178,12 +220,17 @@ int SliceNine(const RECT& src, const RECT& dst, const RECT& corner, bool hole, S
         LONG na = a + b > 0 ? room * a / (a + b) : 0;
         return {na, room - na};
     };
-    auto [l, r] = fit(corner.left, corner.right, std::min(sw, dw));
-    auto [t, b] = fit(corner.top, corner.bottom, std::min(sh, dh));
-    LONG sx[4] = {src.left, src.left + l, src.right - r, src.right};
-    LONG sy[4] = {src.top, src.top + t, src.bottom - b, src.bottom};
-    LONG dx[4] = {dst.left, dst.left + l, dst.right - r, dst.right};
-    LONG dy[4] = {dst.top, dst.top + t, dst.bottom - b, dst.bottom};
+    // With one scale on both sides the corners fit the smaller rectangle, so that source and destination keep them
+    // alike; with two scales each side fits its own.
+    const bool same = std::memcmp(&srcCorner, &dstCorner, sizeof(RECT)) == 0;
+    auto [sl, sr] = fit(srcCorner.left, srcCorner.right, same ? std::min(sw, dw) : sw);
+    auto [st, sb] = fit(srcCorner.top, srcCorner.bottom, same ? std::min(sh, dh) : sh);
+    auto [dl, dr] = same ? std::pair{sl, sr} : fit(dstCorner.left, dstCorner.right, dw);
+    auto [dt, db] = same ? std::pair{st, sb} : fit(dstCorner.top, dstCorner.bottom, dh);
+    LONG sx[4] = {src.left, src.left + sl, src.right - sr, src.right};
+    LONG sy[4] = {src.top, src.top + st, src.bottom - sb, src.bottom};
+    LONG dx[4] = {dst.left, dst.left + dl, dst.right - dr, dst.right};
+    LONG dy[4] = {dst.top, dst.top + dt, dst.bottom - db, dst.bottom};
     int n = 0;
     for (int row = 0; row < 3; ++row) {
         for (int col = 0; col < 3; ++col) {
@@ -200,7 +247,8 @@ int SliceNine(const RECT& src, const RECT& dst, const RECT& corner, bool hole, S
     return n;
 }
 
-Canvas::Canvas(HDC dc, ImageCache& images) : dc_(dc), images_(images), g_(std::make_unique<Gdiplus::Graphics>(dc)) {
+Canvas::Canvas(HDC dc, ImageCache& images, const Scale& scale)
+    : dc_(dc), images_(images), scale_(scale), g_(std::make_unique<Gdiplus::Graphics>(dc)) {
     g_->SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
     g_->SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
     g_->SetInterpolationMode(Gdiplus::InterpolationModeNearestNeighbor);
@@ -213,6 +261,7 @@ void Canvas::FlushGdiplus() {
 }
 
 void Canvas::Fill(const RECT& rc, Argb color, SIZE round) {
+    round = scale_.Px(round);
     Gdiplus::SolidBrush brush(ToColor(color));
     if (round.cx > 0 && round.cy > 0) {
         Gdiplus::GraphicsPath path;
@@ -225,6 +274,8 @@ void Canvas::Fill(const RECT& rc, Argb color, SIZE round) {
 }
 
 void Canvas::Frame(const RECT& rc, int size, Argb color, SIZE round) {
+    size = std::max(1, scale_.Px(size));
+    round = scale_.Px(round);
     Gdiplus::Pen pen(ToColor(color), static_cast<Gdiplus::REAL>(size));
     // The pen is centred on the path: move the path half a pen inwards so the frame stays inside `rc`.
     float half = static_cast<float>(size) / 2.0f;
@@ -247,24 +298,32 @@ bool Canvas::DrawImage(const std::wstring& descriptor, const RECT& rc, int clipW
     if (!desc) {
         return false;
     }
-    Gdiplus::Bitmap* bmp = images_.Get(*desc);
+    const int level = scale_.ImageLevel();
+    Gdiplus::Bitmap* bmp = images_.Get(*desc, level);
     if (bmp == nullptr) {
         return false;
     }
-    RECT src =
-        desc->source.value_or(RECT{0, 0, static_cast<LONG>(bmp->GetWidth()), static_cast<LONG>(bmp->GetHeight())});
-    src.right = std::min<LONG>(src.right, static_cast<LONG>(bmp->GetWidth()));
-    src.bottom = std::min<LONG>(src.bottom, static_cast<LONG>(bmp->GetHeight()));
+    // The descriptor's source and corners are in the 96-DPI image's pixels; the image at hand is drawn for `level`.
+    auto atLevel = [level](const RECT& r) {
+        return RECT{ScaleRounded(static_cast<int>(r.left), level, kBaseDpi),
+                    ScaleRounded(static_cast<int>(r.top), level, kBaseDpi),
+                    ScaleRounded(static_cast<int>(r.right), level, kBaseDpi),
+                    ScaleRounded(static_cast<int>(r.bottom), level, kBaseDpi)};
+    };
+    const RECT whole{0, 0, static_cast<LONG>(bmp->GetWidth()), static_cast<LONG>(bmp->GetHeight())};
+    RECT src = desc->source ? atLevel(*desc->source) : whole;
+    src.right = std::min(src.right, whole.right);
+    src.bottom = std::min(src.bottom, whole.bottom);
     RECT dst = rc;
     if (desc->dest) {
-        dst = RECT{rc.left + desc->dest->left, rc.top + desc->dest->top, rc.left + desc->dest->right,
-                   rc.top + desc->dest->bottom};
+        const RECT d = scale_.Px(*desc->dest);
+        dst = RECT{rc.left + d.left, rc.top + d.top, rc.left + d.right, rc.top + d.bottom};
         dst.right = std::min(dst.right, rc.right);
         dst.bottom = std::min(dst.bottom, rc.bottom);
     }
     if (clipWidth >= 0) {
         dst.right = std::min<LONG>(dst.right, dst.left + clipWidth);
-        src.right = std::min<LONG>(src.right, src.left + clipWidth);
+        src.right = std::min<LONG>(src.right, src.left + ScaleRounded(clipWidth, level, scale_.Dpi()));
     }
     Gdiplus::ImageAttributes attrs;
     if (desc->fade < 255) {
@@ -275,11 +334,18 @@ bool Canvas::DrawImage(const std::wstring& descriptor, const RECT& rc, int clipW
                                    {0, 0, 0, 0, 1}}};
         attrs.SetColorMatrix(&m);
     }
+    // Pixels copied one to one stay sharp; an image drawn for another scale than the window's is filtered, its edge
+    // pixels continued rather than blended with nothing.
+    const bool filtered = level != scale_.Dpi();
     if (desc->xTiled || desc->yTiled) {
         attrs.SetWrapMode(Gdiplus::WrapModeTile);
+    } else if (filtered) {
+        attrs.SetWrapMode(Gdiplus::WrapModeTileFlipXY);
     }
+    g_->SetInterpolationMode(filtered ? Gdiplus::InterpolationModeHighQualityBicubic
+                                      : Gdiplus::InterpolationModeNearestNeighbor);
     SlicePiece pieces[9];
-    int n = SliceNine(src, dst, desc->corner, desc->hole, pieces);
+    int n = SliceNine(src, dst, atLevel(desc->corner), scale_.Px(desc->corner), desc->hole, pieces);
     for (int i = 0; i < n; ++i) {
         const RECT& s = pieces[i].src;
         const RECT& d = pieces[i].dst;

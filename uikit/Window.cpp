@@ -38,7 +38,43 @@ template <class Fn> void ForEachControl(Control* c, Fn&& fn) {
     }
 }
 
+// The DPI of the monitor `hwnd` is on where the system tells it per window (Windows 10 1607 on), else the system
+// DPI (then the process is system-aware, and Windows scales it per monitor).
+int DpiOf(HWND hwnd) {
+    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+    static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    if (getDpiForWindow != nullptr && hwnd != nullptr) {
+        UINT dpi = getDpiForWindow(hwnd);
+        if (dpi > 0) {
+            return static_cast<int>(dpi);
+        }
+    }
+    HDC screen = ::GetDC(nullptr);
+    int dpi = screen != nullptr ? ::GetDeviceCaps(screen, LOGPIXELSY) : kBaseDpi;
+    ::ReleaseDC(nullptr, screen);
+    return dpi > 0 ? dpi : kBaseDpi;
+}
+
+HFONT MakeFont(const FontSpec& spec, int pixelHeight) {
+    return ::CreateFontW(-pixelHeight, 0, 0, 0, spec.bold ? FW_BOLD : FW_NORMAL, spec.italic, spec.underline, FALSE,
+                         DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY,
+                         DEFAULT_PITCH | FF_DONTCARE, spec.face.c_str());
+}
+
 } // namespace
+
+WindowSpec ScaledSpec(const WindowSpec& spec, const Scale& scale) {
+    WindowSpec out = spec;
+    out.size = scale.Px(spec.size);
+    out.caption = scale.Px(spec.caption);
+    out.sizeBox = scale.Px(spec.sizeBox);
+    out.roundCorner = scale.Px(spec.roundCorner);
+    out.borderSize = spec.borderSize > 0 ? std::max(1, scale.Px(spec.borderSize)) : 0;
+    out.shadowSize = scale.Px(spec.shadowSize);
+    out.shadowPosition = scale.Px(spec.shadowPosition);
+    return out;
+}
 
 bool Window::keyboardUsed_ = false;
 
@@ -120,12 +156,15 @@ bool Window::Create(HWND owner, const std::wstring& title, DWORD style, DWORD ex
     // The window is shown only once it has its size, region, child controls and layout: shown earlier (WS_VISIBLE
     // at creation), Wine paints it before the tree is ready and never again.
     const bool visible = (style & WS_VISIBLE) != 0;
+    look_ = ScaledSpec(spec_, scale_);
     HWND hwnd = ::CreateWindowExW(exStyle, cls.c_str(), title.c_str(), style & ~WS_VISIBLE, x, y, cx, cy, owner,
                                   nullptr, wc.hInstance, this);
     if (hwnd == nullptr) {
         DEBUG_LOG(L"CreateWindowExW failed: %lu", ::GetLastError());
         return false;
     }
+    // An owned window (a dialog) takes its owner's scale.
+    ApplyDpi(DpiOf(owner != nullptr ? owner : hwnd));
     if (look_.size.cx > 0 && look_.size.cy > 0) {
         ::SetWindowPos(hwnd, nullptr, 0, 0, look_.size.cx, look_.size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
@@ -156,6 +195,88 @@ bool Window::Create(HWND owner, const std::wstring& title, DWORD style, DWORD ex
         ::ShowWindow(hwnd, SW_SHOW);
     }
     return true;
+}
+
+void Window::ApplyDpi(int dpi) {
+    scale_ = Scale(dpi);
+    look_ = ScaledSpec(spec_, scale_);
+    MakeFonts();
+    ForEachControl(root_.get(), [&](Control* c) {
+        if (auto* edit = dynamic_cast<Edit*>(c)) {
+            edit->SetHostFont(GetFont(edit->FontId()));
+        }
+    });
+    NeedLayout();
+}
+
+void Window::MakeFonts() {
+    fonts_.clear();
+    fitted_.clear();
+    for (const auto& [id, spec] : fontSpecs_) {
+        Utils::UniqueGdiObject font(MakeFont(spec, scale_.Px(spec.size)));
+        if (font) {
+            fonts_[id] = std::move(font);
+        }
+    }
+}
+
+void Window::OnDpiChanged(int dpi, const RECT* suggested) {
+    ApplyDpi(dpi);
+    if (suggested != nullptr) {
+        ::SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                       suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+    } else if (look_.size.cx > 0 && look_.size.cy > 0) {
+        ::SetWindowPos(hwnd_, nullptr, 0, 0, look_.size.cx, look_.size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    UpdateRegion();
+    KeepShadowBelow(WM_MOVE, 0);
+    Invalidate();
+}
+
+HFONT Window::FittingFont(HDC dc, int id, const std::wstring& text, const RECT& room, UINT format) {
+    HFONT font = GetFont(id);
+    auto spec = fontSpecs_.find(fontSpecs_.count(id) != 0 ? id : defaultFont_);
+    const int roomWidth = static_cast<int>(room.right - room.left);
+    const int roomHeight = static_cast<int>(room.bottom - room.top);
+    if (spec == fontSpecs_.end() || text.empty() || roomWidth <= 0 || roomHeight <= 0) {
+        return font;
+    }
+    auto fits = [&](HFONT candidate) {
+        RECT calc = room;
+        HGDIOBJ old = ::SelectObject(dc, candidate);
+        ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &calc, format | DT_CALCRECT);
+        ::SelectObject(dc, old);
+        return calc.right - calc.left <= roomWidth &&
+               ((format & DT_SINGLELINE) != 0 || calc.bottom - calc.top <= roomHeight);
+    };
+    if (fits(font)) {
+        return font;
+    }
+    // Smaller one pixel at a time, down to three quarters of the size; the smallest is used if none fits.
+    const int full = scale_.Px(spec->second.size);
+    for (int height = full - 1; height >= std::max(1, full * 3 / 4); --height) {
+        font = FontOfHeight(spec->first, height);
+        if (fits(font)) {
+            break;
+        }
+    }
+    return font;
+}
+
+HFONT Window::FontOfHeight(int id, int pixelHeight) {
+    auto spec = fontSpecs_.find(fontSpecs_.count(id) != 0 ? id : defaultFont_);
+    if (spec == fontSpecs_.end()) {
+        return GetFont(id);
+    }
+    if (pixelHeight <= 0) {
+        pixelHeight = spec->second.size;
+    }
+    auto key = std::make_pair(spec->first, pixelHeight);
+    auto it = fitted_.find(key);
+    if (it == fitted_.end()) {
+        it = fitted_.emplace(key, Utils::UniqueGdiObject(MakeFont(spec->second, pixelHeight))).first;
+    }
+    return it->second ? static_cast<HFONT>(it->second.get()) : GetFont(id);
 }
 
 HFONT Window::GetFont(int id) const {
@@ -406,10 +527,14 @@ void Window::DrawFocusCue(HDC dc) {
         return;
     }
     // Two white lines and a dark one inside them: clear on the blue pages and on the white dialogs alike.
+    // Scaled with the window: at 200 % four white lines and two dark ones.
     RECT rc = focus_->GetPos();
     Utils::UniqueGdiObject white(::CreateSolidBrush(RGB(255, 255, 255)));
     Utils::UniqueGdiObject dark(::CreateSolidBrush(RGB(0x1A, 0x1A, 0x1A)));
-    for (HGDIOBJ brush : {white.get(), white.get(), dark.get()}) {
+    const int whiteLines = std::max(1, scale_.Px(2));
+    const int lines = std::max(whiteLines + 1, scale_.Px(3));
+    for (int i = 0; i < lines; ++i) {
+        HGDIOBJ brush = i < whiteLines ? white.get() : dark.get();
         if (rc.right - rc.left < 2 || rc.bottom - rc.top < 2 || brush == nullptr) {
             return;
         }
@@ -524,8 +649,10 @@ void Window::Layout() {
         if (label == nullptr || !label->AutoWidth()) {
             return;
         }
+        // Measured with the font at 96 DPI: the width is in units, and scales with the rest of the layout (where
+        // the scaled font turns out wider, the font gives way when the text is drawn).
         std::wstring text = label->GetText();
-        HGDIOBJ old = ::SelectObject(dc, GetFont(label->FontId()));
+        HGDIOBJ old = ::SelectObject(dc, FontOfHeight(label->FontId(), 0));
         SIZE sz{};
         ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &sz);
         ::SelectObject(dc, old);
@@ -533,7 +660,9 @@ void Window::Layout() {
         label->SetFixedWidth(static_cast<int>(sz.cx + tp.left + tp.right));
     });
     ::ReleaseDC(hwnd_, dc);
-    root_->SetPos(client);
+    // The tree is arranged in units, then every rectangle becomes device pixels.
+    root_->SetPos(scale_.Units(client));
+    ForEachControl(root_.get(), [&](Control* c) { c->Place(scale_); });
 }
 
 bool Window::RenderTo(HDC dc) {
@@ -546,11 +675,11 @@ bool Window::RenderTo(HDC dc) {
     RECT client{};
     ::GetClientRect(hwnd_, &client);
     {
-        Canvas canvas(dc, images_);
+        Canvas canvas(dc, images_, scale_);
         canvas.Fill(client, 0xFFFFFFFF);
         root_->Paint(canvas);
         if (look_.borderSize > 0 && look_.borderColor != 0) {
-            canvas.Frame(client, look_.borderSize, look_.borderColor, look_.roundCorner);
+            canvas.Frame(client, spec_.borderSize, spec_.borderColor, spec_.roundCorner); // the canvas scales them
         }
     }
     DrawFocusCue(dc); // over everything, once the drawing above has reached the bitmap

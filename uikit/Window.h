@@ -14,6 +14,7 @@
 
 #include "uikit/Control.h"
 #include "uikit/Render.h"
+#include "uikit/Scale.h"
 #include "uikit/Toolkit.h"
 #include "utils/ScopedWin.h"
 
@@ -40,6 +41,18 @@ struct WindowSpec {
     int shadowDarkness = 0;
     POINT shadowPosition{};
     Argb shadowColor = 0xFF000000;
+};
+
+// The look at a display scale: every length scaled, colours and the shadow's sharpness and darkness kept.
+WindowSpec ScaledSpec(const WindowSpec& spec, const Scale& scale);
+
+// A font of the layout, its size in 96-DPI pixels (the character height).
+struct FontSpec {
+    std::wstring face;
+    int size = 12;
+    bool bold = false;
+    bool underline = false;
+    bool italic = false;
 };
 
 class ShadowWindow;
@@ -101,7 +114,10 @@ public:
         }
         return control;
     }
+    // The window's look in device pixels, at the window's scale.
     const WindowSpec& Look() const { return look_; }
+    // The window's display scale: DPI / 96, from the window's monitor (the owner's for an owned window).
+    const Scale& GetScale() const { return scale_; }
 
     // Notifications: SendNotify delivers now; PostNotify (any thread) queues for delivery on the UI thread.
     void SendNotify(Control* sender, const std::wstring& type, WPARAM wp = 0, LPARAM lp = 0);
@@ -127,7 +143,11 @@ public:
     void ValueChanged(Control* control);
     // A tab page was selected: the client's children changed and the focus goes to the new view's main button.
     void ViewChanged();
+    // Font `id` of the layout at the window's scale (the default font for an unknown id).
     HFONT GetFont(int id) const;
+    // Font `id`, made smaller one pixel at a time until `text` fits `room` when drawn with `format` on `dc`; the font
+    // itself when it fits. The layout keeps its rectangles: a text that a scaled font makes too big gives way.
+    HFONT FittingFont(HDC dc, int id, const std::wstring& text, const RECT& room, UINT format);
 
     // Used by controls.
     void Invalidate();
@@ -152,6 +172,13 @@ protected:
 private:
     friend class LayoutBuilder;
     bool LoadLayout();
+    // Takes the scale of `dpi`: the look, the fonts and the edit boxes' fonts follow, the layout is done again.
+    void ApplyDpi(int dpi);
+    void MakeFonts();
+    // Font `id` (or the default font) at `pixelHeight`, made once; 0: the size the layout gives, unscaled.
+    HFONT FontOfHeight(int id, int pixelHeight);
+    // WM_DPICHANGED: the new scale, and the rectangle the system suggests.
+    void OnDpiChanged(int dpi, const RECT* suggested);
     void Layout();
     Control* HitTest(POINT pt) const;
     LRESULT OnNcHitTest(POINT screen);
@@ -183,10 +210,14 @@ private:
 
     HWND hwnd_ = nullptr;
     HWND owner_ = nullptr;
-    WindowSpec look_;
+    WindowSpec spec_; // as the layout gives it, in 96-DPI pixels
+    WindowSpec look_; // spec_ at scale_
+    Scale scale_;
+    std::map<int, FontSpec> fontSpecs_;
     std::unique_ptr<Control> root_;
-    std::vector<std::wstring> unbound_; // controls InitWindow needed and the skin lacks
-    std::map<int, Utils::UniqueGdiObject> fonts_;
+    std::vector<std::wstring> unbound_;                            // controls InitWindow needed and the skin lacks
+    std::map<int, Utils::UniqueGdiObject> fonts_;                  // at scale_
+    std::map<std::pair<int, int>, Utils::UniqueGdiObject> fitted_; // (font id, pixel height): other sizes
     int defaultFont_ = -1;
     ImageCache images_;
     Control* hot_ = nullptr;

@@ -341,6 +341,9 @@ std::optional<LRESULT> Window::OnFrameMessage(UINT msg, WPARAM wp, LPARAM lp) {
         LRESULT r = OnSysCommand(wp, lp, done);
         return done ? std::optional<LRESULT>(r) : std::nullopt;
     }
+    case WM_DPICHANGED:
+        OnDpiChanged(HIWORD(wp), reinterpret_cast<const RECT*>(lp));
+        return 0;
     case WM_CLOSE:
         Close(modalResult_);
         return 0;

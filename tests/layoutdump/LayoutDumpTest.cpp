@@ -111,6 +111,6 @@ TEST(LayoutDump, AgreementDialogButtonsSideBySide) {
     EXPECT_EQ(cancel.right - cancel.left, 140);
     EXPECT_EQ(ok.top, cancel.top);
     EXPECT_EQ(ok.left - cancel.right, 10) << "the skin puts a 10-pixel gap between the two buttons";
-    EXPECT_EQ(LayoutDump::FormatLine({L"okBtn", ok}),
-              "okBtn " + std::to_string(ok.left) + " " + std::to_string(ok.top) + " 140 40");
+    EXPECT_EQ(LayoutDump::FormatLine({L"okBtn", ok, 30, 140}),
+              "okBtn " + std::to_string(ok.left) + " " + std::to_string(ok.top) + " 140 40 30 140");
 }

@@ -253,15 +253,19 @@ TEST(AppStrings, ProductNameInBothStringIds) {
     }
 }
 
-TEST(AppManifest, AsksForAdministratorCommonControlsSixAndDeclaresSevenToTen) {
+TEST(AppManifest, AsksForAdministratorCommonControlsSixSevenToTenAndDpiAwareness) {
     std::string manifest = ResourceBytes(MAKEINTRESOURCEW(24), MAKEINTRESOURCEW(1));
     ASSERT_FALSE(manifest.empty());
     const char* required[] = {
-        "level=\"requireAdministrator\"",         "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
+        "level=\"requireAdministrator\"",
+        "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
         "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", // 7
         "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", // 8
         "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", // 8.1
         "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}", // 10
+        // Per monitor where Windows has it (10 1703 on), the system DPI before.
+        "<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true</dpiAware>",
+        "<dpiAwareness xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">PerMonitorV2</dpiAwareness>",
     };
     // Attribute order and line breaks are free in XML; compare with runs of white space collapsed.
     std::string flat;

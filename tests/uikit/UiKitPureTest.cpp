@@ -8,6 +8,7 @@
 #include "uikit/Control.h"
 #include "uikit/Parse.h"
 #include "uikit/Render.h"
+#include "uikit/Scale.h"
 #include "uikit/Shadow.h"
 
 using namespace UiKit;
@@ -213,6 +214,41 @@ TEST(SliceNine, SplitsIntoCornersEdgesAndCentre) {
     EXPECT_EQ(p[0].dst.right, p[1].dst.left);
     EXPECT_EQ(p[1].dst.right, 3);
     EXPECT_EQ(SliceNine({0, 0, 3, 10}, {0, 0, 0, 10}, {5, 0, 5, 0}, false, p), 0);
+
+    // An image drawn for 200 % on a window at 125 %: corners of 10 image pixels, 6 window pixels.
+    ASSERT_EQ(SliceNine({0, 0, 800, 20}, {0, 0, 250, 13}, {10, 0, 10, 0}, {6, 0, 6, 0}, false, p), 3);
+    EXPECT_TRUE(Same(p[0].src, RECT{0, 0, 10, 20}));
+    EXPECT_TRUE(Same(p[0].dst, RECT{0, 0, 6, 13}));
+    EXPECT_TRUE(Same(p[1].src, RECT{10, 0, 790, 20}));
+    EXPECT_TRUE(Same(p[1].dst, RECT{6, 0, 244, 13}));
+}
+
+TEST(Scale, RoundsEachEdgeToTheNearestPixelAndPicksTheImageLevelAtOrAbove) {
+    struct Case {
+        int dpi;
+        RECT units;
+        RECT px;
+        int backFromPx; // Units(Px(units.right))
+        int upOf15px;   // UnitsUp(15)
+        int level;
+    } cases[] = {
+        {96, {0, 0, 600, 400}, {0, 0, 600, 400}, 600, 15, 96},
+        {120, {0, 0, 600, 400}, {0, 0, 750, 500}, 600, 12, 120},
+        {120, {-3, 1, 3, 15}, {-4, 1, 4, 19}, 3, 12, 120}, // halves away from zero, neighbours share edges
+        {144, {7, 9, 147, 49}, {11, 14, 221, 74}, 147, 10, 144},
+        {168, {1, 2, 3, 4}, {2, 4, 5, 7}, 3, 9, 192}, // 175 %: the 200 % images
+        {192, {5, 5, 35, 20}, {10, 10, 70, 40}, 35, 8, 192},
+        {288, {1, 1, 2, 2}, {3, 3, 6, 6}, 2, 5, 192},
+        {0, {1, 1, 2, 2}, {1, 1, 2, 2}, 2, 15, 96}, // no DPI known: 96
+    };
+    for (const Case& c : cases) {
+        Scale scale(c.dpi);
+        EXPECT_TRUE(Same(scale.Px(c.units), c.px)) << c.dpi;
+        EXPECT_EQ(scale.Units(scale.Px(static_cast<int>(c.units.right))), c.backFromPx) << c.dpi;
+        EXPECT_EQ(scale.UnitsUp(15), c.upOf15px) << c.dpi;
+        EXPECT_GE(scale.Px(scale.UnitsUp(15)), 15) << c.dpi;
+        EXPECT_EQ(scale.ImageLevel(), c.level) << c.dpi;
+    }
 }
 
 TEST(ProgressFill, CutsTheBarAtTheDoneShare) {

@@ -292,6 +292,58 @@ TEST_F(WindowTest, FocusCueAfterTheKeyboardWasUsed) {
     ::SelectObject(dc.get(), old);
 }
 
+// Moved to a monitor of another scale: the window takes the suggested rectangle and lays everything out again at
+// the new scale, fonts and the edit box included; back at 96 DPI it is as it was.
+TEST_F(WindowTest, DpiChangeLaysOutAgainAtTheNewScale) {
+    const wchar_t* names[] = {L"closebtn", L"a", L"b", L"opt", L"edit", L"prg", L"p0"};
+    auto rects = [&] {
+        window_->UpdateLayout();
+        std::vector<RECT> out;
+        for (const wchar_t* name : names) {
+            out.push_back(C(name)->GetPos());
+        }
+        return out;
+    };
+    auto fontHeight = [&] {
+        LOGFONTW lf{};
+        ::GetObjectW(window_->GetFont(0), sizeof(lf), &lf);
+        return -lf.lfHeight;
+    };
+    const std::vector<RECT> at96 = rects();
+    HWND editBox = static_cast<Edit*>(C(L"edit"))->EditHandle();
+    for (int dpi : {192, 120, 144, 96}) {
+        SCOPED_TRACE(dpi);
+        RECT suggested{40, 30, 40 + 300 * dpi / 96, 30 + 240 * dpi / 96};
+        ::SendMessageW(window_->GetHWND(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+        RECT wr{};
+        ::GetWindowRect(window_->GetHWND(), &wr);
+        EXPECT_TRUE(SameRect(wr, suggested));
+        const std::vector<RECT> now = rects();
+        for (size_t i = 0; i < now.size(); ++i) {
+            const LONG* from = &at96[i].left;
+            const LONG* to = &now[i].left;
+            for (int edge = 0; edge < 4; ++edge) {
+                EXPECT_NEAR(to[edge], from[edge] * dpi / 96.0, 1.0) << TestSupport::Utf8(names[i]) << " edge " << edge;
+            }
+        }
+        EXPECT_EQ(fontHeight(), (14 * dpi + 48) / 96);
+        EXPECT_EQ(window_->Look().shadowSize, (5 * dpi + 48) / 96);
+        LOGFONTW editFont{};
+        ::GetObjectW(reinterpret_cast<HGDIOBJ>(::SendMessageW(editBox, WM_GETFONT, 0, 0)), sizeof(editFont), &editFont);
+        EXPECT_EQ(-editFont.lfHeight, fontHeight()) << "the edit box takes the scaled font";
+        RECT box{};
+        ::GetWindowRect(editBox, &box);
+        ::MapWindowPoints(nullptr, window_->GetHWND(), reinterpret_cast<POINT*>(&box), 2);
+        const RECT& edit = C(L"edit")->GetPos();
+        EXPECT_TRUE(box.left >= edit.left && box.right <= edit.right && box.top >= edit.top &&
+                    box.bottom <= edit.bottom);
+    }
+    const std::vector<RECT> back = rects();
+    for (size_t i = 0; i < back.size(); ++i) {
+        EXPECT_TRUE(SameRect(back[i], at96[i])) << TestSupport::Utf8(names[i]);
+    }
+}
+
 namespace {
 
 std::vector<std::pair<DWORD, LONG>> g_heard; // (event, child id) on the client object of g_heardFrom

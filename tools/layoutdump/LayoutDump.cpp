@@ -1,6 +1,7 @@
 #include "tools/layoutdump/LayoutDump.h"
 
 #include <functional>
+#include <tuple>
 
 #include "utils/TextConv.h"
 
@@ -36,18 +37,25 @@ bool SelectPage(UiKit::Window& window, int page) {
 std::vector<NamedRect> ShownNamedControls(UiKit::Window& window) {
     window.UpdateLayout();
     std::vector<NamedRect> out;
+    HDC dc = ::GetDC(window.GetHWND());
     Walk(window.GetRoot(), [&](UiKit::Control* c) {
         if (!c->GetName().empty() && c->IsShown()) {
-            out.push_back({c->GetName(), c->GetPos()});
+            NamedRect named{c->GetName(), c->GetPos()};
+            if (auto* label = dynamic_cast<UiKit::Label*>(c); label != nullptr && dc != nullptr) {
+                std::tie(named.textWidth, named.textRoom) = label->TextWidthAndRoom(dc);
+            }
+            out.push_back(named);
         }
     });
+    ::ReleaseDC(window.GetHWND(), dc);
     return out;
 }
 
 std::string FormatLine(const NamedRect& control) {
     const RECT& r = control.rect;
     return Utils::WideToMultiByte(control.name, CP_UTF8) + " " + std::to_string(r.left) + " " + std::to_string(r.top) +
-           " " + std::to_string(r.right - r.left) + " " + std::to_string(r.bottom - r.top);
+           " " + std::to_string(r.right - r.left) + " " + std::to_string(r.bottom - r.top) + " " +
+           std::to_string(control.textWidth) + " " + std::to_string(control.textRoom);
 }
 
 } // namespace LayoutDump

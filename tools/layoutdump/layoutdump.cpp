@@ -1,8 +1,9 @@
 // layoutdump.exe LAYOUT_ID [PAGE]
 // Lays out the skin layout resource LAYOUT_ID (147-152) in a hidden window, with tab page PAGE selected when given,
-// and prints "name x y w h" (window coordinates, UTF-8) for every named control that is shown. Needs a display:
-// text widths come from the fonts the window system really has. Exit 1 when the layout cannot be built, 2 for a
-// usage error, 3 when no tab layout has page PAGE.
+// and prints "name x y w h text room" (window coordinates in device pixels at the display's scale, UTF-8) for every
+// named control that is shown, "text" being the width its text takes and "room" the width it has, and last
+// "@window 0 0 w h 0 0". Needs a display: text widths come from the fonts the window system really has. Exit 1 when the
+// layout cannot be built, 2 for a usage error, 3 when no tab layout has page PAGE.
 #include <windows.h>
 
 #include <fcntl.h>
@@ -34,6 +35,8 @@ bool ParseNumber(const wchar_t* text, long& value) {
 
 int wmain(int argc, wchar_t** argv) {
     ::_setmode(::_fileno(stdout), _O_BINARY);
+    // DPI-aware as the installer is through its manifest: the layout at the display's scale, not at 96 DPI.
+    ::SetProcessDPIAware();
     long layout = 0;
     long page = -1;
     if (argc < 2 || argc > 3 || !ParseNumber(argv[1], layout) || (argc == 3 && !ParseNumber(argv[2], page))) {
@@ -53,6 +56,10 @@ int wmain(int argc, wchar_t** argv) {
         std::string line = LayoutDump::FormatLine(control) + "\n";
         std::fwrite(line.data(), 1, line.size(), stdout);
     }
+    RECT wr{};
+    ::GetWindowRect(window.GetHWND(), &wr);
+    std::string line = LayoutDump::FormatLine({L"@window", RECT{0, 0, wr.right - wr.left, wr.bottom - wr.top}}) + "\n";
+    std::fwrite(line.data(), 1, line.size(), stdout);
     std::fflush(stdout);
     return 0;
 }
