@@ -643,7 +643,7 @@ def bmp_entry(size, rgba, bpp):
 
 
 ICON_ENTRIES = [(s, 4) for s in (16, 24, 32, 48)] + [(s, 8) for s in (16, 24, 32, 48)] + \
-    [(s, 32) for s in (16, 24, 32, 48, 64, 72, 80, 96, 128, 256)]
+    [(s, 32) for s in (16, 20, 24, 32, 40, 48, 64, 72, 80, 96, 128, 256)]
 
 
 def icon_file():
