@@ -1,6 +1,7 @@
 # Prints the size of FILE and, when OBJDUMP names the toolchain's objdump, the size of each of its sections
-# (cmake -DFILE=... [-DOBJDUMP=...] [-DGOAL_KIB=...] -P PrintSize.cmake). GOAL_KIB adds how far the file is from
-# that size: a figure to read, never a failure.
+# (cmake -DFILE=... [-DOBJDUMP=...] [-DGOAL_KIB=...] [-DIMAGES_DIR=...] [-DICON=...] -P PrintSize.cmake). GOAL_KIB
+# adds how far the file is from that size: a figure to read, never a failure. IMAGES_DIR (the skin images: <id>.png
+# for 96 DPI, <level>/<id>.png for the other levels) and ICON add what the images and the icon weigh.
 file(SIZE "${FILE}" bytes)
 math(EXPR kib "${bytes} / 1024")
 get_filename_component(name "${FILE}" NAME)
@@ -30,4 +31,28 @@ if(OBJDUMP)
         endforeach()
         message("${name} sections (bytes):${table}")
     endif()
+endif()
+if(IMAGES_DIR OR ICON)
+    set(total 0)
+    set(levels "")
+    foreach(level 96 120 144 192)
+        if(level EQUAL 96)
+            file(GLOB pngs "${IMAGES_DIR}/*.png")
+        else()
+            file(GLOB pngs "${IMAGES_DIR}/${level}/*.png")
+        endif()
+        set(level_bytes 0)
+        foreach(png IN LISTS pngs)
+            file(SIZE "${png}" png_bytes)
+            math(EXPR level_bytes "${level_bytes} + ${png_bytes}")
+        endforeach()
+        math(EXPR total "${total} + ${level_bytes}")
+        list(APPEND levels "${level}: ${level_bytes}")
+    endforeach()
+    list(JOIN levels ", " levels)
+    set(icon_bytes 0)
+    if(ICON)
+        file(SIZE "${ICON}" icon_bytes)
+    endif()
+    message("skin images: ${total} bytes (${levels}), icon: ${icon_bytes} bytes")
 endif()

@@ -2,17 +2,22 @@
 """Draws the installer's skin images (PNG resources 153-178, 183-191) and the application icon (app.ico).
 
 Usage: ui/skins/draw_images.py [OUTPUT_FOLDER]   (default: the folder of this script)
+       ui/skins/draw_images.py --measure
        ui/skins/draw_images.py --sheet SHEET.png [OUTPUT_FOLDER]
-Writes OUTPUT_FOLDER/images/<id>.png and OUTPUT_FOLDER/app.ico; with --sheet it only builds a contact sheet of
-the images found there (each enlarged three times on the window's blue, the background at its own size).
+Draws every image for 96 DPI and for the levels 120, 144 and 192 (scales 1.25, 1.5, 2), measures how close the
+runtime would come by scaling other levels instead, and by the rule at PSNR_GOAL chooses the level images that
+ship. Writes OUTPUT_FOLDER/images/<id>.png (96 DPI), OUTPUT_FOLDER/images/<level>/<id>.png (the shipped level
+images), OUTPUT_FOLDER/images.rc and OUTPUT_FOLDER/app.ico, and prints the measurements; --measure only prints
+them. With --sheet it only builds a contact sheet of the 96-DPI images found there (each enlarged three times on
+the window's blue, the background at its own size).
 
 Python 3 standard library only, except that text inside images (the two link images and the question mark) is
 rasterised by ImageMagick's `convert` with the WenQuanYi Micro Hei font (fonts-wqy-microhei), and that the PNG
 images are recompressed by `zopflipng` (package zopfli) when it is installed, as the committed ones were.
 
-Shapes are described by signed distance functions in pixel units (negative inside); the coverage of a pixel is
-clamp(0.5 - distance), which gives one-pixel anti-aliasing without supersampling. Colours are straight RGBA in
-0..1 and are composited "over" in premultiplied form.
+Shapes are described by signed distance functions in logical (96-DPI) pixel units (negative inside); the coverage
+of a device pixel is clamp(0.5 - distance * scale), which gives one-pixel anti-aliasing without supersampling at
+any scale. Colours are straight RGBA in 0..1 and are composited "over" in premultiplied form.
 """
 
 import math
@@ -47,10 +52,20 @@ def mix(a, b, t):
 
 
 class Canvas:
-    def __init__(self, width, height):
-        self.w = width
-        self.h = height
-        self.px = [[0.0, 0.0, 0.0, 0.0] for _ in range(width * height)]  # premultiplied
+    """An image described in logical pixels (the 96-DPI layout) and rendered at `scale` device pixels per logical
+    one into round(width * scale) x round(height * scale) pixels (halves up), the drawing stretched to fill them
+    as the window stretches an image into its rounded rectangle. Shapes, boxes and paints take logical coordinates;
+    distances are multiplied by the scale, so that edges stay one device pixel soft. At scale 1 the pixels are the
+    ones the images have always had."""
+    scale = 1.0  # for canvases made without one: the scale the images are being drawn at
+
+    def __init__(self, width, height, scale=None):
+        self.s = Canvas.scale if scale is None else scale
+        self.w = int(width * self.s + 0.5)
+        self.h = int(height * self.s + 0.5)
+        self.sx = self.w / width  # device pixels per logical one along each axis, close to the scale
+        self.sy = self.h / height
+        self.px = [[0.0, 0.0, 0.0, 0.0] for _ in range(self.w * self.h)]  # premultiplied
 
     def blend(self, x, y, color, coverage):
         r, g, b, a = color
@@ -65,23 +80,25 @@ class Canvas:
         p[3] = a + p[3] * k
 
     def fill(self, sdf, paint, box=None):
-        """Paints `paint(x, y)` (a colour or a function of the pixel centre) where `sdf` says the shape is."""
-        x0, y0, x1, y1 = box if box else (0, 0, self.w, self.h)
+        """Paints `paint(x, y)` (a colour or a function of the pixel centre) where `sdf` says the shape is; `box`
+        (logical x0, y0, x1, y1) bounds the pixels looked at."""
+        s, sx, sy = self.s, self.sx, self.sy
+        x0, y0, x1, y1 = (box[0] * sx, box[1] * sy, box[2] * sx, box[3] * sy) if box else (0, 0, self.w, self.h)
         x0 = max(0, int(math.floor(x0)))
         y0 = max(0, int(math.floor(y0)))
         x1 = min(self.w, int(math.ceil(x1)))
         y1 = min(self.h, int(math.ceil(y1)))
         const = None if callable(paint) else paint
         for y in range(y0, y1):
-            cy = y + 0.5
+            cy = (y + 0.5) / sy
             for x in range(x0, x1):
-                cx = x + 0.5
-                cov = clamp01(0.5 - sdf(cx, cy))
+                cx = (x + 0.5) / sx
+                cov = clamp01(0.5 - sdf(cx, cy) * s)
                 if cov > 0.0:
                     self.blend(x, y, const if const else paint(cx, cy), cov)
 
     def mask(self, alpha, mw, mh, ox, oy, color):
-        """Paints `color` through an 8-bit coverage mask placed at (ox, oy)."""
+        """Paints `color` through an 8-bit coverage mask placed at device pixel (ox, oy)."""
         for my in range(mh):
             y = oy + my
             if y < 0 or y >= self.h:
@@ -276,8 +293,8 @@ def vgradient(top, bottom, y0, y1):
 
 def text_mask(text, font, size, kerning=0):
     """Returns (alpha bytes, width, height) of `text` trimmed to its ink, rendered by ImageMagick."""
-    cmd = ["convert", "-background", "black", "-fill", "white", "-font", font, "-pointsize", str(size),
-           "-kerning", str(kerning), "label:" + text, "-trim", "+repage", "-depth", "8", "pgm:-"]
+    cmd = ["convert", "-background", "black", "-fill", "white", "-font", font, "-pointsize", "%g" % size,
+           "-kerning", "%g" % kerning, "label:" + text, "-trim", "+repage", "-depth", "8", "pgm:-"]
     data = subprocess.run(cmd, check=True, stdout=subprocess.PIPE).stdout
     # P5 header: magic, width, height, maxval, each followed by white space.
     fields = []
@@ -295,11 +312,13 @@ def text_mask(text, font, size, kerning=0):
     return data[pos:pos + width * height], width, height
 
 
-def draw_text(canvas, text, font, size, color, x, center_y=None, top=None, kerning=0):
-    alpha, mw, mh = text_mask(text, font, size, kerning)
-    oy = top if top is not None else int(round(center_y - mh / 2))
-    canvas.mask(alpha, mw, mh, int(round(x)), oy, color)
-    return mw
+def draw_text(canvas, text, font, size, color, x, center_y):
+    """Text of `size` points (logical pixels) from logical x, its ink centred on center_y; returns the logical
+    width of the ink."""
+    alpha, mw, mh = text_mask(text, font, size * canvas.s)
+    oy = int(round(center_y * canvas.sy - mh / 2))
+    canvas.mask(alpha, mw, mh, int(round(x * canvas.sx)), oy, color)
+    return mw / canvas.sx
 
 
 # ---------------------------------------------------------------- the images
@@ -407,11 +426,11 @@ def min_button(state):
 
 def question_icon():
     """161: blue disc with a white question mark."""
-    alpha, mw, mh = text_mask("?", FONT_LATIN_BOLD, 28)
     c = Canvas(40, 40)
+    alpha, mw, mh = text_mask("?", FONT_LATIN_BOLD, 28 * c.s)
     c.fill(circle(20, 20, 19.5), vgradient(hexcolor("6F96FA"), hexcolor("4A63E4"), 0, 40))
     c.fill(circle(20, 20, 19.5), lambda x, y: (1, 1, 1, 0.10 * clamp01((22 - y) / 22)))
-    c.mask(alpha, mw, mh, (40 - mw) // 2, (40 - mh) // 2, (1, 1, 1, 1))
+    c.mask(alpha, mw, mh, (c.w - mw) // 2, (c.h - mh) // 2, (1, 1, 1, 1))
     return c
 
 
@@ -533,7 +552,7 @@ def logo_shape(size, light):
     """The product mark: a rounded square holding a bold waveform of five bars.
     light=True: white tile with accent bars (the logo on the blue window); False: blue tile, white bars (icon)."""
     s = size / 48.0
-    c = Canvas(size, size)
+    c = Canvas(size, size, scale=1)
     inset = 1.0 * s if size >= 32 else 0.5
     tile = rrect(inset, inset, size - inset, size - inset, 11 * s)
     if light:
@@ -624,7 +643,7 @@ def bmp_entry(size, rgba, bpp):
 
 
 ICON_ENTRIES = [(s, 4) for s in (16, 24, 32, 48)] + [(s, 8) for s in (16, 24, 32, 48)] + \
-    [(s, 32) for s in (16, 24, 32, 48, 64, 72, 80, 96, 128, 256)]
+    [(s, 32) for s in (16, 20, 24, 32, 40, 48, 64, 72, 80, 96, 128, 256)]
 
 
 def icon_file():
@@ -686,7 +705,7 @@ IMAGES = {
     183: lambda: progress("track"),
     184: lambda: progress("fill"),
     185: lambda: progress("done"),
-    186: lambda: logo_shape(48, light=True),
+    186: lambda: logo_shape(int(48 * Canvas.scale + 0.5), light=True),
     187: hint_bubble,
     188: lambda: agreement_checkbox("normal"),
     189: lambda: agreement_checkbox("selected"),
@@ -708,10 +727,163 @@ def contact_sheet(out_dir, sheet):
                             "-filter", "point"] + scale + [tile], check=True)
             tiles.append(tile)
         icon = os.path.join(tmp, "icon.png")
-        subprocess.run(["convert", os.path.join(out_dir, "app.ico") + "[17]", "-resize", "128x128", icon], check=True)
+        largest = "[%d]" % (len(ICON_ENTRIES) - 1)
+        subprocess.run(["convert", os.path.join(out_dir, "app.ico") + largest, "-resize", "128x128", icon], check=True)
         tiles.append(icon)
         subprocess.run(["montage", "-label", "%t", *tiles, "-tile", "5x", "-geometry", "+8+8",
                         "-background", "#2A2D33", "-fill", "white", sheet], check=True)
+
+
+LEVELS = {120: 1.25, 144: 1.5, 192: 2.0}  # the DPI levels above 96 the window takes images from, and their scales
+
+GROUPS = {  # images that look alike and ship (or not) together at a level
+    "background": (169,),
+    "pill buttons": (153, 159, 160, 162, 163, 164),
+    "caption buttons": (154, 155, 156, 157, 158),
+    "question mark": (161,),
+    "text links": (165, 166, 167, 168, 174, 175, 176, 177),
+    "checkboxes": (170, 171, 172, 173, 188, 189, 190, 191),
+    "edit frame": (178,),
+    "progress bars": (183, 184, 185),
+    "logo": (186,),
+    "hint bubble": (187,),
+}
+
+# Which levels ship: a group gets its own images at a level when the way the runtime would otherwise get them
+# there (GDI+ HighQualityBicubic, modelled by ImageMagick's Catmull-Rom filter: up from 96 DPI, or down from 192
+# when that level ships) leaves its worst image below PSNR_GOAL dB against the drawn one; the worst groups first,
+# 192 before 120 and 144, as long as all level images together stay within BUDGET bytes.
+PSNR_GOAL = 32.0
+BUDGET = 40 * 1024
+FILTER = "Catrom"
+MATTE = "#4F72EC"  # the window's blue, under the images when they are compared
+
+
+def draw(rid, scale):
+    Canvas.scale = scale
+    try:
+        c = IMAGES[rid]()
+    finally:
+        Canvas.scale = 1.0
+    return png_bytes(c.w, c.h, c.rgba_bytes())
+
+
+def psnr(drawn, source, tmp):
+    """PSNR (dB) of `source` resized with FILTER to the size of `drawn`, both laid on MATTE (inf: identical)."""
+    paths = [os.path.join(tmp, name) for name in ("drawn.png", "source.png", "a.png", "b.png")]
+    for path, data in zip(paths, (drawn, source)):
+        with open(path, "wb") as f:
+            f.write(data)
+    width, height = struct.unpack(">II", drawn[16:24])
+    flat = ["-background", MATTE, "-flatten", "-alpha", "off"]
+    subprocess.run(["convert", paths[0]] + flat + [paths[2]], check=True)
+    subprocess.run(["convert", paths[1], "-filter", FILTER, "-resize", "%dx%d!" % (width, height)] + flat +
+                   [paths[3]], check=True)
+    result = subprocess.run(["compare", "-metric", "PSNR", paths[2], paths[3], "null:"], stderr=subprocess.PIPE,
+                            stdout=subprocess.DEVNULL, text=True)
+    value = result.stderr.split()[0]
+    return math.inf if value == "inf" else float(value)
+
+
+def measure_one(task):
+    rid, pngs = task
+    with tempfile.TemporaryDirectory() as tmp:
+        up = {level: psnr(pngs[level], pngs[96], tmp) for level in LEVELS}
+        down = {level: psnr(pngs[level], pngs[192], tmp) for level in LEVELS if level != 192}
+    return rid, up, down
+
+
+def plan():
+    """Draws every image at every level, measures what runtime scaling would give instead and applies the rule.
+    Returns ({(rid, level): png}, {rid: {level: PSNR up from 96}}, {rid: {level: PSNR down from 192}},
+    {level: set of shipped groups})."""
+    import multiprocessing
+    jobs = [(rid, level) for rid in IMAGES for level in [96, *LEVELS]]
+    jobs.sort(key=lambda job: job[0] != 169)  # the slow ones first
+    with multiprocessing.Pool() as pool:
+        pngs = dict(zip(jobs, pool.starmap(draw, [(rid, LEVELS.get(level, 1.0)) for rid, level in jobs], 1)))
+        measured = pool.map(measure_one, [(rid, {level: pngs[rid, level] for level in [96, *LEVELS]})
+                                          for rid in IMAGES], 1)
+    up = {rid: u for rid, u, _ in measured}
+    down = {rid: d for rid, _, d in measured}
+    shipped = {level: set() for level in LEVELS}
+    spent = 0
+    for levels in ((192,), (120, 144)):
+        candidates = []
+        for level in levels:
+            for group, rids in GROUPS.items():
+                source = down if level != 192 and group in shipped[192] else up
+                worst = min(source[rid][level] for rid in rids)
+                if worst < PSNR_GOAL:
+                    candidates.append((worst, level, group))
+        for worst, level, group in sorted(candidates):
+            cost = sum(len(pngs[rid, level]) for rid in GROUPS[group])
+            if spent + cost <= BUDGET:
+                shipped[level].add(group)
+                spent += cost
+    return pngs, up, down, shipped
+
+
+def print_measure(pngs, up, down, shipped):
+    def db(v):
+        return "  inf" if v == math.inf else "%5.1f" % v
+    print("PSNR (dB) against the drawn image of the 96-DPI image scaled up, and of the 192-DPI image scaled down")
+    print("(ImageMagick -filter %s -resize WxH!, on %s); PNG bytes of the drawn images per level." % (FILTER, MATTE))
+    print("%-16s %4s | %-15s | %-11s | %s" % ("group", "id", "up 120 144 192", "down 120 144",
+                                             "bytes 96 120 144 192"))
+    totals = {level: 0 for level in [96, *LEVELS]}
+    for group, rids in GROUPS.items():
+        for rid in rids:
+            for level in totals:
+                totals[level] += len(pngs[rid, level])
+            print("%-16s %4d | %s %s %s | %s %s | %6d %6d %6d %6d" % (
+                group, rid, *(db(up[rid][level]) for level in LEVELS), db(down[rid][120]), db(down[rid][144]),
+                *(len(pngs[rid, level]) for level in [96, *LEVELS])))
+    print("%-16s %4s | %15s | %11s | %6d %6d %6d %6d" % ("total", "", "", "", *totals.values()))
+    print("Rule: a group ships a level when its worst runtime-scaled image is below %.1f dB, worst first, 192 first,"
+          % PSNR_GOAL)
+    print("within %d bytes for all levels together." % BUDGET)
+    spent = 0
+    for level in LEVELS:
+        cost = sum(len(pngs[rid, level]) for group in shipped[level] for rid in GROUPS[group])
+        spent += cost
+        print("ship %d: %d bytes: %s" % (level, cost, ", ".join(g for g in GROUPS if g in shipped[level]) or "none"))
+    print("level images: %d bytes in all" % spent)
+
+
+RC_HEAD = """// PNG images of the skins (drawn by draw_images.py), referenced by the layouts as res='N' restype='png'.
+// Types PNG120, PNG144 and PNG192 hold the same images drawn for those DPI levels, where they ship.
+#pragma code_page(65001)
+LANGUAGE 0x04, 0x02
+"""
+
+
+def write_images(out_dir, pngs, shipped):
+    image_dir = os.path.join(out_dir, "images")
+    os.makedirs(image_dir, exist_ok=True)
+    rc = [RC_HEAD]
+    for rid in IMAGES:
+        with open(os.path.join(image_dir, "%d.png" % rid), "wb") as f:
+            f.write(pngs[rid, 96])
+        rc.append('%d PNG "images/%d.png"\n' % (rid, rid))
+    for level in LEVELS:
+        level_dir = os.path.join(image_dir, str(level))
+        if os.path.isdir(level_dir):
+            for name in os.listdir(level_dir):
+                if name.endswith(".png"):
+                    os.remove(os.path.join(level_dir, name))
+        rids = sorted(rid for group in shipped[level] for rid in GROUPS[group])
+        if not rids:
+            if os.path.isdir(level_dir):
+                os.rmdir(level_dir)
+            continue
+        os.makedirs(level_dir, exist_ok=True)
+        for rid in rids:
+            with open(os.path.join(level_dir, "%d.png" % rid), "wb") as f:
+                f.write(pngs[rid, level])
+            rc.append('%d PNG%d "images/%d/%d.png"\n' % (rid, level, level, rid))
+    with open(os.path.join(out_dir, "images.rc"), "w", encoding="utf-8") as f:
+        f.write("".join(rc))
 
 
 def main():
@@ -720,13 +892,13 @@ def main():
         out_dir = args[2] if len(args) > 2 else os.path.dirname(os.path.abspath(__file__))
         contact_sheet(out_dir, args[1])
         return
+    pngs, up, down, shipped = plan()
+    if args[:1] == ["--measure"]:
+        print_measure(pngs, up, down, shipped)
+        return
     out_dir = args[0] if args else os.path.dirname(os.path.abspath(__file__))
-    image_dir = os.path.join(out_dir, "images")
-    os.makedirs(image_dir, exist_ok=True)
-    for rid, draw in IMAGES.items():
-        c = draw()
-        with open(os.path.join(image_dir, "%d.png" % rid), "wb") as f:
-            f.write(png_bytes(c.w, c.h, c.rgba_bytes()))
+    write_images(out_dir, pngs, shipped)
+    print_measure(pngs, up, down, shipped)
     with open(os.path.join(out_dir, "app.ico"), "wb") as f:
         f.write(icon_file())
 
