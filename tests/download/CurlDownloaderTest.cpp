@@ -763,9 +763,9 @@ TEST(CurlDownloader, IrregularRangeAnswers) {
                     continue;
                 }
                 ++streams;
-                EXPECT_EQ(e.status, e.range.empty() ? "200" : "206") << e.range;
+                EXPECT_TRUE(e.status == "200" || (e.status == "206" && e.range != "-")) << e.status << " " << e.range;
             }
-            EXPECT_EQ(streams, 1u) << "exactly one stream of the whole file";
+            EXPECT_EQ(streams, 1u) << "exactly one stream for the rest of the file";
         }
     }
 }

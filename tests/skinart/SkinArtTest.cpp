@@ -17,6 +17,9 @@
 #include <utility>
 #include <vector>
 
+#include "uikit/Parse.h"
+#include "uikit/Render.h"
+#include "uikit/Scale.h"
 #include "utils/ScopedWin.h"
 
 namespace {
@@ -122,6 +125,26 @@ TEST(SkinImages, EveryPngDecodesAtItsSizeWithAlphaOrFullyOpaque) {
     }
 }
 
+// What a window at each display scale draws: the image drawn for its level, or one scaled from another level, at
+// the 96-DPI size times the level's scale.
+TEST(SkinImages, EveryImageComesAtEveryLevelAtItsScaledSize) {
+    ASSERT_TRUE(UiKit::StartGdiplus());
+    UiKit::ImageCache cache;
+    cache.SetSource(GetModuleHandleW(nullptr), L"");
+    for (int level : UiKit::kImageLevels) {
+        for (const ImageCase& c : kImages) {
+            SCOPED_TRACE(testing::Message() << c.id << " at " << level);
+            auto spec = UiKit::ParseImage(L"res='" + std::to_wstring(c.id) + L"' restype='png'");
+            ASSERT_TRUE(spec.has_value());
+            Gdiplus::Bitmap* bitmap = cache.Get(*spec, level);
+            ASSERT_NE(bitmap, nullptr);
+            EXPECT_EQ(bitmap->GetWidth(), static_cast<UINT>(UiKit::ScaleRounded(static_cast<int>(c.width), level, 96)));
+            EXPECT_EQ(bitmap->GetHeight(),
+                      static_cast<UINT>(UiKit::ScaleRounded(static_cast<int>(c.height), level, 96)));
+        }
+    }
+}
+
 TEST(SkinImages, RoundedShapesLeaveTheirCornersTransparent) {
     // Buttons, frames and progress images are drawn with round corners; a square corner pixel would show as a
     // notch against the background.
@@ -167,13 +190,13 @@ struct GroupIconHeader {
 };
 #pragma pack(pop)
 
-TEST(AppIcon, GroupHoldsEighteenImagesOfTheListedSizesAndDepths) {
+TEST(AppIcon, GroupHoldsTwentyImagesOfTheListedSizesAndDepths) {
     const std::string group = ResourceBytes(MAKEINTRESOURCEW(14) /* RT_GROUP_ICON */, MAKEINTRESOURCEW(145));
     ASSERT_GE(group.size(), sizeof(GroupIconHeader));
     GroupIconHeader header;
     memcpy(&header, group.data(), sizeof header);
     EXPECT_EQ(header.type, 1);
-    ASSERT_EQ(header.count, 18);
+    ASSERT_EQ(header.count, 20);
     ASSERT_EQ(group.size(), sizeof(GroupIconHeader) + header.count * sizeof(GroupIconEntry));
 
     std::multiset<std::pair<int, int>> seen; // (size, bits per pixel) from the directory
@@ -222,14 +245,15 @@ TEST(AppIcon, GroupHoldsEighteenImagesOfTheListedSizesAndDepths) {
         expected.insert({size, 4});
         expected.insert({size, 8});
     }
-    for (int size : {16, 24, 32, 48, 64, 72, 80, 96, 128, 256}) {
+    for (int size : {16, 20, 24, 32, 40, 48, 64, 72, 80, 96, 128, 256}) {
         expected.insert({size, 32});
     }
     EXPECT_EQ(seen, expected);
 }
 
 TEST(AppIcon, LoadsAtTheSizesTheWindowUses) {
-    for (int size : {16, 32, 48, 256}) {
+    // The small and big icons at 100, 125, 150 and 200 %, and the shell's largest.
+    for (int size : {16, 20, 24, 32, 40, 48, 64, 256}) {
         HANDLE icon = LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(145), IMAGE_ICON, size, size, 0);
         EXPECT_NE(icon, nullptr) << size;
         if (icon != nullptr) {
