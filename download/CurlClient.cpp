@@ -912,10 +912,23 @@ bool CurlClient::AcceptAnswer(Request& r) {
     } else if (http && r.facts.status == 206) {
         return AcceptRestOfFile(r, now, length);
     } else if (http && r.asked.begin == 0 && !now.empty() && now != validator_) {
-        // The whole file, sent after the HEAD: its validator is the one the state file must name.
+        // The whole file, sent after the HEAD: its validator is the one the state file must name. When the HEAD
+        // named another, the file changed in between: its length is this answer's too.
+        if (!validator_.empty()) {
+            DEBUG_LOG(L"the server's file changed since the HEAD (%hs, was %hs)", now.c_str(), validator_.c_str());
+            TakeAnnouncedLength(r);
+        }
         validator_ = now;
     }
     return true;
+}
+
+void CurlClient::TakeAnnouncedLength(Request& r) {
+    curl_off_t announced = -1;
+    ::curl_easy_getinfo(r.easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+    if (announced > 0) {
+        contentLength_ = static_cast<double>(announced); // the new file's length, for progress and state
+    }
 }
 
 bool CurlClient::AcceptNewFile(Request& r, const std::string& now) {
@@ -927,11 +940,7 @@ bool CurlClient::AcceptNewFile(Request& r, const std::string& now) {
     DEBUG_LOG(L"the server's file changed (If-Range not confirmed): starting over");
     r.asked.begin = 0;
     StartOver(r.file.get());
-    curl_off_t announced = -1;
-    ::curl_easy_getinfo(r.easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
-    if (announced > 0) {
-        contentLength_ = static_cast<double>(announced); // the new file's length, for progress and state
-    }
+    TakeAnnouncedLength(r);
     validator_ = now;
     return true;
 }

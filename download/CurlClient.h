@@ -203,6 +203,8 @@ private:
     // request (its code, or the attempt's `irregular_`, says why).
     bool AcceptAnswer(Request& r);
     bool AcceptNewFile(Request& r, const std::string& now);
+    // The answer is a whole file other than the HEAD's: its Content-Length is the download's length from now on.
+    void TakeAnnouncedLength(Request& r);
     bool AcceptRestOfFile(Request& r, const std::string& now, int64_t length);
     void RefuseLongAnswer(Request& r);
     void SaveState(const SpanList& spans, bool wait);

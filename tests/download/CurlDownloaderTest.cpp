@@ -701,6 +701,8 @@ TEST(CurlDownloader, IrregularRangeAnswers) {
         {"cut in one range", "repeat=6&etag=1&cut=1000000", false, false, 2},
         {"ranges ignored", "repeat=6&norange=1", false, true, 1},
         {"file changes under way", "repeat=6&change=2", true, true, 1},
+        // Mended: a whole new file after the HEAD's kept the HEAD's length, and the attempt failed.
+        {"file changed since the HEAD", "repeat=6&change=1", true, true, 1},
         // Mended: an overrun filled the part file's next range and failed three attempts with "writing to disk".
         {"ranges answered with extra bytes", "repeat=6&extra=1000", false, true, 1},
     };
