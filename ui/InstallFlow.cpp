@@ -5,6 +5,8 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
+#include <cwchar>
+
 #include "config/InstallerConfig.h"
 #include "download/CurlDownloader.h"
 #include "install/DownloadInstaller.h"
@@ -144,23 +146,13 @@ std::wstring PackageFileNameOf(const std::wstring& url) {
 std::wstring FileUrlOf(const std::wstring& path) {
     std::wstring url = L"file:///";
     for (wchar_t ch : path) {
-        switch (ch) {
-        case L'\\':
+        if (ch == L'\\') {
             url += L'/';
-            break;
-        case L'%':
-            url += L"%25";
-            break;
-        case L'#':
-            url += L"%23";
-            break;
-        case L'?':
-            url += L"%3F";
-            break;
-        case L' ':
-            url += L"%20";
-            break;
-        default:
+        } else if (ch != L'\0' && std::wcschr(L"%#? ", ch) != nullptr) {
+            wchar_t escaped[4];
+            Utils::FormatBounded(escaped, L"%%%02X", static_cast<unsigned>(ch));
+            url += escaped;
+        } else {
             url += ch;
         }
     }

@@ -97,7 +97,7 @@ public:
             return false;
         }
         for (pugi::xml_attribute a : root.attributes()) {
-            ApplyWindowAttribute(window_.spec_, Wide(a.name()), Wide(a.value()));
+            ApplyWindowAttribute(window_.layoutLook_, Wide(a.name()), Wide(a.value()));
         }
         for (pugi::xml_node child : root.children()) {
             if (child.type() != pugi::node_element) {
@@ -117,12 +117,12 @@ private:
     void AddFont(const pugi::xml_node& node) {
         int id = node.attribute("id").as_int(-1);
         std::wstring face = Wide(node.attribute("name").as_string("微软雅黑"));
-        FontSpec spec{face, node.attribute("size").as_int(12), node.attribute("bold").as_bool(false),
-                      node.attribute("underline").as_bool(false), node.attribute("italic").as_bool(false)};
+        LayoutFont font{face, node.attribute("size").as_int(12), node.attribute("bold").as_bool(false),
+                        node.attribute("underline").as_bool(false), node.attribute("italic").as_bool(false)};
         if (id < 0) {
             return;
         }
-        window_.fontSpecs_[id] = spec;
+        window_.layoutFonts_[id] = font;
         if (node.attribute("default").as_bool(false) || window_.defaultFont_ < 0) {
             window_.defaultFont_ = id;
         }

@@ -304,14 +304,9 @@ bool Canvas::DrawImage(const std::wstring& descriptor, const RECT& rc, int clipW
         return false;
     }
     // The descriptor's source and corners are in the 96-DPI image's pixels; the image at hand is drawn for `level`.
-    auto atLevel = [level](const RECT& r) {
-        return RECT{ScaleRounded(static_cast<int>(r.left), level, kBaseDpi),
-                    ScaleRounded(static_cast<int>(r.top), level, kBaseDpi),
-                    ScaleRounded(static_cast<int>(r.right), level, kBaseDpi),
-                    ScaleRounded(static_cast<int>(r.bottom), level, kBaseDpi)};
-    };
+    const Scale atLevel(level);
     const RECT whole{0, 0, static_cast<LONG>(bmp->GetWidth()), static_cast<LONG>(bmp->GetHeight())};
-    RECT src = desc->source ? atLevel(*desc->source) : whole;
+    RECT src = desc->source ? atLevel.Px(*desc->source) : whole;
     src.right = std::min(src.right, whole.right);
     src.bottom = std::min(src.bottom, whole.bottom);
     RECT dst = rc;
@@ -345,7 +340,7 @@ bool Canvas::DrawImage(const std::wstring& descriptor, const RECT& rc, int clipW
     g_->SetInterpolationMode(filtered ? Gdiplus::InterpolationModeHighQualityBicubic
                                       : Gdiplus::InterpolationModeNearestNeighbor);
     SlicePiece pieces[9];
-    int n = SliceNine(src, dst, atLevel(desc->corner), scale_.Px(desc->corner), desc->hole, pieces);
+    int n = SliceNine(src, dst, atLevel.Px(desc->corner), scale_.Px(desc->corner), desc->hole, pieces);
     for (int i = 0; i < n; ++i) {
         const RECT& s = pieces[i].src;
         const RECT& d = pieces[i].dst;

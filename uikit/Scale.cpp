@@ -11,13 +11,21 @@ int ScaleRounded(int value, int num, int den) {
     return static_cast<int>(product >= 0 ? (product + half) / den : -((-product + half) / den));
 }
 
+namespace {
+
+template <class Fn> RECT EachEdge(const RECT& r, Fn fn) {
+    return RECT{fn(static_cast<int>(r.left)), fn(static_cast<int>(r.top)), fn(static_cast<int>(r.right)),
+                fn(static_cast<int>(r.bottom))};
+}
+
+} // namespace
+
 int Scale::Px(int units) const {
     return ScaleRounded(units, dpi_, kBaseDpi);
 }
 
 RECT Scale::Px(const RECT& units) const {
-    return RECT{Px(static_cast<int>(units.left)), Px(static_cast<int>(units.top)), Px(static_cast<int>(units.right)),
-                Px(static_cast<int>(units.bottom))};
+    return EachEdge(units, [this](int v) { return Px(v); });
 }
 
 SIZE Scale::Px(SIZE units) const {
@@ -33,8 +41,7 @@ int Scale::Units(int px) const {
 }
 
 RECT Scale::Units(const RECT& px) const {
-    return RECT{Units(static_cast<int>(px.left)), Units(static_cast<int>(px.top)), Units(static_cast<int>(px.right)),
-                Units(static_cast<int>(px.bottom))};
+    return EachEdge(px, [this](int v) { return Units(v); });
 }
 
 int Scale::UnitsUp(int px) const {

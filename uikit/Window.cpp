@@ -56,23 +56,23 @@ int DpiOf(HWND hwnd) {
     return dpi > 0 ? dpi : kBaseDpi;
 }
 
-HFONT MakeFont(const FontSpec& spec, int pixelHeight) {
-    return ::CreateFontW(-pixelHeight, 0, 0, 0, spec.bold ? FW_BOLD : FW_NORMAL, spec.italic, spec.underline, FALSE,
+HFONT MakeFont(const LayoutFont& font, int pixelHeight) {
+    return ::CreateFontW(-pixelHeight, 0, 0, 0, font.bold ? FW_BOLD : FW_NORMAL, font.italic, font.underline, FALSE,
                          DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY,
-                         DEFAULT_PITCH | FF_DONTCARE, spec.face.c_str());
+                         DEFAULT_PITCH | FF_DONTCARE, font.face.c_str());
 }
 
 } // namespace
 
-WindowSpec ScaledSpec(const WindowSpec& spec, const Scale& scale) {
-    WindowSpec out = spec;
-    out.size = scale.Px(spec.size);
-    out.caption = scale.Px(spec.caption);
-    out.sizeBox = scale.Px(spec.sizeBox);
-    out.roundCorner = scale.Px(spec.roundCorner);
-    out.borderSize = spec.borderSize > 0 ? std::max(1, scale.Px(spec.borderSize)) : 0;
-    out.shadowSize = scale.Px(spec.shadowSize);
-    out.shadowPosition = scale.Px(spec.shadowPosition);
+WindowSpec ScaledLook(const WindowSpec& look, const Scale& scale) {
+    WindowSpec out = look;
+    out.size = scale.Px(look.size);
+    out.caption = scale.Px(look.caption);
+    out.sizeBox = scale.Px(look.sizeBox);
+    out.roundCorner = scale.Px(look.roundCorner);
+    out.borderSize = look.borderSize > 0 ? std::max(1, scale.Px(look.borderSize)) : 0;
+    out.shadowSize = scale.Px(look.shadowSize);
+    out.shadowPosition = scale.Px(look.shadowPosition);
     return out;
 }
 
@@ -156,7 +156,7 @@ bool Window::Create(HWND owner, const std::wstring& title, DWORD style, DWORD ex
     // The window is shown only once it has its size, region, child controls and layout: shown earlier (WS_VISIBLE
     // at creation), Wine paints it before the tree is ready and never again.
     const bool visible = (style & WS_VISIBLE) != 0;
-    look_ = ScaledSpec(spec_, scale_);
+    look_ = ScaledLook(layoutLook_, scale_);
     HWND hwnd = ::CreateWindowExW(exStyle, cls.c_str(), title.c_str(), style & ~WS_VISIBLE, x, y, cx, cy, owner,
                                   nullptr, wc.hInstance, this);
     if (hwnd == nullptr) {
@@ -199,7 +199,7 @@ bool Window::Create(HWND owner, const std::wstring& title, DWORD style, DWORD ex
 
 void Window::ApplyDpi(int dpi) {
     scale_ = Scale(dpi);
-    look_ = ScaledSpec(spec_, scale_);
+    look_ = ScaledLook(layoutLook_, scale_);
     MakeFonts();
     ForEachControl(root_.get(), [&](Control* c) {
         if (auto* edit = dynamic_cast<Edit*>(c)) {
@@ -212,8 +212,8 @@ void Window::ApplyDpi(int dpi) {
 void Window::MakeFonts() {
     fonts_.clear();
     fitted_.clear();
-    for (const auto& [id, spec] : fontSpecs_) {
-        Utils::UniqueGdiObject font(MakeFont(spec, scale_.Px(spec.size)));
+    for (const auto& [id, layoutFont] : layoutFonts_) {
+        Utils::UniqueGdiObject font(MakeFont(layoutFont, scale_.Px(layoutFont.size)));
         if (font) {
             fonts_[id] = std::move(font);
         }
@@ -235,10 +235,10 @@ void Window::OnDpiChanged(int dpi, const RECT* suggested) {
 
 HFONT Window::FittingFont(HDC dc, int id, const std::wstring& text, const RECT& room, UINT format) {
     HFONT font = GetFont(id);
-    auto spec = fontSpecs_.find(fontSpecs_.count(id) != 0 ? id : defaultFont_);
+    const auto* layoutFont = LayoutFontOf(id);
     const int roomWidth = static_cast<int>(room.right - room.left);
     const int roomHeight = static_cast<int>(room.bottom - room.top);
-    if (spec == fontSpecs_.end() || text.empty() || roomWidth <= 0 || roomHeight <= 0) {
+    if (layoutFont == nullptr || text.empty() || roomWidth <= 0 || roomHeight <= 0) {
         return font;
     }
     auto fits = [&](HFONT candidate) {
@@ -253,9 +253,9 @@ HFONT Window::FittingFont(HDC dc, int id, const std::wstring& text, const RECT& 
         return font;
     }
     // Smaller one pixel at a time, down to three quarters of the size; the smallest is used if none fits.
-    const int full = scale_.Px(spec->second.size);
+    const int full = scale_.Px(layoutFont->second.size);
     for (int height = full - 1; height >= std::max(1, full * 3 / 4); --height) {
-        font = FontOfHeight(spec->first, height);
+        font = FontOfHeight(layoutFont->first, height);
         if (fits(font)) {
             break;
         }
@@ -263,18 +263,26 @@ HFONT Window::FittingFont(HDC dc, int id, const std::wstring& text, const RECT& 
     return font;
 }
 
+const std::pair<const int, LayoutFont>* Window::LayoutFontOf(int id) const {
+    auto it = layoutFonts_.find(id);
+    if (it == layoutFonts_.end()) {
+        it = layoutFonts_.find(defaultFont_);
+    }
+    return it == layoutFonts_.end() ? nullptr : &*it;
+}
+
 HFONT Window::FontOfHeight(int id, int pixelHeight) {
-    auto spec = fontSpecs_.find(fontSpecs_.count(id) != 0 ? id : defaultFont_);
-    if (spec == fontSpecs_.end()) {
+    const auto* layoutFont = LayoutFontOf(id);
+    if (layoutFont == nullptr) {
         return GetFont(id);
     }
     if (pixelHeight <= 0) {
-        pixelHeight = spec->second.size;
+        pixelHeight = layoutFont->second.size;
     }
-    auto key = std::make_pair(spec->first, pixelHeight);
+    auto key = std::make_pair(layoutFont->first, pixelHeight);
     auto it = fitted_.find(key);
     if (it == fitted_.end()) {
-        it = fitted_.emplace(key, Utils::UniqueGdiObject(MakeFont(spec->second, pixelHeight))).first;
+        it = fitted_.emplace(key, Utils::UniqueGdiObject(MakeFont(layoutFont->second, pixelHeight))).first;
     }
     return it->second ? static_cast<HFONT>(it->second.get()) : GetFont(id);
 }
@@ -679,7 +687,8 @@ bool Window::RenderTo(HDC dc) {
         canvas.Fill(client, 0xFFFFFFFF);
         root_->Paint(canvas);
         if (look_.borderSize > 0 && look_.borderColor != 0) {
-            canvas.Frame(client, spec_.borderSize, spec_.borderColor, spec_.roundCorner); // the canvas scales them
+            canvas.Frame(client, layoutLook_.borderSize, layoutLook_.borderColor,
+                         layoutLook_.roundCorner); // the canvas scales them
         }
     }
     DrawFocusCue(dc); // over everything, once the drawing above has reached the bitmap

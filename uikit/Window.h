@@ -44,10 +44,10 @@ struct WindowSpec {
 };
 
 // The look at a display scale: every length scaled, colours and the shadow's sharpness and darkness kept.
-WindowSpec ScaledSpec(const WindowSpec& spec, const Scale& scale);
+WindowSpec ScaledLook(const WindowSpec& look, const Scale& scale);
 
 // A font of the layout, its size in 96-DPI pixels (the character height).
-struct FontSpec {
+struct LayoutFont {
     std::wstring face;
     int size = 12;
     bool bold = false;
@@ -175,6 +175,8 @@ private:
     // Takes the scale of `dpi`: the look, the fonts and the edit boxes' fonts follow, the layout is done again.
     void ApplyDpi(int dpi);
     void MakeFonts();
+    // Font `id` of the layout, else the default one; null when the layout has neither.
+    const std::pair<const int, LayoutFont>* LayoutFontOf(int id) const;
     // Font `id` (or the default font) at `pixelHeight`, made once; 0: the size the layout gives, unscaled.
     HFONT FontOfHeight(int id, int pixelHeight);
     // WM_DPICHANGED: the new scale, and the rectangle the system suggests.
@@ -210,10 +212,10 @@ private:
 
     HWND hwnd_ = nullptr;
     HWND owner_ = nullptr;
-    WindowSpec spec_; // as the layout gives it, in 96-DPI pixels
-    WindowSpec look_; // spec_ at scale_
+    WindowSpec layoutLook_; // as the layout gives it, in 96-DPI pixels
+    WindowSpec look_;       // layoutLook_ at scale_
     Scale scale_;
-    std::map<int, FontSpec> fontSpecs_;
+    std::map<int, LayoutFont> layoutFonts_;
     std::unique_ptr<Control> root_;
     std::vector<std::wstring> unbound_;                            // controls InitWindow needed and the skin lacks
     std::map<int, Utils::UniqueGdiObject> fonts_;                  // at scale_

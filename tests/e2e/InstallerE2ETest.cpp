@@ -576,48 +576,47 @@ TEST_F(InstallerE2E, InstallDrivenByDefaultActions) {
                                                  "\nsay State=Success\\r\\n\n");
     InstallerRun run(exe, UrlArg("/tunivox/standin/setup.exe") + L" \"-instcmd=-standin=" + script + L"\"");
     ASSERT_NE(run.Main(), nullptr) << run.LogText();
-    auto start = AccTree(kTitle);
-    std::printf("%s", start.output.c_str());
+    // A tree as the tool prints it, shown in the test's output too.
+    auto tree = [](const std::wstring& title) {
+        auto read = AccTree(title);
+        std::printf("%s", read.output.c_str());
+        return read;
+    };
+    auto start = tree(kTitle);
     EXPECT_NE(start.output.find("push button \"一键安装\" [focusable focused default]"), std::string::npos)
         << start.output;
     EXPECT_NE(start.output.find("check button \"已同意\" [focusable]"), std::string::npos) << start.output;
     // The custom page and the question the close button asks, each left again through a default action.
     EXPECT_EQ(AccTree(kTitle, L"自定义安装").exitCode, 0u);
     ASSERT_TRUE(run.Expect("page=1")) << run.LogText();
-    auto custom = AccTree(kTitle);
-    std::printf("%s", custom.output.c_str());
+    auto custom = tree(kTitle);
     EXPECT_NE(custom.output.find("push button \"立即安装\""), std::string::npos) << custom.output;
     EXPECT_EQ(AccTree(kTitle, L"返回").exitCode, 0u);
     ASSERT_TRUE(run.Expect("page=0")) << run.LogText();
     EXPECT_EQ(AccTree(kTitle, L"关闭").exitCode, 0u);
     ASSERT_NE(run.WaitForWindow(L"消息框"), nullptr) << "the close button asks first";
-    auto question = AccTree(L"消息框");
-    std::printf("%s", question.output.c_str());
+    auto question = tree(L"消息框");
     EXPECT_EQ(question.output.rfind("dialog ", 0), 0u) << question.output;
     EXPECT_EQ(AccTree(L"消息框", L"否").exitCode, 0u);
     EXPECT_EQ(AccTree(kTitle, L"一键安装").exitCode, 0u);
     ASSERT_NE(run.WaitForWindow(L"用户协议"), nullptr) << "the box is not ticked: the agreement asks";
-    auto agreement = AccTree(L"用户协议");
-    std::printf("%s", agreement.output.c_str());
+    auto agreement = tree(L"用户协议");
     EXPECT_EQ(agreement.output.rfind("dialog \"温馨提示\"", 0), 0u) << agreement.output;
     EXPECT_EQ(AccTree(L"用户协议", L"同意并安装").exitCode, 0u);
     ASSERT_TRUE(run.Expect("page=2")) << run.LogText();
     ASSERT_TRUE(run.Expect("progress=76 ", 60000)) << run.LogText();
-    auto installing = AccTree(kTitle);
-    std::printf("%s", installing.output.c_str());
+    auto installing = tree(kTitle);
     EXPECT_NE(installing.output.find("progress bar \"\" [read only] value=\"76%\""), std::string::npos)
         << installing.output;
     EXPECT_EQ(installing.output.find("push button"), std::string::npos) << "nothing to press while installing";
     ASSERT_TRUE(TestSupport::WriteBytes(gate, "go"));
     ASSERT_TRUE(run.Expect("progress=88 ", 60000)) << run.LogText();
     GuiDriver::Pump(300); // the value is announced at most every quarter of a second
-    auto later = AccTree(kTitle);
-    std::printf("%s", later.output.c_str());
+    auto later = tree(kTitle);
     EXPECT_NE(later.output.find("value=\"88%\""), std::string::npos) << later.output;
     ASSERT_TRUE(TestSupport::WriteBytes(gate2, "go"));
     ASSERT_TRUE(run.Expect("page=3", 60000)) << run.LogText();
-    auto done = AccTree(kTitle);
-    std::printf("%s", done.output.c_str());
+    auto done = tree(kTitle);
     EXPECT_NE(done.output.find("push button \"立即体验\" [focusable focused default]"), std::string::npos)
         << done.output;
     EXPECT_EQ(AccTree(kTitle, L"立即体验").exitCode, 0u);

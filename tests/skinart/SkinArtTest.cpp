@@ -134,9 +134,9 @@ TEST(SkinImages, EveryImageComesAtEveryLevelAtItsScaledSize) {
     for (int level : UiKit::kImageLevels) {
         for (const ImageCase& c : kImages) {
             SCOPED_TRACE(testing::Message() << c.id << " at " << level);
-            auto spec = UiKit::ParseImage(L"res='" + std::to_wstring(c.id) + L"' restype='png'");
-            ASSERT_TRUE(spec.has_value());
-            Gdiplus::Bitmap* bitmap = cache.Get(*spec, level);
+            auto image = UiKit::ParseImage(L"res='" + std::to_wstring(c.id) + L"' restype='png'");
+            ASSERT_TRUE(image.has_value());
+            Gdiplus::Bitmap* bitmap = cache.Get(*image, level);
             ASSERT_NE(bitmap, nullptr);
             EXPECT_EQ(bitmap->GetWidth(), static_cast<UINT>(UiKit::ScaleRounded(static_cast<int>(c.width), level, 96)));
             EXPECT_EQ(bitmap->GetHeight(),
